@@ -1,0 +1,46 @@
+#pragma once
+// Numbered internal errors, the memory guard and the exceptions that carry a
+// run's end to main. Nothing below app/ calls exit: a fatal error throws.
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace cavitas {
+
+// A fatal error of a stage: main prints Text on stderr and exits with Code.
+struct FatalError : std::runtime_error {
+  FatalError(int code, std::string text) : std::runtime_error(text), Code(code), Text(std::move(text)) {}
+  int Code;
+  std::string Text;
+};
+
+// A file that cannot be opened, read or written: exit code 1.
+struct IoError : std::runtime_error {
+  explicit IoError(const std::string& what) : std::runtime_error(what) {}
+};
+
+// A bound of the data model that the system would otherwise overrun: exit code 201.
+constexpr int kLimitExitCode = 201;
+[[noreturn]] void RaiseLimit(const std::string& bound);
+
+// Message and continuation of an error code ("Undefinierter Fehler" for unknown codes).
+struct ErrorMessage {
+  std::string Message;
+  std::string Continuation;  // " " when the code has none
+};
+ErrorMessage LookupError(int code);
+
+// The text shown before a fatal exit:
+// message + " " + continuation + " - in " + unit + " bei " + routine + " ! ".
+std::string ComposeFatalText(int code, const std::string& unit, const std::string& routine);
+
+// Halt false only feeds the (inactive) display; Halt true throws FatalError{code, text}.
+void ShowError(int code, const std::string& unit, const std::string& routine, bool halt);
+[[noreturn]] void RaiseError(int code, const std::string& unit, const std::string& routine);
+
+// Requests of 60000001 bytes or more report "!!!! Speicherplatz reicht nicht !!!!!!"
+// and end the run with exit code 5.
+constexpr std::int64_t kMemoryGuardBytes = 60000001;
+bool CheckMemory(std::int64_t bytes);
+
+}  // namespace cavitas

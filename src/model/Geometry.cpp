@@ -1,0 +1,112 @@
+#include "model/Geometry.h"
+
+#include <cmath>
+
+namespace cavitas {
+
+using Ext = long double;
+
+void VecDiff(const TCoord& a, const TCoord& b, TCoord& v) {
+  v.X = static_cast<float>(Ext(a.X) - Ext(b.X));
+  v.Y = static_cast<float>(Ext(a.Y) - Ext(b.Y));
+  v.Z = static_cast<float>(Ext(a.Z) - Ext(b.Z));
+}
+
+double VecDot(const TCoord& a, const TCoord& b) {
+  return static_cast<double>(Ext(a.X) * b.X + Ext(a.Y) * b.Y + Ext(a.Z) * b.Z);
+}
+
+void VecCross(const TCoord& a, const TCoord& b, TCoord& r) {
+  const Ext x = Ext(a.Y) * b.Z - Ext(b.Y) * a.Z;
+  const Ext y = Ext(a.Z) * b.X - Ext(b.Z) * a.X;
+  const Ext z = Ext(a.X) * b.Y - Ext(a.Y) * b.X;
+  r.X = static_cast<float>(x);
+  r.Y = static_cast<float>(y);
+  r.Z = static_cast<float>(z);
+}
+
+void VecNormalize(TCoord& v, double& len) {
+  Ext l = Ext(v.X) * v.X + Ext(v.Y) * v.Y + Ext(v.Z) * v.Z;
+  if (l > 0) {
+    l = std::sqrt(l);
+    v.X = static_cast<float>(v.X / l);
+    v.Y = static_cast<float>(v.Y / l);
+    v.Z = static_cast<float>(v.Z / l);
+    len = static_cast<double>(l);
+  } else {
+    len = 0;
+  }
+}
+
+double Distance2(const TCoord& a, const TCoord& b) {
+  const Ext dx = Ext(a.X) - b.X, dy = Ext(a.Y) - b.Y, dz = Ext(a.Z) - b.Z;
+  return static_cast<double>(dx * dx + dy * dy + dz * dz);
+}
+
+double Distance(const TCoord& a, const TCoord& b) {
+  const Ext dx = Ext(a.X) - b.X, dy = Ext(a.Y) - b.Y, dz = Ext(a.Z) - b.Z;
+  return static_cast<double>(std::sqrt(dx * dx + dy * dy + dz * dz));
+}
+
+double Angle2(double y, double x) {
+  Ext a;
+  if (x != 0) {
+    a = std::atan(Ext(y) / Ext(x));
+  } else if (y > 0) {
+    a = kQuarterTurn;
+  } else if (y < 0) {
+    a = -kQuarterTurn;
+  } else {
+    a = kFullTurn;
+  }
+  if (x < 0) a = (y > 0) ? a + kHalfTurn : a - kHalfTurn;
+  return static_cast<double>(a);
+}
+
+double Dihedral(const TCoord& p1, const TCoord& p2, const TCoord& p3, const TCoord& p4) {
+  TCoord d1, d2, z, p, x, y;
+  VecDiff(p1, p2, d1);
+  VecDiff(p4, p3, d2);
+  VecDiff(p2, p3, z);
+  VecCross(z, d1, p);
+  VecCross(z, d2, x);
+  VecCross(z, x, y);
+  Ext u = VecDot(x, x);
+  Ext v = VecDot(y, y);
+  if (u <= 0 || v <= 0) return 360;
+  u = VecDot(p, x) / std::sqrt(u);
+  v = VecDot(p, y) / std::sqrt(v);
+  if (u == 0 && v == 0) return 360;
+  return static_cast<double>(Ext(Angle2(static_cast<double>(v), static_cast<double>(u))) * kDegreesPerRadian);
+}
+
+double CosAngle(const TCoord& p1, const TCoord& p2, const TCoord& p3, const TCoord& p4) {
+  TCoord a, b;
+  VecDiff(p1, p2, a);
+  VecDiff(p3, p4, b);
+  const Ext d = Ext(VecDot(a, a)) * VecDot(b, b);
+  if (d > 0) return static_cast<double>(VecDot(a, b) / std::sqrt(d));
+  return 0;
+}
+
+bool TLargeSet::IsEmpty() const {
+  for (std::uint64_t w : bits_)
+    if (w) return false;
+  return true;
+}
+
+void TLargeSet::Union(const TLargeSet& t) {
+  for (std::size_t i = 0; i < bits_.size(); ++i) bits_[i] |= t.bits_[i];
+}
+
+void TLargeSet::Subtract(const TLargeSet& t) {
+  for (std::size_t i = 0; i < bits_.size(); ++i) bits_[i] &= ~t.bits_[i];
+}
+
+bool TLargeSet::IsSingle(int m) const {
+  TLargeSet single;
+  single.Include(m);
+  return *this == single;
+}
+
+}  // namespace cavitas

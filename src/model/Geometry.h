@@ -1,0 +1,60 @@
+#pragma once
+// Points, vectors and the backbone angles. Arithmetic inside each operation is
+// carried out in long double; vectors are stored as floats, scalars returned as doubles.
+#include <array>
+#include <cstdint>
+
+namespace cavitas {
+
+// The angle constants as the system has always used them (not full-precision pi).
+constexpr double kQuarterTurn = 1.570796;
+constexpr double kHalfTurn = 3.141593;
+constexpr double kFullTurn = 6.283185;
+constexpr double kDegreesPerRadian = 57.29578;
+
+struct TCoord {
+  float X = 0, Y = 0, Z = 0;
+};
+
+void VecDiff(const TCoord& a, const TCoord& b, TCoord& v);
+double VecDot(const TCoord& a, const TCoord& b);
+void VecCross(const TCoord& a, const TCoord& b, TCoord& r);
+void VecNormalize(TCoord& v, double& len);
+double Distance(const TCoord& a, const TCoord& b);
+double Distance2(const TCoord& a, const TCoord& b);
+// Polar angle of (x, y) in radians; (0, 0) gives a full turn, x < 0 with y = 0 gives -half turn.
+double Angle2(double y, double x);
+// Dihedral about p2-p3 in degrees; 360 when undefined.
+double Dihedral(const TCoord& p1, const TCoord& p2, const TCoord& p3, const TCoord& p4);
+// Cosine of the angle between p1-p2 and p3-p4; 0 when either has length 0.
+double CosAngle(const TCoord& p1, const TCoord& p2, const TCoord& p3, const TCoord& p4);
+
+// A set of integers 1..2550 (the bound of the ladder numbers), in 10 blocks of 255.
+class TLargeSet {
+ public:
+  static constexpr int kCapacity = 2550;
+  void Clear() { bits_.fill(0); }
+  void Include(int m) { bits_[Word(m)] |= Bit(m); }
+  void Exclude(int m) { bits_[Word(m)] &= ~Bit(m); }
+  bool Contains(int m) const { return (bits_[Word(m)] & Bit(m)) != 0; }
+  bool IsEmpty() const;
+  void Union(const TLargeSet& t);
+  void Subtract(const TLargeSet& t);
+  bool IsSingle(int m) const;
+  bool operator==(const TLargeSet&) const = default;
+
+ private:
+  static int Word(int m) { return (m - 1) / 64; }
+  static std::uint64_t Bit(int m) { return std::uint64_t{1} << ((m - 1) % 64); }
+  std::array<std::uint64_t, (kCapacity + 63) / 64> bits_{};
+};
+
+inline void SetClear(TLargeSet& s) { s.Clear(); }
+inline void SetInclude(TLargeSet& s, int m) { s.Include(m); }
+inline bool SetContains(const TLargeSet& s, int m) { return s.Contains(m); }
+inline bool SetIsEmpty(const TLargeSet& s) { return s.IsEmpty(); }
+inline void SetUnion(TLargeSet& s, const TLargeSet& t) { s.Union(t); }
+inline void SetSubtract(TLargeSet& s, const TLargeSet& t) { s.Subtract(t); }
+inline bool SetIsSingle(const TLargeSet& s, int m) { return s.IsSingle(m); }
+
+}  // namespace cavitas

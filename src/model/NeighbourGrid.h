@@ -1,0 +1,21 @@
+#pragma once
+// Near, mid and far neighbour lists of every atom. Protein atoms are paired
+// through a 16x16x16 cell grid; hetero atoms are compared with every
+// lower-numbered atom directly so they can be removed and re-added cheaply.
+#include "model/Protein.h"
+
+namespace cavitas {
+
+struct TNeighbourLimits {
+  double Near;  // ProbeRadius + 2.4 + 0.01
+  double Mid;   // 2 * Near
+  double Far;   // Mid + 0.8
+  double MinCellEdge;  // (2.41 + ProbeRadius + 0.4) * 2
+};
+TNeighbourLimits NeighbourLimits();
+
+void BuildNeighbourLists(TProteinObject& protein);
+void AddHetNeighbours(TProteinObject& protein);
+void RemoveHetNeighbours(TProteinObject& protein);
+
+}  // namespace cavitas

@@ -1,0 +1,233 @@
+#pragma once
+// The in-memory model of one protein: atoms, residues, hetero atoms, element
+// rows, header lines, neighbour lists and the run status.
+//
+// Indexing: the system's tables are 1-based. Atoms[i] is the atom with Number i
+// (Atoms[0] is always null); Residues[i-1] is residue i (use Residue(i));
+// SideAtoms[k] and SideAtomNames[k] are side-chain entry k (index 0 unused);
+// ElementTable[i] is element row i (row 0 unused).
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame/LogFile.h"
+#include "model/Geometry.h"
+#include "model/Limits.h"
+
+namespace cavitas {
+
+// An owning list (the system's TMyCollection) and a non-owning one (TNewCollection).
+template <class T>
+using TMyCollection = std::vector<std::unique_ptr<T>>;
+template <class T>
+using TNewCollection = std::vector<T*>;
+
+struct TAtom : TCoord {
+  std::int32_t Number = 0;          // position in Atoms (1-based)
+  std::int32_t NeighbourStart = 0;  // structure-file neighbour entries (0 for PDB)
+  std::int32_t NeighbourCount = 0;
+  std::uint8_t RadiusType = 0;
+  std::int16_t AtomCode = 0;
+  std::int32_t ResidueIndex = 0;  // residue in Residues; for hetero atoms the index in HetAtoms
+  float Occupancy = 0;
+  float BFactor = 0;
+  float Volume = 0;
+  float ContactVolume = 0;
+};
+
+// One hetero atom or water oxygen. Its TAtom is owned here until the read
+// driver (or the inner-water search) moves it into the atom table; Atom keeps
+// pointing to it either way.
+struct THetAtom {
+  std::string ResNumber = "     ";  // residue number and insertion code, 5 characters
+  char Chain = ' ';
+  std::string ResName = "    ";   // 3 characters and a blank
+  std::string AtomName = "    ";  // 4 characters
+  char AltLoc = ' ';
+  TAtom* Atom = nullptr;
+  std::unique_ptr<TAtom> OwnedAtom;
+};
+
+// A backbone hydrogen bond: partner residue and energy in thousandths of kcal/mol.
+struct TBond {
+  std::int32_t Partner = 0;
+  std::int32_t Energy = 0;
+};
+
+struct TBACKBONE {
+  explicit TBACKBONE(std::int32_t index = 0) : Index(index) {}
+
+  std::int32_t Index = 0;               // position in Residues, 1-based
+  std::string ResidueId = "      ";     // number with insertion code (5), then chain
+  char SheetLabel = ' ';
+  char OneLetter = '!';
+  std::string ResidueName = "    ";     // 3 characters and a blank
+  char SSSymbol = ' ';
+  char Turn3 = ' ', Turn4 = ' ', Turn5 = ' ';
+  char BendMark = ' ';
+  char Chirality = ' ';
+  char BridgeLabel1 = ' ', BridgeLabel2 = ' ';
+  std::int32_t BridgePartner1 = 0, BridgePartner2 = 0;
+  std::int32_t Accessibility = 0;
+  double CaDihedral = 360;
+  double BendAngle = 360;
+  TBond NHBond1, NHBond2, COBond1, COBond2;
+  TCoord HPos;
+  TAtom* AtomN = nullptr;
+  TAtom* AtomCA = nullptr;
+  TAtom* AtomC = nullptr;
+  TAtom* AtomO = nullptr;
+  std::int32_t SideChainStart = 0;  // side-chain entries before this residue
+  std::int32_t SideChainCount = 0;
+  std::int32_t FirstAtom = 0;       // Number of the residue's first atom
+};
+
+struct TNachbar {
+  TNachbar(std::int32_t a, std::int32_t b) : First(a), Second(b) {}
+  std::int32_t First = 0, Second = 0;
+};
+
+// One neighbour relation seen from one atom.
+struct TNachbarStruktur {
+  TNachbarStruktur() = default;
+  TNachbarStruktur(std::int32_t atom, double distance) : Atom(atom), Distance(static_cast<float>(distance)) {}
+  std::int32_t Atom = 0;  // Number of the neighbour
+  float Distance = 0;     // centre distance, Å
+};
+
+enum ElementKindValue : std::uint8_t {
+  kElementHelix = 0,
+  kElementCoil = 1,
+  kElementStrand = 2,
+  kElementHetGroup = 3,
+  kElementWater = 4,
+  kElementUnset = 9
+};
+
+struct TElementZeile {
+  std::int32_t First = 0, Last = 0;  // residue indices, or atom indices for hetero elements
+  std::int32_t ConnectedFrom = 0, ConnectedTo = 0;
+  std::unique_ptr<std::vector<TNachbarStruktur>> ElementAtoms;  // structure-file neighbour entries
+  std::uint8_t ElementKind = kElementUnset;
+
+  void ResetAtoms() { ElementAtoms = std::make_unique<std::vector<TNachbarStruktur>>(); }
+  // Copies everything but the atom list.
+  void Assign(const TElementZeile& other) {
+    First = other.First;
+    Last = other.Last;
+    ConnectedFrom = other.ConnectedFrom;
+    ConnectedTo = other.ConnectedTo;
+    ElementKind = other.ElementKind;
+  }
+};
+
+struct TSSSEEntry {
+  std::int32_t StartResidue = 0, EndResidue = 0, Code = 0;
+};
+
+// A super secondary-structure element.
+struct TSSSE {
+  std::uint8_t EntryCount = 0;
+  std::uint8_t SSEKind = 9;  // 0 helix, 1 coil, 2 sheet, 9 unset
+  std::array<TSSSEEntry, kMaxSSSEEntries> Entries{};  // Entries[b-1] is entry b
+};
+
+struct TSSSECol {
+  std::uint16_t Count = 0;
+  // Items[k-1] is item k; null where no element was defined.
+  TMyCollection<TSSSE> Items;
+};
+
+// One text line of at most 120 characters (longer text is cut).
+struct TString {
+  explicit TString(std::string text) : Text(std::move(text)) {
+    if (Text.size() > static_cast<std::size_t>(kMaxTextLength)) Text.resize(kMaxTextLength);
+  }
+  std::string Text;
+};
+
+struct THoleDefinitions {
+  std::int32_t Count = 0;
+  std::array<std::string, 10> Names{};
+  std::int32_t HolesPartlyFilled = 0;
+  std::int32_t HolesNotFilled = 0;
+  std::int32_t PartlyFilledHolesHetRemoved = 0;
+  std::int32_t FilledHolesHetRemoved = 0;
+};
+
+// Per-atom neighbour lists of one distance class: item k belongs to the atom with Number k+1.
+using TNeighbourLists = std::vector<std::vector<TNachbarStruktur>>;
+
+class TProteinObject : public TLogFileObject {
+ public:
+  TProteinObject();
+  ~TProteinObject() override;
+
+  TBACKBONE& Residue(int i) { return *Residues[static_cast<std::size_t>(i - 1)]; }
+  const TBACKBONE& Residue(int i) const { return *Residues[static_cast<std::size_t>(i - 1)]; }
+  // Atom i (1..kMaxAtoms) or nullptr when the slot is empty.
+  TAtom* AtomAt(int i) const {
+    return (i > 0 && static_cast<std::size_t>(i) < Atoms.size()) ? Atoms[static_cast<std::size_t>(i)].get() : nullptr;
+  }
+  // Places an atom at slot i (1..kMaxAtoms), growing the table as needed.
+  void PutAtom(int i, std::unique_ptr<TAtom> atom);
+  // Removes and returns the atom of slot i.
+  std::unique_ptr<TAtom> TakeAtom(int i);
+
+  // Status rules: a value other than 1 is recorded only while Status is 0;
+  // 1 replaces anything but an earlier 1.
+  void SetWarningStatus(int value, const std::string& text) {
+    if (Status == 0) {
+      Status = value;
+      StatusText = text;
+    }
+  }
+  void SetFatalStatus(const std::string& text) {
+    if (Status != 1) {
+      Status = 1;
+      StatusText = text;
+    }
+  }
+
+  bool AcceptAtoms = true;
+  std::int32_t CheckSum = 0;
+  std::string FileName = " ";
+  TMyCollection<TBACKBONE> Residues;
+  std::vector<TAtom*> SideAtoms{nullptr};          // [0] unused
+  std::vector<std::string> SideAtomNames{"    "};  // [0] unused
+  TMyCollection<THetAtom> HetAtoms;
+  std::vector<std::unique_ptr<TAtom>> Atoms;        // [0] unused
+  std::vector<TElementZeile> ElementTable;          // [0] unused, rows 1..kMaxElements
+  std::int32_t ElementCount = 0;
+  std::int32_t HetElementCount = 0;
+  std::int32_t HoleCountWithHet = 0, HoleCountWithoutHet = 0;
+  std::int32_t ProteinAtomCount = 0, AtomCount = 0;
+  std::int32_t ResidueCount = 0;
+  std::int32_t Status = 0;
+  std::string StatusText = " ";
+  TMyCollection<THetAtom> Waters;
+  TMyCollection<TString> HeaderLines, CompndLines, SourceLines, AuthorLines, RemarkLines;
+  double Resolution = 50.0;
+  std::vector<std::int32_t> ChainBreaks;  // residue index after which the chain is broken
+  bool StreamFlag = false;
+  std::unique_ptr<TNeighbourLists> NeighboursNear, NeighboursMid, NeighboursFar;
+  bool LineMode = true;
+  bool MultiModel = false;
+  std::int32_t SelectedModel = 1;
+  std::int32_t LineCount = 0;
+  TSSSECol SuperSSE, DefinedSSE;
+  THoleDefinitions HoleDefinitions;
+};
+
+// Deletes, from the last item down to the second, every hetero atom lying closer
+// than 1e-6 (squared distance) to an earlier one.
+void RemoveDuplicateAtoms(TMyCollection<THetAtom>& list);
+
+}  // namespace cavitas
+
+namespace cavitas {
+// True when 1 <= a <= b <= ResidueCount and no chain break c satisfies a <= c < b.
+bool NoChainBreak(const TProteinObject& protein, int a, int b);
+}  // namespace cavitas

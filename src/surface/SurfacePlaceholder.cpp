@@ -1,0 +1,2 @@
+// The surface construction is added here.
+namespace cavitas {}
