@@ -2,6 +2,9 @@
 
 #include <cmath>
 
+#include "model/Protein.h"
+#include "model/Radii.h"
+
 namespace cavitas {
 
 using Ext = long double;
@@ -46,6 +49,10 @@ double Distance2(const TCoord& a, const TCoord& b) {
 double Distance(const TCoord& a, const TCoord& b) {
   const Ext dx = Ext(a.X) - b.X, dy = Ext(a.Y) - b.Y, dz = Ext(a.Z) - b.Z;
   return static_cast<double>(std::sqrt(dx * dx + dy * dy + dz * dz));
+}
+
+double SurfaceDistance(const TAtom& a, const TAtom& b) {
+  return static_cast<double>(Ext(Distance(a, b)) - Radius(a) - Radius(b));
 }
 
 double Angle2(double y, double x) {

@@ -15,6 +15,7 @@ constexpr double kDegreesPerRadian = 57.29578;
 struct TCoord {
   float X = 0, Y = 0, Z = 0;
 };
+struct TAtom;
 
 void VecDiff(const TCoord& a, const TCoord& b, TCoord& v);
 double VecDot(const TCoord& a, const TCoord& b);
@@ -22,6 +23,8 @@ void VecCross(const TCoord& a, const TCoord& b, TCoord& r);
 void VecNormalize(TCoord& v, double& len);
 double Distance(const TCoord& a, const TCoord& b);
 double Distance2(const TCoord& a, const TCoord& b);
+// Gap between the two atom spheres: centre distance minus both radii of the radius set in force.
+double SurfaceDistance(const TAtom& a, const TAtom& b);
 // Polar angle of (x, y) in radians; (0, 0) gives a full turn, x < 0 with y = 0 gives -half turn.
 double Angle2(double y, double x);
 // Dihedral about p2-p3 in degrees; 360 when undefined.

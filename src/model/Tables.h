@@ -43,5 +43,7 @@ bool IsHydrogenName(const std::string& name4);
 
 // Rewrites the radius-type column (used by SelectRadiusSet only).
 void SetAtomRadiusType(int code, std::uint8_t type);
+// The radius type that radius set `radiusSet` (1 STOUTEN, 4 PROTOR) gives to code 0..306.
+std::uint8_t RadiusTypeOfSet(int code, int radiusSet);
 
 }  // namespace cavitas
