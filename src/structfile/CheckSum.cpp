@@ -1,6 +1,12 @@
 #include "structfile/CheckSum.h"
 
 #include <array>
+#include <charconv>
+#include <fstream>
+
+#include "frame/Error.h"
+#include "frame/LogFile.h"
+#include "structfile/NumberFields.h"
 
 namespace cavitas {
 
@@ -23,9 +29,59 @@ std::int32_t UpdateCheckSum(std::uint8_t b, std::int32_t r) {
 }
 
 void AddToCheckSum(const std::string& text, std::int32_t& sum) {
-  for (unsigned char c : text) sum = UpdateCheckSum(c, sum);
+  auto u = static_cast<std::uint32_t>(sum);
+  for (unsigned char c : text) u = kTable[(u ^ c) & 255u] ^ (u >> 8);
+  sum = static_cast<std::int32_t>(u);
 }
 
-std::int32_t ReadCheckSum(const std::string&) { return -1; }  // placeholder until the card reader exists
+void ListCheckSum(const TMyCollection<TString>& list, std::int32_t& sum) {
+  for (const auto& line : list)
+    if (line) AddToCheckSum(line->Text, sum);
+}
+
+void WriteLineWithSum(const std::string& text, std::ostream& file, std::int32_t& sum) {
+  AddToCheckSum(text, sum);
+  file << text << '\n';
+}
+
+void WriteListWithSum(const TMyCollection<TString>& list, std::ostream& file, std::int32_t& sum) {
+  for (const auto& line : list)
+    if (line) WriteLineWithSum(line->Text, file, sum);
+}
+
+void WriteLines(const TMyCollection<TString>& list, std::ostream& file) {
+  for (const auto& line : list)
+    if (line) file << line->Text << '\n';
+}
+
+std::string CheckSumCard(std::int32_t sum) { return "CH-SUM" + FormatInt(sum, 12); }
+
+std::int32_t ReadCheckSum(const std::string& fileName) {
+  std::int32_t stored = -1;
+  std::ifstream in(fileName, std::ios::binary);
+  if (!in) throw IoError("cannot open " + fileName);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() <= 6 || line.compare(0, 6, "CH-SUM") != 0) continue;
+    const std::size_t first = line.find_first_not_of(' ', 6);
+    if (first == std::string::npos) continue;
+    const std::size_t last = line.find_last_not_of(" \r\t");
+    const char* b = line.data() + first;
+    const char* e = line.data() + last + 1;
+    std::int32_t value = 0;
+    const auto [ptr, ec] = std::from_chars(*b == '+' ? b + 1 : b, e, value);
+    if (ec == std::errc() && ptr == e) {
+      stored = value;
+    } else {
+      ReportLine("CH-SUM card without a valid checksum: " + line.substr(first));
+    }
+  }
+  return stored;
+}
+
+void ReadCheckSum(const TProteinObject&, const std::string& fileName, std::int32_t& stored) {
+  stored = ReadCheckSum(fileName);
+}
 
 }  // namespace cavitas
