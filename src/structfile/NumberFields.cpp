@@ -1,7 +1,7 @@
 #include "structfile/NumberFields.h"
 
 #include <cmath>
-#include <cstdio>
+#include <charconv>
 #include <cstdlib>
 #include <string>
 
@@ -44,30 +44,36 @@ std::string FormatReal(double value, int width, int decimals) {
   const int precision = width < 1 ? 1 : width;
   const bool negative = std::signbit(value);
 
-  // Exact leading digits of |v|: glibc prints the binary value exactly, and 80
-  // digits are far more than any tie decision of a double needs.
-  char buf[128];
-  std::snprintf(buf, sizeof buf, "%.80e", std::fabs(value));
+  // Leading digits of |v|, exactly rounded at the 41st: enough for every tie
+  // decision at the widths cards use, and free of the locale.
+  char buf[96];
+  const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific, 40);
+  *res.ptr = '\0';
   std::string digits;
+  digits.reserve(48);
   digits.push_back(buf[0]);
   const char* p = buf + 2;
   while (*p >= '0' && *p <= '9') digits.push_back(*p++);
   int exponent = std::atoi(p + 1) + 1;  // value = 0.d1d2d3... x 10^exponent
   if (value == 0) {
-    digits = "0";
+    digits.assign(1, '0');
     exponent = 1;
   }
 
   // First rounding: w significant digits.
   if (RoundDigits(digits, static_cast<std::size_t>(precision))) ++exponent;
   while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-  if (digits == "0") exponent = 1;
+  if (digits.size() == 1 && digits[0] == '0') exponent = 1;
 
   if (exponent > precision) {
     std::string text = negative ? "-" : "";
     text += digits[0];
-    if (digits.size() > 1) text += "." + digits.substr(1);
-    text += "E" + std::to_string(exponent - 1);
+    if (digits.size() > 1) {
+      text += '.';
+      text.append(digits, 1);
+    }
+    text += 'E';
+    text += std::to_string(exponent - 1);
     return PadLeft(text, width);
   }
 
@@ -93,7 +99,10 @@ std::string FormatReal(double value, int width, int decimals) {
   for (char c : intPart + fracPart) zero = zero && c == '0';
   std::string text = (negative && !zero) ? "-" : "";
   text += intPart;
-  if (decimals > 0) text += "." + fracPart;
+  if (decimals > 0) {
+    text += '.';
+    text += fracPart;
+  }
   return PadLeft(text, width);
 }
 
