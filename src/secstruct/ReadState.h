@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "model/Geometry.h"
+
 namespace cavitas {
 
 struct TSSBondPair {
@@ -12,11 +14,33 @@ struct TSSBondPair {
   std::string Second = "      ";
 };
 
+enum TBridgeKindValue : std::uint8_t { kBridgeParallel = 0, kBridgeAntiparallel = 1, kBridgeNone = 2 };
+
+// One ladder: a run of consecutive bridges of one kind. The residue with the
+// lower index forms the first strand (I); JStart <= JEnd always.
+struct TBridgeEntry {
+  char SheetLetter = ' ';
+  char LadderLetter = ' ';
+  std::uint8_t BridgeKind = kBridgeNone;
+  TLargeSet LinkSet;
+  std::int32_t IStart = 0, IEnd = 0;  // IStart 0 marks a free entry
+  std::int32_t JStart = 0, JEnd = 0;
+  std::int32_t LinkFrom = 0;  // ladder this one continues across a bulge; 0 = chain head
+  std::int32_t LinkTo = 0;    // ladder continuing this one; 0 = none
+};
+
 struct TReadState {
-  std::vector<TSSBondPair> SSBondPairs;  // at most kMaxSSBonds
+  // Pair k (1..SSBondCount) is SSBondPairs[k-1]; at most kMaxSSBonds pairs.
+  std::vector<TSSBondPair> SSBondPairs;
   std::int32_t SSBondCount = 0;
   std::int32_t SSBondsIntra = 0;
   std::int32_t SSBondsInter = 0;
+
+  // Ladder k (1..BridgeCount) is BridgeTable[k]; [0] unused. Used entries are
+  // always 1..BridgeCount, so the table only grows as far as it is used
+  // (capacity kMaxLadders).
+  std::vector<TBridgeEntry> BridgeTable;
+  std::int32_t BridgeCount = 0;
 };
 
 }  // namespace cavitas

@@ -1,0 +1,30 @@
+#pragma once
+// Beta bridges, ladders (runs of bridges of one kind), their links across
+// bulges, sheets, and the marks they leave on the residues.
+#include <string>
+
+#include "model/Protein.h"
+#include "secstruct/ReadState.h"
+
+namespace cavitas {
+
+// Kind of the bridge (i, j): parallel, antiparallel or none, tested in that order.
+std::uint8_t BridgeKindOf(const TProteinObject& protein, int i, int j);
+// Passes the two nearest later bridge partners of residue i to AddBridge, testing every j.
+void FindBridges(TProteinObject& protein, TReadState& state, int i);
+void AddBridge(TProteinObject& protein, TReadState& state, int i, int j, std::uint8_t kind);
+void LinkLadders(const TProteinObject& protein, TReadState& state);
+bool LaddersLinked(const TReadState& state, int a, int b);
+// Moves the next sheet (the lowest unassigned ladder with everything linked or
+// overlapping) from `unassigned` into `sheet`.
+void FindSheet(const TReadState& state, TLargeSet& unassigned, TLargeSet& sheet);
+void LabelSheets(TReadState& state);
+void MarkStrands(TProteinObject& protein, TReadState& state);
+// One line of the diagnostic ladder table.
+std::string BridgeTableLine(const TReadState& state, int n);
+
+// FlagBridge with the literal partner scan of FindBridges, kept to prove that
+// the indexed search of FlagBridge gives the same ladders.
+void FlagBridgeReference(TProteinObject& protein, TReadState& state);
+
+}  // namespace cavitas

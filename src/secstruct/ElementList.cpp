@@ -1,0 +1,151 @@
+#include <algorithm>
+#include <vector>
+
+#include "frame/LogFile.h"
+#include "frame/Status.h"
+#include "secstruct/SecStruct.h"
+
+namespace cavitas {
+
+namespace {
+
+const char* const kTooManyElementsText = "More then MAXelem elements";
+
+// Dihedral windows (degrees, strict) inside which a helix element runs on past its last 'H'.
+constexpr double kPsiLow = -155, kPsiHigh = 25;
+constexpr double kPhiLow = -130, kPhiHigh = 50;
+
+// Sets CurrentLogTarget to the program log for the step when none is set.
+class TLogTargetGuard {
+ public:
+  TLogTargetGuard() : set_(CurrentLogTarget == nullptr) {
+    if (set_) CurrentLogTarget = &ProgramLog();
+  }
+  ~TLogTargetGuard() {
+    if (set_) CurrentLogTarget = nullptr;
+  }
+  TLogTargetGuard(const TLogTargetGuard&) = delete;
+  TLogTargetGuard& operator=(const TLogTargetGuard&) = delete;
+
+ private:
+  bool set_;
+};
+
+void ReportOverflow(TProteinObject& protein) {
+  protein.Status = 1;
+  protein.StatusText = kTooManyElementsText;
+  ReportLine(kTooManyElementsText);
+}
+
+// The helix continues over residue t (t < N) when the backbone around the
+// peptide bond t, t+1 still lies in the helical windows.
+bool HelixAnglesFit(const TProteinObject& protein, int t) {
+  const TBACKBONE& r = protein.Residue(t);
+  const TBACKBONE& next = protein.Residue(t + 1);
+  const double psi = Dihedral(*r.AtomN, *r.AtomCA, *r.AtomC, *next.AtomN);
+  const double phi = Dihedral(*r.AtomC, *next.AtomN, *next.AtomCA, *next.AtomC);
+  return kPsiLow < psi && psi < kPsiHigh && kPhiLow < phi && phi < kPhiHigh;
+}
+
+}  // namespace
+
+void BuildElementList(TProteinObject& protein) {
+  TLogTargetGuard logTarget;
+  ProgressStatus.StageName = "secondary";
+  ProgressStatus.SetPosition(0);
+
+  auto& table = protein.ElementTable;
+  if (table.size() < static_cast<std::size_t>(kMaxElements) + 1) table.resize(static_cast<std::size_t>(kMaxElements) + 1);
+  for (int k = 1; k <= kMaxElements; ++k) {
+    TElementZeile& e = table[static_cast<std::size_t>(k)];
+    e.First = 0;
+    e.Last = 0;
+    e.ElementKind = kElementUnset;
+  }
+  auto row = [&](int k) -> TElementZeile& { return table[static_cast<std::size_t>(k)]; };
+  const int n = protein.ResidueCount;
+  auto ss = [&](int k) { return protein.Residue(k).SSSymbol; };
+
+  // Strand and helix elements take the even rows 2, 4, ...; the coils between them the odd rows.
+  int m = 0;
+  for (int p = 1;;) {
+    ProgressStatus.SetPosition(p);
+    if (p < n && ss(p) == 'E' && ss(p + 1) == 'E') {
+      ++m;
+      if (2 * m > kMaxElements) return ReportOverflow(protein);
+      row(2 * m).First = p;
+      row(2 * m).ElementKind = kElementStrand;
+      int t = p + 2;
+      while (t < n && ss(t) == 'E') ++t;
+      row(2 * m).Last = t - 1;
+      p = t;
+    }
+    if (p < n - 2 && ss(p) == 'H' && ss(p + 1) == 'H' && ss(p + 2) == 'H' && ss(p + 3) == 'H') {
+      ++m;
+      if (2 * m > kMaxElements) return ReportOverflow(protein);
+      row(2 * m).First = p;
+      row(2 * m).ElementKind = kElementHelix;
+      int t = p + 4;
+      while (t < n && (ss(t) == 'H' || ss(t + 1) == 'H') && HelixAnglesFit(protein, t)) ++t;
+      row(2 * m).Last = (t < n && ss(t) == 'H') ? t : t - 1;
+      p = t;
+    }
+    if (p >= n) break;
+    ++p;
+  }
+
+  if (2 * m + 1 > kMaxElements) return ReportOverflow(protein);
+  for (int k = 0; k <= m; ++k) row(2 * k + 1).ElementKind = kElementCoil;
+  for (int k = 1; k <= m; ++k) row(2 * k + 1).First = row(2 * k).Last + 1;
+  for (int k = 0; k < m; ++k) row(2 * k + 1).Last = row(2 * k + 2).First - 1;
+  row(2 * m + 1).Last = n;
+  row(1).First = (m == 0 || row(2).First > 1) ? 1 : 0;
+  int count = 2 * m + 1;
+  protein.ElementCount = count;
+
+  // Removing keeps the order of the rows that stay; the removed records move
+  // behind the used part (the last removed first) and are reused by splits.
+  auto used = table.begin() + 1;
+  auto removeRows = [&](auto&& drop) {
+    std::vector<TElementZeile> removed;
+    auto out = used;
+    for (auto it = used; it != used + count; ++it) {
+      if (drop(*it))
+        removed.push_back(std::move(*it));
+      else
+        *out++ = std::move(*it);
+    }
+    std::move(removed.rbegin(), removed.rend(), out);
+    count -= static_cast<int>(removed.size());
+  };
+  if (m > 0 && row(2).First == 1) {
+    bool first = true;
+    removeRows([&](const TElementZeile&) {
+      const bool drop = first;
+      first = false;
+      return drop;
+    });
+  }
+  removeRows([](const TElementZeile& e) { return e.First > e.Last; });
+  protein.ElementCount = count;
+
+  // No element may span a chain break: split at every break inside one.
+  for (std::int32_t b : protein.ChainBreaks) {
+    int f = 1;
+    while (f <= count && row(f).Last <= b) ++f;
+    if (f > count || row(f).First > b) continue;
+    // The table has no row left for the second half: reported like the overflow above.
+    if (count >= kMaxElements) return ReportOverflow(protein);
+    std::rotate(used + f, used + count, used + count + 1);
+    protein.ElementCount = ++count;
+    TElementZeile& second = row(f + 1);
+    second.Assign(row(f));
+    second.First = b + 1;
+    row(f).Last = b;
+  }
+
+  ProgressStatus.StageName.clear();
+  ProgressStatus.SetPosition(0);
+}
+
+}  // namespace cavitas
