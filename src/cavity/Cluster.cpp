@@ -1,0 +1,635 @@
+#include "cavity/Cluster.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <unordered_map>
+#include <utility>
+
+#include "frame/Error.h"
+#include "frame/LogFile.h"
+#include "frame/Status.h"
+#include "model/Radii.h"
+
+namespace cavitas {
+
+namespace {
+
+const char* const kUnit = "Conolly";
+const char* const kRoutine = "ClusterConolly";
+
+// Squared distance of two points in extended precision; the one formula of
+// every distance comparison here, so that fast and plain searches agree bit for bit.
+long double SquaredDistance(const TCoord& a, const TCoord& b) {
+  const long double dx = static_cast<long double>(a.X) - b.X;
+  const long double dy = static_cast<long double>(a.Y) - b.Y;
+  const long double dz = static_cast<long double>(a.Z) - b.Z;
+  return dx * dx + dy * dy + dz * dz;
+}
+
+// Atom numbers index the per-atom byte arrays (1..108000).
+int CheckedNumber(const TAtom* atom) {
+  const int n = atom->Number;
+  if (n < 1 || n > kMaxAtoms) RaiseLimit("atom number " + std::to_string(n) + " outside 1..108000 in the clustering");
+  return n;
+}
+
+TConollyObject1* AsContact(TConollyObject* e) { return static_cast<TConollyObject1*>(e); }
+
+bool HasEdge(const TConollyObject1& contact, const TConollyObject2* edge) {
+  return std::find(contact.Edges.begin(), contact.Edges.end(), edge) != contact.Edges.end();
+}
+
+// The contact list A as the system keeps it: a plain list, searched linearly.
+class ScannedContacts {
+ public:
+  explicit ScannedContacts(std::vector<TConollyObject1*> items) : items_(std::move(items)) {}
+  bool Empty() const { return items_.empty(); }
+  TConollyObject1* PopFirst() {
+    TConollyObject1* c = items_.front();
+    items_.erase(items_.begin());
+    return c;
+  }
+  int FirstOf(int atom) const {
+    for (std::size_t i = 0; i < items_.size(); ++i)
+      if (items_[i]->Atom->Number == atom) return static_cast<int>(i);
+    return -1;
+  }
+  TConollyObject1* At(int pos) const { return items_[static_cast<std::size_t>(pos)]; }
+  void RemoveAt(int pos) { items_.erase(items_.begin() + pos); }
+  template <class F>
+  void ForEachOf(int atom, F&& f) const {
+    for (std::size_t i = 0; i < items_.size(); ++i)
+      if (items_[i]->Atom->Number == atom) f(static_cast<int>(i), items_[i]);
+  }
+
+ private:
+  std::vector<TConollyObject1*> items_;
+};
+
+// The contact list A with an index: elements are only ever removed, so A is
+// its initial order with removal marks, and each atom keeps the positions of
+// its own contact elements in that order. The first remaining element of an
+// atom is then the one the linear scan would find.
+class IndexedContacts {
+ public:
+  explicit IndexedContacts(std::vector<TConollyObject1*> items)
+      : items_(std::move(items)), removed_(items_.size(), 0), remaining_(items_.size()) {
+    int maxAtom = 0;
+    for (const TConollyObject1* c : items_) maxAtom = std::max(maxAtom, c->Atom->Number);
+    start_.assign(static_cast<std::size_t>(maxAtom) + 2, 0);
+    for (const TConollyObject1* c : items_) ++start_[static_cast<std::size_t>(c->Atom->Number) + 1];
+    for (std::size_t i = 1; i < start_.size(); ++i) start_[i] += start_[i - 1];
+    byAtom_.resize(items_.size());
+    cursor_.assign(start_.begin(), start_.end() - 1);
+    std::vector<int> fill = cursor_;
+    for (std::size_t i = 0; i < items_.size(); ++i)
+      byAtom_[static_cast<std::size_t>(fill[static_cast<std::size_t>(items_[i]->Atom->Number)]++)] = static_cast<int>(i);
+  }
+  bool Empty() const { return remaining_ == 0; }
+  TConollyObject1* PopFirst() {
+    while (removed_[head_]) ++head_;
+    RemoveAt(static_cast<int>(head_));
+    return items_[head_];
+  }
+  int FirstOf(int atom) {
+    if (atom < 0 || static_cast<std::size_t>(atom) + 1 >= start_.size()) return -1;
+    int& k = cursor_[static_cast<std::size_t>(atom)];
+    const int end = start_[static_cast<std::size_t>(atom) + 1];
+    while (k < end && removed_[static_cast<std::size_t>(byAtom_[static_cast<std::size_t>(k)])]) ++k;
+    return k < end ? byAtom_[static_cast<std::size_t>(k)] : -1;
+  }
+  TConollyObject1* At(int pos) const { return items_[static_cast<std::size_t>(pos)]; }
+  void RemoveAt(int pos) {
+    removed_[static_cast<std::size_t>(pos)] = 1;
+    --remaining_;
+  }
+  template <class F>
+  void ForEachOf(int atom, F&& f) {
+    if (FirstOf(atom) < 0) return;
+    const int end = start_[static_cast<std::size_t>(atom) + 1];
+    for (int k = cursor_[static_cast<std::size_t>(atom)]; k < end; ++k) {
+      const int pos = byAtom_[static_cast<std::size_t>(k)];
+      if (!removed_[static_cast<std::size_t>(pos)]) f(pos, items_[static_cast<std::size_t>(pos)]);
+    }
+  }
+
+ private:
+  std::vector<TConollyObject1*> items_;
+  std::vector<std::uint8_t> removed_;
+  std::size_t remaining_;
+  std::size_t head_ = 0;
+  std::vector<int> start_;   // atom n: byAtom_[start_[n] .. start_[n+1])
+  std::vector<int> byAtom_;  // positions in items_, grouped by atom, ascending within an atom
+  std::vector<int> cursor_;  // per atom: no remaining element of it lies before this entry
+};
+
+// The saddles and concave elements not yet assigned (list B), found by identity.
+class RestList {
+ public:
+  void Append(TConollyObject* e) {
+    index_.emplace(e, items_.size());
+    items_.push_back(e);
+    taken_.push_back(0);
+  }
+  // Deletes e from the list; false when it is not (or no longer) there.
+  bool Take(TConollyObject* e) {
+    const auto it = index_.find(e);
+    if (it == index_.end()) return false;
+    taken_[it->second] = 1;
+    index_.erase(it);
+    return true;
+  }
+  template <class F>
+  void ForEachRemaining(F&& f) const {
+    for (std::size_t i = 0; i < items_.size(); ++i)
+      if (!taken_[i]) f(items_[i]);
+  }
+  bool Empty() const { return index_.empty(); }
+
+ private:
+  std::vector<TConollyObject*> items_;
+  std::vector<std::uint8_t> taken_;
+  std::unordered_map<const TConollyObject*, std::size_t> index_;
+};
+
+// Keeps the table ordered by decreasing size; a new cluster goes behind every
+// earlier cluster of equal size.
+void InsertBySize(TClusterTable& table, TCluster cluster) {
+  table.emplace_back();
+  std::size_t slot = table.size() - 1;
+  while (slot > 0 && table[slot - 1].size() < cluster.size()) {
+    table[slot] = std::move(table[slot - 1]);
+    --slot;
+  }
+  table[slot] = std::move(cluster);
+}
+
+// Breadth-first growth of connected contact elements through their shared edges.
+template <class ContactList>
+void ClusterContacts(ContactList& a, std::vector<std::uint8_t>& clustered, std::vector<std::uint8_t>& multi,
+                     TClusterTable& clusters) {
+  int n = 0;
+  while (!a.Empty()) {
+    ++n;
+    ProgressStatus.SetPosition(n);
+    if (n > kMaxHoles) RaiseError(301, kUnit, kRoutine);
+    TCluster cluster;
+    TConollyObject1* seed = a.PopFirst();
+    cluster.push_back(seed);
+    clustered[static_cast<std::size_t>(seed->Atom->Number)] = 1;
+    for (std::size_t l = 0; l < cluster.size(); ++l) {
+      const TConollyObject1* member = AsContact(cluster[l]);
+      const int atom = member->Atom->Number;
+      for (int i = 1; i <= member->EdgeCount; ++i) {
+        const TConollyObject2* e = member->Kante(i);
+        const int o = CheckedNumber(e->Atom->Number == atom ? e->Atom2 : e->Atom);
+        const auto uo = static_cast<std::size_t>(o);
+        if (!clustered[uo] && !multi[uo]) {
+          const int pos = a.FirstOf(o);
+          if (pos >= 0 && HasEdge(*a.At(pos), e)) {
+            cluster.push_back(a.At(pos));
+            a.RemoveAt(pos);
+            clustered[uo] = 1;
+          } else {
+            ShowError(302, kUnit, kRoutine, false);
+          }
+        } else if (multi[uo]) {
+          int g = 0;
+          int found = -1;
+          a.ForEachOf(o, [&](int pos, TConollyObject1* c) {
+            ++g;
+            if (!HasEdge(*c, e)) return;
+            if (found >= 0) RaiseError(303, kUnit, kRoutine);
+            found = pos;
+            cluster.push_back(c);
+            clustered[uo] = 1;
+            --g;
+          });
+          if (found >= 0) {
+            a.RemoveAt(found);
+            if (g == 0) {
+              multi[uo] = 0;
+              clustered[uo] = 1;
+            }
+          }
+        }
+      }
+    }
+    InsertBySize(clusters, std::move(cluster));
+  }
+}
+
+// A part whose closest atoms to slot 1 are farther apart than the surfaces
+// around them allow is another piece of the outside, not a cavity.
+template <bool Fast>
+void JoinSeparateParts(TClusterTable& clusters, bool join, std::int32_t& separateParts) {
+  separateParts = 1;
+  std::size_t k = 1;  // slot k + 1
+  while (k < clusters.size()) {
+    TAtom* p = nullptr;
+    TAtom* q = nullptr;
+    const long double d = Fast ? detail::ClosestContactIndexed(clusters[0], clusters[k], p, q)
+                               : ClosestContact(&clusters[0], &clusters[k], p, q);
+    if (!p || !q) {
+      ++k;
+      continue;
+    }
+    const long double h = d - Radius(*p) - Radius(*q);
+    const long double i1 = Fast ? detail::MinClearancePruned(clusters[0], *q) : MinClearance(&clusters[0], *q);
+    const long double i2 = Fast ? detail::MinClearancePruned(clusters[k], *p) : MinClearance(&clusters[k], *p);
+    const long double clearance = i2 > i1 ? i2 : i1;
+    if (h > clearance - 0.3L) {
+      ++separateParts;
+      ProgramLog().LogLine("Connolly-Clustern ergibt mehrere getrennte Elemente :");
+      ProgramLog().LogLine(std::to_string(k + 1) + " " + detail::GeneralFloat(h) + " " +
+                           detail::GeneralFloat(clearance));
+      if (join) {
+        clusters[0].insert(clusters[0].end(), clusters[k].begin(), clusters[k].end());
+        clusters.erase(clusters.begin() + static_cast<std::ptrdiff_t>(k));
+        continue;
+      }
+    }
+    ++k;
+  }
+}
+
+void ReportMissing(const std::string& what, int a, int b, int c) {
+  ReportLine("Connolly-Clustern: " + what + " not found for atoms " + std::to_string(a) + " " + std::to_string(b) +
+             (c > 0 ? " " + std::to_string(c) : std::string()));
+}
+
+// The concave element at the arc end `point` of the saddle (a, b) ended by atom third.
+void TakeConcave(const TAtomElementLists& atomElements, int a, int b, int third, const TCoord& point, RestList& rest,
+                 TCluster& cluster) {
+  if (static_cast<std::size_t>(a) < atomElements.size()) {
+    for (TConollyObject* el : atomElements[static_cast<std::size_t>(a)]) {
+      if (el->Kind != kConcavePatch) continue;
+      const auto* c3 = static_cast<const TConollyObject3*>(el);
+      if (c3->Atom->Number != a || c3->Atom2->Number != b || c3->Atom3->Number != third) continue;
+      if (SquaredDistance(c3->ProbeCenter, point) >= 1e-5L) continue;
+      if (rest.Take(el))
+        cluster.push_back(el);
+      else
+        ReportMissing("unassigned concave element", a, b, third);
+      return;
+    }
+  }
+  // The construction guarantees the element; a missing one stays with the outer surface.
+  ReportMissing("concave element", a, b, third);
+}
+
+// Each saddle goes with the cluster of its first atom's contact element; each
+// concave element with the saddle between its two lowest-numbered atoms.
+void AssignSaddlesAndConcave(const TAtomElementLists& atomElements, TClusterTable& clusters, RestList& rest) {
+  for (std::size_t k = 1; k < clusters.size(); ++k) {
+    TCluster& cluster = clusters[k];
+    const std::size_t contacts = cluster.size();
+    for (std::size_t c = 0; c < contacts; ++c) {
+      const TConollyObject1* contact = AsContact(cluster[c]);
+      const int a = contact->Atom->Number;
+      for (int i = 1; i <= contact->EdgeCount; ++i) {
+        TConollyObject2* e = contact->Kante(i);
+        if (e->Atom->Number != a) continue;
+        const int b = e->Atom2->Number;
+        if (!rest.Take(e)) {
+          ReportMissing("saddle element", a, b, 0);
+          continue;
+        }
+        cluster.push_back(e);
+        if (!e->StartAtom || !e->EndAtom) continue;
+        const int s = e->StartAtom->Number;
+        const int t = e->EndAtom->Number;
+        if (!(b < s || b < t)) continue;
+        TCoord start, end;
+        e->ArcEnds(start, end);
+        if (b < s) TakeConcave(atomElements, a, b, s, start, rest, cluster);
+        if (b < t) TakeConcave(atomElements, a, b, t, end, rest, cluster);
+      }
+    }
+  }
+}
+
+template <bool Fast>
+void ClusterConollyImpl(const TAtomElementLists& atomElements, const TElementList& elements, bool join,
+                        TClusterTable& clusters, std::int32_t& separateParts) {
+  ProgressStatus.StageName = "clustern ";
+  ProgressStatus.Total = 0;
+  ProgressStatus.SetPosition(0);
+  clusters.clear();
+  separateParts = 1;
+
+  std::vector<TConollyObject1*> contacts;
+  RestList rest;
+  for (const auto& e : elements) {
+    if (e->Kind == kContactPatch)
+      contacts.push_back(AsContact(e.get()));
+    else
+      rest.Append(e.get());
+  }
+  CheckMemory(3 * (kMaxAtoms + 1));
+  std::vector<std::uint8_t> hasContact(kMaxAtoms + 1, 0), multi(kMaxAtoms + 1, 0), clustered(kMaxAtoms + 1, 0);
+  for (const TConollyObject1* c : contacts) {
+    const auto n = static_cast<std::size_t>(CheckedNumber(c->Atom));
+    if (hasContact[n])
+      multi[n] = 1;
+    else
+      hasContact[n] = 1;
+  }
+  if constexpr (Fast) {
+    IndexedContacts a(std::move(contacts));
+    ClusterContacts(a, clustered, multi, clusters);
+  } else {
+    ScannedContacts a(std::move(contacts));
+    ClusterContacts(a, clustered, multi, clusters);
+  }
+
+  JoinSeparateParts<Fast>(clusters, join, separateParts);
+  AssignSaddlesAndConcave(atomElements, clusters, rest);
+  // What is left belongs to the outer surface.
+  if (clusters.empty() && !rest.Empty()) clusters.emplace_back();
+  rest.ForEachRemaining([&](TConollyObject* e) { clusters[0].push_back(e); });
+
+  ProgressStatus.StageName = "";
+  ProgressStatus.SetPosition(0);
+}
+
+void RemoveFromAtomList(TAtomElementLists& atomElements, const TAtom* atom, const TConollyObject* e) {
+  const int n = atom->Number;
+  if (n < 1) RaiseLimit("atom number " + std::to_string(n) + " outside the per-atom element lists");
+  if (static_cast<std::size_t>(n) >= atomElements.size()) return;
+  auto& list = atomElements[static_cast<std::size_t>(n)];
+  const auto it = std::find(list.begin(), list.end(), e);
+  if (it != list.end()) list.erase(it);
+}
+
+void RemoveFromAtomLists(TAtomElementLists& atomElements, const TConollyObject* e) {
+  RemoveFromAtomList(atomElements, e->Atom, e);
+  if (e->Kind == kSaddlePatch) {
+    RemoveFromAtomList(atomElements, static_cast<const TConollyObject2*>(e)->Atom2, e);
+  } else if (e->Kind == kConcavePatch) {
+    const auto* c3 = static_cast<const TConollyObject3*>(e);
+    RemoveFromAtomList(atomElements, c3->Atom2, e);
+    RemoveFromAtomList(atomElements, c3->Atom3, e);
+  }
+}
+
+// Moves every cluster but the largest out of the surface, one hole per cluster in slot order.
+THoleTable ExtractHoles(TAtomElementLists& atomElements, TElementList& elements, const TClusterTable& clusters) {
+  THoleTable holes;
+  if (clusters.empty()) return holes;
+  std::size_t largest = 0;
+  for (std::size_t j = 1; j < clusters.size(); ++j)
+    if (clusters[j].size() > clusters[largest].size()) largest = j;
+
+  std::unordered_map<const TConollyObject*, std::pair<std::size_t, std::size_t>> target;
+  for (std::size_t j = 0; j < clusters.size(); ++j) {
+    if (j == largest) continue;
+    holes.emplace_back(clusters[j].size());
+    for (std::size_t pos = 0; pos < clusters[j].size(); ++pos) {
+      const TConollyObject* e = clusters[j][pos];
+      RemoveFromAtomLists(atomElements, e);
+      target.emplace(e, std::make_pair(holes.size() - 1, pos));
+    }
+  }
+  // One pass hands the elements over and keeps the order of the rest, as
+  // deleting them one by one would.
+  std::size_t keep = 0;
+  for (std::size_t i = 0; i < elements.size(); ++i) {
+    const auto it = target.find(elements[i].get());
+    if (it != target.end()) {
+      holes[it->second.first][it->second.second] = std::move(elements[i]);
+    } else {
+      if (keep != i) elements[keep] = std::move(elements[i]);
+      ++keep;
+    }
+  }
+  elements.resize(keep);
+  for (auto& hole : holes)
+    hole.erase(std::remove(hole.begin(), hole.end(), nullptr), hole.end());
+  for (auto& list : atomElements)
+    if (list.empty()) std::vector<TConollyObject*>().swap(list);
+  return holes;
+}
+
+}  // namespace
+
+namespace detail {
+
+std::string GeneralFloat(long double value) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.15Lg", value);
+  std::string s(buf);
+  const auto e = s.find('e');
+  if (e == std::string::npos) return s;
+  std::string digits = s.substr(e + 2);
+  digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1));
+  return s.substr(0, e) + "E" + (s[e + 1] == '-' ? "-" : "") + digits;
+}
+
+void ClusterConollyLinearScan(const TAtomElementLists& atomElements, const TElementList& elements, bool join,
+                              TClusterTable& clusters, std::int32_t& separateParts) {
+  ClusterConollyImpl<false>(atomElements, elements, join, clusters, separateParts);
+}
+
+long double ClosestContactIndexed(const TCluster& first, const TCluster& second, TAtom*& p, TAtom*& q) {
+  p = nullptr;
+  q = nullptr;
+  std::vector<TAtom*> from, to;
+  for (TConollyObject* e : first)
+    if (e->Kind == kContactPatch) from.push_back(e->Atom);
+  for (TConollyObject* e : second)
+    if (e->Kind == kContactPatch) to.push_back(e->Atom);
+  if (from.empty() || to.empty()) return std::sqrt(1e9L);
+
+  // Cell grid over the atoms of the first list; cells hold list positions in ascending order.
+  float lo[3] = {from[0]->X, from[0]->Y, from[0]->Z}, hi[3] = {lo[0], lo[1], lo[2]};
+  for (const TAtom* a : from) {
+    const float c[3] = {a->X, a->Y, a->Z};
+    for (int d = 0; d < 3; ++d) {
+      lo[d] = std::min(lo[d], c[d]);
+      hi[d] = std::max(hi[d], c[d]);
+    }
+  }
+  double h = 4.0;
+  long dims[3];
+  for (;;) {
+    for (int d = 0; d < 3; ++d) dims[d] = static_cast<long>((static_cast<double>(hi[d]) - lo[d]) / h) + 1;
+    if (dims[0] * dims[1] * dims[2] <= 8 * static_cast<long>(from.size()) + 64) break;
+    h *= 2;
+  }
+  auto cellOf = [&](const TAtom& a, long c[3]) {
+    const float x[3] = {a.X, a.Y, a.Z};
+    for (int d = 0; d < 3; ++d) c[d] = static_cast<long>(std::floor((static_cast<double>(x[d]) - lo[d]) / h));
+  };
+  auto cellIndex = [&](long x, long y, long z) { return static_cast<std::size_t>((x * dims[1] + y) * dims[2] + z); };
+  std::vector<int> cellStart(static_cast<std::size_t>(dims[0] * dims[1] * dims[2]) + 1, 0);
+  std::vector<std::size_t> cellOfAtom(from.size());
+  for (std::size_t i = 0; i < from.size(); ++i) {
+    long c[3];
+    cellOf(*from[i], c);
+    for (int d = 0; d < 3; ++d) c[d] = std::clamp(c[d], 0L, dims[d] - 1);
+    cellOfAtom[i] = cellIndex(c[0], c[1], c[2]);
+    ++cellStart[cellOfAtom[i] + 1];
+  }
+  for (std::size_t i = 1; i < cellStart.size(); ++i) cellStart[i] += cellStart[i - 1];
+  std::vector<int> items(from.size());
+  {
+    std::vector<int> fill(cellStart.begin(), cellStart.end() - 1);
+    for (std::size_t i = 0; i < from.size(); ++i) items[static_cast<std::size_t>(fill[cellOfAtom[i]]++)] = static_cast<int>(i);
+  }
+
+  // Minimum of (squared distance, first position, second position), compared in that order:
+  // the pair the plain double loop with its strict comparison keeps.
+  long double best = 1e9L;
+  std::size_t bestI = std::numeric_limits<std::size_t>::max(), bestJ = 0;
+  for (std::size_t j = 0; j < to.size(); ++j) {
+    const TAtom& b = *to[j];
+    long qc[3];
+    cellOf(b, qc);
+    long rMax = 0;
+    for (int d = 0; d < 3; ++d) rMax = std::max({rMax, qc[d], dims[d] - 1 - qc[d]});
+    auto visit = [&](long x, long y, long z) {
+      const std::size_t cell = cellIndex(x, y, z);
+      for (int k = cellStart[cell]; k < cellStart[cell + 1]; ++k) {
+        const auto i = static_cast<std::size_t>(items[static_cast<std::size_t>(k)]);
+        const long double v = SquaredDistance(*from[i], b);
+        if (v < best || (v == best && bestI != std::numeric_limits<std::size_t>::max() && i < bestI)) {
+          best = v;
+          bestI = i;
+          bestJ = j;
+        }
+      }
+    };
+    for (long r = 0; r <= rMax; ++r) {
+      // Points outside rings 0..r-1 lie farther than (r-1)·h; the margin covers the cell rounding.
+      if (r > 1) {
+        const long double bound = static_cast<long double>(r - 1) * h - 1e-3L;
+        if (bound > 0 && bound * bound > best) break;
+      }
+      const long x0 = std::max(qc[0] - r, 0L), x1 = std::min(qc[0] + r, dims[0] - 1);
+      const long y0 = std::max(qc[1] - r, 0L), y1 = std::min(qc[1] + r, dims[1] - 1);
+      const long z0 = std::max(qc[2] - r, 0L), z1 = std::min(qc[2] + r, dims[2] - 1);
+      for (long x = x0; x <= x1; ++x) {
+        for (long y = y0; y <= y1; ++y) {
+          if (std::labs(x - qc[0]) == r || std::labs(y - qc[1]) == r) {
+            for (long z = z0; z <= z1; ++z) visit(x, y, z);
+          } else {
+            if (qc[2] - r >= 0 && qc[2] - r < dims[2]) visit(x, y, qc[2] - r);
+            if (r > 0 && qc[2] + r >= 0 && qc[2] + r < dims[2]) visit(x, y, qc[2] + r);
+          }
+        }
+      }
+    }
+  }
+  if (bestI == std::numeric_limits<std::size_t>::max()) return std::sqrt(best);
+  p = from[bestI];
+  q = to[bestJ];
+  return std::sqrt(best);
+}
+
+double MinClearancePruned(const TCluster& list, const TAtom& atom) {
+  const double radius = Radius(atom);
+  // A contact patch lies on its atom sphere (its edge contact points within
+  // 1e-4 of it), so | |point - centre| - R | - radius bounds its PatchDistance
+  // from below; the margin covers the rounding of that bound.
+  std::vector<std::pair<double, const TConollyObject*>> bounds;
+  for (const TConollyObject* e : list) {
+    if (e->Kind != kContactPatch) continue;
+    const double d = static_cast<double>(std::sqrt(SquaredDistance(atom, *e->Atom)));
+    bounds.emplace_back(std::fabs(d - Radius(*e->Atom)) - radius - 1e-3, e);
+  }
+  if (bounds.empty()) return 1000.0;
+  std::size_t m = 0;
+  for (std::size_t i = 1; i < bounds.size(); ++i)
+    if (bounds[i].first < bounds[m].first) m = i;
+  double best = 1000.0;
+  const double first = bounds[m].second->PatchDistance(atom, radius);
+  if (first < best) best = first;
+  for (std::size_t i = 0; i < bounds.size(); ++i) {
+    if (i == m || !(bounds[i].first < best)) continue;
+    const double v = bounds[i].second->PatchDistance(atom, radius);
+    if (v < best) best = v;
+  }
+  return best;
+}
+
+}  // namespace detail
+
+void ClusterConolly(const TAtomElementLists& atomElements, const TElementList& elements, bool join,
+                    TClusterTable& clusters, std::int32_t& separateParts) {
+  ClusterConollyImpl<true>(atomElements, elements, join, clusters, separateParts);
+}
+
+double MinClearance(const TCluster* list, const TAtom& atom) {
+  double best = 1000.0;
+  if (!list) return best;
+  const double radius = Radius(atom);
+  for (const TConollyObject* e : *list) {
+    if (e->Kind != kContactPatch) continue;
+    const double v = e->PatchDistance(atom, radius);
+    if (v < best) best = v;
+  }
+  return best;
+}
+
+long double ClosestContact(const TCluster* first, const TCluster* second, TAtom*& p, TAtom*& q) {
+  p = nullptr;
+  q = nullptr;
+  if (!first || !second) return 1e9L;
+  long double best = 1e9L;
+  for (TConollyObject* a : *first) {
+    if (a->Kind != kContactPatch) continue;
+    for (TConollyObject* b : *second) {
+      if (b->Kind != kContactPatch) continue;
+      const long double v = SquaredDistance(*a->Atom, *b->Atom);
+      if (v < best) {
+        best = v;
+        p = a->Atom;
+        q = b->Atom;
+      }
+    }
+  }
+  return std::sqrt(best);
+}
+
+std::int32_t ClusterHoles(TAtomElementLists& atomElements, TElementList& elements, bool join, THoleTable& holes,
+                          std::int32_t& separateParts) {
+  holes.clear();
+  TClusterTable clusters;
+  ClusterConolly(atomElements, elements, join, clusters, separateParts);
+  holes = ExtractHoles(atomElements, elements, clusters);
+  return static_cast<std::int32_t>(holes.size());
+}
+
+void CollectInnerElements(TAtomElementLists& atomElements, TElementList& elements, bool join, TElementList& inner,
+                          std::int32_t& separateParts) {
+  inner.clear();
+  TClusterTable clusters;
+  ClusterConolly(atomElements, elements, join, clusters, separateParts);
+  THoleTable holes = ExtractHoles(atomElements, elements, clusters);
+  for (auto& hole : holes)
+    for (auto& e : hole) inner.push_back(std::move(e));
+}
+
+void TClusteredConollyArea::Clear() {
+  for (auto& list : AtomElements) std::vector<TConollyObject*>().swap(list);
+  Elements.clear();
+  InnerElements.clear();
+}
+
+std::int32_t TClusteredConollyArea::Compute(TProteinObject& protein, bool withHet, bool join) {
+  // A second Compute without Clear starts from an empty surface instead of adding to the old one.
+  for (auto& list : AtomElements) list.clear();
+  Elements.clear();
+  if (withHet)
+    ComputeSurfaceWithHet(protein, AtomElements, Elements, SurfaceStatus);
+  else
+    ComputeSurfaceWithoutHet(protein, AtomElements, Elements, SurfaceStatus);
+  std::int32_t parts = 1;
+  CollectInnerElements(AtomElements, Elements, join, InnerElements, parts);
+  return parts;
+}
+
+}  // namespace cavitas
