@@ -1,10 +1,114 @@
 #include "input/ReadProtein.h"
 
+#include <filesystem>
+
+#include "frame/LogFile.h"
+#include "frame/Status.h"
+#include "input/PdbReader.h"
+#include "input/ReadRecords.h"
+#include "input/RecordSource.h"
+#include "secstruct/SecStruct.h"
+#include "structfile/CheckSum.h"
+
 namespace cavitas {
 
-void ReadProtein(TProteinObject& protein, const std::string&, const std::string& logFile, int) {
+namespace {
+
+// Points the reporter at the protein for the read and restores the previous
+// target and the progress record on every way out, exceptions included.
+class TReadScope {
+ public:
+  explicit TReadScope(TProteinObject& protein) : previous_(CurrentLogTarget) { CurrentLogTarget = &protein; }
+  ~TReadScope() {
+    CurrentLogTarget = previous_;
+    ProgressStatus.StageName.clear();
+    ProgressStatus.Total = 0;
+    ProgressStatus.SetPosition(0);
+  }
+  TReadScope(const TReadScope&) = delete;
+  TReadScope& operator=(const TReadScope&) = delete;
+
+ private:
+  TLogFileObject* previous_;
+};
+
+void BeginStage(const char* name, std::int32_t total) {
+  ProgressStatus.StageName = name;
+  ProgressStatus.Total = total;
+  ProgressStatus.SetPosition(0);
+}
+
+}  // namespace
+
+void ReadProtein(TProteinObject& protein, const std::string& inputFile, const std::string& logFile,
+                 int inputFormat) {
   protein.SetLogFile(logFile);
   protein.ClearLog();
+  TReadScope scope(protein);
+
+  protein.FileName = std::filesystem::path(inputFile).filename().string();
+  protein.AcceptAtoms = true;
+  const TInputText text = LoadInputText(inputFile);
+  DetectLineMode(protein, text);
+  if (inputFormat == 0) CountModels(protein, text);
+  BeginStage("einlesen: Zeile ", protein.LineCount);
+  protein.CheckSum = ReadCheckSum(inputFile);
+
+  const std::unique_ptr<TRecordSource> source = OpenRecordSource(protein, text, inputFormat);
+  protein.ResidueCount = 0;
+  TProteinReader reader(protein, *source, inputFormat);
+  reader.ReadRecords();
+  if (protein.Status == 1) return;
+
+  if (protein.ResidueCount != static_cast<std::int32_t>(protein.Residues.size())) {
+    protein.SetFatalStatus("Fehler beim Einlesen - Falsche Anzahl von Aminosaeuren");
+    ReportLine("Fehler beim Einlesen des Proteins");
+    return;
+  }
+
+  BeginStage("chainbreaks ", ProgressStatus.Total);
+  if (protein.Status != 1) {
+    if (!NoChainBreak(protein, 1, protein.ResidueCount)) {
+      ReportLine(" !!! POLYPEPTIDE CHAIN INTERRUPTED !!!");
+      protein.SetWarningStatus(30, " !!! POLYPEPTIDE CHAIN INTERRUPTED !!!");
+    }
+    BeginStage("flagsbonds ", ProgressStatus.Total);
+    FlagSSBonds(protein, reader.State);
+    BeginStage("flagchirality ", ProgressStatus.Total);
+    FlagChirality(protein);
+    BeginStage("flaghydrogenbonds ", protein.ResidueCount);
+    FlagHydrogenBonds(protein);
+    BeginStage("flagbridge ", protein.ResidueCount);
+    FlagBridge(protein, reader.State);
+  }
+  if (protein.Status != 1) {
+    BeginStage("flagturn ", protein.ResidueCount);
+    FlagTurn(protein);
+  }
+
+  // A break after the last residue is no break.
+  if (!protein.ChainBreaks.empty() && protein.ChainBreaks.back() >= protein.ResidueCount)
+    protein.ChainBreaks.pop_back();
+
+  if (protein.ProteinAtomCount + static_cast<std::int64_t>(protein.HetAtoms.size()) > kMaxAtoms) {
+    ReportLine("Too many atoms");
+    protein.SetFatalStatus("Too many atoms");
+    return;
+  }
+  RemoveDuplicateAtoms(protein.HetAtoms);
+  RemoveDuplicateAtoms(protein.Waters);
+
+  // Hetero atoms follow the protein atoms; waters stay outside the atom table.
+  std::int32_t number = protein.ProteinAtomCount;
+  std::int32_t index = 0;
+  for (const auto& het : protein.HetAtoms) {
+    ++number;
+    ++index;
+    het->Atom->Number = number;
+    het->Atom->ResidueIndex = index;
+    protein.PutAtom(number, std::move(het->OwnedAtom));
+  }
+  protein.AtomCount = number;
 }
 
 }  // namespace cavitas

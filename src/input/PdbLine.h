@@ -1,0 +1,74 @@
+#pragma once
+// The decoded input record that every record reader hands to the read driver,
+// and the interface a record reader implements. Header-only, so that the
+// structure-card readers can produce the same record without linking input.
+#include <cstdint>
+#include <string>
+
+namespace cavitas {
+
+// Record kinds. Anything the driver does not act on comes back as kOtherRecord.
+enum TPdbKind : std::uint8_t {
+  kHeaderRecord = 0,
+  kCompndRecord = 1,
+  kSourceRecord = 2,
+  kAuthorRecord = 3,
+  kSSBondRecord = 4,
+  kAtomRecord = 5,
+  kHetAtmRecord = 6,
+  kTerRecord = 7,
+  kEndRecord = 8,
+  kRemarkRecord = 9,
+  kModelRecord = 23,
+  kEndMdlRecord = 24,
+  kOtherRecord = 31,
+};
+constexpr int kRecordKindCount = 32;
+
+constexpr int kPdbTextLength = 128;
+
+// One decoded record; a reader reuses the same value for every record.
+struct TPdbLine {
+  std::uint8_t Kind = kOtherRecord;
+  // Header kinds and REMARK: the record name, the rest of the line (at most 122
+  // characters), blanks up to 128 and "." in position 128 for shorter lines.
+  std::string Text = std::string(kPdbTextLength, ' ');
+
+  // ATOM
+  std::string AtomName = "    ";     // columns 13-16
+  std::string ResidueName = "    ";  // columns 18-20 and a blank
+  char AltLoc = ' ';                 // column 17
+  char OneLetter = '-';              // ResidueLetter of the residue name
+  std::string ResidueId = "      ";  // columns 23-27 (number, insertion code), then the chain
+  float X = 0, Y = 0, Z = 0;
+  float Occupancy = 0, BFactor = 0;
+  float Volume = 0, ContactVolume = 0;  // carried by structure files; 0 for PDB
+  // Carried by structure files only (0 for PDB): the atom's own number and its
+  // neighbour entries in its element's list.
+  std::int32_t GivenNumber = 0;
+  std::int32_t NeighbourCount = 0;
+  std::int32_t NeighbourStart = 0;
+
+  // SSBOND: residue number with insertion code, then chain, of both residues.
+  std::string Bond1 = "      ";
+  std::string Bond2 = "      ";
+};
+
+// A reader of one input format: each call consumes one record and decodes it
+// into `line`; at the end of the input it returns kEndRecord (again on every
+// later call). Header lines, hetero atoms, waters and format-specific cards are
+// stored into the protein by the reader itself, as the PDB reader does.
+class TRecordSource {
+ public:
+  virtual ~TRecordSource() = default;
+  virtual void ReadRecord(TPdbLine& line) = 0;
+  // Structure files declare how many residues and protein atoms they hold; the
+  // driver compares them with what it assembled. PDB input declares nothing.
+  virtual bool DeclaredCounts(std::int32_t& residues, std::int32_t& proteinAtoms) const {
+    (void)residues;
+    (void)proteinAtoms;
+    return false;
+  }
+};
+
+}  // namespace cavitas

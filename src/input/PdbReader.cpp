@@ -1,0 +1,450 @@
+#include "input/PdbReader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "frame/Error.h"
+#include "frame/LogFile.h"
+#include "model/Tables.h"
+
+namespace cavitas {
+
+// ---------------------------------------------------------------------------
+// Input text
+
+TInputText LoadInputText(const std::string& fileName) {
+  TInputText text;
+  text.FileName = fileName;
+  std::error_code ec;
+  // fopen succeeds on a directory; reading it would fail later with a less clear reason.
+  if (std::filesystem::is_directory(fileName, ec))
+    throw IoError("cannot read input file " + fileName + ": " + std::strerror(EISDIR));
+  std::FILE* f = std::fopen(fileName.c_str(), "rb");
+  if (!f) throw IoError("cannot open input file " + fileName + ": " + std::strerror(errno));
+  char buffer[1 << 16];
+  for (;;) {
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer, f);
+    text.Bytes.append(buffer, n);
+    if (n < sizeof buffer) break;
+  }
+  const bool failed = std::ferror(f) != 0;
+  const int reason = errno;
+  std::fclose(f);
+  if (failed) throw IoError("cannot read input file " + fileName + ": " + std::strerror(reason));
+  return text;
+}
+
+// ---------------------------------------------------------------------------
+// Cursor
+
+bool TTextCursor::AtEol() const {
+  if (pos_ >= text_.size()) return true;
+  const char c = text_[pos_];
+  if (c == '\n') return true;
+  if (c != '\r') return false;
+  return lineMode_ || (pos_ + 1 < text_.size() && text_[pos_ + 1] == '\n');
+}
+
+bool TTextCursor::ReadChar(char& c) {
+  if (AtEol()) return false;
+  c = text_[pos_++];
+  return true;
+}
+
+void TTextCursor::SkipLine() {
+  while (!AtEol()) {
+    // Jump to the next candidate line end instead of testing every character.
+    const std::size_t next = text_.find_first_of("\r\n", pos_);
+    pos_ = next == std::string_view::npos ? text_.size() : next;
+    if (!AtEol()) ++pos_;  // a CR that does not end a line without line mode
+  }
+  if (pos_ >= text_.size()) return;
+  if (text_[pos_] == '\r') ++pos_;
+  if (pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+}
+
+std::string_view TTextCursor::ReadRestOfLine() {
+  const std::size_t start = pos_;
+  std::size_t end = pos_;
+  while (!AtEol()) {
+    const std::size_t next = text_.find_first_of("\r\n", pos_);
+    pos_ = next == std::string_view::npos ? text_.size() : next;
+    end = pos_;
+    if (!AtEol()) end = ++pos_;
+  }
+  SkipLine();
+  return text_.substr(start, end - start);
+}
+
+void TTextCursor::SkipChars(int n) {
+  for (; n > 0 && !AtEol(); --n) ++pos_;
+}
+
+std::string_view TTextCursor::ReadField(int width) {
+  const std::size_t start = pos_;
+  SkipChars(width);
+  return text_.substr(start, pos_ - start);
+}
+
+bool TTextCursor::SkipToUpperCaseLetter() {
+  while (pos_ < text_.size()) {
+    const char c = text_[pos_];
+    if (c >= 'A' && c <= 'Z') return true;
+    ++pos_;
+  }
+  return false;
+}
+
+std::int32_t TTextCursor::LineNumber() {
+  const std::size_t to = std::min(pos_, text_.size());
+  for (std::size_t i = countedTo_; i < to; ++i) {
+    const char c = text_[i];
+    if (c == '\n' || (lineMode_ && c == '\r' && (i + 1 >= text_.size() || text_[i + 1] != '\n'))) ++linesBefore_;
+  }
+  countedTo_ = std::max(countedTo_, to);
+  return linesBefore_ + 1;
+}
+
+// ---------------------------------------------------------------------------
+// Preliminary passes
+
+namespace {
+
+constexpr std::size_t kFirstLineLimit = 200;  // the first line is read as a string of at most 200 characters
+constexpr std::size_t kLongFirstLine = 150;
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+// Checks the shape of a decimal number so that from_chars never accepts
+// "inf", "nan" or hexadecimal forms. Returns the text without a leading '+'.
+bool DecimalShape(std::string_view s, std::string_view& number) {
+  std::size_t i = 0;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+  const std::size_t digitsStart = i;
+  while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+  std::size_t digits = i - digitsStart;
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    const std::size_t fraction = i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+    digits += i - fraction;
+  }
+  if (digits == 0) return false;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    const std::size_t exponent = i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+    if (i == exponent) return false;
+  }
+  if (i != s.size()) return false;
+  number = s.front() == '+' ? s.substr(1) : s;
+  return true;
+}
+
+template <class T>
+bool ParseDecimal(std::string_view field, T& value) {
+  std::string_view number;
+  if (!DecimalShape(Trim(field), number)) return false;
+  T v{};
+  const auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), v);
+  if (ec != std::errc() || ptr != number.data() + number.size()) return false;
+  value = v;
+  return true;
+}
+
+}  // namespace
+
+void DetectLineMode(TProteinObject& protein, const TInputText& text) {
+  const std::string_view bytes = text.Bytes;
+  std::size_t first = bytes.find_first_of("\r\n");
+  if (first == std::string_view::npos) first = bytes.size();
+  protein.LineMode = std::min(first, kFirstLineLimit) < kLongFirstLine;
+  TTextCursor cursor(bytes, protein.LineMode);
+  std::int32_t count = 0;
+  while (!cursor.AtEnd()) {
+    cursor.SkipLine();
+    ++count;
+  }
+  protein.LineCount = count;
+}
+
+void DetectLineMode(TProteinObject& protein, const std::string& fileName) {
+  DetectLineMode(protein, LoadInputText(fileName));
+}
+
+void CountModels(TProteinObject& protein, const TInputText& text) {
+  TTextCursor cursor(text.Bytes, protein.LineMode);
+  int models = 0;
+  while (!cursor.AtEnd()) {
+    if (cursor.ReadField(6) == "MODEL ") ++models;
+    cursor.SkipLine();
+  }
+  protein.MultiModel = models >= 2;
+}
+
+void CountModels(TProteinObject& protein, const std::string& fileName) {
+  CountModels(protein, LoadInputText(fileName));
+}
+
+// ---------------------------------------------------------------------------
+// Numbers
+
+bool ParseReal(std::string_view field, double& value) { return ParseDecimal(field, value); }
+bool ParseReal(std::string_view field, float& value) { return ParseDecimal(field, value); }
+
+std::int32_t ReadIntField(TTextCursor& cursor, int width) {
+  std::string_view number;
+  std::int32_t v = 0;
+  if (!DecimalShape(Trim(cursor.ReadField(width)), number)) return 0;
+  const auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), v);
+  return (ec == std::errc() && ptr == number.data() + number.size()) ? v : 0;
+}
+
+float ReadRealField(TTextCursor& cursor, int width) {
+  float v = 0;
+  return ParseReal(cursor.ReadField(width), v) ? v : 0.0f;
+}
+
+void ScanNumber(const std::string& text, int from, int to, int& error, double& value) {
+  error = 1;
+  const int last = std::min(to, static_cast<int>(text.size()));
+  int i = std::max(from, 1);
+  while (i <= last && text[static_cast<std::size_t>(i - 1)] == ' ') ++i;
+  if (i > last) return;
+  int j = i;
+  while (j <= last && text[static_cast<std::size_t>(j - 1)] != ' ') ++j;
+  double v = 0;
+  if (!ParseReal(std::string_view(text).substr(static_cast<std::size_t>(i - 1), static_cast<std::size_t>(j - i)), v))
+    return;
+  value = v;
+  error = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Records
+
+namespace {
+
+struct TRecordName {
+  const char* Name;
+  std::uint8_t Kind;
+};
+constexpr TRecordName kRecordNames[] = {
+    {"HEADER", kHeaderRecord}, {"COMPND", kCompndRecord}, {"SOURCE", kSourceRecord}, {"AUTHOR", kAuthorRecord},
+    {"SSBOND", kSSBondRecord}, {"ATOM  ", kAtomRecord},   {"HETATM", kHetAtmRecord}, {"TER   ", kTerRecord},
+    {"END   ", kEndRecord},    {"REMARK", kRemarkRecord}, {"MODEL ", kModelRecord},  {"ENDMDL", kEndMdlRecord},
+};
+
+constexpr std::size_t kMaxRestOfLine = kPdbTextLength - 6;  // columns 7..128
+constexpr int kResolutionFirst = 8, kResolutionLast = 117;
+
+// Reads up to `width` characters into the front of `target` (already blank).
+void ReadInto(TTextCursor& cursor, std::string& target, int width) {
+  const std::string_view field = cursor.ReadField(width);
+  target.replace(0, field.size(), field);
+}
+
+}  // namespace
+
+TPdbRecordReader::TPdbRecordReader(TProteinObject& protein, const TInputText& text)
+    : protein_(protein), cursor_(text.Bytes, protein.LineMode) {}
+
+void TPdbRecordReader::ReadPdbRecord(TPdbLine& line) {
+  line.Kind = kOtherRecord;
+  if (!cursor_.SkipToUpperCaseLetter()) {
+    line.Kind = kEndRecord;
+    return;
+  }
+  // The letter found is column 1; a name cut short by the line end matches nothing.
+  char name[6];
+  int length = 0;
+  while (length < 6 && cursor_.ReadChar(name[length])) ++length;
+  if (length == 6)
+    for (const TRecordName& r : kRecordNames)
+      if (std::memcmp(name, r.Name, 6) == 0) line.Kind = r.Kind;
+
+  switch (line.Kind) {
+    case kHeaderRecord:
+    case kCompndRecord:
+    case kSourceRecord:
+    case kAuthorRecord:
+    case kRemarkRecord:
+      ReadText(line, name);
+      break;
+    case kSSBondRecord:
+      ReadSSBond(line);
+      break;
+    case kAtomRecord:
+      if (protein_.AcceptAtoms) {
+        ReadAtom(line);
+      } else {
+        line.Kind = kOtherRecord;
+        cursor_.SkipLine();
+      }
+      break;
+    case kHetAtmRecord:
+      if (protein_.AcceptAtoms) {
+        ReadHetAtom();
+      } else {
+        line.Kind = kOtherRecord;
+        cursor_.SkipLine();
+      }
+      break;
+    case kModelRecord:
+      if (protein_.MultiModel) ReadModel();
+      cursor_.SkipLine();
+      break;
+    case kEndMdlRecord:
+      if (protein_.MultiModel) protein_.AcceptAtoms = false;
+      cursor_.SkipLine();
+      break;
+    default:
+      cursor_.SkipLine();
+      break;
+  }
+
+  switch (line.Kind) {
+    case kHeaderRecord: protein_.HeaderLines.push_back(std::make_unique<TString>(line.Text)); break;
+    case kCompndRecord: protein_.CompndLines.push_back(std::make_unique<TString>(line.Text)); break;
+    case kSourceRecord: protein_.SourceLines.push_back(std::make_unique<TString>(line.Text)); break;
+    case kAuthorRecord: protein_.AuthorLines.push_back(std::make_unique<TString>(line.Text)); break;
+    case kRemarkRecord: ScanResolution(line.Text); break;
+    default: break;
+  }
+}
+
+void TPdbRecordReader::ReadText(TPdbLine& line, const char* name) {
+  const std::string_view rest = cursor_.ReadRestOfLine();
+  line.Text.assign(name, 6);
+  line.Text.append(rest.substr(0, kMaxRestOfLine));
+  line.Text.resize(kPdbTextLength, ' ');
+  if (6 + rest.size() < static_cast<std::size_t>(kPdbTextLength)) line.Text[kPdbTextLength - 1] = '.';
+}
+
+void TPdbRecordReader::ReadSSBond(TPdbLine& line) {
+  line.Bond1.assign(6, ' ');
+  line.Bond2.assign(6, ' ');
+  cursor_.SkipChars(2);  // columns 7-8
+  for (std::string* bond : {&line.Bond1, &line.Bond2}) {
+    cursor_.SkipChars(7);
+    char chain = ' ';
+    cursor_.ReadChar(chain);
+    cursor_.SkipChars(1);
+    ReadInto(cursor_, *bond, 5);
+    (*bond)[5] = chain;
+  }
+  cursor_.SkipLine();
+}
+
+bool TPdbRecordReader::ReadCoordinates(const char* record, float& x, float& y, float& z) {
+  float* const targets[3] = {&x, &y, &z};
+  bool ok = true;
+  for (float* target : targets) {
+    const std::string_view field = cursor_.ReadField(8);
+    if (ok && !ParseReal(field, *target)) {
+      // Never place an atom at the origin because its coordinate is junk.
+      ReportLine("line " + std::to_string(cursor_.LineNumber()) + ": " + record + " record ignored, coordinate \"" +
+                 std::string(field) + "\" is not a number");
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+void TPdbRecordReader::ReadAtom(TPdbLine& line) {
+  line.AtomName.assign(4, ' ');
+  line.ResidueName.assign(4, ' ');
+  line.ResidueId.assign(6, ' ');
+  line.AltLoc = ' ';
+  line.Volume = line.ContactVolume = 0;
+  line.GivenNumber = line.NeighbourCount = line.NeighbourStart = 0;
+
+  cursor_.SkipChars(6);  // the serial number is not used
+  ReadInto(cursor_, line.AtomName, 4);
+  cursor_.ReadChar(line.AltLoc);
+  ReadInto(cursor_, line.ResidueName, 3);
+  cursor_.SkipChars(1);
+  char chain = ' ';
+  cursor_.ReadChar(chain);
+  ReadInto(cursor_, line.ResidueId, 5);
+  line.ResidueId[5] = chain;
+  cursor_.SkipChars(3);
+  const bool ok = ReadCoordinates("ATOM", line.X, line.Y, line.Z);
+  line.Occupancy = ReadRealField(cursor_, 6);
+  line.BFactor = ReadRealField(cursor_, 6);
+  line.OneLetter = ResidueLetter(line.ResidueName);
+  cursor_.SkipLine();
+  if (!ok) line.Kind = kOtherRecord;
+}
+
+void TPdbRecordReader::ReadHetAtom() {
+  CheckMemory(static_cast<std::int64_t>(sizeof(THetAtom)));
+  auto het = std::make_unique<THetAtom>();
+  cursor_.SkipChars(6);
+  ReadInto(cursor_, het->AtomName, 4);
+  cursor_.ReadChar(het->AltLoc);
+  ReadInto(cursor_, het->ResName, 3);
+  cursor_.SkipChars(1);
+  cursor_.ReadChar(het->Chain);
+  ReadInto(cursor_, het->ResNumber, 5);
+  cursor_.SkipChars(3);
+  if (IsHydrogenName(het->AtomName)) {
+    cursor_.SkipLine();
+    return;
+  }
+  auto atom = std::make_unique<TAtom>();
+  const bool ok = ReadCoordinates("HETATM", atom->X, atom->Y, atom->Z);
+  atom->Occupancy = ReadRealField(cursor_, 6);
+  atom->BFactor = ReadRealField(cursor_, 6);
+  cursor_.SkipLine();
+  if (!ok) return;
+
+  ClassifyHetAtom(het->AtomName, atom->RadiusType, atom->AtomCode);
+  TAtom& stored = *atom;
+  het->Atom = atom.get();
+  het->OwnedAtom = std::move(atom);
+  if (IsWaterName(het->ResName)) {
+    protein_.Waters.push_back(std::move(het));
+  } else {
+    protein_.HetAtoms.push_back(std::move(het));
+  }
+  // A water gets the count of hetero atoms read so far; the read driver
+  // renumbers the hetero atoms when it appends them to the atom table.
+  stored.Number = static_cast<std::int32_t>(protein_.HetAtoms.size());
+}
+
+void TPdbRecordReader::ReadModel() {
+  char c = ' ';
+  while (cursor_.ReadChar(c) && c == ' ') {
+  }
+  // Saturates instead of overflowing; a huge number simply selects nothing.
+  std::int64_t number = 0;
+  bool more = c >= '0' && c <= '9';
+  while (more) {
+    number = std::min<std::int64_t>(number * 10 + (c - '0'), std::int64_t{1} << 40);
+    more = cursor_.ReadChar(c) && c >= '0' && c <= '9';
+  }
+  protein_.AcceptAtoms = number == protein_.SelectedModel;
+}
+
+void TPdbRecordReader::ScanResolution(const std::string& text) {
+  const std::size_t c = text.find("RESOLUTION.", kResolutionFirst - 1);
+  if (c == std::string::npos || c > static_cast<std::size_t>(kResolutionLast - 1)) return;
+  const int column = static_cast<int>(c) + 1;
+  int error = 0;
+  double value = 0;
+  ScanNumber(text, column + 11, column + 30, error, value);
+  if (error == 0) protein_.Resolution = value;
+}
+
+}  // namespace cavitas

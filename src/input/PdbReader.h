@@ -1,0 +1,103 @@
+#pragma once
+// The fixed-column PDB record reader: the two preliminary passes (line mode and
+// line count, MODEL count), the character cursor with its field readers, and
+// ReadPdbRecord, which decodes one record and keeps header lines, hetero atoms,
+// waters and the resolution in the protein.
+//
+// The whole file is read into memory once; every pass works on that text, so no
+// pass can read past its end whatever the file holds (binary data, NULs, lines
+// of any length, no final line end).
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "input/PdbLine.h"
+#include "model/Protein.h"
+
+namespace cavitas {
+
+// The bytes of one input file. Throws IoError naming the file and the system's
+// reason when it cannot be opened or read (missing, a directory, no permission).
+struct TInputText {
+  std::string FileName;
+  std::string Bytes;
+};
+TInputText LoadInputText(const std::string& fileName);
+
+// A read position in the text. A line ends at LF, CR LF or, in line mode, also
+// at a lone CR; without line mode only LF (with an optional CR before it) ends
+// a line, as for files whose first line is too long to be a record.
+class TTextCursor {
+ public:
+  TTextCursor(std::string_view text, bool lineMode) : text_(text), lineMode_(lineMode) {}
+
+  bool AtEnd() const { return pos_ >= text_.size(); }
+  bool AtEol() const;
+  // The next character of the current line; false (and c untouched) at its end.
+  bool ReadChar(char& c);
+  // Skips the rest of the line and its line end.
+  void SkipLine();
+  // The rest of the current line (without its line end, which is consumed).
+  std::string_view ReadRestOfLine();
+  // Skips up to n characters, stopping at the end of the line.
+  void SkipChars(int n);
+  // Up to `width` characters of the current line.
+  std::string_view ReadField(int width);
+  // Skips to the next upper-case letter A..Z (across line ends); false at the end of the text.
+  bool SkipToUpperCaseLetter();
+  // The 1-based number of the line holding the current position. Positions
+  // asked for must not decrease (the count continues where it stopped).
+  std::int32_t LineNumber();
+  std::size_t Position() const { return pos_; }
+
+ private:
+  std::string_view text_;
+  bool lineMode_;
+  std::size_t pos_ = 0;
+  std::size_t countedTo_ = 0;
+  std::int32_t linesBefore_ = 0;
+};
+
+// LineMode := the first line is shorter than 150 characters; LineCount := the number of lines.
+void DetectLineMode(TProteinObject& protein, const TInputText& text);
+void DetectLineMode(TProteinObject& protein, const std::string& fileName);
+// MultiModel := at least two lines begin with "MODEL ".
+void CountModels(TProteinObject& protein, const TInputText& text);
+void CountModels(TProteinObject& protein, const std::string& fileName);
+
+// A decimal number (optional sign, digits with an optional point, optional
+// exponent) after trimming blanks; "." is the separator in every locale.
+bool ParseReal(std::string_view field, double& value);
+bool ParseReal(std::string_view field, float& value);
+// Field readers: up to `width` characters, stopping at the line end; a field
+// that is empty or does not convert reads as 0.
+std::int32_t ReadIntField(TTextCursor& cursor, int width);
+float ReadRealField(TTextCursor& cursor, int width);
+
+// Skips blanks from 1-based position `from`, takes the characters up to the
+// next blank or position min(to, length) and converts them; error is non-zero
+// when only blanks were found or the conversion failed.
+void ScanNumber(const std::string& text, int from, int to, int& error, double& value);
+
+// The PDB record source of the read driver.
+class TPdbRecordReader : public TRecordSource {
+ public:
+  TPdbRecordReader(TProteinObject& protein, const TInputText& text);
+  void ReadRecord(TPdbLine& line) override { ReadPdbRecord(line); }
+  // Decodes the next record; kind 8 at the end of the text.
+  void ReadPdbRecord(TPdbLine& line);
+
+ private:
+  void ReadText(TPdbLine& line, const char* name);
+  void ReadSSBond(TPdbLine& line);
+  void ReadAtom(TPdbLine& line);
+  void ReadHetAtom();
+  void ReadModel();
+  bool ReadCoordinates(const char* record, float& x, float& y, float& z);
+  void ScanResolution(const std::string& text);
+
+  TProteinObject& protein_;
+  TTextCursor cursor_;
+};
+
+}  // namespace cavitas

@@ -1,0 +1,376 @@
+#include "input/ReadRecords.h"
+
+#include <memory>
+
+#include "frame/Error.h"
+#include "frame/LogFile.h"
+#include "frame/Status.h"
+#include "model/Tables.h"
+
+namespace cavitas {
+
+namespace {
+
+const std::string kEmptyResidueId = "      ";
+
+constexpr double kChainBreakDistance = 2.5;     // Å between C of one residue and N of the next
+constexpr double kAlternateBackbone2 = 1.0;     // Å², same backbone atom of two residues closer than 1 Å
+constexpr double kIllegalSideChainDistance = 10;  // Å from CA
+
+int BackboneKindOf(const std::string& name) {
+  if (name == " N  ") return kBackboneN;
+  if (name == " CA ") return kBackboneCA;
+  if (name == " C  ") return kBackboneC;
+  if (name == " O  ") return kBackboneO;
+  return -1;
+}
+
+// Side-chain atoms a residue of this letter should have (OXT not counted); -1: no expectation.
+int ExpectedSideChainCount(char letter) {
+  switch (letter) {
+    case 'G': return 0;
+    case 'A': return 1;
+    case 'C': case 'S': return 2;
+    case 'P': case 'T': case 'V': return 3;
+    case 'B': case 'D': case 'I': case 'L': case 'M': case 'N': return 4;
+    case 'E': case 'K': case 'Q': case 'Z': return 5;
+    case 'H': return 6;
+    case 'F': case 'R': return 7;
+    case 'Y': return 8;
+    case 'W': return 10;
+    default: return -1;
+  }
+}
+
+}  // namespace
+
+TProteinReader::TProteinReader(TProteinObject& protein, TRecordSource& source, int inputFormat)
+    : protein_(protein), source_(source), inputFormat_(inputFormat) {}
+
+std::string TProteinReader::ResidueLabel() const { return " " + pending_.ResidueName + pending_.ResidueId; }
+
+void TProteinReader::ResetPending() {
+  pending_.ResidueId = kEmptyResidueId;
+  pending_.OneLetter = '!';
+  pending_.ResidueName = "    ";
+  pending_.HPos = TCoord{};
+  pending_.SideChainStart = 0;
+  pending_.FirstAtom = 0;
+  pending_.Slot.fill(nullptr);
+  pending_.SideCount = 0;
+}
+
+void TProteinReader::ReadRecords() {
+  State = TReadState{};
+  kindCount_.fill(0);
+  ResetPending();
+  ProgressStatus.SetPosition(0);
+  TPdbLine line;
+  for (;;) {
+    source_.ReadRecord(line);
+    ProgressStatus.Position += 1;
+    const std::uint8_t kind = line.Kind < kRecordKindCount ? line.Kind : static_cast<std::uint8_t>(kOtherRecord);
+    ++kindCount_[kind];
+    switch (kind) {
+      case kSSBondRecord:
+        State.SSBondCount += 1;
+        if (State.SSBondCount <= kMaxSSBonds) {
+          State.SSBondPairs.push_back(TSSBondPair{line.Bond1, line.Bond2});
+        } else {
+          State.SSBondCount = kMaxSSBonds;
+          ReportLine("More than 50 ssbonds. SSBOND will be ignored");
+          protein_.SetWarningStatus(8, "More than 50 ssbonds. SSBOND will be ignored");
+        }
+        break;
+      case kAtomRecord: {
+        const char letter = line.OneLetter;
+        const bool primaryLocation = line.AltLoc == ' ' || line.AltLoc == 'A';
+        if (letter != '-' && primaryLocation) {
+          if (line.ResidueId != pending_.ResidueId) {
+            FinishResidue();
+            if (capacityFull_ || protein_.Status == 1) break;
+            pending_.ResidueId = line.ResidueId;
+            pending_.OneLetter = letter;
+            pending_.ResidueName = line.ResidueName;
+            pending_.SideChainStart = sideAtomsStored_;
+          }
+          if (inputFormat_ == 0) {
+            AddAtom(line.AtomName, line, 0, 0, 0);
+          } else {
+            AddAtom(line.AtomName, line, line.GivenNumber, line.NeighbourCount, line.NeighbourStart);
+          }
+        }
+        if (letter == '-') {
+          ReportLine("Residue " + line.ResidueName + " " + line.ResidueId + " has nonstandard name and will be ignored");
+          protein_.SetWarningStatus(6, " !!! RESIDUE " + line.ResidueName + line.ResidueId +
+                                           " HAS NONSTANDARD NAME. RESIDUE WILL BE IGNORED !!!");
+        }
+        if (!primaryLocation) {
+          ReportLine("In Residue " + line.ResidueName + " " + line.ResidueId + " alternate location indicator");
+          protein_.SetWarningStatus(7, " !!! IN RESIDUE " + line.ResidueName + line.ResidueId +
+                                           " ALTERNATE LOCATION INDICATOR ");
+        }
+        break;
+      }
+      case kTerRecord:
+      case kEndRecord:
+        FinishResidue();
+        break;
+      default:
+        break;  // header kinds, REMARK, HETATM, MODEL, ENDMDL: the record reader has handled them
+    }
+    if (protein_.Status == 1) break;
+    if (kind == kEndRecord || capacityFull_) break;
+  }
+
+  protein_.ProteinAtomCount = atomCounter_;
+  if (inputFormat_ != 0) {
+    std::int32_t residues = 0, atoms = 0;
+    if (source_.DeclaredCounts(residues, atoms)) {
+      if (protein_.ResidueCount != residues) {
+        ReportLine(" !!! BAD NUMBER OF AMINOS !!!");
+        protein_.SetFatalStatus(" !!! BAD NUMBER OF AMINOS !!!");
+      } else if (protein_.ProteinAtomCount != atoms) {
+        ReportLine(" !!! BAD NUMBER OF ATOMS !!!");
+        protein_.SetFatalStatus(" !!! BAD NUMBER OF ATOMS !!!");
+      }
+    }
+  } else {
+    protein_.AtomCount = protein_.ProteinAtomCount;
+  }
+
+  if (capacityFull_) {
+    ReportLine(" !!! NUMBER OF ATOMS OR RESIDUES EXCEEDS STORAGE CAPACITY !!!");
+    protein_.SetFatalStatus(" !!! NUMBER OF ATOMS OR RESIDUES EXCEEDS STORAGE CAPACITY !!!");
+    return;
+  }
+  if (kindCount_[kHeaderRecord] == 0) protein_.SetWarningStatus(10, " !!! HEADER-CARD MISSING !!!");
+  if (kindCount_[kCompndRecord] == 0) protein_.SetWarningStatus(11, " !!! COMPOUND-CARD MISSING !!!");
+  if (kindCount_[kSourceRecord] == 0) protein_.SetWarningStatus(12, " !!! SOURCE-CARD MISSING !!!");
+  if (kindCount_[kAuthorRecord] == 0) protein_.SetWarningStatus(13, " !!! AUTHOR CARD MISSING !!!");
+  if (protein_.ResidueCount > 0 || protein_.Status == 1) {
+    if (sideAtomsStored_ == 0 && protein_.Status != 1) {
+      ReportLine(" !!! ALL SIDECHAIN COORDINATES MISSING !!!");
+      protein_.SetFatalStatus(" !!! ALL SIDECHAIN COORDINATES MISSING !!!");
+    }
+  } else {
+    ReportLine(" !!! NO RESIDUE WITH COMPLETE BACKBONE !!!");
+    protein_.SetFatalStatus(" !!! NO RESIDUE WITH COMPLETE BACKBONE !!!");
+  }
+}
+
+TAtom* TProteinReader::StoreAtom(const TCoord& position, float occupancy, float bFactor, float volume,
+                                 float contactVolume, std::int32_t givenNumber, std::int32_t neighbourCount,
+                                 std::int32_t neighbourStart) {
+  if (atomCounter_ >= kMaxAtoms) {
+    // The counter stays at the table's size, so ProteinAtomCount never exceeds it.
+    ReportLine("Too many atoms");
+    protein_.SetFatalStatus("Too many atoms");
+    return nullptr;
+  }
+  ++atomCounter_;
+  CheckMemory(static_cast<std::int64_t>(sizeof(TAtom)));
+  auto atom = std::make_unique<TAtom>();
+  static_cast<TCoord&>(*atom) = position;
+  atom->Occupancy = occupancy;
+  atom->BFactor = bFactor;
+  atom->Volume = volume;
+  atom->ContactVolume = contactVolume;
+  atom->Number = givenNumber > 0 ? givenNumber : atomCounter_;
+  TAtom* stored = atom.get();
+  protein_.PutAtom(atomCounter_, std::move(atom));
+  if (stored->Number != atomCounter_) {
+    protein_.SetFatalStatus("Fehler beim Einlesen - Falsche Nummer");
+    ReportLine("FEHLER - FALSCHE NUMMER");
+    return nullptr;
+  }
+  stored->NeighbourStart = neighbourStart;
+  stored->NeighbourCount = neighbourCount;
+  return stored;
+}
+
+void TProteinReader::AddAtom(const std::string& name, const TPdbLine& values, std::int32_t givenNumber,
+                             std::int32_t further1, std::int32_t further2) {
+  if (pending_.FirstAtom <= 0) pending_.FirstAtom = atomCounter_ + 1;
+  const TCoord position{values.X, values.Y, values.Z};
+  const int kind = BackboneKindOf(name);
+  if (kind >= 0) {
+    if (pending_.Slot[static_cast<std::size_t>(kind)]) return;  // a second copy is ignored silently
+    TAtom* atom = StoreAtom(position, values.Occupancy, values.BFactor, values.Volume, values.ContactVolume,
+                            givenNumber, further1, further2);
+    if (!atom) return;
+    atom->RadiusType = static_cast<std::uint8_t>(kind);  // the backbone kinds are their radius types
+    BackboneAtomCode(pending_.OneLetter, kind, atom->AtomCode);
+    pending_.Slot[static_cast<std::size_t>(kind)] = atom;
+    return;
+  }
+  if (pending_.SideCount >= kMaxSideChainPerResidue || IsHydrogenName(name)) return;
+  TPendingSideAtom& side = pending_.Side[static_cast<std::size_t>(pending_.SideCount++)];
+  side.Name = name;
+  side.Position = position;
+  side.Occupancy = values.Occupancy;
+  side.BFactor = values.BFactor;
+  side.Volume = values.Volume;
+  side.ContactVolume = values.ContactVolume;
+  side.GivenNumber = givenNumber;
+  side.NeighbourCount = further1;
+  side.NeighbourStart = further2;
+}
+
+void TProteinReader::FreeBackbone() {
+  // The pending backbone atoms are the last ones stored (side chains are stored
+  // only when a residue is accepted), so freeing them gives their numbers back.
+  for (TAtom*& slot : pending_.Slot) {
+    if (!slot) continue;
+    protein_.TakeAtom(slot->Number);
+    slot = nullptr;
+    --atomCounter_;
+  }
+}
+
+bool TProteinReader::RecordBreak(std::int32_t r) {
+  std::vector<std::int32_t>& breaks = protein_.ChainBreaks;
+  if (!breaks.empty() && breaks.back() == r) return true;
+  if (static_cast<int>(breaks.size()) >= kMaxChainBreaks) {
+    ReportLine("Too many Breaks");
+    protein_.SetFatalStatus("Too many breaks");
+    return false;
+  }
+  breaks.push_back(r);
+  return true;
+}
+
+void TProteinReader::CheckSideChainDistances() {
+  const TAtom& ca = *pending_.Slot[kBackboneCA];
+  int i = 0;
+  while (i < pending_.SideCount) {
+    const TPendingSideAtom& atom = pending_.Side[static_cast<std::size_t>(i)];
+    if (Distance(ca, atom.Position) <= kIllegalSideChainDistance) {
+      ++i;
+      continue;
+    }
+    ReportLine("illegal sidechain atom named " + atom.Name);
+    protein_.SetWarningStatus(2, " !!! RESIDUE " + ResidueLabel() + " HAS ILLEGAL SIDECHAIN ATOM NAMED " + atom.Name);
+    for (int k = i; k + 1 < pending_.SideCount; ++k)
+      pending_.Side[static_cast<std::size_t>(k)] = pending_.Side[static_cast<std::size_t>(k + 1)];
+    --pending_.SideCount;
+  }
+}
+
+void TProteinReader::CheckSideChainCount() {
+  const int expected = ExpectedSideChainCount(pending_.OneLetter);
+  if (expected < 0) return;
+  if (pending_.SideCount < expected) {
+    ReportLine("not enough sidechain atoms in residue " + ResidueLabel());
+    protein_.SetWarningStatus(3, " !!! RESIDUE " + ResidueLabel() + " HAS NOT ENOUGH SIDECHAIN ATOMS");
+  } else if (pending_.SideCount > expected) {
+    ReportLine("too many sidechain atoms in residue " + ResidueLabel());
+    protein_.SetWarningStatus(4, " !!! RESIDUE " + ResidueLabel() + " HAS TO MANY SIDECHAIN ATOMS");
+  }
+}
+
+void TProteinReader::FinishResidue() {
+  const auto& slot = pending_.Slot;
+  const bool complete = slot[kBackboneN] && slot[kBackboneCA] && slot[kBackboneC] && slot[kBackboneO];
+  std::int32_t& residueCount = protein_.ResidueCount;
+
+  if (!complete) {
+    if (pending_.ResidueId != kEmptyResidueId) {
+      ReportLine("backbone incomplete for residue " + ResidueLabel() + ". It will be ignored!");
+      protein_.SetWarningStatus(5, " !!! BACKBONE INCOMPLETE FOR RESIDUE " + ResidueLabel() +
+                                       " RESIDUE WILL BE IGNORED !!!");
+    }
+    FreeBackbone();
+  }
+
+  bool duplicate = false;
+  if (complete && residueCount > 0) {
+    const TBACKBONE& p = protein_.Residue(residueCount);
+    duplicate = Distance2(*slot[kBackboneCA], *p.AtomCA) < kAlternateBackbone2 ||
+                Distance2(*slot[kBackboneC], *p.AtomC) < kAlternateBackbone2 ||
+                Distance2(*slot[kBackboneO], *p.AtomO) < kAlternateBackbone2 ||
+                Distance2(*slot[kBackboneN], *p.AtomN) < kAlternateBackbone2;
+    if (duplicate) {
+      ReportLine("alternate backbone location for residue " + ResidueLabel() + ". It will be ignored!");
+      protein_.SetWarningStatus(5, " !!! ALTERNATE BACKBONE LOCATION FOR RESIDUE " + ResidueLabel() +
+                                       " RESIDUE WILL BE IGNORED !!!");
+      FreeBackbone();
+    }
+  }
+
+  // A residue beyond the table is not stored: the flag also covers the call
+  // that would add residue kMaxResidues + 1.
+  const bool accept = complete && !duplicate;
+  capacityFull_ = sideAtomsStored_ + pending_.SideCount > kMaxSideAtoms || residueCount > kMaxResidues ||
+                  (accept && residueCount >= kMaxResidues);
+  if (accept && capacityFull_) FreeBackbone();
+
+  if (accept && !capacityFull_) {
+    CheckSideChainDistances();
+    CheckSideChainCount();
+    TAtom& n = *slot[kBackboneN];
+    TCoord hpos = n;
+    if (residueCount >= 1) {
+      const TBACKBONE& p = protein_.Residue(residueCount);
+      if (Distance(*p.AtomC, n) > kChainBreakDistance && !RecordBreak(residueCount)) {
+        FreeBackbone();
+        ResetPending();
+        return;
+      }
+      // The amide hydrogen lies 1 Å from N, opposite to the preceding carbonyl
+      // (placed from the preceding residue even across a break).
+      if (pending_.OneLetter != 'P') {
+        const double d = Distance(*p.AtomC, *p.AtomO);
+        if (d != 0) {
+          const long double ld = d;
+          hpos.X = static_cast<float>(n.X + (static_cast<long double>(p.AtomC->X) - p.AtomO->X) / ld);
+          hpos.Y = static_cast<float>(n.Y + (static_cast<long double>(p.AtomC->Y) - p.AtomO->Y) / ld);
+          hpos.Z = static_cast<float>(n.Z + (static_cast<long double>(p.AtomC->Z) - p.AtomO->Z) / ld);
+        } else {
+          ReportLine("Coordinates of atoms N and O in residue " + p.ResidueId + " are identical !!!");
+          protein_.SetWarningStatus(44, " !!! RESIDUE " + ResidueLabel() + " HAS EQUAL COORDINATES for atoms C and O");
+        }
+      }
+    }
+
+    residueCount += 1;
+    CheckMemory(static_cast<std::int64_t>(sizeof(TBACKBONE)));
+    auto residue = std::make_unique<TBACKBONE>(residueCount);
+    residue->ResidueId = pending_.ResidueId;
+    residue->OneLetter = pending_.OneLetter;
+    residue->ResidueName = pending_.ResidueName;
+    residue->HPos = hpos;
+    residue->AtomN = slot[kBackboneN];
+    residue->AtomCA = slot[kBackboneCA];
+    residue->AtomC = slot[kBackboneC];
+    residue->AtomO = slot[kBackboneO];
+    residue->SideChainStart = pending_.SideChainStart;
+    residue->SideChainCount = pending_.SideCount;
+    residue->FirstAtom = pending_.FirstAtom;
+    protein_.Residues.push_back(std::move(residue));
+    for (TAtom* atom : slot) atom->ResidueIndex = residueCount;
+
+    for (int i = 0; i < pending_.SideCount; ++i) {
+      const TPendingSideAtom& side = pending_.Side[static_cast<std::size_t>(i)];
+      TAtom* atom = StoreAtom(side.Position, side.Occupancy, side.BFactor, side.Volume, side.ContactVolume,
+                              side.GivenNumber, side.NeighbourCount, side.NeighbourStart);
+      if (!atom) break;
+      FindSideAtom(pending_.OneLetter, side.Name, atom->RadiusType, atom->AtomCode);
+      atom->ResidueIndex = residueCount;
+      if (sideAtomsStored_ + i + 1 > kMaxSideAtoms) {
+        ReportLine("Too many sideatoms");
+        protein_.SetFatalStatus("Too many atoms");
+        break;
+      }
+      protein_.SideAtoms.push_back(atom);
+      protein_.SideAtomNames.push_back(side.Name);
+    }
+    sideAtomsStored_ += pending_.SideCount;
+  }
+
+  // Every TER and every ignored residue ends a chain segment.
+  if (!duplicate && !complete && residueCount >= 1) RecordBreak(residueCount);
+  ResetPending();
+}
+
+}  // namespace cavitas

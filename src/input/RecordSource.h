@@ -1,0 +1,17 @@
+#pragma once
+// Chooses the record reader for an input format. This is where the
+// structure-card readers plug in: InputFormat 1 and 2 (overview variant) and 3
+// (card variant) are to return their TRecordSource here.
+#include <memory>
+
+#include "input/PdbLine.h"
+#include "input/PdbReader.h"
+#include "model/Protein.h"
+
+namespace cavitas {
+
+// Format 0 gives the PDB reader. Formats 1..3 are not readable yet and, like
+// any other value, throw IoError naming the file.
+std::unique_ptr<TRecordSource> OpenRecordSource(TProteinObject& protein, const TInputText& text, int inputFormat);
+
+}  // namespace cavitas
