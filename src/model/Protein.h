@@ -95,6 +95,7 @@ struct TNachbarStruktur {
   TNachbarStruktur(std::int32_t atom, double distance) : Atom(atom), Distance(static_cast<float>(distance)) {}
   std::int32_t Atom = 0;  // Number of the neighbour
   float Distance = 0;     // centre distance, Å
+  bool operator==(const TNachbarStruktur&) const = default;
 };
 
 enum ElementKindValue : std::uint8_t {

@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "model/Geometry.h"
+#include "model/Protein.h"
+#include "model/Radii.h"
+
+namespace cavitas {
+namespace {
+
+TCoord P(float x, float y, float z) { return TCoord{x, y, z}; }
+
+TEST(Angle2, QuadrantsAndUndefinedValues) {
+  EXPECT_EQ(Angle2(0, 0), 6.283185);
+  EXPECT_EQ(Angle2(0, -1), -3.141593) << "x < 0, y = 0 gives minus a half turn";
+  EXPECT_EQ(Angle2(1, 0), 1.570796);
+  EXPECT_EQ(Angle2(-1, 0), -1.570796);
+  EXPECT_DOUBLE_EQ(Angle2(1, 1), std::atan(1.0));
+  EXPECT_NEAR(Angle2(1, -1), std::atan(-1.0L) + 3.141593L, 1e-15);
+  EXPECT_NEAR(Angle2(-1, -1), std::atan(1.0L) - 3.141593L, 1e-15);
+}
+
+TEST(Dihedral, PlanarCisTransAndUndefined) {
+  // cis: p1 and p4 on the same side of the p2-p3 axis.
+  EXPECT_EQ(Dihedral(P(1, 1, 0), P(1, 0, 0), P(2, 0, 0), P(2, 1, 0)), 0.0);
+  // trans: never +180.
+  EXPECT_DOUBLE_EQ(Dihedral(P(1, 1, 0), P(1, 0, 0), P(2, 0, 0), P(2, -1, 0)), -3.141593 * 57.29578);
+  EXPECT_EQ(Dihedral(P(0, 0, 0), P(1, 0, 0), P(2, 0, 0), P(3, 0, 0)), 360.0) << "collinear";
+  EXPECT_EQ(Dihedral(P(1, 1, 0), P(1, 0, 0), P(1, 0, 0), P(2, 1, 0)), 360.0) << "p2 = p3";
+}
+
+TEST(Dihedral, SignOfAQuarterTurn) {
+  const double plus = Dihedral(P(1, 1, 0), P(1, 0, 0), P(2, 0, 0), P(2, 0, 1));
+  const double minus = Dihedral(P(1, 1, 0), P(1, 0, 0), P(2, 0, 0), P(2, 0, -1));
+  EXPECT_NEAR(std::fabs(plus), 90.0, 1e-4);
+  EXPECT_NEAR(plus, -minus, 1e-9);
+}
+
+TEST(CosAngle, ValuesAndZeroLength) {
+  EXPECT_DOUBLE_EQ(CosAngle(P(1, 0, 0), P(0, 0, 0), P(0, 2, 0), P(0, 0, 0)), 0.0);
+  EXPECT_DOUBLE_EQ(CosAngle(P(3, 0, 0), P(1, 0, 0), P(5, 0, 0), P(0, 0, 0)), 1.0);
+  EXPECT_DOUBLE_EQ(CosAngle(P(1, 1, 0), P(0, 0, 0), P(-1, -1, 0), P(0, 0, 0)), -1.0);
+  EXPECT_EQ(CosAngle(P(1, 1, 1), P(1, 1, 1), P(0, 2, 0), P(0, 0, 0)), 0.0);
+}
+
+TEST(Vectors, ProductsDistancesAndNormalize) {
+  TCoord r;
+  VecCross(P(1, 0, 0), P(0, 1, 0), r);
+  EXPECT_EQ(r.X, 0);
+  EXPECT_EQ(r.Y, 0);
+  EXPECT_EQ(r.Z, 1);
+  VecDiff(P(1, 2, 3), P(0.5f, 4, -1), r);
+  EXPECT_EQ(r.X, 0.5f);
+  EXPECT_EQ(r.Y, -2);
+  EXPECT_EQ(r.Z, 4);
+  EXPECT_EQ(VecDot(P(1, 2, 3), P(4, -5, 6)), 12.0);
+  EXPECT_EQ(Distance(P(0, 0, 0), P(3, 4, 12)), 13.0);
+  EXPECT_EQ(Distance2(P(0, 0, 0), P(3, 4, 12)), 169.0);
+
+  TCoord v = P(0, 3, 4);
+  double len = -1;
+  VecNormalize(v, len);
+  EXPECT_EQ(len, 5.0);
+  EXPECT_FLOAT_EQ(v.Y, 0.6f);
+  EXPECT_FLOAT_EQ(v.Z, 0.8f);
+  TCoord zero;
+  VecNormalize(zero, len);
+  EXPECT_EQ(len, 0.0);
+  EXPECT_EQ(zero.X, 0);
+  EXPECT_EQ(zero.Y, 0);
+  EXPECT_EQ(zero.Z, 0);
+}
+
+TEST(SurfaceDistance, TouchingAndOverlappingSpheres) {
+  ResetProgramState();
+  TAtom a, b;
+  a.RadiusType = 2;  // 1.4 with STOUTEN
+  b.RadiusType = 11;  // 2.0
+  b.X = 3.4f;
+  EXPECT_NEAR(SurfaceDistance(a, b), 0.0, 1e-6);
+  b.X = 3.0f;
+  EXPECT_LT(SurfaceDistance(a, b), 0.0);
+  EXPECT_NEAR(SurfaceDistance(a, b), -0.4, 1e-6);
+  SelectRadiusSet(kProtor);
+  EXPECT_NEAR(SurfaceDistance(a, b), 3.0 - 1.42 - 2.0, 1e-6);
+  ResetProgramState();
+}
+
+TEST(TLargeSet, BlocksBoundariesAndSetAlgebra) {
+  TLargeSet s;
+  SetClear(s);
+  EXPECT_TRUE(SetIsEmpty(s));
+  SetInclude(s, 256);
+  EXPECT_TRUE(SetIsSingle(s, 256));
+  EXPECT_FALSE(SetIsSingle(s, 255));
+  SetInclude(s, 255);
+  EXPECT_FALSE(SetIsSingle(s, 256));
+  EXPECT_TRUE(SetContains(s, 255));
+  EXPECT_FALSE(SetContains(s, 254));
+
+  TLargeSet t;
+  for (int m : {1, 64, 65, 2550}) SetInclude(t, m);
+  SetUnion(s, t);
+  for (int m : {1, 64, 65, 255, 256, 2550}) EXPECT_TRUE(SetContains(s, m)) << m;
+  SetSubtract(s, t);
+  for (int m : {1, 64, 65, 2550}) EXPECT_FALSE(SetContains(s, m)) << m;
+  EXPECT_TRUE(SetContains(s, 255));
+  SetClear(s);
+  EXPECT_TRUE(SetIsEmpty(s));
+  EXPECT_FALSE(SetIsSingle(s, 1));
+}
+
+}  // namespace
+}  // namespace cavitas

@@ -1,0 +1,34 @@
+#pragma once
+// Helpers of the model tests: a log capture for ReportLine and a minimal
+// coordinate loader that fills the atom table without the read driver.
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "frame/LogFile.h"
+#include "model/Protein.h"
+
+namespace cavitas::testing {
+
+// Routes ReportLine into a temporary log for the life of the object.
+class ReportCapture {
+ public:
+  ReportCapture();
+  ~ReportCapture();
+  // The lines reported so far (without line ends).
+  std::vector<std::string> Lines() const;
+
+ private:
+  TempDir dir_;
+  TLogFileObject log_;
+  TLogFileObject* previous_;
+};
+
+// Appends an atom at the next free slot (Number = index).
+TAtom& AppendAtom(TProteinObject& p, float x, float y, float z);
+
+// Loads the ATOM records as protein atoms and then the HETATM records as hetero
+// atoms of a PDB file (first model only); false when the file cannot be read.
+bool LoadCoordinates(const std::string& path, TProteinObject& p);
+
+}  // namespace cavitas::testing

@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include "frame/Error.h"
+
+#include "model/Protein.h"
+
+namespace cavitas {
+namespace {
+
+std::unique_ptr<THetAtom> Het(float x, float y, float z, const char* name) {
+  auto h = std::make_unique<THetAtom>();
+  h->OwnedAtom = std::make_unique<TAtom>();
+  h->Atom = h->OwnedAtom.get();
+  h->Atom->X = x;
+  h->Atom->Y = y;
+  h->Atom->Z = z;
+  h->AtomName = name;
+  return h;
+}
+
+TEST(RemoveDuplicateAtoms, KeepsTheFirstOfCoincidingAtoms) {
+  TMyCollection<THetAtom> list;
+  list.push_back(Het(1, 2, 3, "A"));
+  list.push_back(Het(5, 5, 5, "B"));
+  list.push_back(Het(1, 2, 3, "C"));
+  list.push_back(Het(1, 2, 3.0005f, "D"));  // 2.5e-7 squared: still a duplicate
+  list.push_back(Het(1, 2, 3.01f, "E"));
+  RemoveDuplicateAtoms(list);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0]->AtomName, "A");
+  EXPECT_EQ(list[1]->AtomName, "B");
+  EXPECT_EQ(list[2]->AtomName, "E");
+}
+
+TEST(TProteinObject, DefaultsAndAtomSlots) {
+  TProteinObject p;
+  EXPECT_EQ(p.Status, 0);
+  EXPECT_EQ(p.Resolution, 50.0);
+  EXPECT_EQ(p.ElementTable.size(), static_cast<std::size_t>(kMaxElements) + 1);
+  EXPECT_EQ(p.ElementTable[kMaxElements].ElementKind, kElementUnset);
+  EXPECT_EQ(p.NeighboursNear, nullptr);
+  EXPECT_EQ(p.AtomAt(1), nullptr);
+  p.PutAtom(3, std::make_unique<TAtom>());
+  EXPECT_NE(p.AtomAt(3), nullptr);
+  EXPECT_EQ(p.AtomAt(2), nullptr);
+  EXPECT_THROW(p.PutAtom(kMaxAtoms + 1, std::make_unique<TAtom>()), FatalError);
+  EXPECT_THROW(p.PutAtom(0, std::make_unique<TAtom>()), FatalError);
+}
+
+TEST(TProteinObject, FirstProblemWinsAndFatalAlwaysSets) {
+  TProteinObject p;
+  p.SetWarningStatus(30, "a");
+  p.SetWarningStatus(5, "b");
+  EXPECT_EQ(p.Status, 30);
+  p.SetFatalStatus("c");
+  EXPECT_EQ(p.Status, 1);
+  EXPECT_EQ(p.StatusText, "c");
+  p.SetWarningStatus(5, "d");
+  EXPECT_EQ(p.Status, 1);
+}
+
+TEST(TString, LongTextIsCutTo120) {
+  EXPECT_EQ(TString(std::string(130, 'x')).Text.size(), 120u);
+  EXPECT_EQ(TString("short").Text, "short");
+}
+
+}  // namespace
+}  // namespace cavitas
