@@ -1,0 +1,593 @@
+#include "cavity/Volume.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <utility>
+
+#include "frame/Error.h"
+#include "frame/Status.h"
+#include "model/Radii.h"
+#include "structfile/NumberFields.h"
+
+namespace cavitas {
+
+namespace {
+
+constexpr int kCells = kVolumeGridCells;
+constexpr std::size_t kAccumulatorEntries = static_cast<std::size_t>(kMaxAtoms) + 1;
+constexpr std::int64_t kAccumulatorBytes = static_cast<std::int64_t>(kMaxAtoms) * 8;  // 864000
+
+double Margin() { return Model.ProbeRadius + 2.4; }
+
+// ---------------------------------------------------------------------------
+// Arithmetic shared by every scan. Real is the type of the distance and split
+// arithmetic; the fast scan and the plain reference both use double and must
+// therefore evaluate the very same expressions in the same order.
+
+template <class Real>
+bool IsCandidateT(const TVolumeGrid& grid, const TCoord& c, const TAtom& a) {
+  const Real dx = Real(c.X) - Real(a.X);
+  const Real dy = Real(c.Y) - Real(a.Y);
+  const Real dz = Real(c.Z) - Real(a.Z);
+  return dx * dx + dy * dy + dz * dz < Real(grid.CutOff[a.RadiusType]);
+}
+
+template <class Real>
+double SmoothSplitT(Real x, Real R) {
+  const double a = static_cast<double>(x / R);
+  if (a >= 0) {
+    const Real t = Real(1) - Real(a);
+    return static_cast<double>((Real(1) - t * t * t) * Real(0.5));
+  }
+  const Real t = Real(1) + Real(a);
+  return static_cast<double>((Real(1) - t * t * t) * Real(-0.5));
+}
+
+template <class Real>
+Real SurfaceDistance(const TCoord& p, float x, float y, float z, double radius) {
+  const Real dx = Real(p.X) - Real(x);
+  const Real dy = Real(p.Y) - Real(y);
+  const Real dz = Real(p.Z) - Real(z);
+  return std::sqrt(dx * dx + dy * dy + dz * dz) - Real(radius);
+}
+
+template <class Real>
+struct TSums {
+  TAtomAccumulator& Vol;
+  TAtomAccumulator& Con;
+  void AddVolume(int n, Real x) { Vol[static_cast<std::size_t>(n)] = static_cast<double>(Real(Vol[static_cast<std::size_t>(n)]) + x); }
+  void AddContact(int n, Real x) { Con[static_cast<std::size_t>(n)] = static_cast<double>(Real(Con[static_cast<std::size_t>(n)]) + x); }
+};
+
+// Given the nearest atom n1 and the second nearest n2 (0 when there is none,
+// with d2 = 1000), adds the cube's shares or answers that it must be cut.
+template <class Real>
+bool SettleCube(int n1, Real d1, int n2, Real d2, Real R, double V, double s, TSums<Real>& sums) {
+  const Real probe = Real(Model.ProbeRadius);
+  if (d1 >= probe + R) return false;  // wholly beyond the probe shell
+  const bool fine = !(s >= Model.Exactness);
+  const Real v = Real(V);
+  const bool shared = d2 - d1 < Real(2) * R && d2 < probe + R;
+  if (!shared) {
+    if (d1 <= -R) {
+      sums.AddVolume(n1, v);
+    } else if (d1 < R) {
+      if (!fine) return true;
+      const Real f = SmoothSplitT<Real>(d1, R);
+      sums.AddVolume(n1, (Real(0.5) - f) * v);
+      sums.AddContact(n1, (Real(0.5) + f) * v);
+    } else if (d1 < probe - R) {
+      sums.AddContact(n1, v);
+    } else {
+      if (!fine) return true;
+      sums.AddContact(n1, (Real(0.5) - SmoothSplitT<Real>(d1 - probe, R)) * v);
+    }
+    return false;
+  }
+  if (!fine) return true;
+  const Real u = SmoothSplitT<Real>((d1 - d2) * Real(0.5), R);
+  const Real m = (d1 + d2) * Real(0.5);
+  if (d1 < -R || (d1 < R && m < 0)) {
+    sums.AddVolume(n1, (Real(0.5) - u) * v);
+    sums.AddVolume(n2, (Real(0.5) + u) * v);
+  } else if (d1 < R) {
+    const Real w1 = SmoothSplitT<Real>(d1, R);
+    sums.AddVolume(n1, (Real(0.5) - w1) * v);
+    sums.AddContact(n1, (w1 - u) * v);
+    if (d2 < R) {
+      const Real w2 = SmoothSplitT<Real>(d2, R);
+      sums.AddVolume(n2, (Real(0.5) - w2) * v);
+      sums.AddContact(n2, (u + w2) * v);
+    } else {
+      sums.AddContact(n2, (Real(0.5) + u) * v);
+    }
+  } else if (d1 < probe - R || m < probe) {
+    sums.AddContact(n1, (Real(0.5) - u) * v);
+    sums.AddContact(n2, (Real(0.5) + u) * v);
+  } else {
+    sums.AddContact(n1, (Real(0.5) - SmoothSplitT<Real>(d1 - probe, R)) * v);
+    sums.AddContact(n2, (Real(0.5) - SmoothSplitT<Real>(d2 - probe, R)) * v);
+  }
+  return false;
+}
+
+// The two atoms of smallest surface distance: the first two start as the pair,
+// a later atom replaces the larger one when strictly smaller (on equality the
+// first of the pair counts as the larger), and the pair ends ordered. The
+// result depends on the list order only through ties.
+template <class Real>
+struct TPair {
+  int i1 = -1, i2 = -1;  // positions in the list
+  Real d1 = 0, d2 = 1000;
+  template <class DistanceOf>
+  void Select(int count, DistanceOf&& distance) {
+    i1 = 0;
+    d1 = distance(0);
+    i2 = -1;
+    d2 = 1000;
+    if (count < 2) return;
+    i2 = 1;
+    d2 = distance(1);
+    for (int i = 2; i < count; ++i) {
+      const Real d = distance(i);
+      if (d1 >= d2) {
+        if (d < d1) {
+          i1 = i;
+          d1 = d;
+        }
+      } else if (d < d2) {
+        i2 = i;
+        d2 = d;
+      }
+    }
+    if (d2 < d1) {
+      std::swap(i1, i2);
+      std::swap(d1, d2);
+    }
+  }
+};
+
+// Centres of the four sub-cubes along one axis: P - 5 s' plus 2 s' per step, kept as Singles.
+template <class Real>
+void SubCentres(float p, double sp, float out[4]) {
+  float c = static_cast<float>(Real(p) - Real(5) * Real(sp));
+  for (int i = 0; i < 4; ++i) {
+    c = static_cast<float>(Real(c) + Real(2) * Real(sp));
+    out[i] = c;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The straightforward scan.
+
+template <class Real>
+void VolumeOfCubeT(const TCoord& P, const TNewCollection<TAtom>& L, double V, double s, TSums<Real>& sums) {
+  if (L.empty()) return;
+  const Real R = Real(kSqrt3) * Real(s);
+  TPair<Real> pair;
+  pair.Select(static_cast<int>(L.size()), [&](int i) {
+    const TAtom& a = *L[static_cast<std::size_t>(i)];
+    return SurfaceDistance<Real>(P, a.X, a.Y, a.Z, Radius(a));
+  });
+  const int n1 = L[static_cast<std::size_t>(pair.i1)]->Number;
+  const int n2 = pair.i2 >= 0 ? L[static_cast<std::size_t>(pair.i2)]->Number : 0;
+  if (!SettleCube<Real>(n1, pair.d1, n2, pair.d2, R, V, s, sums)) return;
+  const double sp = s * 0.25;
+  const double Vp = V * 0.015625;
+  float xs[4], ys[4], zs[4];
+  SubCentres<Real>(P.X, sp, xs);
+  SubCentres<Real>(P.Y, sp, ys);
+  SubCentres<Real>(P.Z, sp, zs);
+  for (float x : xs)
+    for (float y : ys)
+      for (float z : zs) VolumeOfCubeT<Real>(TCoord{x, y, z}, L, Vp, sp, sums);
+}
+
+// Cube centres and neighbour cell ranges along one axis of the scan box.
+struct TAxisSteps {
+  std::vector<float> Centre;
+  std::vector<int> Lo, Hi;  // 0-based cell range searched for the cube (empty when Lo > Hi)
+};
+
+TAxisSteps AxisSteps(float gridMin, float inverse, int n) {
+  TAxisSteps a;
+  const double margin = Margin();
+  double offset = -kVolumeHalfEdge - margin;
+  for (int i = 0; i <= n; ++i) {
+    offset += kVolumeCubeEdge;
+    a.Centre.push_back(static_cast<float>(static_cast<long double>(gridMin) + offset));
+    // Column counted 1..16; its neighbours are clamped to the grid.
+    const int c = static_cast<int>(std::trunc(static_cast<long double>(offset) * inverse)) + 1;
+    a.Lo.push_back(std::max(c - 1, 1) - 1);
+    a.Hi.push_back(std::min(c + 1, kCells) - 1);
+  }
+  return a;
+}
+
+template <class Real>
+void ReferenceLayer(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSteps& ay, const TAxisSteps& az, int i,
+                    TSums<Real>& sums) {
+  TNewCollection<TAtom> L;
+  const std::size_t ii = static_cast<std::size_t>(i);
+  for (std::size_t j = 0; j < ay.Centre.size(); ++j) {
+    for (std::size_t k = 0; k < az.Centre.size(); ++k) {
+      const TCoord P{ax.Centre[ii], ay.Centre[j], az.Centre[k]};
+      L.clear();
+      L.reserve(20);
+      for (int x = ax.Lo[ii]; x <= ax.Hi[ii]; ++x)
+        for (int y = ay.Lo[j]; y <= ay.Hi[j]; ++y)
+          for (int z = az.Lo[k]; z <= az.Hi[k]; ++z) {
+            const TNewCollection<TAtom>* cell = grid.Cell(x, y, z);
+            if (cell == nullptr) continue;
+            for (TAtom* a : *cell)
+              if (IsCandidateT<Real>(grid, P, *a)) L.push_back(a);
+          }
+      VolumeOfCubeT<Real>(P, L, kVolumeCubeVolume, kVolumeHalfEdge, sums);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The fast scan. Candidate lists are built for a whole layer at once by
+// visiting, for each atom, only the cubes its cut-off sphere reaches; atoms are
+// visited in "rank" order (cell x, y, z, then cell list order), which is the
+// order the straightforward scan appends them in, so every list comes out
+// identical. Sub-cubes then work on the narrowed list of atoms that can still
+// be one of the two nearest; when a third atom ties with the second nearest the
+// list order decides, and the sub-cube is redone over the full list.
+
+class TFastVolumeScan {
+ public:
+  TFastVolumeScan(const TVolumeGrid& grid, TSums<double>& sums) : grid_(grid), sums_(sums) {
+    slabStart_.assign(kCells + 1, 0);
+    for (int x = 0; x < kCells; ++x) {
+      slabStart_[static_cast<std::size_t>(x)] = static_cast<int>(num_.size());
+      for (int y = 0; y < kCells; ++y)
+        for (int z = 0; z < kCells; ++z) {
+          const TNewCollection<TAtom>* cell = grid.Cell(x, y, z);
+          if (cell == nullptr) continue;
+          for (const TAtom* a : *cell) {
+            ax_.push_back(a->X);
+            ay_.push_back(a->Y);
+            az_.push_back(a->Z);
+            rad_.push_back(Radius(*a));
+            cut_.push_back(grid.CutOff[a->RadiusType]);
+            num_.push_back(a->Number);
+            cellY_.push_back(static_cast<std::uint8_t>(y));
+            cellZ_.push_back(static_cast<std::uint8_t>(z));
+          }
+        }
+    }
+    slabStart_[kCells] = static_cast<int>(num_.size());
+  }
+
+  void Layer(const TAxisSteps& ax, const TAxisSteps& ay, const TAxisSteps& az, int i) {
+    const std::size_t ii = static_cast<std::size_t>(i);
+    if (ax.Lo[ii] > ax.Hi[ii]) return;
+    const int ny = static_cast<int>(ay.Centre.size());
+    const int nz = static_cast<int>(az.Centre.size());
+    const float px = ax.Centre[ii];
+    entries_.clear();
+    for (int a = slabStart_[static_cast<std::size_t>(ax.Lo[ii])]; a < slabStart_[static_cast<std::size_t>(ax.Hi[ii]) + 1]; ++a) {
+      const std::size_t as = static_cast<std::size_t>(a);
+      const double cut = cut_[as];
+      const double dx = double(px) - double(ax_[as]);
+      const double dx2 = dx * dx;
+      if (!(dx2 < cut)) continue;
+      // Conservative index window; the exact test below decides.
+      const double reach = std::sqrt(cut - dx2) + 0.01;
+      int j0, j1, k0, k1;
+      Window(ay.Centre, ay_[as], reach, j0, j1);
+      Window(az.Centre, az_[as], reach, k0, k1);
+      const int cy = cellY_[as], cz = cellZ_[as];
+      for (int j = j0; j <= j1; ++j) {
+        const std::size_t js = static_cast<std::size_t>(j);
+        if (cy < ay.Lo[js] || cy > ay.Hi[js]) continue;
+        const double dy = double(ay.Centre[js]) - double(ay_[as]);
+        const double dxy = dx2 + dy * dy;
+        if (!(dxy < cut)) continue;
+        for (int k = k0; k <= k1; ++k) {
+          const std::size_t ks = static_cast<std::size_t>(k);
+          if (cz < az.Lo[ks] || cz > az.Hi[ks]) continue;
+          const double dz = double(az.Centre[ks]) - double(az_[as]);
+          if (dxy + dz * dz < cut) entries_.push_back({j * nz + k, a});
+        }
+      }
+    }
+    // Stable counting sort by cube keeps each list in rank order.
+    start_.assign(static_cast<std::size_t>(ny) * static_cast<std::size_t>(nz) + 1, 0);
+    for (const auto& e : entries_) ++start_[static_cast<std::size_t>(e.first) + 1];
+    for (std::size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
+    lists_.resize(entries_.size());
+    fill_.assign(start_.begin(), start_.end() - 1);
+    for (const auto& e : entries_) lists_[static_cast<std::size_t>(fill_[static_cast<std::size_t>(e.first)]++)] = e.second;
+    for (int j = 0; j < ny; ++j)
+      for (int k = 0; k < nz; ++k) {
+        const std::size_t c = static_cast<std::size_t>(j * nz + k);
+        const int b = start_[c], e = start_[c + 1];
+        if (b == e) continue;
+        TopCube(TCoord{px, ay.Centre[static_cast<std::size_t>(j)], az.Centre[static_cast<std::size_t>(k)]}, &lists_[static_cast<std::size_t>(b)], e - b);
+      }
+  }
+
+ private:
+  static constexpr int kMaxDepth = 8;  // six levels of cuts at the finest exactness, plus room
+
+  struct TLevel {
+    std::vector<int> Kept;   // rank indices
+    std::vector<double> Dk;  // their distances at the current sub-cube
+    std::vector<double> X, Y, Z;
+    std::vector<double> Dfull;  // full-list distances at a sub-cube that fell back
+  };
+
+  static void Window(const std::vector<float>& centres, float p, double reach, int& lo, int& hi) {
+    const double c0 = centres.front();
+    const int last = static_cast<int>(centres.size()) - 1;
+    lo = std::max(0, static_cast<int>(std::floor((double(p) - reach - c0) / kVolumeCubeEdge)) - 1);
+    hi = std::min(last, static_cast<int>(std::ceil((double(p) + reach - c0) / kVolumeCubeEdge)) + 1);
+  }
+
+  double Distance(const TCoord& P, int a) const {
+    const std::size_t as = static_cast<std::size_t>(a);
+    return SurfaceDistance<double>(P, ax_[as], ay_[as], az_[as], rad_[as]);
+  }
+
+  void TopCube(const TCoord& P, const int* list, int count) {
+    full_ = list;
+    fullCount_ = count;
+    topD_.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) topD_[static_cast<std::size_t>(i)] = Distance(P, list[i]);
+    TPair<double> pair;
+    pair.Select(count, [&](int i) { return topD_[static_cast<std::size_t>(i)]; });
+    const double R = kSqrt3 * kVolumeHalfEdge;
+    const int n1 = num_[static_cast<std::size_t>(list[pair.i1])];
+    const int n2 = pair.i2 >= 0 ? num_[static_cast<std::size_t>(list[pair.i2])] : 0;
+    if (SettleCube<double>(n1, pair.d1, n2, pair.d2, R, kVolumeCubeVolume, kVolumeHalfEdge, sums_))
+      Cut(P, list, topD_.data(), count, pair.d2, R, kVolumeCubeVolume, kVolumeHalfEdge, 0);
+  }
+
+  // Cuts the cube (P, s) whose candidates `list` lie at distances `d`, d2 being
+  // the second smallest (1000 for a single candidate).
+  void Cut(const TCoord& P, const int* list, const double* d, int count, double d2, double R, double V, double s,
+           int depth) {
+    if (depth >= kMaxDepth) RaiseLimit("volume subdivision depth");
+    TLevel& lv = levels_[static_cast<std::size_t>(depth)];
+    // A sub-centre lies within 3/4 R of P, so an atom farther than d2 + 1.5 R
+    // can never be one of the two nearest there; the slack covers rounding.
+    const double keepBelow = d2 + 2 * R + 1e-3;
+    lv.Kept.clear();
+    for (int i = 0; i < count; ++i)
+      if (d[i] <= keepBelow) lv.Kept.push_back(list[i]);
+    const int kept = static_cast<int>(lv.Kept.size());
+    const double sp = s * 0.25;
+    const double Vp = V * 0.015625;
+    const double Rp = kSqrt3 * sp;
+    float xs[4], ys[4], zs[4];
+    SubCentres<double>(P.X, sp, xs);
+    SubCentres<double>(P.Y, sp, ys);
+    SubCentres<double>(P.Z, sp, zs);
+    lv.X.resize(static_cast<std::size_t>(kept) * 4);
+    lv.Y.resize(static_cast<std::size_t>(kept) * 4);
+    lv.Z.resize(static_cast<std::size_t>(kept) * 4);
+    for (int a = 0; a < kept; ++a) {
+      const std::size_t as = static_cast<std::size_t>(lv.Kept[static_cast<std::size_t>(a)]);
+      for (int q = 0; q < 4; ++q) {
+        const double dx = double(xs[q]) - double(ax_[as]);
+        const double dy = double(ys[q]) - double(ay_[as]);
+        const double dz = double(zs[q]) - double(az_[as]);
+        const std::size_t o = static_cast<std::size_t>(a * 4 + q);
+        lv.X[o] = dx * dx;
+        lv.Y[o] = dy * dy;
+        lv.Z[o] = dz * dz;
+      }
+    }
+    lv.Dk.resize(static_cast<std::size_t>(kept));
+    for (int xi = 0; xi < 4; ++xi)
+      for (int yi = 0; yi < 4; ++yi)
+        for (int zi = 0; zi < 4; ++zi) {
+          double* dk = lv.Dk.data();
+          for (int a = 0; a < kept; ++a) {
+            const std::size_t o = static_cast<std::size_t>(a * 4);
+            const double q = lv.X[o + static_cast<std::size_t>(xi)] + lv.Y[o + static_cast<std::size_t>(yi)] +
+                             lv.Z[o + static_cast<std::size_t>(zi)];
+            dk[a] = std::sqrt(q) - rad_[static_cast<std::size_t>(lv.Kept[static_cast<std::size_t>(a)])];
+          }
+          TPair<double> pair;
+          pair.Select(kept, [&](int i) { return dk[i]; });
+          const TCoord Q{xs[xi], ys[yi], zs[zi]};
+          const int* subList = lv.Kept.data();
+          const double* subD = dk;
+          int subCount = kept;
+          if (kept > 2) {
+            int within = 0;
+            for (int a = 0; a < kept; ++a) within += dk[a] <= pair.d2;
+            if (within > 2) {
+              // A tie at the second place: only the full list in its order decides.
+              lv.Dfull.resize(static_cast<std::size_t>(fullCount_));
+              for (int i = 0; i < fullCount_; ++i) lv.Dfull[static_cast<std::size_t>(i)] = Distance(Q, full_[i]);
+              subList = full_;
+              subD = lv.Dfull.data();
+              subCount = fullCount_;
+              pair.Select(subCount, [&](int i) { return subD[i]; });
+            }
+          }
+          const int n1 = num_[static_cast<std::size_t>(subList[pair.i1])];
+          const int n2 = pair.i2 >= 0 ? num_[static_cast<std::size_t>(subList[pair.i2])] : 0;
+          if (SettleCube<double>(n1, pair.d1, n2, pair.d2, Rp, Vp, sp, sums_))
+            Cut(Q, subList, subD, subCount, pair.d2, Rp, Vp, sp, depth + 1);
+        }
+  }
+
+  const TVolumeGrid& grid_;
+  TSums<double>& sums_;
+  std::vector<float> ax_, ay_, az_;
+  std::vector<double> rad_, cut_;
+  std::vector<std::int32_t> num_;
+  std::vector<std::uint8_t> cellY_, cellZ_;
+  std::vector<int> slabStart_;
+  std::vector<std::pair<int, int>> entries_;
+  std::vector<int> start_, fill_, lists_;
+  std::vector<double> topD_;
+  const int* full_ = nullptr;
+  int fullCount_ = 0;
+  std::array<TLevel, kMaxDepth> levels_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+double SmoothSplit(double x, double R) { return SmoothSplitT<double>(x, R); }
+
+bool IsCandidate(const TVolumeGrid& grid, const TCoord& centre, const TAtom& atom) {
+  return IsCandidateT<double>(grid, centre, atom);
+}
+
+void delAT(TAtomAccumulator* accumulator) {
+  if (accumulator == nullptr) RaiseError(401, "Volumen", "delAT");
+  accumulator->assign(kAccumulatorEntries, 0.0);
+}
+
+void VolumeOfCube(const TCoord& P, const TNewCollection<TAtom>& L, double V, double s, TAtomAccumulator& volume,
+                  TAtomAccumulator& contactVolume) {
+  TSums<double> sums{volume, contactVolume};
+  VolumeOfCubeT<double>(P, L, V, s, sums);
+}
+
+void SetUpVolumeGrid(TVolumeGrid& grid, const TProteinObject& protein, const std::vector<std::uint8_t>& included,
+                     std::unique_ptr<TAtomAccumulator>& volume, std::unique_ptr<TAtomAccumulator>& contactVolume) {
+  FreeVolumeGrid(grid);
+  grid.Min = TCoord{1000.0f, 1000.0f, 1000.0f};
+  grid.Max = TCoord{-1000.0f, -1000.0f, -1000.0f};
+  const int last = std::min(protein.AtomCount, static_cast<int>(included.size()) - 1);
+  auto each = [&](auto&& visit) {
+    for (int i = 1; i <= last; ++i) {
+      if (included[static_cast<std::size_t>(i)] == 0) continue;
+      const TAtom* a = protein.AtomAt(i);
+      if (a != nullptr) visit(*a);
+    }
+  };
+  each([&](const TAtom& a) {
+    grid.Min.X = std::min(grid.Min.X, a.X);
+    grid.Min.Y = std::min(grid.Min.Y, a.Y);
+    grid.Min.Z = std::min(grid.Min.Z, a.Z);
+    grid.Max.X = std::max(grid.Max.X, a.X);
+    grid.Max.Y = std::max(grid.Max.Y, a.Y);
+    grid.Max.Z = std::max(grid.Max.Z, a.Z);
+  });
+  const long double minEdge = 2.5L + Model.ProbeRadius + kVolumeHalfEdge;
+  auto axis = [&](float& lo, float& hi, float& edge, float& inverse) {
+    lo = static_cast<float>(static_cast<long double>(lo) - 0.1L);
+    hi = static_cast<float>(static_cast<long double>(hi) + 0.1L);
+    edge = static_cast<float>((static_cast<long double>(hi) - lo) * 0.0625L);
+    if (edge < minEdge) edge = static_cast<float>(minEdge);
+    inverse = static_cast<float>(1.0L / edge);
+  };
+  axis(grid.Min.X, grid.Max.X, grid.Edge.X, grid.Inverse.X);
+  axis(grid.Min.Y, grid.Max.Y, grid.Edge.Y, grid.Inverse.Y);
+  axis(grid.Min.Z, grid.Max.Z, grid.Edge.Z, grid.Inverse.Z);
+  auto cellOf = [](float v, float lo, float inverse) {
+    const long double c = std::trunc((static_cast<long double>(v) - lo) * inverse);
+    if (!(c >= 0 && c < kCells)) RaiseLimit("volume grid cell 0..15");
+    return static_cast<int>(c);
+  };
+  each([&](const TAtom& a) {
+    if (a.Number < 1 || a.Number > kMaxAtoms) RaiseLimit("atom number 1..108000 in the volume scan");
+    const int x = cellOf(a.X, grid.Min.X, grid.Inverse.X);
+    const int y = cellOf(a.Y, grid.Min.Y, grid.Inverse.Y);
+    const int z = cellOf(a.Z, grid.Min.Z, grid.Inverse.Z);
+    auto& cell = grid.Cells[static_cast<std::size_t>(TVolumeGrid::CellIndex(x, y, z))];
+    if (!cell) {
+      cell = std::make_unique<TNewCollection<TAtom>>();
+      cell->reserve(10);
+    }
+    cell->push_back(const_cast<TAtom*>(&a));
+  });
+  for (std::size_t t = 0; t < grid.CutOff.size(); ++t) {
+    const double reach = Model.RadiusTable[t] + Model.ProbeRadius + kVolumeHalfEdge * kSqrt3;
+    grid.CutOff[t] = reach * reach;
+  }
+  for (auto* acc : {&volume, &contactVolume}) {
+    if (!*acc) {
+      CheckMemory(kAccumulatorBytes);
+      *acc = std::make_unique<TAtomAccumulator>();
+    }
+    delAT(acc->get());
+  }
+}
+
+void FreeVolumeGrid(TVolumeGrid& grid) {
+  for (auto& cell : grid.Cells) cell.reset();
+}
+
+void ScanVolumeLayers(const TProteinObject& protein, const std::vector<std::uint8_t>& included,
+                      std::unique_ptr<TAtomAccumulator>& volume, std::unique_ptr<TAtomAccumulator>& contactVolume,
+                      TVolumeMethod method) {
+  ProgressStatus.StageName = "volume: Schicht ";
+  TVolumeGrid grid;
+  SetUpVolumeGrid(grid, protein, included, volume, contactVolume);
+  const long double margin = Margin();
+  const TCoord low{static_cast<float>(grid.Min.X - margin), static_cast<float>(grid.Min.Y - margin),
+                   static_cast<float>(grid.Min.Z - margin)};
+  const TCoord high{static_cast<float>(grid.Max.X + margin), static_cast<float>(grid.Max.Y + margin),
+                    static_cast<float>(grid.Max.Z + margin)};
+  auto count = [](float lo, float hi) {
+    return static_cast<int>(std::trunc((static_cast<long double>(hi) - lo) * 0.5L / static_cast<long double>(kVolumeHalfEdge)));
+  };
+  const int nx = count(low.X, high.X), ny = count(low.Y, high.Y), nz = count(low.Z, high.Z);
+  ProgressStatus.Total = nx;
+  ProgressStatus.SetPosition(0);
+  if (nx >= 0 && ny >= 0 && nz >= 0) {
+    const TAxisSteps ax = AxisSteps(grid.Min.X, grid.Inverse.X, nx);
+    const TAxisSteps ay = AxisSteps(grid.Min.Y, grid.Inverse.Y, ny);
+    const TAxisSteps az = AxisSteps(grid.Min.Z, grid.Inverse.Z, nz);
+    TSums<double> sums{*volume, *contactVolume};
+    TSums<long double> sumsExtended{*volume, *contactVolume};
+    std::unique_ptr<TFastVolumeScan> fast;
+    if (method == TVolumeMethod::Fast) fast = std::make_unique<TFastVolumeScan>(grid, sums);
+    for (int i = 0; i <= nx; ++i) {
+      ProgressStatus.SetPosition(i + 1);
+      switch (method) {
+        case TVolumeMethod::Fast:
+          fast->Layer(ax, ay, az, i);
+          break;
+        case TVolumeMethod::Reference:
+          ReferenceLayer<double>(grid, ax, ay, az, i, sums);
+          break;
+        case TVolumeMethod::ReferenceExtended:
+          ReferenceLayer<long double>(grid, ax, ay, az, i, sumsExtended);
+          break;
+      }
+    }
+  }
+  FreeVolumeGrid(grid);
+  ProgressStatus.StageName = "";
+  ProgressStatus.SetPosition(0);
+}
+
+void VolumeOfAtoms(TProteinObject& protein, std::unique_ptr<TAtomAccumulator>& volume,
+                   std::unique_ptr<TAtomAccumulator>& contactVolume, TVolumeMethod method) {
+  if (protein.AtomCount > kMaxAtoms) RaiseLimit("atom count 108000 in the volume scan");
+  std::vector<std::uint8_t> included(kAccumulatorEntries, 0);
+  for (int i = 1; i <= protein.AtomCount; ++i) included[static_cast<std::size_t>(i)] = 1;
+  ScanVolumeLayers(protein, included, volume, contactVolume, method);
+}
+
+void ComputeVolumes(TProteinObject& protein, TVolumeMethod method) {
+  protein.RemarkLines.push_back(std::make_unique<TString>(std::string("REMARK   contacts and volume evaluated according ") +
+                                                          (Model.RadiusSet == kProtor ? "PROTOR" : "STOUTEN")));
+  protein.RemarkLines.push_back(
+      std::make_unique<TString>("REMARK   volume evaluated with exactness " + FormatReal(Model.Exactness, 10, 6)));
+  std::unique_ptr<TAtomAccumulator> volume, contactVolume;
+  VolumeOfAtoms(protein, volume, contactVolume, method);
+  const int last = std::min(protein.AtomCount, kMaxAtoms);
+  for (int i = 1; i <= last; ++i) {
+    TAtom* a = protein.AtomAt(i);
+    if (a == nullptr) continue;
+    a->Volume = static_cast<float>((*volume)[static_cast<std::size_t>(i)]);
+    a->ContactVolume = static_cast<float>((*contactVolume)[static_cast<std::size_t>(i)]);
+  }
+}
+
+}  // namespace cavitas
