@@ -1,3 +1,261 @@
+#include "cavity/Volume.h"
+
 #include <gtest/gtest.h>
 
-#include "cavity/Volume.h"
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "frame/Error.h"
+#include "frame/Status.h"
+#include "input/ReadProtein.h"
+#include "model/Radii.h"
+
+namespace cavitas {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+class VolumeTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetProgramState(); }
+  void TearDown() override { ResetProgramState(); }
+
+  // Appends an atom of the given radius type and returns it.
+  TAtom* Add(TProteinObject& p, float x, float y, float z, int radiusType) {
+    auto a = std::make_unique<TAtom>();
+    a->X = x;
+    a->Y = y;
+    a->Z = z;
+    a->RadiusType = static_cast<std::uint8_t>(radiusType);
+    const int n = ++p.AtomCount;
+    a->Number = n;
+    TAtom* raw = a.get();
+    p.PutAtom(n, std::move(a));
+    return raw;
+  }
+};
+
+double Sphere(double r) { return 4.0 / 3.0 * kPi * r * r * r; }
+
+TEST_F(VolumeTest, SmoothSplit_FixedPoints) {
+  for (double R : {0.6928203230275509, 0.17320508075688773, 1.0}) {
+    EXPECT_EQ(SmoothSplit(0, R), 0.0);
+    EXPECT_DOUBLE_EQ(SmoothSplit(R, R), 0.5);
+    EXPECT_DOUBLE_EQ(SmoothSplit(-R, R), -0.5);
+    EXPECT_DOUBLE_EQ(SmoothSplit(R / 2, R), 0.4375);
+    EXPECT_DOUBLE_EQ(SmoothSplit(-R / 2, R), -0.4375);
+  }
+}
+
+TEST_F(VolumeTest, SmoothSplit_OddAndIncreasingInsideTheCube) {
+  const double R = 0.7;
+  double previous = -0.5;
+  for (int i = -99; i <= 99; ++i) {
+    const double x = R * i / 100.0;
+    const double f = SmoothSplit(x, R);
+    EXPECT_NEAR(f, -SmoothSplit(-x, R), 1e-15);
+    EXPECT_GT(f, previous);
+    previous = f;
+  }
+}
+
+TEST_F(VolumeTest, DelAT_NilAccumulatorIsError401) {
+  try {
+    delAT(nullptr);
+    FAIL() << "no error";
+  } catch (const FatalError& e) {
+    EXPECT_EQ(e.Code, 401);
+    EXPECT_NE(e.Text.find("Zugriff auf einen nil-Zeiger"), std::string::npos);
+    EXPECT_NE(e.Text.find("Volumen"), std::string::npos);
+    EXPECT_NE(e.Text.find("delAT"), std::string::npos);
+  }
+  TAtomAccumulator acc(5, 3.0);
+  delAT(&acc);
+  EXPECT_EQ(acc.size(), static_cast<std::size_t>(kMaxAtoms) + 1);
+  for (double v : acc) ASSERT_EQ(v, 0.0);
+}
+
+TEST_F(VolumeTest, ComputeVolumes_RemarkLinesNameRadiusSetAndExactness) {
+  struct Case {
+    int set;
+    double ex;
+    const char* name;
+    const char* exactness;
+  };
+  const Case cases[] = {{kStouten, 0.2, "STOUTEN", "  0.200000"},
+                        {kProtor, 0.2, "PROTOR", "  0.200000"},
+                        {kStouten, 0.05, "STOUTEN", "  0.050000"},
+                        {kProtor, 1.0, "PROTOR", "  0.200000"},  // outside (0.0001, 0.9): ignored
+                        {kStouten, 0.0001, "STOUTEN", "  0.200000"}};
+  for (const Case& c : cases) {
+    ResetProgramState();
+    SelectRadiusSet(c.set);
+    SetExactness(c.ex);
+    TProteinObject p;
+    ComputeVolumes(p);
+    ASSERT_EQ(p.RemarkLines.size(), 2u);
+    EXPECT_EQ(p.RemarkLines[0]->Text, std::string("REMARK   contacts and volume evaluated according ") + c.name);
+    EXPECT_EQ(p.RemarkLines[1]->Text, std::string("REMARK   volume evaluated with exactness ") + c.exactness);
+  }
+}
+
+TEST_F(VolumeTest, ComputeVolumes_StageLeavesProgressCleared) {
+  TProteinObject p;
+  Add(p, 1, 2, 3, 3);
+  ProgressStatus.StageName = "x";
+  ComputeVolumes(p);
+  EXPECT_EQ(ProgressStatus.StageName, "");
+  EXPECT_EQ(ProgressStatus.Position, 0);
+}
+
+// Evaluates one top-level cube at the origin directly (exactness above its half-edge).
+struct CubeResult {
+  TAtomAccumulator vol = TAtomAccumulator(8, 0.0), con = TAtomAccumulator(8, 0.0);
+};
+CubeResult EvaluateCube(const std::vector<TAtom*>& atoms) {
+  SetExactness(0.5);
+  CubeResult r;
+  VolumeOfCube(TCoord{0, 0, 0}, atoms, kVolumeCubeVolume, kVolumeHalfEdge, r.vol, r.con);
+  return r;
+}
+
+TEST_F(VolumeTest, VolumeOfCube_EqualNearestDistancesSplitHalfAndHalf) {
+  // Two equal atoms mirrored through the cube centre, at distances that put the
+  // bisector inside the spheres, across the sphere surfaces, and in the shell.
+  for (float a : {1.0f, 2.0f, 2.5f}) {
+    TProteinObject p;
+    TAtom* left = Add(p, -a, 0, 0, 0);
+    TAtom* right = Add(p, a, 0, 0, 0);
+    const CubeResult r = EvaluateCube({left, right});
+    EXPECT_EQ(r.vol[1], r.vol[2]) << a;
+    EXPECT_EQ(r.con[1], r.con[2]) << a;
+    EXPECT_NEAR(r.vol[1] + r.con[1], kVolumeCubeVolume / 2, 1e-12) << a;
+  }
+  TProteinObject p;
+  const CubeResult inside = EvaluateCube({Add(p, -1, 0, 0, 0), Add(p, 1, 0, 0, 0)});
+  EXPECT_EQ(inside.vol[1], kVolumeCubeVolume / 2);
+  EXPECT_EQ(inside.con[1], 0.0);
+}
+
+TEST_F(VolumeTest, VolumeOfCube_SecondPlaceTieKeepsTheLaterAtom) {
+  // a and b tie for the second place; c, nearest, arrives last and displaces the
+  // first of the pair (a), so b is kept and a receives nothing.
+  TProteinObject p;
+  TAtom* a = Add(p, 2, 0, 0, 0);
+  TAtom* b = Add(p, 0, 2, 0, 0);
+  TAtom* c = Add(p, 0, 0, 1.7f, 0);
+  const CubeResult r = EvaluateCube({a, b, c});
+  EXPECT_EQ(r.vol[1] + r.con[1], 0.0);
+  EXPECT_GT(r.con[2], 0.0);
+  EXPECT_GT(r.vol[3], 0.0);
+  // With b listed first the roles swap.
+  const CubeResult s = EvaluateCube({b, a, c});
+  EXPECT_EQ(s.vol[2] + s.con[2], 0.0);
+  EXPECT_EQ(s.con[1], r.con[2]);
+}
+
+TEST_F(VolumeTest, VolumeOfCube_CubeBeyondTheShellGetsNothing) {
+  TProteinObject p;
+  const CubeResult r = EvaluateCube({Add(p, 5, 0, 0, 0)});  // d1 = 3.35 >= 1.4 + R
+  EXPECT_EQ(r.vol[1] + r.con[1], 0.0);
+}
+
+// Volume and contact volume of one atom of radius type 3 (1.87 Å with STOUTEN).
+void IsolatedAtom(double exactness, double& volume, double& contact) {
+  ResetProgramState();
+  SetExactness(exactness);
+  TProteinObject p;
+  auto a = std::make_unique<TAtom>();
+  a->X = 12.345f;
+  a->Y = -3.21f;
+  a->Z = 7.5f;
+  a->RadiusType = 3;
+  a->Number = 1;
+  p.PutAtom(1, std::move(a));
+  p.AtomCount = 1;
+  ComputeVolumes(p);
+  volume = p.AtomAt(1)->Volume;
+  contact = p.AtomAt(1)->ContactVolume;
+}
+
+TEST_F(VolumeTest, ComputeVolumes_IsolatedAtomApproachesSphereAndShell) {
+  const double r = 1.87;
+  const double sphere = Sphere(r), shell = Sphere(r + 1.4) - Sphere(r);
+  double previousVolumeError = 1e9, previousContactError = 1e9;
+  for (double ex : {0.5, 0.2, 0.05}) {
+    double v, c;
+    IsolatedAtom(ex, v, c);
+    const double ev = std::fabs(v - sphere) / sphere, ec = std::fabs(c - shell) / shell;
+    EXPECT_LE(ev, previousVolumeError) << ex;
+    EXPECT_LE(ec, previousContactError) << ex;
+    previousVolumeError = ev;
+    previousContactError = ec;
+    if (ex == 0.2) {
+      EXPECT_LT(ev, 0.01) << v << " vs " << sphere;
+      EXPECT_LT(ec, 0.01) << c << " vs " << shell;
+    }
+  }
+  EXPECT_LT(previousVolumeError, 0.002);
+  EXPECT_LT(previousContactError, 0.002);
+}
+
+// Fast and straightforward scans must produce the very same floats.
+void ExpectSameScans(const std::string& file, int radiusSet, double exactness) {
+  ResetProgramState();
+  SelectRadiusSet(radiusSet);
+  SetExactness(exactness);
+  TProteinObject fast, reference;
+  ReadProtein(fast, file, "/dev/null", 0);
+  ReadProtein(reference, file, "/dev/null", 0);
+  ASSERT_GT(fast.AtomCount, 0);
+  ComputeVolumes(fast, TVolumeMethod::Fast);
+  ComputeVolumes(reference, TVolumeMethod::Reference);
+  double total = 0;
+  for (int i = 1; i <= fast.AtomCount; ++i) {
+    const TAtom& f = *fast.AtomAt(i);
+    const TAtom& r = *reference.AtomAt(i);
+    ASSERT_EQ(std::memcmp(&f.Volume, &r.Volume, sizeof(float)), 0) << file << " atom " << i;
+    ASSERT_EQ(std::memcmp(&f.ContactVolume, &r.ContactVolume, sizeof(float)), 0) << file << " atom " << i;
+    total += f.Volume;
+  }
+  EXPECT_GT(total, 0);
+}
+
+TEST_F(VolumeTest, FastScan_EqualsStraightforwardScan) {
+  ExpectSameScans(testing::DataFile("pept.pdb"), kStouten, 0.2);
+  ExpectSameScans(testing::DataFile("pept.pdb"), kProtor, 0.05);
+  ExpectSameScans(testing::DataFile("pept.pdb"), kStouten, 0.4);
+  ExpectSameScans(testing::DataFile("1ubq.pdb"), kStouten, 0.2);
+}
+
+TEST_F(VolumeTest, FastScan_EqualsStraightforwardScanOnCorpus) {
+  for (const char* name : {"1ejg.pdb", "3al1.pdb"}) {
+    const std::string file = testing::CorpusFile(name);
+    if (file.empty()) GTEST_SKIP() << "corpus absent";
+    ExpectSameScans(file, kProtor, 0.2);
+  }
+}
+
+TEST_F(VolumeTest, FastScan_TieOnAGridOfEqualAtoms) {
+  // Equal atoms on a lattice put many sub-cube centres at exactly equal
+  // distances from several atoms: the fall-back to the full list must agree.
+  ResetProgramState();
+  TProteinObject fast, reference;
+  for (TProteinObject* p : {&fast, &reference})
+    for (int x = 0; x < 3; ++x)
+      for (int y = 0; y < 3; ++y)
+        for (int z = 0; z < 2; ++z) Add(*p, 2.0f * x, 2.0f * y, 2.0f * z, 2);
+  ComputeVolumes(fast, TVolumeMethod::Fast);
+  ComputeVolumes(reference, TVolumeMethod::Reference);
+  for (int i = 1; i <= fast.AtomCount; ++i) {
+    EXPECT_EQ(fast.AtomAt(i)->Volume, reference.AtomAt(i)->Volume) << i;
+    EXPECT_EQ(fast.AtomAt(i)->ContactVolume, reference.AtomAt(i)->ContactVolume) << i;
+  }
+}
+
+}  // namespace
+}  // namespace cavitas
