@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "SecStructTestSupport.h"
+#include "secstruct/SecStruct.h"
+
+namespace cavitas {
+namespace {
+
+using testing::SetSymbols;
+using Element = std::tuple<int, int, int>;  // First, Last, ElementKind
+
+std::vector<Element> Elements(const TProteinObject& p) {
+  std::vector<Element> list;
+  for (int k = 1; k <= p.ElementCount; ++k) {
+    const TElementZeile& e = p.ElementTable[static_cast<std::size_t>(k)];
+    list.emplace_back(e.First, e.Last, e.ElementKind);
+  }
+  return list;
+}
+
+enum Geometry { kHelical, kExtended };
+
+struct ElementCase {
+  const char* name;
+  std::string symbols;
+  Geometry geometry;
+  std::vector<std::int32_t> breaks;
+  std::vector<Element> expected;
+};
+
+TEST(BuildElementList, CutsLettersIntoElements) {
+  const ElementCase cases[] = {
+      {"no helix or strand", "          ", kExtended, {}, {{1, 10, 1}}},
+      {"strand at the start", "EEE       ", kExtended, {}, {{1, 3, 2}, {4, 10, 1}}},
+      {"strand to the end stops before N", "      EEEE", kExtended, {}, {{1, 6, 1}, {7, 9, 2}, {10, 10, 1}}},
+      {"single E and B are coil", "  E  B    ", kExtended, {}, {{1, 10, 1}}},
+      {"three H are coil", "  HHH     ", kHelical, {}, {{1, 10, 1}}},
+      {"four H make a helix", "  HHHH    ", kHelical, {}, {{1, 2, 1}, {3, 6, 0}, {7, 10, 1}}},
+      {"helical angles bridge a gap", "HHHH H    ", kHelical, {}, {{1, 6, 0}, {7, 10, 1}}},
+      {"extended angles stop the helix", "HHHH H    ", kExtended, {}, {{1, 4, 0}, {5, 10, 1}}},
+      {"residue after a helix is no strand start", "HHHHEEE   ", kExtended, {},
+       {{1, 4, 0}, {5, 5, 1}, {6, 7, 2}, {8, 10, 1}}},
+      {"adjacent strands leave no empty coil", "EEHHHH    ", kHelical, {}, {{1, 2, 2}, {3, 6, 0}, {7, 10, 1}}},
+      {"break splits a strand", "EEEEEE", kExtended, {3}, {{1, 3, 2}, {4, 5, 2}, {6, 6, 1}}},
+      {"break at the end of an element", "EEEEEE", kExtended, {5}, {{1, 5, 2}, {6, 6, 1}}},
+      {"breaks split coils too", "   EE   ", kExtended, {1, 6}, {{1, 1, 1}, {2, 3, 1}, {4, 5, 2}, {6, 6, 1}, {7, 8, 1}}},
+  };
+  for (const ElementCase& c : cases) {
+    const int n = static_cast<int>(c.symbols.size());
+    auto p = c.geometry == kHelical ? testing::BuildHelix(n) : testing::BuildExtended(n);
+    SetSymbols(*p, c.symbols);
+    p->ChainBreaks = c.breaks;
+    BuildElementList(*p);
+    EXPECT_EQ(p->Status, 0) << c.name;
+    EXPECT_EQ(Elements(*p), c.expected) << c.name;
+  }
+}
+
+TEST(BuildElementList, SplitCopiesConnections) {
+  auto p = testing::BuildExtended(6);
+  SetSymbols(*p, "EEEEEE");
+  for (auto& e : p->ElementTable) e.ConnectedFrom = 7, e.ConnectedTo = 8;
+  p->ChainBreaks = {2};
+  BuildElementList(*p);
+  ASSERT_EQ(p->ElementCount, 3);
+  EXPECT_EQ(p->ElementTable[2].ConnectedFrom, 7);
+  EXPECT_EQ(p->ElementTable[2].ConnectedTo, 8);
+  EXPECT_EQ(p->ElementTable[2].First, 3);
+}
+
+// `strands` two-residue strands separated by one coil residue, the first at residue 1.
+std::unique_ptr<TProteinObject> ManyStrands(int strands) {
+  auto p = testing::BuildLine(3 * strands);
+  std::string s;
+  for (int k = 0; k < strands; ++k) s += "EE ";
+  SetSymbols(*p, s);
+  return p;
+}
+
+TEST(BuildElementList, OverflowReportsMaxElem) {
+  for (int strands : {4000, 4001}) {
+    auto p = ManyStrands(strands);
+    testing::LogCapture log(*p);
+    BuildElementList(*p);
+    EXPECT_EQ(p->Status, 1) << strands;
+    EXPECT_EQ(p->StatusText, "More then MAXelem elements");
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{"More then MAXelem elements"});
+    EXPECT_EQ(p->ElementTable.size(), static_cast<std::size_t>(kMaxElements) + 1);
+  }
+  auto fits = ManyStrands(3999);
+  BuildElementList(*fits);
+  EXPECT_EQ(fits->Status, 0);
+  EXPECT_EQ(fits->ElementCount, 7998);
+}
+
+TEST(BuildElementList, SplitsNeverWritePastTheTable) {
+  auto p = ManyStrands(3999);
+  p->ChainBreaks = {1, 4, 7};  // each inside a strand: 7998 + 2 fit, the third does not
+  testing::LogCapture log(*p);
+  BuildElementList(*p);
+  EXPECT_EQ(p->Status, 1);
+  EXPECT_EQ(p->StatusText, "More then MAXelem elements");
+  EXPECT_EQ(p->ElementCount, kMaxElements);
+  EXPECT_EQ(p->ElementTable.size(), static_cast<std::size_t>(kMaxElements) + 1);
+  EXPECT_EQ(p->ElementTable[2].First, 2);
+  EXPECT_EQ(p->ElementTable[4].Last, 4);
+}
+
+}  // namespace
+}  // namespace cavitas
