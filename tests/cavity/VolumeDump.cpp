@@ -2,6 +2,7 @@
 // (Number, x, y, z, radius, Volume, ContactVolume) for tools/volume_check.py.
 // Usage: volume_dump file.pdb [exactness] [stouten|protor] [fast|reference|extended]
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -25,10 +26,12 @@ int main(int argc, char** argv) {
   TProteinObject protein;
   ReadProtein(protein, argv[1], "/dev/null", 0);
   const auto t0 = std::chrono::steady_clock::now();
+  const std::clock_t c0 = std::clock();
   ComputeVolumes(protein, method);
+  const double cpu = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  std::printf("# atoms %d exactness %.6f radius set %d seconds %.3f\n", protein.AtomCount, Model.Exactness,
-              Model.RadiusSet, seconds);
+  std::printf("# atoms %d exactness %.6f radius set %d seconds %.3f cpu %.3f\n", protein.AtomCount, Model.Exactness,
+              Model.RadiusSet, seconds, cpu);
   for (int i = 1; i <= protein.AtomCount; ++i) {
     const TAtom* a = protein.AtomAt(i);
     if (a == nullptr) continue;
