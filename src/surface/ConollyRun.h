@@ -1,0 +1,109 @@
+#pragma once
+// Working state of one run of GetAtConolly: the per-atom construction, the
+// inner points of contact patches and the repair of degenerate points.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "surface/ConollyObjects.h"
+#include "surface/SurfaceGeometry.h"
+
+namespace cavitas::surface_detail {
+
+// Bounds of the run's tables.
+constexpr int kMaxBlockers = 501;            // ArcCutOffs rows of one probe circle
+constexpr int kMaxSaddlesPerAtom = 100;      // saddle table of one atom
+constexpr int kMaxFurtherCycles = 10;        // cycle records of one contact patch
+constexpr int kMaxEdgesPerCycle = 100;       // edges of one cycle in the split
+constexpr int kMaxInnerNeighbours = 200;     // constraint table of the inner-point search
+constexpr int kMaxProblems = 100;            // degenerate-problem records of one run
+constexpr std::int64_t kMaxElementHandles = 2147483646;
+
+// Thrown (and caught inside GetAtConolly) when the element list overflows:
+// the run is abandoned with status 102.
+struct TAbandonRun {};
+
+class TConollyRun {
+ public:
+  TConollyRun(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
+              std::int32_t& status, bool split, TElementList& elements);
+  void Execute();
+
+ private:
+  struct TArcRow {
+    double Start, End;
+    TAtom* Blocker;
+  };
+  struct TSaddleRow {
+    TConollyObject2* Saddle;
+    int State;  // 1 free, 2 taken
+    int Own, Partner, Start, End;
+  };
+  struct TProblem {
+    std::array<int, 4> A{0, 0, 0, 0};
+    TCoord Point;
+  };
+  struct TFailure {
+    int Atom;
+    TCoord Point;
+  };
+
+  TAtom* AtomOf(int number) const;
+  bool Included(int number) const;
+  std::vector<TConollyObject*>& ListOf(int number);
+
+  // Steps A to F of one atom.
+  void CollectNeighbours(TAtom& atom);
+  void MakePairs(TAtom& atom);
+  void SweepArcs(TAtom& atom, TAtom& partner, const TProbeCircle& circle);
+  void Register(TAtom& atom);
+  void AppendElement(std::unique_ptr<TConollyObject> element, int atomNumber);
+  void BuildContactPatch(TAtom& atom);
+  // One walk of a cycle from its first edge; false when no saddle continues it.
+  bool FollowCycle(TAtom& atom, TConollyObject1& patch, const TSaddleRow& first, bool reverse);
+  void RemoveElement(TConollyObject* element, int atomNumber);
+
+  // Inner points.
+  void ComputeInnerPoint(TAtom& atom, TConollyObject1& patch);
+  int FindInnerPoint(const TAtom& atom, TExtVector& d);
+  void SetInnerPoint(TAtom& atom, TConollyObject1& patch, const TConollyObject2* start);
+  void SplitPatch(TAtom& atom, TConollyObject1& patch);
+  void ReportInnerPointFailure(const TAtom& atom);
+
+  // Degenerate points.
+  void RecordProblem(int a1, int a2, int a3, const TCoord& point);
+  void RepairDegeneratePoints();
+  [[noreturn]] void StopDegenerate();
+
+  std::string AtomText(int number) const;
+
+  TProteinObject& protein_;
+  const std::vector<bool>& include_;
+  TAtomElementLists& atomElements_;
+  std::int32_t& status_;
+  bool split_;
+  TElementList& elements_;
+
+  std::array<std::array<double, 16>, 16> pairCutoffSquared_{};
+  std::vector<TAtom*> neighbours_;
+  std::vector<std::unique_ptr<TConollyObject>> candidates_;
+  std::vector<TArcRow> arcCutOffs_;
+  std::vector<TAtom*> blockers_;
+  std::vector<TSaddleRow> saddles_;
+  std::vector<std::pair<int, int>> cycleRecords_;  // (first edge of a further cycle, last edge of the one before)
+  bool severalCycles_ = false;
+  const TConollyObject2* lastHandled_ = nullptr;  // saddle most recently taken into a cycle
+
+  std::vector<TProblem> problems_;
+  std::vector<TFailure> failures_;
+  int problemCount_ = 0;
+  bool problemInRun_ = false;
+  bool problemForAtom_ = false;
+  bool turnFlag_ = true;
+  std::int64_t elementCounter_ = 0;
+  int currentAtom_ = 0;
+};
+
+}  // namespace cavitas::surface_detail

@@ -1,0 +1,308 @@
+// The inner point of a contact patch: a probe position on the atom's expanded
+// sphere outside every neighbour's expanded sphere, and the split of a patch
+// whose boundary cycles enclose separate free regions.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+
+#include "frame/Error.h"
+#include "frame/LogFile.h"
+#include "surface/ConollyRun.h"
+
+namespace cavitas::surface_detail {
+
+namespace {
+
+std::string Width4(int n) {
+  char b[24];
+  std::snprintf(b, sizeof b, "%4d", n);
+  return b;
+}
+
+// The search stops improving once every constraint plane is this far away (Å):
+// far beyond the tolerances of the crossing test, and it keeps the search short.
+constexpr Ext kDeepEnough = 0.25;
+constexpr int kMaxIterations = 1000;
+
+// One neighbour constraint: x on the sphere lies inside the neighbour's
+// expanded sphere exactly when a . x > F.
+struct TConstraint {
+  TExtVector A;
+  Ext A2;
+  Ext F;
+  Ext W;  // 1 / |a|: violations are signed distances to the cutting plane
+};
+
+// Nearest point of the arc of `edge` to `point` (probe positions, world frame).
+TCoord NearestOnArc(const TConollyObject2& edge, const TCoord& point) {
+  double rho, height, phi;
+  edge.ArcPolar(point, rho, height, phi);
+  const Ext a = ClampToArc(phi, edge.Angle);
+  return ToCoord(Add(edge.Center, ToWorld(edge.Frame, {edge.Radius * std::cos(a), edge.Radius * std::sin(a), 0})));
+}
+
+// Smallest distance between two arcs by alternating projection from the arc
+// ends and midpoints of both; returns the squared distance and the two points.
+Ext ArcDistance(const TConollyObject2& e1, const TConollyObject2& e2, TCoord& p1, TCoord& p2) {
+  Ext best = -1;
+  auto seeds = [](const TConollyObject2& e) {
+    TCoord s, t;
+    e.ArcEnds(s, t);
+    const Ext h = e.Angle / 2;
+    const TCoord m = ToCoord(Add(e.Center, ToWorld(e.Frame, {e.Radius * std::cos(h), e.Radius * std::sin(h), 0})));
+    return std::array<TCoord, 3>{s, t, m};
+  };
+  auto run = [&](const TConollyObject2& a, const TConollyObject2& b, bool swapped) {
+    for (const TCoord& seed : seeds(a)) {
+      TCoord pa = seed, pb = NearestOnArc(b, pa);
+      for (int it = 0; it < 6; ++it) {
+        pa = NearestOnArc(a, pb);
+        pb = NearestOnArc(b, pa);
+      }
+      const Ext d = Dist2(pa, pb);
+      if (best < 0 || d < best) {
+        best = d;
+        p1 = swapped ? pb : pa;
+        p2 = swapped ? pa : pb;
+      }
+    }
+  };
+  run(e1, e2, false);
+  run(e2, e1, true);
+  return best;
+}
+
+}  // namespace
+
+void TConollyRun::ReportInnerPointFailure(const TAtom& atom) {
+  status_ = 104;
+  ShowError(104, "conolly", "GetAtConolly", false);
+  ProgramLog().LogLine("Fehler beim Berechnen eines inneren Punktes");
+  ProgramLog().LogLine("beim Protein " + protein_.FileName + " bei Atom Nr " + Width4(atom.Number) + ") .");
+}
+
+// Returns 0 on success, 1 when no direction improves the worst violation, 2
+// when the best point found still lies inside a neighbour, -1 when the
+// neighbour table overflowed (already reported; d is left unchanged).
+int TConollyRun::FindInnerPoint(const TAtom& atom, TExtVector& d) {
+  const TExtVector q = ToExt(atom);
+  const Ext R = ExpandedRadius(atom);
+  const Ext R2 = R * R;
+  std::vector<TConstraint> cs;
+  cs.reserve(neighbours_.size());
+  for (const TAtom* k : neighbours_) {
+    if (k == &atom) continue;
+    if (static_cast<int>(cs.size()) >= kMaxInnerNeighbours) {
+      status_ = 104;
+      ShowError(104, "conolly", "GetAtConolly", false);
+      ProgramLog().LogLine("mehr als 100 NachbatAtome beim Berechnen eines inneren Punktes");
+      ProgramLog().LogLine("beim Protein " + protein_.FileName + " bei Atom Nr " + Width4(atom.Number) + ") .");
+      return -1;
+    }
+    const TExtVector a = Sub(ToExt(*k), q);
+    const Ext a2 = Norm2(a);
+    if (a2 < 1e-12) continue;  // a coincident centre cuts no circle
+    const Ext rk = ExpandedRadius(*k);
+    cs.push_back({a, a2, (R2 + a2 - rk * rk) / 2, 1 / std::sqrt(a2)});
+  }
+  const std::size_t n = cs.size();
+  std::vector<Ext> s(n), rate(n);
+  std::vector<char> active(n);
+  Ext m = 0;
+  auto evaluate = [&] {
+    m = -1e30L;
+    for (std::size_t k = 0; k < n; ++k) {
+      s[k] = (Dot(cs[k].A, d) - cs[k].F) * cs[k].W;
+      m = std::max(m, s[k]);
+    }
+  };
+  if (n == 0) return 0;
+  for (int iter = 1; iter <= kMaxIterations; ++iter) {
+    evaluate();
+    if (m < -kDeepEnough) return 0;
+    // b. Active set and its tangent parts.
+    auto tangent = [&](std::size_t k) { return Sub(cs[k].A, Scale(d, Dot(cs[k].A, d) / R2)); };
+    TExtVector t1{}, t2{};
+    int count = 0;
+    bool stuck = false;
+    for (std::size_t k = 0; k < n && !stuck; ++k) {
+      active[k] = s[k] > m - 1e-6;
+      if (!active[k]) continue;
+      const TExtVector t = tangent(k);
+      if (Norm2(t) < 1e-6 * cs[k].A2) {  // the plane is met head-on
+        stuck = true;
+        break;
+      }
+      auto opposite = [](const TExtVector& a, const TExtVector& b) {
+        const Ext ab = Dot(a, b);
+        return ab < 0 && Norm2(a) * Norm2(b) / (ab * ab) < 1 + 1e-6;
+      };
+      if (count == 0) {
+        t1 = t;
+      } else if (count == 1) {
+        t2 = t;
+        if (opposite(t1, t2)) stuck = true;
+      } else {
+        TExtVector t3 = t;
+        auto rating = [](const TExtVector& a, const TExtVector& b, bool isSigned) {
+          const Ext ab = Dot(a, b);
+          const Ext r = ab * ab / (Norm2(a) * Norm2(b));
+          return (isSigned && ab < 0) ? -r : r;
+        };
+        const Ext r12 = rating(t1, t2, true), r13 = rating(t1, t3, true), r23 = rating(t2, t3, false);
+        if (r13 < r12 && r13 <= r23) {
+          std::swap(t2, t3);
+        } else if (r23 < r12 && r23 < r13) {
+          std::swap(t1, t3);
+        }
+        if (opposite(t1, t2)) {
+          stuck = true;
+        } else if (rating(t1, t2, true) <= 1 - 1e-6) {
+          const Ext c12 = Dot(t1, t2), c13 = Dot(t1, t3), c23 = Dot(t2, t3);
+          if (Norm2(t2) * c13 - c12 * c23 < 0 || Norm2(t1) * c23 - c12 * c13 < 0) stuck = true;
+        }
+      }
+      ++count;
+    }
+    if (stuck) break;
+    // c. Direction of descent.
+    TExtVector dir;
+    if (count == 1) {
+      dir = Scale(t1, -1);
+    } else if (Dot(t1, t2) >= 0) {
+      dir = Scale(Add(t1, t2), -0.5L);
+    } else {
+      dir = Scale(Add(t1, Scale(t2, std::sqrt(Norm2(t1) / Norm2(t2)))), -0.5L);
+    }
+    const Ext dir2 = Norm2(dir);
+    if (dir2 == 0) break;
+    // e. The worst active violation must decrease along dir.
+    Ext activeRate = -1e30L;
+    for (std::size_t k = 0; k < n; ++k) {
+      rate[k] = Dot(cs[k].A, dir) * cs[k].W;
+      if (active[k]) activeRate = std::max(activeRate, rate[k]);
+    }
+    if (activeRate >= 0) return 1;
+    // d. Step length: no inactive constraint may overtake the active level.
+    Ext step = dir2 < 1 ? 100 / dir2 : Ext{100};
+    for (std::size_t k = 0; k < n; ++k)
+      if (!active[k] && rate[k] > activeRate) step = std::min(step, (m - s[k]) / (rate[k] - activeRate));
+    if (Ext{0.01} * R2 < dir2 * step * step) step = Ext{0.1} * R / std::sqrt(dir2);
+    // f. Move and return onto the sphere.
+    d = Add(d, Scale(dir, step));
+    d = Scale(d, R / Norm(d));
+  }
+  evaluate();
+  return m >= 0 ? 2 : 0;
+}
+
+void TConollyRun::SetInnerPoint(TAtom& atom, TConollyObject1& patch, const TConollyObject2* start) {
+  TCoord a{1, 0, 0}, b;
+  if (start != nullptr) start->ArcEnds(a, b);
+  TExtVector d = Sub(ToExt(a), ToExt(atom));
+  const int failure = FindInnerPoint(atom, d);
+  if (failure < 0) {
+    patch.InnerPoint = ToCoord(d);
+    return;
+  }
+  patch.InnerPoint = ToCoord(d);
+  if (failure != 0) ReportInnerPointFailure(atom);
+}
+
+void TConollyRun::ComputeInnerPoint(TAtom& atom, TConollyObject1& patch) {
+  SetInnerPoint(atom, patch, lastHandled_);
+  if (severalCycles_ && split_) SplitPatch(atom, patch);
+}
+
+void TConollyRun::SplitPatch(TAtom& atom, TConollyObject1& patch) {
+  // a. Cycles as edge ranges [first, last].
+  std::vector<std::pair<int, int>> cycles;
+  int first = 1;
+  for (const auto& [next, last] : cycleRecords_) {
+    cycles.emplace_back(first, last);
+    first = next;
+  }
+  cycles.emplace_back(first, patch.EdgeCount);
+  std::vector<std::vector<TConollyObject2*>> edges;
+  for (const auto& [a, b] : cycles) {
+    if (b - a + 1 > kMaxEdgesPerCycle)
+      RaiseLimit("more than 100 edges in one boundary cycle at atom " + std::to_string(atom.Number));
+    std::vector<TConollyObject2*> e;
+    for (int k = a; k <= b; ++k) e.push_back(patch.Kante(k));
+    edges.push_back(std::move(e));
+  }
+  const std::size_t nc = edges.size();
+  // b. Nearest points of every pair of cycles.
+  struct TPairDistance {
+    Ext Dist2 = 1000.0;
+    TCoord P1, P2;
+  };
+  std::vector<std::vector<TPairDistance>> dist(nc, std::vector<TPairDistance>(nc));
+  for (std::size_t x = 0; x < nc; ++x)
+    for (std::size_t y = x + 1; y < nc; ++y) {
+      TPairDistance& best = dist[x][y];
+      Ext bestDist = 1000.0;
+      for (const TConollyObject2* ex : edges[x])
+        for (const TConollyObject2* ey : edges[y]) {
+          TCoord p1, p2;
+          const Ext d2 = ArcDistance(*ex, *ey, p1, p2);
+          if (std::sqrt(d2) < bestDist) {
+            bestDist = std::sqrt(d2);
+            best.P1 = p1;
+            best.P2 = p2;
+          }
+        }
+      best.Dist2 = bestDist;  // the distance itself, not squared
+    }
+  // c. Group the cycles, nearest pairs first.
+  std::vector<std::size_t> group(nc);
+  std::iota(group.begin(), group.end(), 0);
+  auto root = [&](std::size_t x) {
+    while (group[x] != x) x = group[x];
+    return x;
+  };
+  const TExtVector centre = ToExt(atom);
+  for (;;) {
+    std::size_t bx = 0, by = 0;
+    Ext bd = 1e30L;
+    for (std::size_t x = 0; x < nc; ++x)
+      for (std::size_t y = x + 1; y < nc; ++y)
+        if (dist[x][y].Dist2 < bd) bd = dist[x][y].Dist2, bx = x, by = y;
+    if (bd > 100) break;
+    TPairDistance& pd = dist[bx][by];
+    pd.Dist2 = 1000.0;
+    bool together = std::sqrt(Dist2(pd.P1, pd.P2)) < 1e-4;
+    if (!together) {
+      const TExtVector mid = Scale(Add(ToExt(pd.P1), ToExt(pd.P2)), 0.5L);
+      TExtVector dir = Sub(mid, centre);
+      if (Norm2(dir) < 1e-4) {
+        const TExtVector p = ToExt(pd.P1);
+        dir = std::fabs(p[0]) <= 0.01 ? TExtVector{0, p[2], -p[1]} : TExtVector{p[1], -p[0], 0};
+      }
+      together = patch.IsInside(ToCoord(dir));
+    }
+    if (together) group[root(by)] = root(bx);
+  }
+  // d. One contact patch per region, regions in the order of their first cycle.
+  std::vector<std::size_t> regions;
+  for (std::size_t x = 0; x < nc; ++x)
+    if (std::find(regions.begin(), regions.end(), root(x)) == regions.end()) regions.push_back(root(x));
+  if (regions.size() < 2) return;
+  RemoveElement(&patch, atom.Number);  // the patch is gone from here on
+  for (const std::size_t region : regions) {
+    AppendElement(std::make_unique<TConollyObject1>(&atom, TCoord{1, 0, 0}), atom.Number);
+    auto* part = static_cast<TConollyObject1*>(ListOf(atom.Number).back());
+    const TConollyObject2* widest = nullptr;
+    for (std::size_t x = 0; x < nc; ++x) {
+      if (root(x) != region) continue;
+      for (TConollyObject2* e : edges[x]) {
+        part->AddEdge(e);
+        if (widest == nullptr || e->Angle > widest->Angle) widest = e;
+      }
+    }
+    SetInnerPoint(atom, *part, widest);
+  }
+}
+
+}  // namespace cavitas::surface_detail

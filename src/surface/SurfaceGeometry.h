@@ -1,0 +1,86 @@
+#pragma once
+// Extended-precision helpers shared by the surface code. Symbols follow
+// docs/geometry.md: the probe circle (M, r) of a pair, the saddle frame F
+// (columns = local axes in world coordinates), polar angles phi in [0, 2pi).
+#include <cmath>
+
+#include "frame/Error.h"
+#include "model/Radii.h"
+#include "surface/ConollyObjects.h"
+
+namespace cavitas::surface_detail {
+
+using Ext = long double;
+
+inline TExtVector ToExt(const TCoord& c) { return {c.X, c.Y, c.Z}; }
+inline TCoord ToCoord(const TExtVector& v) {
+  return {static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2])};
+}
+inline TExtVector Sub(const TExtVector& a, const TExtVector& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+inline TExtVector Add(const TExtVector& a, const TExtVector& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
+inline TExtVector Scale(const TExtVector& a, Ext f) { return {a[0] * f, a[1] * f, a[2] * f}; }
+inline Ext Dot(const TExtVector& a, const TExtVector& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+inline Ext Norm2(const TExtVector& a) { return Dot(a, a); }
+inline Ext Norm(const TExtVector& a) { return std::sqrt(Dot(a, a)); }
+inline TExtVector Cross(const TExtVector& a, const TExtVector& b) {
+  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+inline Ext Dist2(const TCoord& a, const TCoord& b) { return Norm2(Sub(ToExt(a), ToExt(b))); }
+
+// transpose(F) * v: world direction into local coordinates.
+inline TExtVector ToLocal(const TExtFrame& f, const TExtVector& v) {
+  return {f[0][0] * v[0] + f[1][0] * v[1] + f[2][0] * v[2], f[0][1] * v[0] + f[1][1] * v[1] + f[2][1] * v[2],
+          f[0][2] * v[0] + f[1][2] * v[1] + f[2][2] * v[2]};
+}
+// F * l: local direction into world coordinates.
+inline TExtVector ToWorld(const TExtFrame& f, const TExtVector& l) {
+  return {f[0][0] * l[0] + f[0][1] * l[1] + f[0][2] * l[2], f[1][0] * l[0] + f[1][1] * l[1] + f[1][2] * l[2],
+          f[2][0] * l[0] + f[2][1] * l[1] + f[2][2] * l[2]};
+}
+
+// Polar angle of (x, y) with the system's seven-digit constants; in [0, 2pi).
+inline double PolarAngle(Ext x, Ext y) {
+  Ext phi = (x == 0) ? Ext{1.570796} : std::atan(y / x);
+  if (phi < 0) phi += Ext{3.141593};
+  if (y < 0) phi += Ext{3.141593};
+  if (y == 0 && x < 0) phi = Ext{3.141593};
+  return static_cast<double>(phi);
+}
+
+// A polar angle beyond the arc moves to the nearer arc end.
+inline double ClampToArc(double phi, double angle) {
+  if (phi > angle) phi = (phi - angle < 6.283185 - phi) ? angle : 0.0;
+  return phi;
+}
+
+// The tolerant arc membership of the crossing test.
+inline bool OnArc(double phi, double angle) { return phi <= angle + 5e-5 || phi > 6.283135; }
+
+// Radius of an atom; a radius type outside the table is a bound of the data model.
+inline double AtomRadius(const TAtom& atom) {
+  if (atom.RadiusType > 15) RaiseLimit("radius type " + std::to_string(atom.RadiusType) + " outside 0..15");
+  return Model.RadiusTable[atom.RadiusType];
+}
+inline double ExpandedRadius(const TAtom& atom) { return AtomRadius(atom) + Model.ProbeRadius; }
+
+// Saddle frame of a pair: third axis u (unit); the first axis is the world axis
+// least aligned with u, made orthogonal to u; the second is u x e1.
+TExtFrame PairFrame(const TExtVector& u);
+// F * Rz(s): the frame turned by s about its third axis (local axis 1 toward angle s).
+TExtFrame TurnFrame(const TExtFrame& f, Ext s);
+
+// Probe circle of the pair (i, j): centre M on the axis, radius r, frame F.
+struct TProbeCircle {
+  TExtFrame Frame{};
+  TExtVector Center{};
+  Ext Radius = 0;
+};
+enum class TCircleResult { Ok, Identical, NoCircle };
+TCircleResult PairProbeCircle(const TAtom& i, const TAtom& j, TProbeCircle& circle);
+
+// The crossing test of the walk along the shorter great-circle arc from
+// direction `from` to direction `to` on the sphere (centre, radius) with one edge.
+TSchnittResult Schnitt(const TConollyObject2& edge, const TExtVector& from, const TExtVector& to,
+                       const TExtVector& centre, Ext radius);
+
+}  // namespace cavitas::surface_detail

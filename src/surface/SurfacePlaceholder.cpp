@@ -1,2 +1,0 @@
-// The surface construction is added here.
-namespace cavitas {}
