@@ -20,8 +20,13 @@ inline std::unique_ptr<TAtom> MakeAtom(int number, float x, float y, float z, st
 }
 
 inline void FillSmallProtein(TProteinObject& p) {
-  p.HeaderLines.push_back(std::make_unique<TString>("HEADER    TEST PROTEIN"));
-  p.CompndLines.push_back(std::make_unique<TString>("COMPND    TWO RESIDUES"));
+  // Header lines as the PDB reader keeps them: padded to the full 120 characters.
+  auto padded = [](std::string s) {
+    s.resize(kMaxTextLength, ' ');
+    return std::make_unique<TString>(s);
+  };
+  p.HeaderLines.push_back(padded("HEADER    TEST PROTEIN"));
+  p.CompndLines.push_back(padded("COMPND    TWO RESIDUES"));
   p.Resolution = 2.0;
   int n = 0;
   const char* names[] = {"GLY ", "ALA "};
@@ -32,9 +37,15 @@ inline void FillSmallProtein(TProteinObject& p) {
     r->ResidueId = ids[i - 1];
     r->FirstAtom = n + 1;
     r->SideChainStart = 0;  // residue 1 has no side chain
-    for (std::uint8_t t : {std::uint8_t(0), std::uint8_t(3), std::uint8_t(1), std::uint8_t(2)}) {
+    // A plausible GLY-ALA backbone (N, CA, C, O in file order), peptide bond 1.33 Å.
+    static const float kBackbone[2][4][3] = {
+        {{0.0f, 0.0f, 0.0f}, {1.458f, 0.0f, 0.0f}, {2.009f, 1.420f, 0.0f}, {1.251f, 2.390f, 0.0f}},
+        {{3.327f, 1.566f, 0.0f}, {3.950f, 2.885f, 0.0f}, {5.469f, 2.746f, 0.0f}, {6.058f, 1.667f, 0.0f}}};
+    const std::uint8_t types[4] = {0, 3, 1, 2};
+    for (int k = 0; k < 4; ++k) {
       ++n;
-      p.PutAtom(n, MakeAtom(n, 1.5f * n, -2.25f * n, 0.125f * n, t));
+      const float* c = kBackbone[i - 1][k];
+      p.PutAtom(n, MakeAtom(n, c[0], c[1], c[2], types[k]));
       p.AtomAt(n)->ResidueIndex = i;
     }
     r->AtomN = p.AtomAt(n - 3);
@@ -43,7 +54,7 @@ inline void FillSmallProtein(TProteinObject& p) {
     r->AtomO = p.AtomAt(n);
     if (i == 2) {
       ++n;
-      p.PutAtom(n, MakeAtom(n, 10.0f, 11.0f, -12.0f, 7));
+      p.PutAtom(n, MakeAtom(n, 3.500f, 3.700f, 1.200f, 12));
       p.AtomAt(n)->ResidueIndex = i;
       p.SideAtoms.push_back(p.AtomAt(n));
       p.SideAtomNames.push_back(" CB ");

@@ -71,7 +71,7 @@ TEST(AtomLines, ColumnsAndExtension) {
   testing::FillSmallProtein(p);
   const TBACKBONE& ala = p.Residue(2);
   const std::string cb = AtomLine(p, *p.AtomAt(9), ala);
-  EXPECT_EQ(cb, "ATOM      9  CB  ALA A   2      10.000  11.000 -12.000  1.00 12.50");
+  EXPECT_EQ(cb, "ATOM      9  CB  ALA A   2       3.500   3.700   1.200  1.00 12.50");
   // Atom without neighbour entries: the line ends with the element number and "  0".
   const std::string plain = ExtendedAtomLine(p, *p.AtomAt(1), p.Residue(1), p.ElementTable[1].ElementAtoms.get(), "     1");
   EXPECT_EQ(plain.substr(plain.size() - 9), "     1  0");
