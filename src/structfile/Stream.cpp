@@ -556,9 +556,10 @@ class TStreamLoader {
       if (static_cast<int>(p_.SideAtoms.size()) > kMaxSideAtoms) throw StreamError("more than " + std::to_string(kMaxSideAtoms) + " side-chain atoms");
       FindSideAtom(r.OneLetter, name, atom->RadiusType, atom->AtomCode);
     }
-    if (p_.AtomAt(atom->Number)) throw StreamError("atom number " + std::to_string(atom->Number) + " used twice");
+    const int slotNumber = atom->Number;
+    if (p_.AtomAt(slotNumber)) throw StreamError("atom number " + std::to_string(slotNumber) + " used twice");
     TAtom* stored = atom.get();
-    p_.PutAtom(atom->Number, std::move(atom));
+    p_.PutAtom(slotNumber, std::move(atom));
     if (slot) {
       *slot = stored;
     } else {
