@@ -20,13 +20,14 @@ constexpr int kExitFailedRun = 3;
 const char* const kUsage =
     "cavitas " CAVITAS_VERSION " - cavities, surfaces and volumes of a protein structure\n"
     "\n"
-    "usage: cavitas i:INPUT.pdb o:RESULT [rad:PROTOR|STOUTEN] [ex:EXACTNESS] [l:LOGFILE]\n"
+    "usage: cavitas i:INPUT.pdb o:RESULT [rad:PROTOR|STOUTEN] [ex:EXACTNESS] [l:LOGFILE] [s:CARDFILE]\n"
     "\n"
     "  i:FILE    input coordinate file in PDB format (required)\n"
     "  o:FILE    result file (required)\n"
     "  rad:SET   radius set: protor selects PROTOR, anything else STOUTEN (default STOUTEN)\n"
     "  ex:X      edge of the volume cubes, 0.0001 < X < 0.9 (default 0.2)\n"
     "  l:FILE    log file of the run (default test.log)\n"
+    "  s:FILE    also write the structure cards (elements, hetero groups, atoms) with their CH-SUM\n"
     "\n"
     "exit codes: 0 success; 1 file error; 2 usage error; 3 the structure could not be analysed\n"
     "(reason on stderr and in the log); 5 out of memory; 201 a capacity of the data model was\n"
@@ -50,7 +51,7 @@ int main(int argc, char** argv) {
       std::cout << kUsage;
       return 0;
     }
-    std::string input, output, radiusWord, logFile = "test.log";
+    std::string input, output, radiusWord, logFile = "test.log", cardFile;
     double exactness = Model.Exactness;
     bool hasInput = false, hasOutput = false, found = false;
     GetStringOption(params, "i", input, hasInput);
@@ -72,10 +73,11 @@ int main(int argc, char** argv) {
       if (found) std::cerr << "cavitas: warning: exactness '" << raw << "' is not a number; ignored\n";
     }
     GetStringOption(params, "l", logFile, found);
+    GetStringOption(params, "s", cardFile, found);
     for (const std::string& p : params) {
       const auto colon = p.find(':');
       const std::string name = colon == std::string::npos ? p : p.substr(0, colon);
-      if (name != "i" && name != "o" && name != "rad" && name != "ex" && name != "l")
+      if (name != "i" && name != "o" && name != "rad" && name != "ex" && name != "l" && name != "s")
         std::cerr << "cavitas: warning: unknown parameter '" << p << "' ignored\n";
     }
     if (!hasInput || !hasOutput) {
@@ -83,7 +85,7 @@ int main(int argc, char** argv) {
       return kExitUsage;
     }
     auto object = std::make_unique<TNewContactObject>();
-    object->Run(input, logFile, true, output);
+    object->Run(input, logFile, true, output, cardFile);
     if (object->Status == 1) {
       std::cerr << "cavitas: " << input << ": " << object->StatusText << "\n";
       return kExitFailedRun;

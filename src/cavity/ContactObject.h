@@ -2,7 +2,9 @@
 // The analysis object of one run and its pipeline.
 #include <string>
 
+#include "cavity/Cluster.h"
 #include "model/Protein.h"
+#include "surface/ConollyObjects.h"
 
 namespace cavitas {
 
@@ -10,10 +12,16 @@ class TNewContactObject : public TProteinObject {
  public:
   // Runs every stage in the fixed order; stages run only while Status != 1, but
   // the time lines, the hole combination and the freeing always happen.
-  // (KeepObject of the original interface is dropped: the caller owns the object.)
+  // structureCardFile, when not empty, receives the structure cards and their
+  // CH-SUM card. (The caller owns the object: there is no self-destruction.)
   void Run(const std::string& inputFile, const std::string& logFile, bool writeOutput,
-           const std::string& outputFile);
+           const std::string& outputFile, const std::string& structureCardFile = "");
+  // Moves the crystal waters that lie inside the protein into the hetero atoms.
   virtual void FindInnerWater();
+
+ private:
+  // One surface pass and its holes (too many elements turns into Status 1).
+  void SurfacePass(bool withHet, TSurface& surface, THoleTable& holes, std::int32_t& holeCount);
 };
 
 }  // namespace cavitas

@@ -1,9 +1,15 @@
+// The pipeline of one run: read, secondary structure, inner waters, the two
+// surfaces with their holes, the combined hole list, volumes, structure cards
+// and the result file, with the elapsed time of each stage group in the log.
 #include <chrono>
 #include <cstdio>
 
 #include "cavity/ContactObject.h"
+#include "cavity/HoleList.h"
+#include "cavity/Volume.h"
 #include "input/ReadProtein.h"
 #include "secstruct/SecStruct.h"
+#include "structfile/StructureCards.h"
 
 namespace cavitas {
 
@@ -12,14 +18,15 @@ namespace {
 // The current date-time as a count of days.
 double Now() {
   using namespace std::chrono;
-  const double ms = static_cast<double>(duration_cast<microseconds>(system_clock::now().time_since_epoch()).count()) / 1000.0;
-  return ms / 86400000.0;
+  const auto us = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+  return static_cast<double>(us) / 86400000000.0;
 }
 
 class TimeLines {
  public:
   explicit TimeLines(TProteinObject& p) : p_(p), start_(Now()), previous_(start_) {}
-  // Label, then the milliseconds since `since` right-aligned in 20 characters.
+  // Label, then the milliseconds since the previous mark (or the start),
+  // rounded and right-aligned in 20 characters.
   void Line(const char* label, bool fromStart = false, bool advance = true) {
     const double now = Now();
     double ms = now - (fromStart ? start_ : previous_);
@@ -38,24 +45,75 @@ class TimeLines {
   double start_, previous_;
 };
 
+std::string PartCount(std::int32_t parts) {
+  char field[32];
+  std::snprintf(field, sizeof field, "%3d", parts);
+  return field;
+}
+
 }  // namespace
 
-void TNewContactObject::FindInnerWater() {}
+void TNewContactObject::SurfacePass(bool withHet, TSurface& surface, THoleTable& holes, std::int32_t& holeCount) {
+  if (Status == 1) return;
+  if (withHet)
+    ComputeSurfaceWithHet(*this, surface, Status);
+  else
+    ComputeSurfaceWithoutHet(*this, surface, Status);
+  if (Status == 102) Status = 1;  // too many elements: nothing later can use this surface
+  if (Status == 1) return;
+  std::int32_t parts = 0;
+  holeCount = ClusterHoles(surface.AtomElements, surface.Elements, true, holes, parts);
+  if (parts > 1) {
+    const std::string text = PartCount(parts) + (withHet ? " disconnected Parts with Hetatoms"
+                                                         : " disconnected Parts without Hetatoms");
+    LogLine(text);
+    RemarkLines.push_back(std::make_unique<TString>((withHet ? "REMARK " : "REMARK   ") + text));
+  }
+}
 
 void TNewContactObject::Run(const std::string& inputFile, const std::string& logFile, bool writeOutput,
-                            const std::string& outputFile) {
-  (void)writeOutput;
-  (void)outputFile;
+                            const std::string& outputFile, const std::string& structureCardFile) {
   TimeLines time(*this);
+  TCombinedHoleTable holeTable;
+  TSurface withHet, withoutHet;
+  THoleTable holesWithHet, holesWithoutHet;
+
   ReadProtein(*this, inputFile, logFile, 0);
   CurrentLogTarget = this;
   if (Status != 1) BuildElementList(*this);
   time.Line("Initialisierung : ");
+
   if (Status != 1) FindInnerWater();
   time.Line("FindInnerWater  : ");
-  // Surface with hetero atoms and its holes.
+
+  SurfacePass(true, withHet, holesWithHet, HoleCountWithHet);
   time.Line("Connolly 1      : ");
-  // Surface without hetero atoms, hole combination, volumes, structure cards, result file.
+  SurfacePass(false, withoutHet, holesWithoutHet, HoleCountWithoutHet);
+
+  CombineHoles(holesWithHet, HoleCountWithHet, holesWithoutHet, HoleCountWithoutHet, holeTable, HoleDefinitions);
+  HoleDefinitions.Count = 2;
+  HoleDefinitions.Names[0] = "Outside_considering_heteroatoms";
+  HoleDefinitions.Names[1] = "Outside_without_considering_heteroatoms";
+
+  if (Status != 1) {
+    RemarkLines.push_back(
+        std::make_unique<TString>("REMARK   volume evaluated according the Voronoi cell method by Tamberlo"));
+    ComputeVolumes(*this);
+  }
+  if (Status != 1) {
+    CheckSum = SumStructureCards(*this);
+    if (!structureCardFile.empty()) WriteStructureCards(*this, structureCardFile);
+  }
+  if (Status != 1 && writeOutput) WriteFullOutput(*this, holeTable, withHet.Elements, outputFile);
+
+  // Free the working data in the order of the pipeline: elements, holes, per-atom lists.
+  holeTable.clear();
+  withHet.Elements.clear();
+  holesWithHet.clear();
+  withHet.AtomElements.clear();
+  withoutHet.Elements.clear();
+  holesWithoutHet.clear();
+  withoutHet.AtomElements.clear();
   time.Line("Entfernen       : ", false, false);
   time.Line("insgesamt       : ", true, false);
 }

@@ -1,0 +1,7 @@
+#include "cavity/ContactObject.h"
+
+namespace cavitas {
+
+void TNewContactObject::FindInnerWater() {}
+
+}  // namespace cavitas
