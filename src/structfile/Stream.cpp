@@ -127,8 +127,11 @@ void ForEachAtomRecord(const TProteinObject& p, const std::function<void(const T
       const TAtom* a = p.AtomAt(static_cast<int>(i));
       if (!a || a->ResidueIndex < 1 || static_cast<std::size_t>(a->ResidueIndex) > p.HetAtoms.size()) continue;
       const THetAtom& het = *p.HetAtoms[static_cast<std::size_t>(a->ResidueIndex - 1)];
-      visit({e, Fixed(het.ResNumber, 5) + het.Chain + Fixed(het.ResName, kNameLength) + Fixed(het.AtomName, kNameLength), a,
-             z.ElementAtoms.get()},
+      // The residue name field holds three characters and a blank; the blank
+      // carries the alternate location, which the layout has no field for, so
+      // that a hetero atom read with one keeps it (a blank stays a blank).
+      std::string resName = Fixed(het.ResName, 3) + het.AltLoc;
+      visit({e, Fixed(het.ResNumber, 5) + het.Chain + resName + Fixed(het.AtomName, kNameLength), a, z.ElementAtoms.get()},
             true);
     }
   }
@@ -520,7 +523,8 @@ class TStreamLoader {
       auto h = std::make_unique<THetAtom>();
       h->ResNumber = id.substr(0, 5);
       h->Chain = id[5];
-      h->ResName = resName;
+      h->ResName = resName.substr(0, 3) + ' ';
+      h->AltLoc = resName[3];
       h->AtomName = name;
       ClassifyHetAtom(name, atom->RadiusType, atom->AtomCode);
       if (z.ElementKind == kElementWater) atom->AtomCode = kWaterCode;
