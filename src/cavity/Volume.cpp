@@ -33,10 +33,12 @@ bool IsCandidateT(const TVolumeGrid& grid, const TCoord& c, const TAtom& a) {
   return dx * dx + dy * dy + dz * dz < Real(grid.CutOff[a.RadiusType]);
 }
 
+// R > 0, so the sign of a is the sign of x (a quotient of such magnitudes
+// cannot underflow); testing x lets the branch go before the division ends.
 template <class Real>
 double SmoothSplitT(Real x, Real R) {
   const double a = static_cast<double>(x / R);
-  if (a >= 0) {
+  if (x >= 0) {
     const Real t = Real(1) - Real(a);
     return static_cast<double>((Real(1) - t * t * t) * Real(0.5));
   }
