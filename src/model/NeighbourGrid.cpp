@@ -16,7 +16,6 @@ namespace {
 using Ext = long double;
 
 constexpr int kCells = 16;  // per axis
-constexpr std::size_t kNearCapacity = 30, kMidCapacity = 70, kFarCapacity = 20;
 
 // A pair is measured exactly (Distance in extended precision, rounded to
 // double) only when a cheap double-precision squared distance could be below
@@ -38,12 +37,6 @@ inline void AddPair(const TClassLists& lists, const TNeighbourLimits& limits, st
   target[static_cast<std::size_t>(b - 1)].emplace_back(a, d);
 }
 
-std::vector<TNachbarStruktur> FreshList(std::size_t capacity) {
-  std::vector<TNachbarStruktur> list;
-  list.reserve(capacity);
-  return list;
-}
-
 // Checks the atom table the lists are built on: counts inside the table bounds
 // and every atom present with Number equal to its index.
 void ValidateAtoms(const TProteinObject& p) {
@@ -62,11 +55,19 @@ TClassLists Lists(TProteinObject& p) {
   return {p.NeighboursNear.get(), p.NeighboursMid.get(), p.NeighboursFar.get()};
 }
 
-// The transient cell grid: cell lists stored back to back (cell order, then
-// ascending Number inside a cell), with copies of the coordinates for locality.
+// The system's transient 16 x 16 x 16 cell grid over the protein atoms, which
+// fixes the order of the protein relations. A cell wider than twice the far
+// limit along an axis (a wide protein) is split into m equal sub-cells there,
+// each still at least the far limit wide, so every close pair lies in the same
+// or adjacent sub-cells and the work per atom does not grow with the width.
+// With m = 1 on all axes the search visits candidates exactly in scan order.
 class TCellGrid {
  public:
-  explicit TCellGrid(const TProteinObject& p, const TNeighbourLimits& limits) {
+  struct TIndex {
+    int X, Y, Z;  // 1..16
+  };
+
+  TCellGrid(const TProteinObject& p, const TNeighbourLimits& limits) {
     const int n = p.ProteinAtomCount;
     float minimum[3] = {1000.0f, 1000.0f, 1000.0f};
     float maximum[3] = {-1000.0f, -1000.0f, -1000.0f};
@@ -84,81 +85,297 @@ class TCellGrid {
       float edge = static_cast<float>((Ext(top) - Ext(minimum_[k])) * 0.0625L);
       if (edge < limits.MinCellEdge) edge = static_cast<float>(limits.MinCellEdge);
       inverse_[k] = static_cast<float>(1.0L / Ext(edge));
+      split_[k] = std::max(1, static_cast<int>(std::floor(static_cast<double>(edge) / (limits.Far * 1.001))));
     }
-    // Counting sort by cell keeps the atoms of each cell in ascending Number.
-    std::vector<int> cellOf(static_cast<std::size_t>(n) + 1);
-    std::vector<int> count(kCells * kCells * kCells + 1, 0);
+    // Never many more sub-cells than atoms.
+    const double cellLimit = std::max(4096.0, 8.0 * n);
+    while (4096.0 * split_[0] * split_[1] * split_[2] > cellLimit) *std::max_element(split_, split_ + 3) -= 1;
+    for (int k = 0; k < 3; ++k) dim_[k] = kCells * split_[k];
+
+    cell_.resize(static_cast<std::size_t>(n) + 1);
+    sub_.resize(static_cast<std::size_t>(n) + 1);
+    std::vector<int> coarseStart(kCells * kCells * kCells + 1, 0);
+    start_.assign(static_cast<std::size_t>(dim_[0]) * dim_[1] * dim_[2] + 1, 0);
     for (int i = 1; i <= n; ++i) {
       const TAtom& a = *p.AtomAt(i);
-      const int cell = CellIndex(Index(a.X, 0), Index(a.Y, 1), Index(a.Z, 2));
-      cellOf[static_cast<std::size_t>(i)] = cell;
-      ++count[static_cast<std::size_t>(cell) + 1];
+      TIndex& c = cell_[static_cast<std::size_t>(i)];
+      TIndex& s = sub_[static_cast<std::size_t>(i)];
+      Locate(a.X, 0, c.X, s.X);
+      Locate(a.Y, 1, c.Y, s.Y);
+      Locate(a.Z, 2, c.Z, s.Z);
+      ++coarseStart[static_cast<std::size_t>(CoarseLinear(c)) + 1];
+      ++start_[static_cast<std::size_t>(SubLinear(s.X, s.Y, s.Z)) + 1];
     }
-    for (std::size_t c = 1; c < count.size(); ++c) count[c] += count[c - 1];
-    start_ = count;
+    // Counting sorts keep ascending Number inside every cell and sub-cell.
+    for (std::size_t c = 1; c < coarseStart.size(); ++c) coarseStart[c] += coarseStart[c - 1];
+    for (std::size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
+    order_.resize(static_cast<std::size_t>(n));
+    std::vector<int> fill(start_.begin(), start_.end() - 1);
     number_.resize(static_cast<std::size_t>(n));
-    coord_.resize(static_cast<std::size_t>(n));
+    x_.resize(static_cast<std::size_t>(n));
+    y_.resize(static_cast<std::size_t>(n));
+    z_.resize(static_cast<std::size_t>(n));
     for (int i = 1; i <= n; ++i) {
-      const auto slot = static_cast<std::size_t>(count[static_cast<std::size_t>(cellOf[static_cast<std::size_t>(i)])]++);
+      const auto ui = static_cast<std::size_t>(i);
+      order_[static_cast<std::size_t>(coarseStart[static_cast<std::size_t>(CoarseLinear(cell_[ui]))]++)] = i;
+      const TIndex& s = sub_[ui];
+      const auto slot = static_cast<std::size_t>(fill[static_cast<std::size_t>(SubLinear(s.X, s.Y, s.Z))]++);
+      const TAtom& a = *p.AtomAt(i);
       number_[slot] = i;
-      coord_[slot] = *p.AtomAt(i);
+      x_[slot] = a.X;
+      y_[slot] = a.Y;
+      z_[slot] = a.Z;
     }
+    far2_ = limits.Far * limits.Far * (1 + kPrefilterMargin);
   }
 
-  // Cell index per axis, 1..16.
-  int Index(float coordinate, int axis) const {
-    const Ext t = (Ext(coordinate) - Ext(minimum_[axis])) * Ext(inverse_[axis]);
-    const int index = static_cast<int>(std::trunc(t)) + 1;
-    if (!(t >= 0) || index < 1 || index > kCells) RaiseLimit("neighbour grid index outside 1..16");
-    return index;
-  }
-  static int CellIndex(int ix, int iy, int iz) { return ((ix - 1) * kCells + (iy - 1)) * kCells + (iz - 1); }
+  // Protein atoms in scan order.
+  const std::vector<std::int32_t>& Order() const { return order_; }
+  const TIndex& Cell(std::int32_t atom) const { return cell_[static_cast<std::size_t>(atom)]; }
+  bool Split() const { return split_[0] * split_[1] * split_[2] > 1; }
 
-  std::size_t Begin(int cell) const { return static_cast<std::size_t>(start_[static_cast<std::size_t>(cell)]); }
-  std::size_t End(int cell) const { return static_cast<std::size_t>(start_[static_cast<std::size_t>(cell) + 1]); }
-  std::int32_t Number(std::size_t slot) const { return number_[slot]; }
-  const TCoord& Coord(std::size_t slot) const { return coord_[slot]; }
+  // Appends to `found` every atom numbered below `a` that may lie closer than
+  // the far limit to it (a superset: the caller measures exactly), in
+  // sub-cell order (x, y, z), ascending Number inside a sub-cell.
+  void Candidates(const TAtom& atom, std::int32_t a, std::vector<std::int32_t>& found) const {
+    const TIndex& s = sub_[static_cast<std::size_t>(a)];
+    const double px = atom.X, py = atom.Y, pz = atom.Z;
+    for (int nx = std::max(s.X - 1, 0); nx <= std::min(s.X + 1, dim_[0] - 1); ++nx)
+      for (int ny = std::max(s.Y - 1, 0); ny <= std::min(s.Y + 1, dim_[1] - 1); ++ny)
+        for (int nz = std::max(s.Z - 1, 0); nz <= std::min(s.Z + 1, dim_[2] - 1); ++nz) {
+          const auto cell = static_cast<std::size_t>(SubLinear(nx, ny, nz));
+          const auto end = static_cast<std::size_t>(start_[cell + 1]);
+          auto slot = static_cast<std::size_t>(start_[cell]);
+          // Atoms ascend in Number, so the partners below a are a prefix of the cell.
+          std::size_t stop = slot;
+          while (stop < end && number_[stop] < a) ++stop;
+          const std::size_t base = found.size();
+          found.resize(base + (stop - slot));
+          std::size_t kept = base;
+          for (; slot < stop; ++slot) {
+            const double dx = px - x_[slot], dy = py - y_[slot], dz = pz - z_[slot];
+            found[kept] = number_[slot];  // written always, kept only when close: no branch to mispredict
+            kept += (dx * dx + dy * dy + dz * dz < far2_) ? 1 : 0;
+          }
+          found.resize(kept);
+        }
+  }
 
  private:
+  // Cell (1..16) and sub-cell (0..16m-1) of a coordinate along one axis.
+  void Locate(float coordinate, int axis, int& cell, int& sub) const {
+    const Ext t = (Ext(coordinate) - Ext(minimum_[axis])) * Ext(inverse_[axis]);
+    const Ext whole = std::trunc(t);
+    cell = static_cast<int>(whole) + 1;
+    if (!(t >= 0) || cell < 1 || cell > kCells) RaiseLimit("neighbour grid index outside 1..16");
+    const int m = split_[axis];
+    sub = (cell - 1) * m + std::min(m - 1, static_cast<int>((t - whole) * m));
+  }
+  static int CoarseLinear(const TIndex& c) { return ((c.X - 1) * kCells + (c.Y - 1)) * kCells + (c.Z - 1); }
+  int SubLinear(int sx, int sy, int sz) const { return (sx * dim_[1] + sy) * dim_[2] + sz; }
+
   float minimum_[3]{}, inverse_[3]{};
-  std::vector<int> start_;  // cell c holds slots start_[c] .. start_[c+1]-1
+  int split_[3]{1, 1, 1}, dim_[3]{kCells, kCells, kCells};
+  double far2_ = 0;
+  std::vector<TIndex> cell_, sub_;  // by Number
+  std::vector<std::int32_t> order_;
+  std::vector<int> start_;  // sub-cell c holds slots start_[c] .. start_[c+1]-1
   std::vector<std::int32_t> number_;
-  std::vector<TCoord> coord_;
+  std::vector<float> x_, y_, z_;
 };
 
-inline double CoarseDistance2(const TCoord& a, const TCoord& b) {
-  const double dx = double(a.X) - double(b.X), dy = double(a.Y) - double(b.Y), dz = double(a.Z) - double(b.Z);
-  return dx * dx + dy * dy + dz * dz;
+// A search grid over atoms 1..count whose cells are a little wider than the far
+// limit, so every pair closer than the far limit lies in the same or adjacent
+// cells. Inside a cell the atoms ascend in Number.
+class TSearchGrid {
+ public:
+  TSearchGrid(const TProteinObject& p, int count, const TNeighbourLimits& limits) {
+    const auto n = static_cast<std::size_t>(count);
+    double minimum[3] = {0, 0, 0}, maximum[3] = {0, 0, 0};
+    for (int i = 1; i <= count; ++i) {
+      const TAtom& a = *p.AtomAt(i);
+      const double c[3] = {a.X, a.Y, a.Z};
+      for (int k = 0; k < 3; ++k) {
+        if (i == 1 || c[k] < minimum[k]) minimum[k] = c[k];
+        if (i == 1 || c[k] > maximum[k]) maximum[k] = c[k];
+      }
+    }
+    // Cells no smaller than the far limit (with room for rounding), and never
+    // many more cells than atoms, so a sparse structure does not explode the table.
+    double edge = limits.Far * 1.001;
+    const double cellLimit = std::max(4096.0, 8.0 * static_cast<double>(count));
+    for (;;) {
+      double cells = 1;
+      for (int k = 0; k < 3; ++k) cells *= std::floor((maximum[k] - minimum[k]) / edge) + 1;
+      if (cells <= cellLimit) break;
+      edge *= 1.25;
+    }
+    for (int k = 0; k < 3; ++k) {
+      minimum_[k] = minimum[k];
+      inverse_[k] = 1.0 / edge;
+      dim_[k] = static_cast<int>(std::floor((maximum[k] - minimum[k]) / edge)) + 1;
+    }
+    std::vector<int> cellOf(n + 1);
+    start_.assign(static_cast<std::size_t>(dim_[0]) * dim_[1] * dim_[2] + 1, 0);
+    for (int i = 1; i <= count; ++i) {
+      const TAtom& a = *p.AtomAt(i);
+      const int c = Linear(Index(a.X, 0), Index(a.Y, 1), Index(a.Z, 2));
+      cellOf[static_cast<std::size_t>(i)] = c;
+      ++start_[static_cast<std::size_t>(c) + 1];
+    }
+    for (std::size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
+    std::vector<int> fill(start_.begin(), start_.end() - 1);
+    number_.resize(n);
+    x_.resize(n);
+    y_.resize(n);
+    z_.resize(n);
+    for (int i = 1; i <= count; ++i) {
+      const auto slot = static_cast<std::size_t>(fill[static_cast<std::size_t>(cellOf[static_cast<std::size_t>(i)])]++);
+      const TAtom& a = *p.AtomAt(i);
+      number_[slot] = i;
+      x_[slot] = a.X;
+      y_[slot] = a.Y;
+      z_[slot] = a.Z;
+    }
+    far2_ = limits.Far * limits.Far * (1 + kPrefilterMargin);
+  }
+
+  // Appends to `found` every atom numbered below `below` that may lie closer
+  // than the far limit to the point c (a superset: the caller measures exactly).
+  void Candidates(const TCoord& c, std::int32_t below, std::vector<std::int32_t>& found) const {
+    const int ix = Index(c.X, 0), iy = Index(c.Y, 1), iz = Index(c.Z, 2);
+    const double px = c.X, py = c.Y, pz = c.Z;
+    for (int nx = std::max(ix - 1, 0); nx <= std::min(ix + 1, dim_[0] - 1); ++nx)
+      for (int ny = std::max(iy - 1, 0); ny <= std::min(iy + 1, dim_[1] - 1); ++ny) {
+        // The z-neighbours are adjacent in storage: one contiguous run per (nx, ny).
+        const int first = Linear(nx, ny, std::max(iz - 1, 0)), last = Linear(nx, ny, std::min(iz + 1, dim_[2] - 1));
+        for (int cell = first; cell <= last; ++cell) {
+          const auto end = static_cast<std::size_t>(start_[static_cast<std::size_t>(cell) + 1]);
+          auto s = static_cast<std::size_t>(start_[static_cast<std::size_t>(cell)]);
+          // Atoms ascend in Number, so the ones below `below` are a prefix of the cell.
+          std::size_t stop = s;
+          while (stop < end && number_[stop] < below) ++stop;
+          const std::size_t base = found.size();
+          found.resize(base + (stop - s));
+          std::size_t kept = base;
+          for (; s < stop; ++s) {
+            const double dx = px - x_[s], dy = py - y_[s], dz = pz - z_[s];
+            found[kept] = number_[s];  // written always, kept only when close: no branch to mispredict
+            kept += (dx * dx + dy * dy + dz * dz < far2_) ? 1 : 0;
+          }
+          found.resize(kept);
+        }
+      }
+  }
+
+ private:
+  int Index(float coordinate, int axis) const {
+    const double t = (static_cast<double>(coordinate) - minimum_[axis]) * inverse_[axis];
+    if (!(t >= 0)) return 0;
+    return std::min(static_cast<int>(t), dim_[axis] - 1);
+  }
+  int Linear(int ix, int iy, int iz) const { return (ix * dim_[1] + iy) * dim_[2] + iz; }
+
+  double minimum_[3]{}, inverse_[3]{};
+  int dim_[3]{1, 1, 1};
+  double far2_ = 0;
+  std::vector<int> start_;
+  std::vector<std::int32_t> number_;
+  std::vector<float> x_, y_, z_;
+};
+
+// One relation in the order it is appended: Atom a gets (b, d), b gets (a, d).
+struct TPair {
+  std::int32_t A, B;
+  double D;
+};
+
+// Appends all pairs in their order to the per-atom lists, reserving each list's exact size first.
+void AppendPairs(const std::vector<TPair>& pairs, const TClassLists& lists, const TNeighbourLimits& limits) {
+  TNeighbourLists* byClass[3] = {lists.Near, lists.Mid, lists.Far};
+  auto classOf = [&](double d) { return d < limits.Near ? 0 : d < limits.Mid ? 1 : 2; };
+  std::vector<std::array<std::uint32_t, 3>> extra(lists.Near->size());
+  for (const TPair& q : pairs) {
+    const int c = classOf(q.D);
+    ++extra[static_cast<std::size_t>(q.A - 1)][static_cast<std::size_t>(c)];
+    ++extra[static_cast<std::size_t>(q.B - 1)][static_cast<std::size_t>(c)];
+  }
+  for (std::size_t i = 0; i < extra.size(); ++i)
+    for (std::size_t c = 0; c < 3; ++c)
+      if (extra[i][c] != 0) {
+        auto& list = (*byClass[c])[i];
+        list.reserve(list.size() + extra[i][c]);
+      }
+  for (const TPair& q : pairs) AddPair(lists, limits, q.A, q.B, q.D);
 }
 
 // Protein-protein relations in the order of the grid scan: cells by ix, iy,
-// iz; atoms of a cell in list order; neighbour cells by nx, ny, nz; partners in
-// list order, each pair once, from its higher-numbered atom.
-void ScanGrid(const TCellGrid& grid, const TClassLists& lists, const TNeighbourLimits& limits) {
-  const double far2 = limits.Far * limits.Far * (1 + kPrefilterMargin);
-  for (int ix = 1; ix <= kCells; ++ix)
-    for (int iy = 1; iy <= kCells; ++iy)
-      for (int iz = 1; iz <= kCells; ++iz) {
-        const int cell = TCellGrid::CellIndex(ix, iy, iz);
-        for (std::size_t sa = grid.Begin(cell); sa < grid.End(cell); ++sa) {
-          const std::int32_t a = grid.Number(sa);
-          const TCoord& ca = grid.Coord(sa);
-          for (int nx = std::max(ix - 1, 1); nx <= std::min(ix + 1, kCells); ++nx)
-            for (int ny = std::max(iy - 1, 1); ny <= std::min(iy + 1, kCells); ++ny)
-              for (int nz = std::max(iz - 1, 1); nz <= std::min(iz + 1, kCells); ++nz) {
-                const int other = TCellGrid::CellIndex(nx, ny, nz);
-                // Cell lists ascend in Number: the partners below a end at the first b >= a.
-                for (std::size_t sb = grid.Begin(other), end = grid.End(other); sb < end; ++sb) {
-                  const std::int32_t b = grid.Number(sb);
-                  if (b >= a) break;
-                  const TCoord& cb = grid.Coord(sb);
-                  if (CoarseDistance2(ca, cb) >= far2) continue;
-                  const double d = Distance(ca, cb);
-                  if (d < limits.Far) AddPair(lists, limits, a, b, d);
-                }
-              }
-        }
+// iz; atoms of a cell in ascending Number; neighbour cells by nx, ny, nz;
+// partners in ascending Number, each pair once, from its higher-numbered atom.
+// The partners are found through the search grid and then put into that order.
+void ScanGrid(const TProteinObject& p, const TCellGrid& grid, const TNeighbourLimits& limits,
+              std::vector<TPair>& pairs) {
+  pairs.reserve(static_cast<std::size_t>(p.ProteinAtomCount) * 48);
+  std::vector<std::int32_t> found;
+  // Sort key of a partner: its cell's position among the 27 neighbour cells
+  // (5 bits), then its Number (17 bits, as Numbers stay below 2^17).
+  static_assert(kMaxAtoms < (1 << 17));
+  std::vector<std::uint32_t> keyed;
+  const bool split = grid.Split();
+  for (const std::int32_t a : grid.Order()) {
+    const TAtom& atomA = *p.AtomAt(a);
+    found.clear();
+    grid.Candidates(atomA, a, found);
+    if (split) {
+      // Sub-cells interleave the partners of neighbouring cells: restore the scan order.
+      const TCellGrid::TIndex& ca = grid.Cell(a);
+      keyed.clear();
+      for (const std::int32_t b : found) {
+        const TCellGrid::TIndex& cb = grid.Cell(b);
+        const auto key = static_cast<std::uint32_t>((cb.X - ca.X + 1) * 9 + (cb.Y - ca.Y + 1) * 3 + (cb.Z - ca.Z + 1));
+        keyed.push_back((key << 17) | static_cast<std::uint32_t>(b));
       }
+      std::sort(keyed.begin(), keyed.end());
+      for (std::size_t i = 0; i < keyed.size(); ++i)
+        found[i] = static_cast<std::int32_t>(keyed[i] & ((1u << 17) - 1));
+    }
+    for (const std::int32_t b : found) {
+      const double d = Distance(atomA, *p.AtomAt(b));
+      if (d < limits.Far) pairs.push_back({a, b, d});
+    }
+  }
+}
+
+// Each hetero atom j against atoms 1..j-1 in ascending order; the search grid
+// (over all atoms) finds the candidates, sorting restores the order.
+void CollectHetPairs(const TProteinObject& p, const TSearchGrid& search, const TNeighbourLimits& limits,
+                     std::vector<TPair>& pairs) {
+  std::vector<std::int32_t> found;
+  for (int j = p.ProteinAtomCount + 1; j <= p.AtomCount; ++j) {
+    const TAtom& atomJ = *p.AtomAt(j);
+    found.clear();
+    search.Candidates(atomJ, j, found);
+    std::sort(found.begin(), found.end());
+    for (const std::int32_t k : found) {
+      const double d = Distance(atomJ, *p.AtomAt(k));
+      if (d < limits.Far) pairs.push_back({j, k, d});
+    }
+  }
+}
+
+// Fresh empty per-atom lists for the hetero atoms in all three classes.
+void ResetHetLists(TProteinObject& p) {
+  // Lists that were never built start empty, so the hetero relations still come out whole.
+  if (!p.NeighboursNear) p.NeighboursNear = std::make_unique<TNeighbourLists>();
+  if (!p.NeighboursMid) p.NeighboursMid = std::make_unique<TNeighbourLists>();
+  if (!p.NeighboursFar) p.NeighboursFar = std::make_unique<TNeighbourLists>();
+  for (int i = p.ProteinAtomCount + 1; i <= p.AtomCount; ++i)
+    for (TNeighbourLists* list : {p.NeighboursNear.get(), p.NeighboursMid.get(), p.NeighboursFar.get()}) {
+      const auto item = static_cast<std::size_t>(i - 1);
+      // Shorter outer lists are filled up so that item k stays the list of atom k+1.
+      if (list->size() <= item) list->resize(item + 1);
+      (*list)[item] = {};
+    }
 }
 
 }  // namespace
@@ -182,67 +399,34 @@ void BuildNeighbourLists(TProteinObject& protein) {
   protein.NeighboursNear = std::make_unique<TNeighbourLists>();
   protein.NeighboursMid = std::make_unique<TNeighbourLists>();
   protein.NeighboursFar = std::make_unique<TNeighbourLists>();
-  protein.NeighboursNear->reserve(n);
-  protein.NeighboursMid->reserve(n);
-  protein.NeighboursFar->reserve(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    protein.NeighboursNear->push_back(FreshList(kNearCapacity));
-    protein.NeighboursMid->push_back(FreshList(kMidCapacity));
-    protein.NeighboursFar->push_back(FreshList(kFarCapacity));
-  }
+  protein.NeighboursNear->resize(n);
+  protein.NeighboursMid->resize(n);
+  protein.NeighboursFar->resize(n);
   const TNeighbourLimits limits = NeighbourLimits();
+  // Protein pairs in grid-scan order, then the hetero pairs, as AddHetNeighbours appends them.
+  std::vector<TPair> pairs;
   {
     const TCellGrid grid(protein, limits);
-    ScanGrid(grid, Lists(protein), limits);
+    ScanGrid(protein, grid, limits, pairs);
   }
-  AddHetNeighbours(protein);
+  if (protein.ProteinAtomCount < protein.AtomCount) {
+    const TSearchGrid search(protein, protein.AtomCount, limits);
+    CollectHetPairs(protein, search, limits, pairs);
+  }
+  AppendPairs(pairs, Lists(protein), limits);
 }
 
 void AddHetNeighbours(TProteinObject& protein) {
   ValidateAtoms(protein);
-  // Lists that were never built start empty, so the hetero relations still come out whole.
-  if (!protein.NeighboursNear) protein.NeighboursNear = std::make_unique<TNeighbourLists>();
-  if (!protein.NeighboursMid) protein.NeighboursMid = std::make_unique<TNeighbourLists>();
-  if (!protein.NeighboursFar) protein.NeighboursFar = std::make_unique<TNeighbourLists>();
-  const int first = protein.ProteinAtomCount + 1, last = protein.AtomCount;
-  const std::pair<TNeighbourLists*, std::size_t> classes[3] = {{protein.NeighboursNear.get(), kNearCapacity},
-                                                               {protein.NeighboursMid.get(), kMidCapacity},
-                                                               {protein.NeighboursFar.get(), kFarCapacity}};
-  for (int i = first; i <= last; ++i)
-    for (const auto& [list, capacity] : classes) {
-      const auto item = static_cast<std::size_t>(i - 1);
-      // Shorter outer lists are filled up so that item k stays the list of atom k+1.
-      while (list->size() <= item) list->push_back(FreshList(capacity));
-      (*list)[item] = FreshList(capacity);
-    }
-  if (first > last) return;
-
+  ResetHetLists(protein);
+  if (protein.ProteinAtomCount >= protein.AtomCount) return;
   const TNeighbourLimits limits = NeighbourLimits();
-  const TClassLists lists = Lists(protein);
-  const double far2 = limits.Far * limits.Far * (1 + kPrefilterMargin);
-  // Coordinates as doubles, back to back, for the coarse pass over all lower-numbered atoms.
-  std::vector<double> xs(static_cast<std::size_t>(last) + 1), ys(xs.size()), zs(xs.size()), d2(xs.size());
-  for (int k = 1; k <= last; ++k) {
-    const TAtom& a = *protein.AtomAt(k);
-    xs[static_cast<std::size_t>(k)] = a.X;
-    ys[static_cast<std::size_t>(k)] = a.Y;
-    zs[static_cast<std::size_t>(k)] = a.Z;
+  std::vector<TPair> pairs;
+  {
+    const TSearchGrid search(protein, protein.AtomCount, limits);
+    CollectHetPairs(protein, search, limits, pairs);
   }
-  for (int j = first; j <= last; ++j) {
-    const auto uj = static_cast<std::size_t>(j);
-    const double x = xs[uj], y = ys[uj], z = zs[uj];
-    for (std::size_t k = 1; k < uj; ++k) {
-      const double dx = x - xs[k], dy = y - ys[k], dz = z - zs[k];
-      d2[k] = dx * dx + dy * dy + dz * dz;
-    }
-    const TAtom& atomJ = *protein.AtomAt(j);
-    for (std::size_t k = 1; k < uj; ++k) {
-      if (d2[k] >= far2) continue;
-      const int ik = static_cast<int>(k);
-      const double d = Distance(atomJ, *protein.AtomAt(ik));
-      if (d < limits.Far) AddPair(lists, limits, j, ik, d);
-    }
-  }
+  AppendPairs(pairs, Lists(protein), limits);
 }
 
 void RemoveHetNeighbours(TProteinObject& protein) {

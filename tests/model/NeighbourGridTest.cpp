@@ -223,7 +223,7 @@ TEST(BuildNeighbourLists, WideProteinUsesLongerCellsOnThatAxisOnly) {
   RandomProtein(p, 2500, 30, 300, 20, 12, 11);
   ExpectMatchesReferences(p);
   TProteinObject wideEverywhere;
-  RandomProtein(wideEverywhere, 3000, 0, 200, 180, 160, 13);
+  RandomProtein(wideEverywhere, 4000, 40, 450, 420, 40, 13);
   ExpectMatchesReferences(wideEverywhere);
 }
 
