@@ -42,6 +42,18 @@ TInputText LoadInputText(const std::string& fileName) {
 // ---------------------------------------------------------------------------
 // Cursor
 
+namespace {
+
+// Position of the next CR or LF at or after pos (the text's size when none).
+std::size_t NextBreak(std::string_view text, std::size_t pos) {
+  const char* p = text.data() + pos;
+  const char* const end = text.data() + text.size();
+  while (p < end && *p != '\n' && *p != '\r') ++p;
+  return static_cast<std::size_t>(p - text.data());
+}
+
+}  // namespace
+
 bool TTextCursor::AtEol() const {
   if (pos_ >= text_.size()) return true;
   const char c = text_[pos_];
@@ -59,8 +71,7 @@ bool TTextCursor::ReadChar(char& c) {
 void TTextCursor::SkipLine() {
   while (!AtEol()) {
     // Jump to the next candidate line end instead of testing every character.
-    const std::size_t next = text_.find_first_of("\r\n", pos_);
-    pos_ = next == std::string_view::npos ? text_.size() : next;
+    pos_ = NextBreak(text_, pos_);
     if (!AtEol()) ++pos_;  // a CR that does not end a line without line mode
   }
   if (pos_ >= text_.size()) return;
@@ -72,8 +83,7 @@ std::string_view TTextCursor::ReadRestOfLine() {
   const std::size_t start = pos_;
   std::size_t end = pos_;
   while (!AtEol()) {
-    const std::size_t next = text_.find_first_of("\r\n", pos_);
-    pos_ = next == std::string_view::npos ? text_.size() : next;
+    pos_ = NextBreak(text_, pos_);
     end = pos_;
     if (!AtEol()) end = ++pos_;
   }
@@ -166,8 +176,7 @@ bool ParseDecimal(std::string_view field, T& value) {
 
 void DetectLineMode(TProteinObject& protein, const TInputText& text) {
   const std::string_view bytes = text.Bytes;
-  std::size_t first = bytes.find_first_of("\r\n");
-  if (first == std::string_view::npos) first = bytes.size();
+  const std::size_t first = NextBreak(bytes, 0);
   protein.LineMode = std::min(first, kFirstLineLimit) < kLongFirstLine;
   TTextCursor cursor(bytes, protein.LineMode);
   std::int32_t count = 0;
