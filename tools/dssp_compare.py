@@ -6,6 +6,11 @@ structure, pairs residues by chain, number and insertion code, and reports the
 three-class agreement (H = H/G/I, E = E/B, other) plus the strict per-letter
 agreement and the letter pairs behind every three-class difference.
 
+Known differences of rule: mkdssp adds the polyproline letter 'P' (other on
+the three-class level, blank here), and it drops residues with alternative
+residue names (microheterogeneity, 1ejg residues 22 and 25) where this reader
+keeps the first alternative, so helices around them differ.
+
 usage: tools/dssp_compare.py [--dump BUILD/tests/secstruct/secstruct_dump]
                              [--corpus ../shared/corpus] [--details] [files...]
 """
@@ -89,6 +94,7 @@ def main():
     files = args.files or sorted(f for f in os.listdir(args.corpus) if f.endswith(".pdb") and f != "3o21x4.pdb")
     total = same3 = same = 0
     pairs = collections.Counter()
+    letter_pairs = collections.Counter()
     for name in files:
         path = name if os.path.exists(name) else os.path.join(args.corpus, name)
         status, mine = ours(args.dump, path)
@@ -99,10 +105,12 @@ def main():
         common = [k for k in mine if k in theirs]
         n = len(common)
         s3 = sum(three(mine[k][1]) == three(theirs[k]) for k in common)
-        s1 = sum(mine[k][1] == theirs[k].replace(" ", " ") for k in common)
+        s1 = sum(mine[k][1] == theirs[k] for k in common)
         total, same3, same = total + n, same3 + s3, same + s1
         for k in common:
             a, b = mine[k][1], theirs[k]
+            if a != b:
+                letter_pairs[(a, b)] += 1
             if three(a) != three(b):
                 pairs[(a, b)] += 1
                 if args.details:
@@ -116,6 +124,8 @@ def main():
         print(f"TOTAL            residues {total:5d}  3-class {100.0 * same3 / total:6.2f} %  letters {100.0 * same / total:6.2f} %")
     print("three-class differences (ours, mkdssp): " +
           ", ".join(f"'{a}'/'{b}' {c}" for (a, b), c in pairs.most_common()))
+    print("letter differences (ours, mkdssp): " +
+          ", ".join(f"'{a}'/'{b}' {c}" for (a, b), c in letter_pairs.most_common()))
     return 0
 
 
