@@ -95,6 +95,10 @@ void TConollyRun::Execute() {
 
 void TConollyRun::CollectNeighbours(TAtom& atom) {
   neighbours_.clear();
+  nbX_.clear();
+  nbY_.clear();
+  nbZ_.clear();
+  nbE2_.clear();
   AtomRadius(atom);  // validates the radius type
   const auto& cut = pairCutoffSquared_[atom.RadiusType];
   const std::size_t k = static_cast<std::size_t>(atom.Number - 1);
@@ -104,7 +108,14 @@ void TConollyRun::CollectNeighbours(TAtom& atom) {
       if (!Included(e.Atom)) continue;
       TAtom* n = AtomOf(e.Atom);
       AtomRadius(*n);
-      if (static_cast<double>(Dist2(atom, *n)) < cut[n->RadiusType]) neighbours_.push_back(n);
+      if (static_cast<double>(Dist2(atom, *n)) < cut[n->RadiusType]) {
+        neighbours_.push_back(n);
+        nbX_.push_back(double(n->X) - atom.X);
+        nbY_.push_back(double(n->Y) - atom.Y);
+        nbZ_.push_back(double(n->Z) - atom.Z);
+        const double e = ExpandedRadius(*n);
+        nbE2_.push_back(e * e);
+      }
     }
   }
 }
@@ -128,26 +139,44 @@ void TConollyRun::SweepArcs(TAtom& atom, TAtom& partner, const TProbeCircle& cir
   const Ext r = circle.Radius;
   arcCutOffs_.clear();
   blockers_.clear();
-  for (TAtom* k : neighbours_) {
+  // Screening runs in double over the neighbour table relative to the atom
+  // (the rows are Doubles; the circle itself stays Extended). The axis is the
+  // frame's third column. Height z and distance rho from the axis need no
+  // frame, so a circle buried whole is rejected before any angle is taken; a
+  // buried circle yields no arc whatever the other rows are.
+  const double ux = static_cast<double>(circle.Frame[0][2]), uy = static_cast<double>(circle.Frame[1][2]),
+               uz = static_cast<double>(circle.Frame[2][2]);
+  const double mx = static_cast<double>(circle.Center[0] - atom.X), my = static_cast<double>(circle.Center[1] - atom.Y),
+               mz = static_cast<double>(circle.Center[2] - atom.Z);
+  const double rd = static_cast<double>(r);
+  cuts_.clear();
+  const std::size_t nb = neighbours_.size();
+  for (std::size_t q = 0; q < nb; ++q) {
+    TAtom* k = neighbours_[q];
     if (k == &atom || k == &partner) continue;
-    const TExtVector l = ToLocal(circle.Frame, Sub(ToExt(*k), circle.Center));
-    const Ext rho = std::sqrt(l[0] * l[0] + l[1] * l[1]);
-    const Ext rk = ExpandedRadius(*k);
-    const Ext N = rk * rk - l[2] * l[2];
+    const double wx = nbX_[q] - mx, wy = nbY_[q] - my, wz = nbZ_[q] - mz;
+    const double z = wx * ux + wy * uy + wz * uz;
+    const double N = nbE2_[q] - z * z;
     if (N <= 0) continue;
-    const Ext P = std::sqrt(N);
-    if (!(rho - P < r && rho + P > r)) continue;
-    if (static_cast<int>(blockers_.size()) >= kMaxBlockers)
+    const double rho = std::sqrt(std::max(0.0, wx * wx + wy * wy + wz * wz - z * z));
+    const double P = std::sqrt(N);
+    if (!(rho - P < rd && rho + P > rd)) continue;
+    if (static_cast<int>(cuts_.size()) >= kMaxBlockers)
       RaiseLimit("more than 501 blocking atoms of one probe circle");
-    blockers_.push_back(k);
-    if (rho + r <= P) {  // the whole circle lies inside k
-      arcCutOffs_.push_back({0.0, 6.383185, k});
-      break;
-    }
-    const Ext arg = std::clamp((rho * rho + r * r - P * P) / (2 * rho * r), Ext{-1}, Ext{1});
-    const double alpha = (arg == 0) ? 1.570796 : static_cast<double>(std::acos(arg));
-    const double phi = PolarAngle(l[0], l[1]);
-    arcCutOffs_.push_back({phi - alpha, phi + alpha, k});
+    if (rho + rd <= P) return;  // the whole circle lies inside k
+    cuts_.push_back({k, q, rho, P});
+  }
+  const double e1x = static_cast<double>(circle.Frame[0][0]), e1y = static_cast<double>(circle.Frame[1][0]),
+               e1z = static_cast<double>(circle.Frame[2][0]);
+  const double e2x = static_cast<double>(circle.Frame[0][1]), e2y = static_cast<double>(circle.Frame[1][1]),
+               e2z = static_cast<double>(circle.Frame[2][1]);
+  for (const TCut& c : cuts_) {
+    blockers_.push_back(c.K);
+    const double wx = nbX_[c.Index] - mx, wy = nbY_[c.Index] - my, wz = nbZ_[c.Index] - mz;
+    const double arg = std::clamp((c.Rho * c.Rho + rd * rd - c.P * c.P) / (2 * c.Rho * rd), -1.0, 1.0);
+    const double alpha = (arg == 0) ? 1.570796 : std::acos(arg);
+    const double phi = PolarAngleD(wx * e1x + wy * e1y + wz * e1z, wx * e2x + wy * e2y + wz * e2z);
+    arcCutOffs_.push_back({phi - alpha, phi + alpha, c.K});
   }
 
   if (arcCutOffs_.empty()) {

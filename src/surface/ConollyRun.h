@@ -91,6 +91,14 @@ class TConollyRun {
   std::vector<std::unique_ptr<TConollyObject>> candidates_;
   std::vector<TArcRow> arcCutOffs_;
   std::vector<TAtom*> blockers_;
+  struct TCut {
+    TAtom* K;
+    std::size_t Index;  // position in neighbours_
+    double Rho, P;
+  };
+  // Neighbours relative to the current atom, and their squared expanded radii.
+  std::vector<double> nbX_, nbY_, nbZ_, nbE2_;
+  std::vector<TCut> cuts_;
   std::vector<TSaddleRow> saddles_;
   std::vector<std::pair<int, int>> cycleRecords_;  // (first edge of a further cycle, last edge of the one before)
   bool severalCycles_ = false;

@@ -47,6 +47,15 @@ inline double PolarAngle(Ext x, Ext y) {
   return static_cast<double>(phi);
 }
 
+// The same in double, for the Double rows of the arc sweep.
+inline double PolarAngleD(double x, double y) {
+  double phi = (x == 0) ? 1.570796 : std::atan(y / x);
+  if (phi < 0) phi += 3.141593;
+  if (y < 0) phi += 3.141593;
+  if (y == 0 && x < 0) phi = 3.141593;
+  return phi;
+}
+
 // A polar angle beyond the arc moves to the nearer arc end.
 inline double ClampToArc(double phi, double angle) {
   if (phi > angle) phi = (phi - angle < 6.283185 - phi) ? angle : 0.0;

@@ -112,13 +112,16 @@ std::string CheckSurfaceInvariants(const TProteinObject& p, const TSurface& s, i
       const TCoord q{static_cast<float>(a.X + R1 * cp->InnerPoint.X / len),
                      static_cast<float>(a.Y + R1 * cp->InnerPoint.Y / len),
                      static_cast<float>(a.Z + R1 * cp->InnerPoint.Z / len)};
-      for (int k = 1; k <= lastAtom; ++k) {
-        const TAtom* b = p.AtomAt(k);
-        if (b == nullptr || b == &a) continue;
-        const double Rk = Radius(*b) + Model.ProbeRadius;
-        if (D2(q, *b) <= Rk * Rk)
-          fail("inner point of atom " + std::to_string(a.Number) + " inside atom " + std::to_string(k));
-      }
+      // Every sphere that can reach the expanded sphere lies within the far
+      // neighbour limit, so the neighbour lists hold all candidates.
+      for (const auto* lists : {p.NeighboursNear.get(), p.NeighboursMid.get(), p.NeighboursFar.get()})
+        for (const TNachbarStruktur& nb : (*lists)[static_cast<std::size_t>(a.Number - 1)]) {
+          if (nb.Atom > lastAtom) continue;
+          const TAtom* b = p.AtomAt(nb.Atom);
+          const double Rk = Radius(*b) + Model.ProbeRadius;
+          if (D2(q, *b) <= Rk * Rk)
+            fail("inner point of atom " + std::to_string(a.Number) + " inside atom " + std::to_string(nb.Atom));
+        }
       if (n > 0 && !cp->IsInside(cp->InnerPoint)) fail("inner point not inside its own patch");
     }
   }
