@@ -56,11 +56,11 @@ TClassLists Lists(TProteinObject& p) {
 }
 
 // The system's transient 16 x 16 x 16 cell grid over the protein atoms, which
-// fixes the order of the protein relations. A cell wider than twice the far
+// fixes the order of the protein relations. A cell much wider than the far
 // limit along an axis (a wide protein) is split into m equal sub-cells there,
-// each still at least the far limit wide, so every close pair lies in the same
-// or adjacent sub-cells and the work per atom does not grow with the width.
-// With m = 1 on all axes the search visits candidates exactly in scan order.
+// each at least far/reach wide, and the search looks `reach` sub-cells to each
+// side, so every close pair is found and the work per atom does not grow with
+// the width. With m = 1 on all axes the candidates come exactly in scan order.
 class TCellGrid {
  public:
   struct TIndex {
@@ -85,11 +85,23 @@ class TCellGrid {
       float edge = static_cast<float>((Ext(top) - Ext(minimum_[k])) * 0.0625L);
       if (edge < limits.MinCellEdge) edge = static_cast<float>(limits.MinCellEdge);
       inverse_[k] = static_cast<float>(1.0L / Ext(edge));
-      split_[k] = std::max(1, static_cast<int>(std::floor(static_cast<double>(edge) / (limits.Far * 1.001))));
+      // Sub-cells at least far/reach wide, searched reach sub-cells to each side:
+      // reach 2 where it makes the searched width smaller.
+      const double wide = static_cast<double>(edge), far = limits.Far * 1.001;
+      const int m1 = std::max(1, static_cast<int>(std::floor(wide / far)));
+      const int m2 = static_cast<int>(std::floor(2 * wide / far));
+      const bool two = m2 >= 2 && 5.0 / m2 < 3.0 / m1;
+      split_[k] = two ? m2 : m1;
+      reach_[k] = two ? 2 : 1;
     }
-    // Never many more sub-cells than atoms.
+    // Never many more sub-cells than atoms. Fewer, wider sub-cells stay correct;
+    // the reach never exceeds the split, so partners stay in adjacent cells.
     const double cellLimit = std::max(4096.0, 8.0 * n);
-    while (4096.0 * split_[0] * split_[1] * split_[2] > cellLimit) *std::max_element(split_, split_ + 3) -= 1;
+    while (4096.0 * split_[0] * split_[1] * split_[2] > cellLimit) {
+      const auto k = static_cast<std::size_t>(std::max_element(split_, split_ + 3) - split_);
+      split_[k] -= 1;
+      reach_[k] = std::min(reach_[k], split_[k]);
+    }
     for (int k = 0; k < 3; ++k) dim_[k] = kCells * split_[k];
 
     cell_.resize(static_cast<std::size_t>(n) + 1);
@@ -140,9 +152,9 @@ class TCellGrid {
   void Candidates(const TAtom& atom, std::int32_t a, std::vector<std::int32_t>& found) const {
     const TIndex& s = sub_[static_cast<std::size_t>(a)];
     const double px = atom.X, py = atom.Y, pz = atom.Z;
-    for (int nx = std::max(s.X - 1, 0); nx <= std::min(s.X + 1, dim_[0] - 1); ++nx)
-      for (int ny = std::max(s.Y - 1, 0); ny <= std::min(s.Y + 1, dim_[1] - 1); ++ny)
-        for (int nz = std::max(s.Z - 1, 0); nz <= std::min(s.Z + 1, dim_[2] - 1); ++nz) {
+    for (int nx = std::max(s.X - reach_[0], 0); nx <= std::min(s.X + reach_[0], dim_[0] - 1); ++nx)
+      for (int ny = std::max(s.Y - reach_[1], 0); ny <= std::min(s.Y + reach_[1], dim_[1] - 1); ++ny)
+        for (int nz = std::max(s.Z - reach_[2], 0); nz <= std::min(s.Z + reach_[2], dim_[2] - 1); ++nz) {
           const auto cell = static_cast<std::size_t>(SubLinear(nx, ny, nz));
           const auto end = static_cast<std::size_t>(start_[cell + 1]);
           auto slot = static_cast<std::size_t>(start_[cell]);
@@ -175,7 +187,7 @@ class TCellGrid {
   int SubLinear(int sx, int sy, int sz) const { return (sx * dim_[1] + sy) * dim_[2] + sz; }
 
   float minimum_[3]{}, inverse_[3]{};
-  int split_[3]{1, 1, 1}, dim_[3]{kCells, kCells, kCells};
+  int split_[3]{1, 1, 1}, reach_[3]{1, 1, 1}, dim_[3]{kCells, kCells, kCells};
   double far2_ = 0;
   std::vector<TIndex> cell_, sub_;  // by Number
   std::vector<std::int32_t> order_;
