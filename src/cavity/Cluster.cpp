@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 
@@ -226,18 +227,21 @@ void ClusterContacts(ContactList& a, std::vector<std::uint8_t>& clustered, std::
 template <bool Fast>
 void JoinSeparateParts(TClusterTable& clusters, bool join, std::int32_t& separateParts) {
   separateParts = 1;
+  // The grid over slot 1 serves every comparison until a part is joined to it.
+  std::optional<detail::ContactGrid> slotOne;
   std::size_t k = 1;  // slot k + 1
   while (k < clusters.size()) {
+    if (Fast && !slotOne) slotOne.emplace(clusters[0]);
     TAtom* p = nullptr;
     TAtom* q = nullptr;
-    const long double d = Fast ? detail::ClosestContactIndexed(clusters[0], clusters[k], p, q)
+    const long double d = Fast ? detail::ClosestContactIndexed(*slotOne, clusters[k], p, q)
                                : ClosestContact(&clusters[0], &clusters[k], p, q);
     if (!p || !q) {
       ++k;
       continue;
     }
     const long double h = d - Radius(*p) - Radius(*q);
-    const long double i1 = Fast ? detail::MinClearancePruned(clusters[0], *q) : MinClearance(&clusters[0], *q);
+    const long double i1 = Fast ? detail::MinClearanceIndexed(*slotOne, *q) : MinClearance(&clusters[0], *q);
     const long double i2 = Fast ? detail::MinClearancePruned(clusters[k], *p) : MinClearance(&clusters[k], *p);
     const long double clearance = i2 > i1 ? i2 : i1;
     if (h > clearance - 0.3L) {
@@ -248,6 +252,7 @@ void JoinSeparateParts(TClusterTable& clusters, bool join, std::int32_t& separat
       if (join) {
         clusters[0].insert(clusters[0].end(), clusters[k].begin(), clusters[k].end());
         clusters.erase(clusters.begin() + static_cast<std::ptrdiff_t>(k));
+        slotOne.reset();
         continue;
       }
     }
@@ -433,113 +438,151 @@ void ClusterConollyLinearScan(const TAtomElementLists& atomElements, const TElem
   ClusterConollyImpl<false>(atomElements, elements, join, clusters, separateParts);
 }
 
-long double ClosestContactIndexed(const TCluster& first, const TCluster& second, TAtom*& p, TAtom*& q) {
-  p = nullptr;
-  q = nullptr;
-  std::vector<TAtom*> from, to;
-  for (TConollyObject* e : first)
-    if (e->Kind == kContactPatch) from.push_back(e->Atom);
-  for (TConollyObject* e : second)
-    if (e->Kind == kContactPatch) to.push_back(e->Atom);
-  if (from.empty() || to.empty()) return std::sqrt(1e9L);
-
-  // Cell grid over the atoms of the first list; cells hold list positions in ascending order.
-  float lo[3] = {from[0]->X, from[0]->Y, from[0]->Z}, hi[3] = {lo[0], lo[1], lo[2]};
-  for (const TAtom* a : from) {
-    const float c[3] = {a->X, a->Y, a->Z};
+ContactGrid::ContactGrid(const TCluster& list) {
+  for (TConollyObject* e : list)
+    if (e->Kind == kContactPatch) {
+      entries_.push_back({e, e->Atom});
+      maxRadius_ = std::max(maxRadius_, Radius(*e->Atom));
+    }
+  if (entries_.empty()) return;
+  const TAtom& a0 = *entries_[0].Atom;
+  float hi[3] = {a0.X, a0.Y, a0.Z};
+  lo_[0] = a0.X, lo_[1] = a0.Y, lo_[2] = a0.Z;
+  for (const Entry& en : entries_) {
+    const float c[3] = {en.Atom->X, en.Atom->Y, en.Atom->Z};
     for (int d = 0; d < 3; ++d) {
-      lo[d] = std::min(lo[d], c[d]);
+      lo_[d] = std::min(lo_[d], c[d]);
       hi[d] = std::max(hi[d], c[d]);
     }
   }
-  double h = 4.0;
-  long dims[3];
+  // Cells of 4 Å, coarser when the atoms are spread so thinly that empty cells would dominate.
+  const auto n = static_cast<long>(entries_.size());
   for (;;) {
-    for (int d = 0; d < 3; ++d) dims[d] = static_cast<long>((static_cast<double>(hi[d]) - lo[d]) / h) + 1;
-    if (dims[0] * dims[1] * dims[2] <= 8 * static_cast<long>(from.size()) + 64) break;
-    h *= 2;
+    for (int d = 0; d < 3; ++d) dims_[d] = static_cast<long>((static_cast<double>(hi[d]) - lo_[d]) / h_) + 1;
+    if (dims_[0] * dims_[1] * dims_[2] <= 8 * n + 64) break;
+    h_ *= 2;
   }
-  auto cellOf = [&](const TAtom& a, long c[3]) {
-    const float x[3] = {a.X, a.Y, a.Z};
-    for (int d = 0; d < 3; ++d) c[d] = static_cast<long>(std::floor((static_cast<double>(x[d]) - lo[d]) / h));
-  };
-  auto cellIndex = [&](long x, long y, long z) { return static_cast<std::size_t>((x * dims[1] + y) * dims[2] + z); };
-  std::vector<int> cellStart(static_cast<std::size_t>(dims[0] * dims[1] * dims[2]) + 1, 0);
-  std::vector<std::size_t> cellOfAtom(from.size());
-  for (std::size_t i = 0; i < from.size(); ++i) {
+  cellStart_.assign(static_cast<std::size_t>(dims_[0] * dims_[1] * dims_[2]) + 1, 0);
+  std::vector<std::size_t> cellOfEntry(entries_.size());
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
     long c[3];
-    cellOf(*from[i], c);
-    for (int d = 0; d < 3; ++d) c[d] = std::clamp(c[d], 0L, dims[d] - 1);
-    cellOfAtom[i] = cellIndex(c[0], c[1], c[2]);
-    ++cellStart[cellOfAtom[i] + 1];
+    CellOf(*entries_[i].Atom, c);
+    for (int d = 0; d < 3; ++d) c[d] = std::clamp(c[d], 0L, dims_[d] - 1);
+    cellOfEntry[i] = CellIndex(c[0], c[1], c[2]);
+    ++cellStart_[cellOfEntry[i] + 1];
   }
-  for (std::size_t i = 1; i < cellStart.size(); ++i) cellStart[i] += cellStart[i - 1];
-  std::vector<int> items(from.size());
-  {
-    std::vector<int> fill(cellStart.begin(), cellStart.end() - 1);
-    for (std::size_t i = 0; i < from.size(); ++i) items[static_cast<std::size_t>(fill[cellOfAtom[i]]++)] = static_cast<int>(i);
-  }
+  for (std::size_t i = 1; i < cellStart_.size(); ++i) cellStart_[i] += cellStart_[i - 1];
+  items_.resize(entries_.size());
+  std::vector<int> fill(cellStart_.begin(), cellStart_.end() - 1);
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    items_[static_cast<std::size_t>(fill[cellOfEntry[i]]++)] = static_cast<int>(i);
+}
 
-  // Minimum of (squared distance, first position, second position), compared in that order:
-  // the pair the plain double loop with its strict comparison keeps.
+void ContactGrid::CellOf(const TCoord& point, long c[3]) const {
+  const float x[3] = {point.X, point.Y, point.Z};
+  for (int d = 0; d < 3; ++d) c[d] = static_cast<long>(std::floor((static_cast<double>(x[d]) - lo_[d]) / h_));
+}
+
+std::size_t ContactGrid::CellIndex(long x, long y, long z) const {
+  return static_cast<std::size_t>((x * dims_[1] + y) * dims_[2] + z);
+}
+
+template <class Visit, class Stop>
+void ContactGrid::Rings(const TCoord& point, Visit&& visit, Stop&& stop) const {
+  if (entries_.empty()) return;
+  long qc[3];
+  CellOf(point, qc);
+  long rMax = 0;
+  for (int d = 0; d < 3; ++d) rMax = std::max({rMax, qc[d], dims_[d] - 1 - qc[d]});
+  auto cell = [&](long x, long y, long z) {
+    const std::size_t c = CellIndex(x, y, z);
+    for (int k = cellStart_[c]; k < cellStart_[c + 1]; ++k) visit(static_cast<std::size_t>(items_[static_cast<std::size_t>(k)]));
+  };
+  for (long r = 0; r <= rMax; ++r) {
+    // Every atom outside rings 0..r-1 lies farther than (r-1)·h from the point;
+    // the margin covers the rounding of the cell assignment.
+    if (r > 1 && stop(static_cast<long double>(r - 1) * h_ - 1e-3L)) break;
+    const long x0 = std::max(qc[0] - r, 0L), x1 = std::min(qc[0] + r, dims_[0] - 1);
+    const long y0 = std::max(qc[1] - r, 0L), y1 = std::min(qc[1] + r, dims_[1] - 1);
+    const long z0 = std::max(qc[2] - r, 0L), z1 = std::min(qc[2] + r, dims_[2] - 1);
+    for (long x = x0; x <= x1; ++x)
+      for (long y = y0; y <= y1; ++y) {
+        if (std::labs(x - qc[0]) == r || std::labs(y - qc[1]) == r) {
+          for (long z = z0; z <= z1; ++z) cell(x, y, z);
+        } else {
+          if (qc[2] - r >= 0 && qc[2] - r < dims_[2]) cell(x, y, qc[2] - r);
+          if (r > 0 && qc[2] + r >= 0 && qc[2] + r < dims_[2]) cell(x, y, qc[2] + r);
+        }
+      }
+  }
+}
+
+long double ClosestContactIndexed(const ContactGrid& grid, const TCluster& second, TAtom*& p, TAtom*& q) {
+  p = nullptr;
+  q = nullptr;
+  std::vector<TAtom*> to;
+  for (TConollyObject* e : second)
+    if (e->Kind == kContactPatch) to.push_back(e->Atom);
+  const auto& from = grid.Entries();
+  if (from.empty() || to.empty()) return std::sqrt(1e9L);
+  // Minimum of (squared distance, position in the first list, position in the
+  // second), compared in that order: the pair that the plain double loop with
+  // its strict comparison keeps.
+  constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
   long double best = 1e9L;
-  std::size_t bestI = std::numeric_limits<std::size_t>::max(), bestJ = 0;
+  std::size_t bestI = kNone, bestJ = 0;
   for (std::size_t j = 0; j < to.size(); ++j) {
     const TAtom& b = *to[j];
-    long qc[3];
-    cellOf(b, qc);
-    long rMax = 0;
-    for (int d = 0; d < 3; ++d) rMax = std::max({rMax, qc[d], dims[d] - 1 - qc[d]});
-    auto visit = [&](long x, long y, long z) {
-      const std::size_t cell = cellIndex(x, y, z);
-      for (int k = cellStart[cell]; k < cellStart[cell + 1]; ++k) {
-        const auto i = static_cast<std::size_t>(items[static_cast<std::size_t>(k)]);
-        const long double v = SquaredDistance(*from[i], b);
-        if (v < best || (v == best && bestI != std::numeric_limits<std::size_t>::max() && i < bestI)) {
-          best = v;
-          bestI = i;
-          bestJ = j;
-        }
-      }
-    };
-    for (long r = 0; r <= rMax; ++r) {
-      // Points outside rings 0..r-1 lie farther than (r-1)·h; the margin covers the cell rounding.
-      if (r > 1) {
-        const long double bound = static_cast<long double>(r - 1) * h - 1e-3L;
-        if (bound > 0 && bound * bound > best) break;
-      }
-      const long x0 = std::max(qc[0] - r, 0L), x1 = std::min(qc[0] + r, dims[0] - 1);
-      const long y0 = std::max(qc[1] - r, 0L), y1 = std::min(qc[1] + r, dims[1] - 1);
-      const long z0 = std::max(qc[2] - r, 0L), z1 = std::min(qc[2] + r, dims[2] - 1);
-      for (long x = x0; x <= x1; ++x) {
-        for (long y = y0; y <= y1; ++y) {
-          if (std::labs(x - qc[0]) == r || std::labs(y - qc[1]) == r) {
-            for (long z = z0; z <= z1; ++z) visit(x, y, z);
-          } else {
-            if (qc[2] - r >= 0 && qc[2] - r < dims[2]) visit(x, y, qc[2] - r);
-            if (r > 0 && qc[2] + r >= 0 && qc[2] + r < dims[2]) visit(x, y, qc[2] + r);
+    grid.Rings(
+        b,
+        [&](std::size_t i) {
+          const long double v = SquaredDistance(*from[i].Atom, b);
+          if (v < best || (v == best && bestI != kNone && i < bestI)) {
+            best = v;
+            bestI = i;
+            bestJ = j;
           }
-        }
-      }
-    }
+        },
+        [&](long double bound) { return bound > 0 && bound * bound > best; });
   }
-  if (bestI == std::numeric_limits<std::size_t>::max()) return std::sqrt(best);
-  p = from[bestI];
+  if (bestI == kNone) return std::sqrt(best);
+  p = from[bestI].Atom;
   q = to[bestJ];
   return std::sqrt(best);
 }
 
+long double ClosestContactIndexed(const TCluster& first, const TCluster& second, TAtom*& p, TAtom*& q) {
+  return ClosestContactIndexed(ContactGrid(first), second, p, q);
+}
+
+// A contact patch lies on its atom sphere (its edge contact points within 1e-4
+// of it), so | |point - centre| - R | - radius bounds its PatchDistance from
+// below; the margin covers the rounding of that bound.
+double ClearanceBound(const TAtom& atom, double radius, const TAtom& owner) {
+  const double d = static_cast<double>(std::sqrt(SquaredDistance(atom, owner)));
+  return std::fabs(d - Radius(owner)) - radius - 1e-3;
+}
+
+double MinClearanceIndexed(const ContactGrid& grid, const TAtom& atom) {
+  const double radius = Radius(atom);
+  double best = 1000.0;
+  const auto& entries = grid.Entries();
+  grid.Rings(
+      atom,
+      [&](std::size_t i) {
+        if (!(ClearanceBound(atom, radius, *entries[i].Atom) < best)) return;
+        const double v = entries[i].Element->PatchDistance(atom, radius);
+        if (v < best) best = v;
+      },
+      [&](long double bound) { return bound - grid.MaxRadius() - radius - 1e-3 > best; });
+  return best;
+}
+
 double MinClearancePruned(const TCluster& list, const TAtom& atom) {
   const double radius = Radius(atom);
-  // A contact patch lies on its atom sphere (its edge contact points within
-  // 1e-4 of it), so | |point - centre| - R | - radius bounds its PatchDistance
-  // from below; the margin covers the rounding of that bound.
   std::vector<std::pair<double, const TConollyObject*>> bounds;
-  for (const TConollyObject* e : list) {
-    if (e->Kind != kContactPatch) continue;
-    const double d = static_cast<double>(std::sqrt(SquaredDistance(atom, *e->Atom)));
-    bounds.emplace_back(std::fabs(d - Radius(*e->Atom)) - radius - 1e-3, e);
-  }
+  for (const TConollyObject* e : list)
+    if (e->Kind == kContactPatch) bounds.emplace_back(ClearanceBound(atom, radius, *e->Atom), e);
   if (bounds.empty()) return 1000.0;
   std::size_t m = 0;
   for (std::size_t i = 1; i < bounds.size(); ++i)
