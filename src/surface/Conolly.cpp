@@ -95,11 +95,8 @@ void TConollyRun::Execute() {
 
 void TConollyRun::CollectNeighbours(TAtom& atom) {
   neighbours_.clear();
-  nbX_.clear();
-  nbY_.clear();
-  nbZ_.clear();
-  nbE2_.clear();
-  AtomRadius(atom);  // validates the radius type
+  caps_.clear();
+  const double Ei = ExpandedRadius(atom);  // also validates the radius type
   const auto& cut = pairCutoffSquared_[atom.RadiusType];
   const std::size_t k = static_cast<std::size_t>(atom.Number - 1);
   for (const auto* lists : {protein_.NeighboursNear.get(), protein_.NeighboursMid.get(), protein_.NeighboursFar.get()}) {
@@ -107,21 +104,30 @@ void TConollyRun::CollectNeighbours(TAtom& atom) {
     for (const TNachbarStruktur& e : (*lists)[k]) {
       if (!Included(e.Atom)) continue;
       TAtom* n = AtomOf(e.Atom);
-      AtomRadius(*n);
-      if (static_cast<double>(Dist2(atom, *n)) < cut[n->RadiusType]) {
-        neighbours_.push_back(n);
-        nbX_.push_back(double(n->X) - atom.X);
-        nbY_.push_back(double(n->Y) - atom.Y);
-        nbZ_.push_back(double(n->Z) - atom.Z);
-        const double e = ExpandedRadius(*n);
-        nbE2_.push_back(e * e);
-      }
+      const double Ek = ExpandedRadius(*n);
+      if (!(static_cast<double>(Dist2(atom, *n)) < cut[n->RadiusType])) continue;
+      neighbours_.push_back(n);
+      // The cap of the atom's expanded sphere that lies inside n's: around the
+      // unit direction U with half-angle g, cos g = F / (D * Ei).
+      TCap c;
+      const double x = double(n->X) - atom.X, y = double(n->Y) - atom.Y, z = double(n->Z) - atom.Z;
+      const double D2 = x * x + y * y + z * z;
+      c.Coincident = D2 < 1e-12;
+      const double D = std::sqrt(D2);
+      c.Ux = c.Coincident ? 0 : x / D;
+      c.Uy = c.Coincident ? 0 : y / D;
+      c.Uz = c.Coincident ? 0 : z / D;
+      c.CosG = c.Coincident ? 0 : (Ei * Ei + D2 - Ek * Ek) / (2 * D * Ei);
+      c.SinG2 = 1 - c.CosG * c.CosG;
+      c.Covers = c.Coincident && Ek > Ei;
+      caps_.push_back(c);
     }
   }
 }
 
 void TConollyRun::MakePairs(TAtom& atom) {
-  for (TAtom* partner : neighbours_) {
+  for (std::size_t j = 0; j < neighbours_.size(); ++j) {
+    TAtom* partner = neighbours_[j];
     if (partner->Number <= atom.Number) continue;
     TProbeCircle circle;
     const TCircleResult res = PairProbeCircle(atom, *partner, circle);
@@ -131,52 +137,89 @@ void TConollyRun::MakePairs(TAtom& atom) {
       continue;
     }
     if (res == TCircleResult::NoCircle) continue;
-    SweepArcs(atom, *partner, circle);
+    SweepArcs(atom, j, circle);
   }
 }
 
-void TConollyRun::SweepArcs(TAtom& atom, TAtom& partner, const TProbeCircle& circle) {
+namespace {
+
+// A monotone stand-in for the polar angle of (x, y): [0, 4) for [0, 2pi).
+// The sweep only compares interval ends, so it runs on these values and takes
+// a real angle only at the ends of the arcs it emits.
+inline double PseudoAngle(double x, double y) {
+  if (y >= 0) return x >= 0 ? (x + y == 0 ? 0.0 : y / (x + y)) : 1 - x / (-x + y);
+  return x < 0 ? 2 - y / (-x - y) : 3 + x / (x - y);
+}
+
+constexpr double kPseudoFull = 4.0;
+constexpr double kPseudoPerRadian = kPseudoFull / kFull;
+
+}  // namespace
+
+void TConollyRun::SweepArcs(TAtom& atom, std::size_t partnerIndex, const TProbeCircle& circle) {
+  TAtom& partner = *neighbours_[partnerIndex];
   const Ext r = circle.Radius;
   arcCutOffs_.clear();
-  blockers_.clear();
-  // Screening runs in double over the neighbour table relative to the atom
-  // (the rows are Doubles; the circle itself stays Extended). The axis is the
-  // frame's third column. Height z and distance rho from the axis need no
-  // frame, so a circle buried whole is rejected before any angle is taken; a
-  // buried circle yields no arc whatever the other rows are.
-  const double ux = static_cast<double>(circle.Frame[0][2]), uy = static_cast<double>(circle.Frame[1][2]),
-               uz = static_cast<double>(circle.Frame[2][2]);
-  const double mx = static_cast<double>(circle.Center[0] - atom.X), my = static_cast<double>(circle.Center[1] - atom.Y),
-               mz = static_cast<double>(circle.Center[2] - atom.Z);
-  const double rd = static_cast<double>(r);
-  cuts_.clear();
-  const std::size_t nb = neighbours_.size();
-  for (std::size_t q = 0; q < nb; ++q) {
-    TAtom* k = neighbours_[q];
-    if (k == &atom || k == &partner) continue;
-    const double wx = nbX_[q] - mx, wy = nbY_[q] - my, wz = nbZ_[q] - mz;
-    const double z = wx * ux + wy * uy + wz * uz;
-    const double N = nbE2_[q] - z * z;
-    if (N <= 0) continue;
-    const double rho = std::sqrt(std::max(0.0, wx * wx + wy * wy + wz * wz - z * z));
-    const double P = std::sqrt(N);
-    if (!(rho - P < rd && rho + P > rd)) continue;
-    if (static_cast<int>(cuts_.size()) >= kMaxBlockers)
-      RaiseLimit("more than 501 blocking atoms of one probe circle");
-    if (rho + rd <= P) return;  // the whole circle lies inside k
-    cuts_.push_back({k, q, rho, P});
-  }
+  // A point of the probe circle (the boundary of the partner's cap, half-angle
+  // gj around uj) lies inside k's cap when cos(phi - phi_k) > A with
+  // A = (cos gk - cos gj c) / (sin gj s), c = uj.uk, s = sqrt(1 - c^2).
+  // k blocks part of the circle when A < 1 and buries it whole when A <= -1;
+  // the blocked arc is phi_k -+ arccos A. Blocking is decided in double.
+  const TCap& cj = caps_[partnerIndex];
+  const double sj2 = cj.SinG2;
   const double e1x = static_cast<double>(circle.Frame[0][0]), e1y = static_cast<double>(circle.Frame[1][0]),
                e1z = static_cast<double>(circle.Frame[2][0]);
   const double e2x = static_cast<double>(circle.Frame[0][1]), e2y = static_cast<double>(circle.Frame[1][1]),
                e2z = static_cast<double>(circle.Frame[2][1]);
-  for (const TCut& c : cuts_) {
-    blockers_.push_back(c.K);
-    const double wx = nbX_[c.Index] - mx, wy = nbY_[c.Index] - my, wz = nbZ_[c.Index] - mz;
-    const double arg = std::clamp((c.Rho * c.Rho + rd * rd - c.P * c.P) / (2 * c.Rho * rd), -1.0, 1.0);
-    const double alpha = (arg == 0) ? 1.570796 : std::acos(arg);
-    const double phi = PolarAngleD(wx * e1x + wy * e1y + wz * e1z, wx * e2x + wy * e2y + wz * e2z);
-    arcCutOffs_.push_back({phi - alpha, phi + alpha, c.K});
+  const std::size_t nb = neighbours_.size();
+  // First a cheap pass for a neighbour that buries the whole circle (about
+  // half of all circles in a protein): then no row is needed at all.
+  int blockers = 0;
+  for (std::size_t q = 0; q < nb; ++q) {
+    if (neighbours_[q] == &atom || q == partnerIndex) continue;
+    const TCap& ck = caps_[q];
+    if (ck.Coincident) {
+      if (ck.Covers) return;
+      continue;
+    }
+    const double c = cj.Ux * ck.Ux + cj.Uy * ck.Uy + cj.Uz * ck.Uz;
+    const double num = ck.CosG - cj.CosG * c;
+    const double den2 = sj2 * std::max(0.0, 1 - c * c);
+    if (num * num < den2) {
+      ++blockers;
+    } else if (num <= 0) {
+      if (++blockers > kMaxBlockers) RaiseLimit("more than 501 blocking atoms of one probe circle");
+      return;
+    }
+  }
+  if (blockers > kMaxBlockers) RaiseLimit("more than 501 blocking atoms of one probe circle");
+  for (std::size_t q = 0; q < nb; ++q) {
+    TAtom* k = neighbours_[q];
+    if (k == &atom || q == partnerIndex) continue;
+    const TCap& ck = caps_[q];
+    if (ck.Coincident) continue;
+    const double c = cj.Ux * ck.Ux + cj.Uy * ck.Uy + cj.Uz * ck.Uz;
+    const double num = ck.CosG - cj.CosG * c;
+    const double den2 = sj2 * std::max(0.0, 1 - c * c);
+    if (num * num >= den2) continue;  // |A| >= 1: k misses the circle (a burier returned above)
+    const double den = std::sqrt(den2);
+    const double A = std::clamp(num / den, -1.0, 1.0);
+    const double sinA = std::sqrt(std::max(0.0, 1 - A * A));
+    double dx = ck.Ux * e1x + ck.Uy * e1y + ck.Uz * e1z, dy = ck.Ux * e2x + ck.Uy * e2y + ck.Uz * e2z;
+    const double dn = std::sqrt(dx * dx + dy * dy);
+    dx /= dn;
+    dy /= dn;
+    TArcRow row;
+    row.Blocker = k;
+    row.StartX = dx * A + dy * sinA;  // direction turned by -alpha
+    row.StartY = -dx * sinA + dy * A;
+    row.EndX = dx * A - dy * sinA;  // turned by +alpha
+    row.EndY = dx * sinA + dy * A;
+    const double pd = PseudoAngle(dx, dy);
+    const double ps = PseudoAngle(row.StartX, row.StartY), pe = PseudoAngle(row.EndX, row.EndY);
+    row.Start = ps > pd ? ps - kPseudoFull : ps;  // the row may begin below 0 ...
+    row.End = pe < pd ? pe + kPseudoFull : pe;    // ... and end beyond the full turn
+    arcCutOffs_.push_back(row);
   }
 
   if (arcCutOffs_.empty()) {
@@ -188,23 +231,29 @@ void TConollyRun::SweepArcs(TAtom& atom, TAtom& partner, const TProbeCircle& cir
 
   const auto& rows = arcCutOffs_;
   const int n = static_cast<int>(rows.size());
-  auto blocker = [&](int row) { return rows[static_cast<std::size_t>(row)].Blocker; };
-  auto probeAt = [&](double angle) {
-    const Ext a = angle;
-    return ToCoord(Add(circle.Center, ToWorld(circle.Frame, {r * std::cos(a), r * std::sin(a), 0})));
+  constexpr double F = kPseudoFull;
+  // Real angle and unit vector of an arc end: the end of row k1 or the start of row k2.
+  auto realAngle = [](double x, double y, double pseudo) {
+    double a = PolarAngleD(x, y);
+    if (pseudo < 0) a -= kFull;
+    if (pseudo >= F) a += kFull;
+    return a;
+  };
+  auto probeAt = [&](double x, double y) {
+    return ToCoord(Add(circle.Center, ToWorld(circle.Frame, {r * x, r * y, 0})));
   };
 
-  // a. The start: the last blocked angle covering 0, or the wrapping arc's start.
-  double s = -0.1;
+  // a. The start: the last blocked value covering 0, or the wrapping arc's start.
+  double s = -0.1 * kPseudoPerRadian;
   int k1 = -1;
   for (int q = 0; q < n; ++q)
     if (rows[q].Start <= 0 && rows[q].End >= s) s = rows[q].End, k1 = q;
   for (int q = 0; q < n; ++q)
-    if (rows[q].End > kFull && rows[q].End - kFull >= s) s = rows[q].End - kFull, k1 = q;
+    if (rows[q].End > F && rows[q].End - F >= s) s = rows[q].End - F, k1 = q;
   if (s < 0) {
-    s = -kFull;
+    s = -F;
     for (int q = 0; q < n; ++q)
-      if (rows[q].End - kFull >= s) s = rows[q].End - kFull, k1 = q;
+      if (rows[q].End - F >= s) s = rows[q].End - F, k1 = q;
   }
   if (k1 < 0) throw FatalError(150, "probe circle sweep without a start row");
 
@@ -212,31 +261,34 @@ void TConollyRun::SweepArcs(TAtom& atom, TAtom& partner, const TProbeCircle& cir
     // b. Extend s over every blocked interval it lies in.
     if (s >= 0) {
       bool changed = true;
-      while (s < kFull && changed) {
+      while (s < F && changed) {
         changed = false;
-        for (int q = 0; q < n && s <= kFull; ++q)
+        for (int q = 0; q < n && s <= F; ++q)
           if (rows[q].Start <= s && s < rows[q].End) s = rows[q].End, k1 = q, changed = true;
-        for (int q = 0; q < n && s <= kFull; ++q)
-          if (rows[q].Start + kFull <= s && s < rows[q].End + kFull) s = rows[q].End + kFull, k1 = q, changed = true;
+        for (int q = 0; q < n && s <= F; ++q)
+          if (rows[q].Start + F <= s && s < rows[q].End + F) s = rows[q].End + F, k1 = q, changed = true;
       }
     }
     // c. The next blocked interval after s.
-    if (s >= kFull) return;
-    double e = s + kFull;
+    if (s >= F) return;
+    double e = s + F;
     int k2 = -1;
     for (int q = 0; q < n; ++q)
       if (rows[q].Start > s && rows[q].Start < e) e = rows[q].Start, k2 = q;
     for (int q = 0; q < n; ++q)
-      if (rows[q].Start + kFull > s && rows[q].Start + kFull < e) e = rows[q].Start + kFull, k2 = q;
-    if (e > kFull || k2 < 0) return;
+      if (rows[q].Start + F > s && rows[q].Start + F < e) e = rows[q].Start + F, k2 = q;
+    if (e > F || k2 < 0) return;
     // d. The free arc [s, e] and its two concave corners.
-    candidates_.push_back(std::make_unique<TConollyObject2>(&atom, blocker(k2), blocker(k1), e - s,
-                                                            static_cast<double>(r), TurnFrame(circle.Frame, s),
-                                                            circle.Center, &partner));
-    candidates_.push_back(std::make_unique<TConollyObject3>(&atom, probeAt(s), blocker(k1), &partner));
-    candidates_.push_back(std::make_unique<TConollyObject3>(&atom, probeAt(e), blocker(k2), &partner));
+    const TArcRow& r1 = rows[static_cast<std::size_t>(k1)];
+    const TArcRow& r2 = rows[static_cast<std::size_t>(k2)];
+    const double sa = realAngle(r1.EndX, r1.EndY, s), ea = realAngle(r2.StartX, r2.StartY, e);
+    candidates_.push_back(std::make_unique<TConollyObject2>(
+        &atom, r2.Blocker, r1.Blocker, std::max(0.0, ea - sa), static_cast<double>(r),
+        TurnFrameTo(circle.Frame, r1.EndX, r1.EndY), circle.Center, &partner));
+    candidates_.push_back(std::make_unique<TConollyObject3>(&atom, probeAt(r1.EndX, r1.EndY), r1.Blocker, &partner));
+    candidates_.push_back(std::make_unique<TConollyObject3>(&atom, probeAt(r2.StartX, r2.StartY), r2.Blocker, &partner));
     // e. Continue behind the arc; the blocker that starts at e ends the next start.
-    s = e + 1e-7;
+    s = e + 1e-7 * kPseudoPerRadian;
     k1 = k2;
   }
 }

@@ -34,8 +34,9 @@ TExtFrame PairFrame(const TExtVector& u) {
   return f;
 }
 
-TExtFrame TurnFrame(const TExtFrame& f, Ext s) {
-  const Ext c = std::cos(s), sn = std::sin(s);
+TExtFrame TurnFrame(const TExtFrame& f, Ext s) { return TurnFrameTo(f, std::cos(s), std::sin(s)); }
+
+TExtFrame TurnFrameTo(const TExtFrame& f, Ext c, Ext sn) {
   TExtFrame t = f;
   for (int r = 0; r < 3; ++r) {
     t[r][0] = f[r][0] * c + f[r][1] * sn;

@@ -32,9 +32,19 @@ class TConollyRun {
   void Execute();
 
  private:
+  // A blocked interval of the current probe circle, in pseudo-angles (full
+  // turn 4), with the unit directions of its two ends in the circle's frame.
   struct TArcRow {
     double Start, End;
     TAtom* Blocker;
+    double StartX, StartY, EndX, EndY;
+  };
+  // The cap of the atom's expanded sphere inside a neighbour's expanded sphere.
+  struct TCap {
+    double Ux = 0, Uy = 0, Uz = 0;  // unit direction to the neighbour
+    double CosG = 0, SinG2 = 0;     // half-angle of the cap
+    bool Coincident = false;        // same centre: no direction
+    bool Covers = false;            // same centre and larger: covers the whole sphere
   };
   struct TSaddleRow {
     TConollyObject2* Saddle;
@@ -57,7 +67,7 @@ class TConollyRun {
   // Steps A to F of one atom.
   void CollectNeighbours(TAtom& atom);
   void MakePairs(TAtom& atom);
-  void SweepArcs(TAtom& atom, TAtom& partner, const TProbeCircle& circle);
+  void SweepArcs(TAtom& atom, std::size_t partnerIndex, const TProbeCircle& circle);
   void Register(TAtom& atom);
   void AppendElement(std::unique_ptr<TConollyObject> element, int atomNumber);
   void BuildContactPatch(TAtom& atom);
@@ -90,15 +100,7 @@ class TConollyRun {
   std::vector<TAtom*> neighbours_;
   std::vector<std::unique_ptr<TConollyObject>> candidates_;
   std::vector<TArcRow> arcCutOffs_;
-  std::vector<TAtom*> blockers_;
-  struct TCut {
-    TAtom* K;
-    std::size_t Index;  // position in neighbours_
-    double Rho, P;
-  };
-  // Neighbours relative to the current atom, and their squared expanded radii.
-  std::vector<double> nbX_, nbY_, nbZ_, nbE2_;
-  std::vector<TCut> cuts_;
+  std::vector<TCap> caps_;  // parallel to neighbours_
   std::vector<TSaddleRow> saddles_;
   std::vector<std::pair<int, int>> cycleRecords_;  // (first edge of a further cycle, last edge of the one before)
   bool severalCycles_ = false;

@@ -42,34 +42,29 @@ TCoord NearestOnArc(const TConollyObject2& edge, const TCoord& point) {
   return ToCoord(Add(edge.Center, ToWorld(edge.Frame, {edge.Radius * std::cos(a), edge.Radius * std::sin(a), 0})));
 }
 
-// Smallest distance between two arcs by alternating projection from the arc
-// ends and midpoints of both; returns the squared distance and the two points.
-Ext ArcDistance(const TConollyObject2& e1, const TConollyObject2& e2, TCoord& p1, TCoord& p2) {
+// Three points of an arc: its start, middle and end.
+std::array<TCoord, 3> ArcSamples(const TConollyObject2& e) {
+  TCoord s, t;
+  e.ArcEnds(s, t);
+  const Ext h = e.Angle / 2;
+  const TCoord m = ToCoord(Add(e.Center, ToWorld(e.Frame, {e.Radius * std::cos(h), e.Radius * std::sin(h), 0})));
+  return {s, m, t};
+}
+
+// Nearest points of two arcs by alternating projection, started from the
+// closest pair of their sample points; returns the squared distance.
+Ext ArcDistance(const TConollyObject2& e1, const std::array<TCoord, 3>& s1, const TConollyObject2& e2,
+                const std::array<TCoord, 3>& s2, TCoord& p1, TCoord& p2) {
   Ext best = -1;
-  auto seeds = [](const TConollyObject2& e) {
-    TCoord s, t;
-    e.ArcEnds(s, t);
-    const Ext h = e.Angle / 2;
-    const TCoord m = ToCoord(Add(e.Center, ToWorld(e.Frame, {e.Radius * std::cos(h), e.Radius * std::sin(h), 0})));
-    return std::array<TCoord, 3>{s, t, m};
-  };
-  auto run = [&](const TConollyObject2& a, const TConollyObject2& b, bool swapped) {
-    for (const TCoord& seed : seeds(a)) {
-      TCoord pa = seed, pb = NearestOnArc(b, pa);
-      for (int it = 0; it < 6; ++it) {
-        pa = NearestOnArc(a, pb);
-        pb = NearestOnArc(b, pa);
-      }
-      const Ext d = Dist2(pa, pb);
-      if (best < 0 || d < best) {
-        best = d;
-        p1 = swapped ? pb : pa;
-        p2 = swapped ? pa : pb;
-      }
-    }
-  };
-  run(e1, e2, false);
-  run(e2, e1, true);
+  for (const TCoord& a : s1)
+    for (const TCoord& b : s2)
+      if (const Ext d = Dist2(a, b); best < 0 || d < best) best = d, p1 = a, p2 = b;
+  TCoord pa = p1, pb = NearestOnArc(e2, pa);
+  for (int it = 0; it < 6; ++it) {
+    pa = NearestOnArc(e1, pb);
+    pb = NearestOnArc(e2, pa);
+  }
+  if (const Ext d = Dist2(pa, pb); d < best) best = d, p1 = pa, p2 = pb;
   return best;
 }
 
@@ -235,25 +230,26 @@ void TConollyRun::SplitPatch(TAtom& atom, TConollyObject1& patch) {
   const std::size_t nc = edges.size();
   // b. Nearest points of every pair of cycles.
   struct TPairDistance {
-    Ext Dist2 = 1000.0;
+    Ext Distance = 1000.0;
     TCoord P1, P2;
   };
   std::vector<std::vector<TPairDistance>> dist(nc, std::vector<TPairDistance>(nc));
+  std::vector<std::vector<std::array<TCoord, 3>>> samples(nc);
+  for (std::size_t x = 0; x < nc; ++x)
+    for (const TConollyObject2* e : edges[x]) samples[x].push_back(ArcSamples(*e));
   for (std::size_t x = 0; x < nc; ++x)
     for (std::size_t y = x + 1; y < nc; ++y) {
+      // The edge pair with the closest sample points, then its nearest points.
+      Ext coarse = -1;
+      std::size_t bx = 0, by = 0;
+      for (std::size_t i = 0; i < edges[x].size(); ++i)
+        for (std::size_t j = 0; j < edges[y].size(); ++j)
+          for (const TCoord& a : samples[x][i])
+            for (const TCoord& b : samples[y][j])
+              if (const Ext d = Dist2(a, b); coarse < 0 || d < coarse) coarse = d, bx = i, by = j;
       TPairDistance& best = dist[x][y];
-      Ext bestDist = 1000.0;
-      for (const TConollyObject2* ex : edges[x])
-        for (const TConollyObject2* ey : edges[y]) {
-          TCoord p1, p2;
-          const Ext d2 = ArcDistance(*ex, *ey, p1, p2);
-          if (std::sqrt(d2) < bestDist) {
-            bestDist = std::sqrt(d2);
-            best.P1 = p1;
-            best.P2 = p2;
-          }
-        }
-      best.Dist2 = bestDist;  // the distance itself, not squared
+      best.Distance = std::sqrt(ArcDistance(*edges[x][bx], samples[x][bx], *edges[y][by], samples[y][by], best.P1,
+                                             best.P2));
     }
   // c. Group the cycles, nearest pairs first.
   std::vector<std::size_t> group(nc);
@@ -268,10 +264,10 @@ void TConollyRun::SplitPatch(TAtom& atom, TConollyObject1& patch) {
     Ext bd = 1e30L;
     for (std::size_t x = 0; x < nc; ++x)
       for (std::size_t y = x + 1; y < nc; ++y)
-        if (dist[x][y].Dist2 < bd) bd = dist[x][y].Dist2, bx = x, by = y;
+        if (dist[x][y].Distance < bd) bd = dist[x][y].Distance, bx = x, by = y;
     if (bd > 100) break;
     TPairDistance& pd = dist[bx][by];
-    pd.Dist2 = 1000.0;
+    pd.Distance = 1000.0;
     bool together = std::sqrt(Dist2(pd.P1, pd.P2)) < 1e-4;
     if (!together) {
       const TExtVector mid = Scale(Add(ToExt(pd.P1), ToExt(pd.P2)), 0.5L);

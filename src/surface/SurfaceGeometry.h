@@ -77,6 +77,8 @@ inline double ExpandedRadius(const TAtom& atom) { return AtomRadius(atom) + Mode
 TExtFrame PairFrame(const TExtVector& u);
 // F * Rz(s): the frame turned by s about its third axis (local axis 1 toward angle s).
 TExtFrame TurnFrame(const TExtFrame& f, Ext s);
+// The same turn given by the unit direction (cos s, sin s) in the frame's plane.
+TExtFrame TurnFrameTo(const TExtFrame& f, Ext c, Ext sn);
 
 // Probe circle of the pair (i, j): centre M on the axis, radius r, frame F.
 struct TProbeCircle {
