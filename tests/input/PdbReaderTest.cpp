@@ -252,6 +252,16 @@ TEST(ParseReal, AcceptsDecimalNumbersOnly) {
   }
 }
 
+TEST_F(PdbReaderTest, ReadIntField_StopsAtTheLineEnd) {
+  text_.Bytes = "  123 x\n 45\n";
+  TTextCursor cursor(text_.Bytes, true);
+  EXPECT_EQ(ReadIntField(cursor, 5), 123);
+  EXPECT_EQ(ReadIntField(cursor, 5), 0);  // " x": not a number
+  cursor.SkipLine();
+  EXPECT_EQ(ReadIntField(cursor, 6), 45);
+  EXPECT_TRUE(cursor.AtEol());
+}
+
 TEST(ScanNumber, TakesTheFirstBlankDelimitedToken) {
   struct Case {
     std::string Text;

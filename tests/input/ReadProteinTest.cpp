@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <random>
 
 #include "frame/Error.h"
 #include "frame/LogFile.h"
@@ -466,6 +469,35 @@ TEST(ReadProtein, MissingFileAndDirectoryThrowIoErrorNamingTheFile) {
     EXPECT_NE(std::string(e.what()).find("directory"), std::string::npos);
   }
   EXPECT_EQ(CurrentLogTarget, nullptr);  // restored on the way out
+
+  const std::string locked = dir.File("locked.pdb");
+  WriteFile(locked, "HEADER\n");
+  std::filesystem::permissions(locked, std::filesystem::perms::none);
+  if (std::FILE* f = std::fopen(locked.c_str(), "rb")) {
+    std::fclose(f);  // running with rights that ignore permissions
+  } else {
+    try {
+      ReadPdbFile(locked);
+      FAIL() << "no error";
+    } catch (const IoError& e) {
+      EXPECT_NE(std::string(e.what()).find("Permission denied"), std::string::npos) << e.what();
+    }
+  }
+}
+
+TEST(ReadProtein, BinaryFilesEndWithAStatusNotACrash) {
+  std::mt19937 random(2024);
+  for (int round = 0; round < 8; ++round) {
+    std::string bytes(static_cast<std::size_t>(random() % 50000), '\0');
+    for (char& c : bytes) c = static_cast<char>(random() % 256);
+    // Plant some records so that the driver has something to chew on.
+    TChainBuilder b;
+    b.Ala().Ala();
+    bytes.insert(bytes.size() / 2, b.Text());
+    const TReadResult r = ReadPdbText(bytes);
+    EXPECT_NE(r.Protein->Status, 0);
+    EXPECT_LE(r.Protein->ProteinAtomCount, 10);
+  }
 }
 
 }  // namespace
