@@ -119,6 +119,7 @@ void TConollyRun::CollectNeighbours(TAtom& atom) {
       c.Uz = c.Coincident ? 0 : z / D;
       c.CosG = c.Coincident ? 0 : (Ei * Ei + D2 - Ek * Ek) / (2 * D * Ei);
       c.SinG2 = 1 - c.CosG * c.CosG;
+      c.SinG = std::sqrt(std::max(0.0, c.SinG2));
       c.Covers = c.Coincident && Ek > Ei;
       caps_.push_back(c);
     }
@@ -193,6 +194,7 @@ void TConollyRun::SweepArcs(TAtom& atom, std::size_t partnerIndex, const TProbeC
     }
   }
   if (blockers > kMaxBlockers) RaiseLimit("more than 501 blocking atoms of one probe circle");
+  const double sj = cj.SinG, invSj = sj > 0 ? 1 / sj : 0;
   for (std::size_t q = 0; q < nb; ++q) {
     TAtom* k = neighbours_[q];
     if (k == &atom || q == partnerIndex) continue;
@@ -200,15 +202,14 @@ void TConollyRun::SweepArcs(TAtom& atom, std::size_t partnerIndex, const TProbeC
     if (ck.Coincident) continue;
     const double c = cj.Ux * ck.Ux + cj.Uy * ck.Uy + cj.Uz * ck.Uz;
     const double num = ck.CosG - cj.CosG * c;
-    const double den2 = sj2 * std::max(0.0, 1 - c * c);
-    if (num * num >= den2) continue;  // |A| >= 1: k misses the circle (a burier returned above)
-    const double den = std::sqrt(den2);
-    const double A = std::clamp(num / den, -1.0, 1.0);
+    const double s2 = std::max(0.0, 1 - c * c);
+    if (num * num >= sj2 * s2) continue;  // |A| >= 1: k misses the circle (a burier returned above)
+    // The direction of k in the circle's plane has length s = sqrt(1 - c^2).
+    const double invS = 1 / std::sqrt(s2);
+    const double A = std::clamp(num * invS * invSj, -1.0, 1.0);
     const double sinA = std::sqrt(std::max(0.0, 1 - A * A));
-    double dx = ck.Ux * e1x + ck.Uy * e1y + ck.Uz * e1z, dy = ck.Ux * e2x + ck.Uy * e2y + ck.Uz * e2z;
-    const double dn = std::sqrt(dx * dx + dy * dy);
-    dx /= dn;
-    dy /= dn;
+    const double dx = (ck.Ux * e1x + ck.Uy * e1y + ck.Uz * e1z) * invS;
+    const double dy = (ck.Ux * e2x + ck.Uy * e2y + ck.Uz * e2z) * invS;
     TArcRow row;
     row.Blocker = k;
     row.StartX = dx * A + dy * sinA;  // direction turned by -alpha

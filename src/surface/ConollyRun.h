@@ -42,7 +42,7 @@ class TConollyRun {
   // The cap of the atom's expanded sphere inside a neighbour's expanded sphere.
   struct TCap {
     double Ux = 0, Uy = 0, Uz = 0;  // unit direction to the neighbour
-    double CosG = 0, SinG2 = 0;     // half-angle of the cap
+    double CosG = 0, SinG2 = 0, SinG = 0;  // half-angle of the cap
     bool Coincident = false;        // same centre: no direction
     bool Covers = false;            // same centre and larger: covers the whole sphere
   };
