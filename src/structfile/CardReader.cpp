@@ -1,5 +1,6 @@
 #include "structfile/CardReader.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -69,6 +70,7 @@ float RealOrZero(std::string_view card, std::size_t a, std::size_t b) {
 
 // Free-format reading: the next token from position pos (0-based), advancing pos.
 std::string_view NextToken(std::string_view card, std::size_t& pos) {
+  pos = std::min(pos, card.size());
   while (pos < card.size() && IsBlank(card[pos])) ++pos;
   const std::size_t start = pos;
   while (pos < card.size() && !IsBlank(card[pos])) ++pos;

@@ -144,6 +144,13 @@ TEST(ReadStructureCard, ConnectionsLinkBothWays) {
   EXPECT_TRUE(f.protein.StreamFlag);
 }
 
+TEST(ReadStructureCard, ShortConnectionCardIsRejected) {
+  Feed f(std::string("CONNEC\xab\xf5\x8a\nCONNEC 2\nEND\n"));
+  f.All();
+  EXPECT_FALSE(f.protein.StreamFlag);
+  EXPECT_NE(f.Log().find("Structure card rejected"), std::string::npos);
+}
+
 // The overview statuses: first problem wins, so each case starts fresh.
 TEST(ReadOverviewCard, StatusValues) {
   struct Case {

@@ -1,0 +1,25 @@
+#!/bin/sh
+# Builds the libFuzzer targets of the structure-card readers and the stream
+# loader with clang, AddressSanitizer and UndefinedBehaviorSanitizer, and runs
+# each for a bounded time (seconds, default 60 each).
+#   tools/fuzz.sh [seconds]
+# Needs clang and libclang-rt (Debian: apt-get install clang libclang-rt-14-dev).
+set -eu
+seconds=${1:-60}
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build/fuzz"
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCAVITAS_FUZZ=ON -DCAVITAS_TESTS=OFF \
+  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer" \
+  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+cmake --build "$build" --target fuzz_cards fuzz_stream -j2
+status=0
+for target in fuzz_cards fuzz_stream; do
+  corpus="$build/corpus_$target"
+  mkdir -p "$corpus"
+  seeds="$root/fuzz/seeds_$target"
+  echo "== $target for ${seconds}s"
+  "$build/fuzz/$target" -max_total_time="$seconds" -max_len=16384 -timeout=20 -rss_limit_mb=2048 \
+    -artifact_prefix="$build/$target-" "$corpus" $( [ -d "$seeds" ] && echo "$seeds" ) || status=1
+done
+exit $status
