@@ -45,11 +45,16 @@ TInputText LoadInputText(const std::string& fileName) {
 namespace {
 
 // Position of the next CR or LF at or after pos (the text's size when none).
+// Two vectorised searches beat a byte loop on lines of typical length.
 std::size_t NextBreak(std::string_view text, std::size_t pos) {
-  const char* p = text.data() + pos;
-  const char* const end = text.data() + text.size();
-  while (p < end && *p != '\n' && *p != '\r') ++p;
-  return static_cast<std::size_t>(p - text.data());
+  if (pos >= text.size()) return text.size();
+  const char* const p = text.data() + pos;
+  const std::size_t n = text.size() - pos;
+  const auto* lf = static_cast<const char*>(std::memchr(p, '\n', n));
+  const std::size_t span = lf ? static_cast<std::size_t>(lf - p) : n;
+  const auto* cr = static_cast<const char*>(std::memchr(p, '\r', span));
+  if (cr) return static_cast<std::size_t>(cr - text.data());
+  return pos + span;
 }
 
 }  // namespace
