@@ -241,3 +241,83 @@ TEST(ConcavePatch, IsOwnerOnlyForIncreasingNumbers) {
 
 }  // namespace
 }  // namespace cavitas
+
+namespace cavitas {
+namespace {
+
+std::string ReadLog(const std::string& path) {
+  std::string text;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::fclose(f);
+  }
+  return text;
+}
+
+// Four expanded spheres of radius 3 through the origin: the probe touches four
+// atoms at once, free arcs of length zero leave two contact-patch cycles open,
+// and the repair closes them with one zero-length saddle edge.
+TEST(DegeneratePoint, FourSpheresThroughOnePointAreBridgedByAZeroLengthEdge) {
+  auto p = MakeProtein({{-2, -2, -1, 7}, {-2, 1, -2, 7}, {0, 0, -3, 7}, {2, -2, -1, 7}});
+  const std::string log = ::testing::TempDir() + "surface_degenerate.lg";
+  std::remove(log.c_str());
+  ProgramLog().LogFileName = log;
+  TSurface s;
+  std::int32_t status = 0;
+  ComputeSurfaceWithHet(*p, s, status);
+  ProgramLog().LogFileName = "test.log";
+  const std::string text = ReadLog(log);
+  EXPECT_NE(text.find("Es schneiden sich mindestens 4 Atome in einem Punkt\r\nbeim Protein test bei Atom Nr "),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find(" im Punkt ("), std::string::npos);
+  EXPECT_EQ(status, 0);  // the reports never change the status
+  std::vector<const TConollyObject2*> zero;
+  for (const auto* sd : ElementsOfKind<TConollyObject2>(s, kSaddlePatch))
+    if (sd->Degenerate) zero.push_back(sd);
+  ASSERT_EQ(zero.size(), 1u);
+  EXPECT_EQ(zero[0]->Angle, 0.0);
+  EXPECT_EQ(zero[0]->Area(), 0.0);
+  ASSERT_NE(zero[0]->StartAtom, nullptr);
+  ASSERT_NE(zero[0]->EndAtom, nullptr);
+  TCoord a, b;
+  zero[0]->ArcEnds(a, b);
+  EXPECT_LT(a.X * a.X + a.Y * a.Y + a.Z * a.Z, 1e-8);  // at the common point
+  // Ends at the point itself may lack their concave patch (the probe there
+  // touches four atoms and only some triples are made); everything else holds.
+  EXPECT_EQ(CheckSurfaceInvariants(*p, s, 4, false), "");
+  for (const int atom : {zero[0]->Atom->Number, zero[0]->Atom2->Number}) {
+    const auto patches = PatchesOf(s, atom);
+    ASSERT_EQ(patches.size(), 1u) << "atom " << atom;
+    bool hasEdge = false;
+    for (int k = 1; k <= patches[0]->EdgeCount; ++k) hasEdge |= patches[0]->Kante(k) == zero[0];
+    EXPECT_TRUE(hasEdge) << "atom " << atom;
+  }
+}
+
+// A point where three cycles stay open cannot be repaired: the specified lines,
+// then error 103 instead of a silent end.
+TEST(DegeneratePoint, ThreeOpenCyclesStopWithError103) {
+  auto p = MakeProtein({{2, 2, -1, 7}, {-2, 2, -1, 7}, {-2, -2, -1, 7}, {2, -2, -1, 7}});
+  const std::string log = ::testing::TempDir() + "surface_degenerate3.lg";
+  std::remove(log.c_str());
+  ProgramLog().LogFileName = log;
+  TSurface s;
+  std::int32_t status = 0;
+  int code = 0;
+  try {
+    ComputeSurfaceWithHet(*p, s, status);
+  } catch (const FatalError& e) {
+    code = e.Code;
+  }
+  ProgramLog().LogFileName = "test.log";
+  EXPECT_EQ(code, 103);
+  EXPECT_NE(ReadLog(log).find("3offene Zyklen beim Subproblem \r\n1 3 2 4  Konstruktion neuer Kanten"),
+            std::string::npos)
+      << ReadLog(log);
+}
+
+}  // namespace
+}  // namespace cavitas

@@ -43,7 +43,7 @@ std::unique_ptr<TProteinObject> MakeProtein(const std::vector<TTestAtom>& atoms,
   return p;
 }
 
-std::string CheckSurfaceInvariants(const TProteinObject& p, const TSurface& s, int lastAtom) {
+std::string CheckSurfaceInvariants(const TProteinObject& p, const TSurface& s, int lastAtom, bool concaveAtEveryEnd) {
   std::ostringstream out;
   int failures = 0;
   auto fail = [&](const std::string& text) {
@@ -65,7 +65,7 @@ std::string CheckSurfaceInvariants(const TProteinObject& p, const TSurface& s, i
       const auto* sd = static_cast<const TConollyObject2*>(e);
       if (!(sd->Atom->Number < sd->Atom2->Number)) fail("saddle not owned by its lower atom");
       if (listed(e, sd->Atom2) != 1) fail("saddle not listed once under Atom2");
-      if (sd->StartAtom && sd->EndAtom && !sd->Degenerate) {
+      if (concaveAtEveryEnd && sd->StartAtom && sd->EndAtom && !sd->Degenerate) {
         TCoord a, b;
         sd->ArcEnds(a, b);
         for (const auto& [third, point] : {std::pair{sd->StartAtom, a}, std::pair{sd->EndAtom, b}}) {

@@ -28,7 +28,8 @@ std::vector<const T*> ElementsOfKind(const TSurface& s, int kind) {
 
 // Invariants of a finished surface; returns "" or a description of the first few failures.
 // lastAtom: the highest atom number that took part.
-std::string CheckSurfaceInvariants(const TProteinObject& p, const TSurface& s, int lastAtom);
+std::string CheckSurfaceInvariants(const TProteinObject& p, const TSurface& s, int lastAtom,
+                                   bool concaveAtEveryEnd = true);
 
 // Directions of the sphere samples of atom i that are free (outside every
 // other included sphere), weighted: R^2 times the free weight.
