@@ -84,6 +84,7 @@ TAllLists LiteralBuild(const TProteinObject& p) {
 }
 
 // All pairs, classified by distance; each per-atom list sorted by partner.
+// A sweep along x skips pairs whose x difference alone exceeds the far limit.
 TAllLists BruteForce(const TProteinObject& p) {
   const TNeighbourLimits lim = NeighbourLimits();
   TAllLists out;
@@ -91,14 +92,16 @@ TAllLists BruteForce(const TProteinObject& p) {
   out.Near.resize(n);
   out.Mid.resize(n);
   out.Far.resize(n);
-  const double coarse = (lim.Far + 0.01) * (lim.Far + 0.01);
-  for (int i = 1; i <= p.AtomCount; ++i)
-    for (int j = i + 1; j <= p.AtomCount; ++j) {
-      const TAtom &a = *p.AtomAt(i), &b = *p.AtomAt(j);
-      const double dx = a.X - b.X, dy = a.Y - b.Y, dz = a.Z - b.Z;
-      if (dx * dx + dy * dy + dz * dz > coarse) continue;
+  std::vector<int> byX(n);
+  for (std::size_t i = 0; i < n; ++i) byX[i] = static_cast<int>(i) + 1;
+  std::sort(byX.begin(), byX.end(), [&](int a, int b) { return p.AtomAt(a)->X < p.AtomAt(b)->X; });
+  for (std::size_t u = 0; u < n; ++u)
+    for (std::size_t v = u + 1; v < n; ++v) {
+      const TAtom &a = *p.AtomAt(byX[u]), &b = *p.AtomAt(byX[v]);
+      if (double(b.X) - double(a.X) > lim.Far + 0.01) break;
       const double d = Distance(a, b);
       if (d >= lim.Far) continue;
+      const int i = std::min(a.Number, b.Number), j = std::max(a.Number, b.Number);
       TNeighbourLists& l = d < lim.Near ? out.Near : d < lim.Mid ? out.Mid : out.Far;
       l[static_cast<std::size_t>(i - 1)].emplace_back(j, d);
       l[static_cast<std::size_t>(j - 1)].emplace_back(i, d);
