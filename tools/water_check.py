@@ -85,6 +85,8 @@ def check(dump, pdb, spacing):
     all_mask, all_lo = reachable_grid(np.vstack([atoms, wat]), spacing)
     inner = np.array([list(w["xyz"]) + [w["r"]] for w in waters if w["inner"]]).reshape(-1, 4)
     fin_mask, fin_lo = reachable_grid(np.vstack([atoms, inner]), spacing)
+    cand = np.array([list(w["xyz"]) + [w["r"]] for w in waters if w["candidate"]]).reshape(-1, 4)
+    trial = np.vstack([atoms, cand])
     n_inner = sum(w["inner"] for w in waters)
     n_buried = 0
     rows = []
@@ -101,10 +103,18 @@ def check(dump, pdb, spacing):
         elif buried and not buried_final:
             reason = "buried only behind waters that stay outside (capped by the crystal water layer)"
         elif not w["candidate"]:
-            reason = (f"buried, but the patch test rejects it (nearest atom {w['nearest']}, "
-                      f"P={w['P']:.2f}, Q={w['Q']:.2f}, D={d:.2f})")
+            reason = (f"rejected by the patch test on the first surface (nearest atom {w['nearest']}, "
+                      f"P={w['P']:.2f}, Q={w['Q']:.2f}, D={d:.2f}); still buried with only the inner waters")
         else:
-            reason = "candidate with a patch on the trial outer surface: a channel narrower than the grid sees"
+            # Gap to the nearest other sphere of the trial structure: above 2 * 1.4 the water's
+            # contact patch is a whole sphere, a cluster of its own that the joining step
+            # takes for a separate part of the outside.
+            gaps = np.linalg.norm(trial[:, :3] - w["xyz"], axis=1) - trial[:, 3] - w["r"]
+            gap = np.sort(gaps)[1]
+            reason = (f"candidate with a patch on the trial outer surface; free-floating (gap {gap:.2f} > 2.8), "
+                      "joined to the outside as a separate part" if gap > 2 * PROBE else
+                      f"candidate with a patch on the trial outer surface (gap {gap:.2f}), no path in the fill: "
+                      "a channel near probe size at this grid spacing, or a part the clustering joined")
         rows.append((w["index"], "inner" if w["inner"] else "outside", "buried" if buried else "reachable", reason))
     print(f"{pdb}: {len(waters)} waters examined, {n_inner} inner, {n_buried} buried by the fill, "
           f"{len(rows)} disagreements")
