@@ -129,6 +129,11 @@ class IndexedContacts {
 // The saddles and concave elements not yet assigned (list B), found by identity.
 class RestList {
  public:
+  void Reserve(std::size_t n) {
+    items_.reserve(n);
+    taken_.reserve(n);
+    index_.reserve(n);
+  }
   void Append(TConollyObject* e) {
     index_.emplace(e, items_.size());
     items_.push_back(e);
@@ -327,6 +332,7 @@ void ClusterConollyImpl(const TAtomElementLists& atomElements, const TElementLis
 
   std::vector<TConollyObject1*> contacts;
   RestList rest;
+  rest.Reserve(elements.size());
   for (const auto& e : elements) {
     if (e->Kind == kContactPatch)
       contacts.push_back(AsContact(e.get()));
@@ -398,6 +404,7 @@ THoleTable ExtractHoles(TAtomElementLists& atomElements, TElementList& elements,
       target.emplace(e, std::make_pair(holes.size() - 1, pos));
     }
   }
+  if (target.empty()) return holes;
   // One pass hands the elements over and keeps the order of the rest, as
   // deleting them one by one would.
   std::size_t keep = 0;
