@@ -3,14 +3,13 @@
 #include <string>
 
 #include "frame/Error.h"
+#include "structfile/CardReader.h"
 
 namespace cavitas {
 
 std::unique_ptr<TRecordSource> OpenRecordSource(TProteinObject& protein, const TInputText& text, int inputFormat) {
   if (inputFormat == 0) return std::make_unique<TPdbRecordReader>(protein, text);
-  if (inputFormat >= 1 && inputFormat <= 3)
-    throw IoError("cannot read input file " + text.FileName + ": structure-card input (format " +
-                  std::to_string(inputFormat) + ") is not supported by this build");
+  if (inputFormat >= 1 && inputFormat <= 3) return OpenStructureCardReader(protein, text.Bytes, inputFormat);
   throw IoError("cannot read input file " + text.FileName + ": unknown input format " + std::to_string(inputFormat));
 }
 
