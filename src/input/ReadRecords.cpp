@@ -17,14 +17,6 @@ constexpr double kChainBreakDistance = 2.5;     // Å between C of one residue a
 constexpr double kAlternateBackbone2 = 1.0;     // Å², same backbone atom of two residues closer than 1 Å
 constexpr double kIllegalSideChainDistance = 10;  // Å from CA
 
-int BackboneKindOf(const std::string& name) {
-  if (name == " N  ") return kBackboneN;
-  if (name == " CA ") return kBackboneCA;
-  if (name == " C  ") return kBackboneC;
-  if (name == " O  ") return kBackboneO;
-  return -1;
-}
-
 // Side-chain atoms a residue of this letter should have (OXT not counted); -1: no expectation.
 int ExpectedSideChainCount(char letter) {
   switch (letter) {

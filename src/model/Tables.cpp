@@ -292,4 +292,12 @@ std::uint8_t RadiusTypeOfSet(int code, int radiusSet) {
   return Tables().SetTypes[radiusSet == kProtor ? 1 : 0][static_cast<std::size_t>(code)];
 }
 
+int BackboneKindOf(const std::string& name4) {
+  if (name4 == " N  ") return kBackboneN;
+  if (name4 == " CA ") return kBackboneCA;
+  if (name4 == " C  ") return kBackboneC;
+  if (name4 == " O  ") return kBackboneO;
+  return -1;
+}
+
 }  // namespace cavitas

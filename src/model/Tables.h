@@ -14,6 +14,8 @@ constexpr int kResidueNameCount = 50;
 
 // Backbone atom kinds, shared with the radius types of the four backbone atoms.
 enum BackboneKind : int { kBackboneN = 0, kBackboneC = 1, kBackboneO = 2, kBackboneCA = 3 };
+// The backbone kind of an exact 4-character atom name (" N  ", " CA ", " C  ", " O  "), else -1.
+int BackboneKindOf(const std::string& name4);
 
 struct TAtomNameEntry {
   char Name[4];          // 3-character atom name, blank padded, then the residue letter

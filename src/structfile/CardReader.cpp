@@ -445,6 +445,30 @@ void TStructureCardReader::ReadAtomLine(TPdbLine& line, std::string_view card, b
   }
 }
 
+// The cards both variants read alike: header texts, record ends, models and
+// the summary counts. Returns false for the cards each variant reads its own way.
+bool TStructureCardReader::ReadSharedCard(TPdbLine& line, std::string_view key, std::string_view card) {
+  if (key == "HEADER") ReadTextLine(line, card, kHeaderRecord);
+  else if (key == "COMPND") ReadTextLine(line, card, kCompndRecord);
+  else if (key == "SOURCE") ReadTextLine(line, card, kSourceRecord);
+  else if (key == "AUTHOR") ReadTextLine(line, card, kAuthorRecord);
+  else if (key == "TER   ") line.Kind = kTerRecord;
+  else if (key == "END   " || key == "END") line.Kind = kEndRecord;
+  else if (key == "MODEL ") line.Kind = kModelRecord;
+  else if (key == "ENDMDL") line.Kind = kEndMdlRecord;
+  else if (key == "RESOLT") ReadResolution(card);
+  else if (key == "CUTOFF") {
+    double v = 0;
+    if (RealField(card, 7, 30, v)) Model.CutOff = v;
+  } else if (key == "LENGTH") ReadLength(card);
+  else if (key == "NRELEM") {
+    ReadCount(card, protein_.ElementCount, kMaxElements - protein_.HetElementCount);
+    nrElem_ = protein_.ElementCount;
+  } else if (key == "NRHETE") ReadCount(card, protein_.HetElementCount, kMaxElements - protein_.ElementCount);
+  else return false;
+  return true;
+}
+
 void TStructureCardReader::ReadStructureCard(TPdbLine& line) {
   line.Kind = kOtherRecord;
   if (!NextCardStart(false)) {
@@ -453,10 +477,6 @@ void TStructureCardReader::ReadStructureCard(TPdbLine& line) {
   }
   const std::string_view card = TakeLine();
   const std::string_view key = card.substr(0, 6);
-  if (key == "HEADER") return ReadTextLine(line, card, kHeaderRecord);
-  if (key == "COMPND") return ReadTextLine(line, card, kCompndRecord);
-  if (key == "SOURCE") return ReadTextLine(line, card, kSourceRecord);
-  if (key == "AUTHOR") return ReadTextLine(line, card, kAuthorRecord);
   if (key == "REMARK") {
     // Chain breaks are recomputed by the read, so their card is dropped.
     if (card.size() >= 6 + 15 && card.substr(6, 15) == "    BREAK AFTER") return;
@@ -465,35 +485,7 @@ void TStructureCardReader::ReadStructureCard(TPdbLine& line) {
   if (key == "SSBOND") return ReadSSBond(line, card);
   if (key == "ATOM  ") return ReadAtomLine(line, card, false);
   if (key == "HETATM") return ReadAtomLine(line, card, true);
-  if (key == "TER   ") {
-    line.Kind = kTerRecord;
-    return;
-  }
-  if (key == "END   " || key == "END") {
-    line.Kind = kEndRecord;
-    return;
-  }
-  if (key == "MODEL ") {
-    line.Kind = kModelRecord;
-    return;
-  }
-  if (key == "ENDMDL") {
-    line.Kind = kEndMdlRecord;
-    return;
-  }
-  if (key == "RESOLT") return ReadResolution(card);
-  if (key == "CUTOFF") {
-    double v = 0;
-    if (RealField(card, 7, 30, v)) Model.CutOff = v;
-    return;
-  }
-  if (key == "LENGTH") return ReadLength(card);
-  if (key == "NRELEM") {
-    ReadCount(card, protein_.ElementCount, kMaxElements - protein_.HetElementCount);
-    nrElem_ = protein_.ElementCount;
-    return;
-  }
-  if (key == "NRHETE") return ReadCount(card, protein_.HetElementCount, kMaxElements - protein_.ElementCount);
+  if (ReadSharedCard(line, key, card)) return;
   if (key == "NRSSSE" || key == "NRISSE") {
     TSSSECol& col = key == "NRSSSE" ? protein_.SuperSSE : protein_.DefinedSSE;
     std::int32_t count = col.Count;
@@ -649,42 +641,10 @@ void TStructureCardReader::ReadOverviewCard(TPdbLine& line) {
   if (card.size() >= 4 && IsElementLetter(card[0]) && IsDigit(card[1]) && IsDigit(card[2]) && IsDigit(card[3]))
     return ReadOverviewAtomLine(line, card);
   const std::string_view key = card.substr(0, 6);
-  if (key == "HEADER") return ReadTextLine(line, card, kHeaderRecord);
-  if (key == "COMPND") return ReadTextLine(line, card, kCompndRecord);
-  if (key == "SOURCE") return ReadTextLine(line, card, kSourceRecord);
-  if (key == "AUTHOR") return ReadTextLine(line, card, kAuthorRecord);
   if (key == "REMARK") return ReadTextLine(line, card, kRemarkRecord);
   if (key == "SSBOND") return ReadSSBond(line, card);
   if (key == "ATOM  ") return StructureError(line);  // no element code
-  if (key == "TER   ") {
-    line.Kind = kTerRecord;
-    return;
-  }
-  if (key == "END   " || key == "END") {
-    line.Kind = kEndRecord;
-    return;
-  }
-  if (key == "MODEL ") {
-    line.Kind = kModelRecord;
-    return;
-  }
-  if (key == "ENDMDL") {
-    line.Kind = kEndMdlRecord;
-    return;
-  }
-  if (key == "RESOLT") return ReadResolution(card);
-  if (key == "CUTOFF") {
-    double v = 0;
-    if (RealField(card, 7, 30, v)) Model.CutOff = v;
-    return;
-  }
-  if (key == "LENGTH") return ReadLength(card);
-  if (key == "NRELEM") {
-    ReadCount(card, protein_.ElementCount, kMaxElements - protein_.HetElementCount);
-    nrElem_ = protein_.ElementCount;
-    return;
-  }
-  if (key == "NRHETE") return ReadCount(card, protein_.HetElementCount, kMaxElements - protein_.ElementCount);
+  if (ReadSharedCard(line, key, card)) return;
   if (key == "NRHOLE" || key == "NRHOL2") {
     std::int64_t v = 0;
     if (IntField(card, 7, 20, v)) (key == "NRHOLE" ? protein_.HoleCountWithHet : protein_.HoleCountWithoutHet) = Clamp32(v);

@@ -46,6 +46,7 @@ class TStructureCardReader : public TRecordSource {
   void ReadCount(std::string_view card, std::int32_t& target, std::int32_t limit);
   void ReadHoleCounts(std::string_view card);
   void ReadSpecialHole(std::string_view card);
+  bool ReadSharedCard(TPdbLine& line, std::string_view key, std::string_view card);
   void ReadElementCard(std::string_view card, bool het);
   void ReadSuperElementCard(std::string_view card, bool defined);
   void ReadConnections(std::string_view card);

@@ -68,14 +68,6 @@ const char* BackboneName(std::uint8_t radiusType) {
   }
 }
 
-int BackboneKindOf(const std::string& name) {
-  if (name == " N  ") return kBackboneN;
-  if (name == " CA ") return kBackboneCA;
-  if (name == " C  ") return kBackboneC;
-  if (name == " O  ") return kBackboneO;
-  return -1;
-}
-
 // One atom record of the stream, as the save walks the element ranges.
 struct TAtomRecord {
   std::int32_t Element;
