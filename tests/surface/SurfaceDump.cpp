@@ -2,7 +2,11 @@
 // the summed contact-patch area divided by R² (the free solid angle of its
 // expanded sphere as the 1280 sphere samples measure it). Used by
 // tools/freesasa_compare.py.
-//   surface_dump <pdb file> [het|nohet]
+//   surface_dump <pdb file> [het|nohet] [elements]
+// A trailing "# kind" line gives the element count and summed area of each
+// kind; "elements" adds every element in list order at full precision, so two
+// builds can be compared for bit-identical surfaces.
+#include <array>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -16,10 +20,11 @@
 int main(int argc, char** argv) {
   using namespace cavitas;
   if (argc < 2) {
-    std::fprintf(stderr, "usage: surface_dump <pdb file> [het|nohet]\n");
+    std::fprintf(stderr, "usage: surface_dump <pdb file> [het|nohet] [elements]\n");
     return 2;
   }
   const bool withHet = argc < 3 || std::string(argv[2]) != "nohet";
+  const bool elements = argc >= 4 && std::string(argv[3]) == "elements";
   try {
     ProgramLog().LogFileName = "/dev/null";
     TProteinObject p;
@@ -40,6 +45,35 @@ int main(int argc, char** argv) {
         for (const TConollyObject* e : s.AtomElements[static_cast<std::size_t>(i)])
           if (e->Kind == kContactPatch) area += e->Area();
       std::printf("%d %.4f %.4f %.4f %.4f %.6f\n", i, a.X, a.Y, a.Z, R, area / (R * R));
+    }
+    std::array<std::size_t, 4> count{};
+    std::array<double, 4> total{};
+    for (const auto& e : s.Elements) {
+      ++count[e->Kind];
+      total[e->Kind] += e->Area();
+    }
+    for (int k = 1; k <= 3; ++k) std::printf("# kind %d count %zu area %.10g\n", k, count[k], total[k]);
+    if (elements) {
+      for (const auto& e : s.Elements) {
+        std::printf("%d %d", e->Kind, e->Atom->Number);
+        if (e->Kind == kContactPatch) {
+          const auto& c = static_cast<const TConollyObject1&>(*e);
+          std::printf(" edges %d inner %a %a %a", c.EdgeCount, c.InnerPoint.X, c.InnerPoint.Y, c.InnerPoint.Z);
+          for (const TConollyObject2* x : c.Edges) std::printf(" %d-%d", x->Atom->Number, x->Atom2->Number);
+        } else if (e->Kind == kSaddlePatch) {
+          const auto& c = static_cast<const TConollyObject2&>(*e);
+          std::printf(" %d %d %d %a %a deg %d", c.Atom2->Number, c.StartAtom ? c.StartAtom->Number : 0,
+                      c.EndAtom ? c.EndAtom->Number : 0, c.Angle, c.Radius, c.Degenerate ? 1 : 0);
+          for (int r = 0; r < 3; ++r) std::printf(" %La", c.Center[r]);
+          for (const auto& row : c.Frame)
+            for (const long double v : row) std::printf(" %La", v);
+        } else {
+          const auto& c = static_cast<const TConollyObject3&>(*e);
+          std::printf(" %d %d %a %a %a", c.Atom2->Number, c.Atom3->Number, c.ProbeCenter.X, c.ProbeCenter.Y,
+                      c.ProbeCenter.Z);
+        }
+        std::printf(" area %a\n", e->Area());
+      }
     }
   } catch (const FatalError& e) {
     std::fprintf(stderr, "%s\n", e.Text.c_str());
