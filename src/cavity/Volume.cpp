@@ -5,6 +5,10 @@
 #include <string>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "frame/Error.h"
 #include "frame/Status.h"
 #include "model/Radii.h"
@@ -64,8 +68,8 @@ struct TSums {
 
 // Given the nearest atom n1 and the second nearest n2 (0 when there is none,
 // with d2 = 1000), adds the cube's shares or answers that it must be cut.
-template <class Real>
-bool SettleCube(int n1, Real d1, int n2, Real d2, Real R, double V, double s, TSums<Real>& sums) {
+template <class Real, class Sums>
+[[gnu::always_inline]] inline bool SettleCube(int n1, Real d1, int n2, Real d2, Real R, double V, double s, Sums& sums) {
   const Real probe = Real(Model.ProbeRadius);
   if (d1 >= probe + R) return false;  // wholly beyond the probe shell
   const bool fine = !(s >= Model.Exactness);
@@ -239,6 +243,69 @@ void ReferenceLayer(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
 // be one of the two nearest; when a third atom ties with the second nearest the
 // list order decides, and the sub-cube is redone over the full list.
 
+// Float squared distances of one atom at the 64 sub-centres (x outer, y, z
+// inner) from its squared offsets per axis step.
+void NearSquares(const float xf[4], const float yf[4], const float zf[4], float* out) {
+#if defined(__SSE2__)
+  const __m128 z = _mm_loadu_ps(zf);
+  for (int xi = 0; xi < 4; ++xi)
+    for (int yi = 0; yi < 4; ++yi) _mm_storeu_ps(out + xi * 16 + yi * 4, _mm_add_ps(_mm_set1_ps(xf[xi] + yf[yi]), z));
+#else
+  for (int c = 0; c < 64; ++c) out[c] = (xf[c >> 4] + yf[(c >> 2) & 3]) + zf[c & 3];
+#endif
+}
+
+constexpr float kFar = 1e30f;
+
+// Per sub-cube, the three smallest of sqrt(q) - r over `count` atoms (q laid
+// out [atom * 64 + sub-cube]) and the atoms of the two smallest (-1: none).
+void NearestThree(const float* q, const float* r, int count, float b1[64], float b2[64], float b3[64],
+                  std::int32_t i1[64], std::int32_t i2[64]) {
+#if defined(__SSE2__)
+  auto blend = [](__m128 mask, __m128i yes, __m128i no) {
+    const __m128i m = _mm_castps_si128(mask);
+    return _mm_or_si128(_mm_and_si128(m, yes), _mm_andnot_si128(m, no));
+  };
+  for (int c = 0; c < 64; c += 4) {
+    __m128 m1 = _mm_set1_ps(kFar), m2 = m1, m3 = m1;
+    __m128i j1 = _mm_set1_epi32(-1), j2 = j1;
+    for (int a = 0; a < count; ++a) {
+      const __m128 v = _mm_sub_ps(_mm_sqrt_ps(_mm_loadu_ps(q + a * 64 + c)), _mm_set1_ps(r[a]));
+      const __m128 lt1 = _mm_cmplt_ps(v, m1), lt2 = _mm_cmplt_ps(v, m2);
+      const __m128i A = _mm_set1_epi32(a);
+      j2 = blend(lt1, j1, blend(lt2, A, j2));
+      j1 = blend(lt1, A, j1);
+      m3 = _mm_min_ps(m3, _mm_max_ps(m2, v));
+      m2 = _mm_min_ps(m2, _mm_max_ps(m1, v));
+      m1 = _mm_min_ps(m1, v);
+    }
+    _mm_store_ps(b1 + c, m1);
+    _mm_store_ps(b2 + c, m2);
+    _mm_store_ps(b3 + c, m3);
+    _mm_store_si128(reinterpret_cast<__m128i*>(i1 + c), j1);
+    _mm_store_si128(reinterpret_cast<__m128i*>(i2 + c), j2);
+  }
+#else
+  for (int c = 0; c < 64; ++c) {
+    float m1 = kFar, m2 = kFar, m3 = kFar;
+    std::int32_t j1 = -1, j2 = -1;
+    for (int a = 0; a < count; ++a) {
+      const float v = std::sqrt(q[a * 64 + c]) - r[a];
+      j2 = v < m1 ? j1 : (v < m2 ? a : j2);
+      j1 = v < m1 ? a : j1;
+      m3 = std::min(m3, std::max(m2, v));
+      m2 = std::min(m2, std::max(m1, v));
+      m1 = std::min(m1, v);
+    }
+    b1[c] = m1;
+    b2[c] = m2;
+    b3[c] = m3;
+    i1[c] = j1;
+    i2[c] = j2;
+  }
+#endif
+}
+
 class TFastVolumeScan {
  public:
   TFastVolumeScan(const TVolumeGrid& grid, TSums<double>& sums) : grid_(grid), sums_(sums) {
@@ -316,10 +383,15 @@ class TFastVolumeScan {
  private:
   static constexpr int kMaxDepth = 8;  // six levels of cuts at the finest exactness, plus room
 
+  // Bound on |float distance - exact distance| for candidates within a few Å
+  // (about 2e-6 at 10 Å), with a wide margin.
+  static constexpr float kApprox = 1e-4f;
+
   struct TLevel {
-    std::vector<int> Kept;   // rank indices
+    std::vector<int> Kept;   // full-list slots
     std::vector<double> Dk;  // their distances at the current sub-cube
-    std::vector<double> X, Y, Z;
+    std::vector<double> X, Y, Z;  // exact squared offsets, [axis step * kept + atom]
+    std::vector<float> Qf, Rf;  // float squared distances [atom * 64 + sub-cube] and radii for the first sorting
     std::vector<double> Dfull;  // full-list distances at a sub-cube that fell back
   };
 
@@ -335,24 +407,61 @@ class TFastVolumeScan {
     return SurfaceDistance<double>(P, ax_[as], ay_[as], az_[as], rad_[as]);
   }
 
+  // Sums into per-candidate slots of the current top-level cube: the very same
+  // additions in the same order as into the accumulators, without the round
+  // trip through memory between them.
+  struct TSlotSums {
+    double* Vol;
+    double* Con;
+    void AddVolume(int slot, double x) { Vol[slot] = Vol[slot] + x; }
+    void AddContact(int slot, double x) { Con[slot] = Con[slot] + x; }
+  };
+
   void TopCube(const TCoord& P, const int* list, int count) {
     full_ = list;
     fullCount_ = count;
-    topD_.resize(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) topD_[static_cast<std::size_t>(i)] = Distance(P, list[i]);
+    const std::size_t n = static_cast<std::size_t>(count);
+    topD_.resize(n);
+    slotVol_.resize(n);
+    slotCon_.resize(n);
+    fullSlots_.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::size_t num = static_cast<std::size_t>(num_[static_cast<std::size_t>(list[i])]);
+      slotVol_[i] = sums_.Vol[num];
+      slotCon_[i] = sums_.Con[num];
+      fullSlots_[i] = static_cast<int>(i);
+      topD_[i] = Distance(P, list[i]);
+    }
+    TSlotSums slots{slotVol_.data(), slotCon_.data()};
     TPair<double> pair;
     pair.Select(count, [&](int i) { return topD_[static_cast<std::size_t>(i)]; });
     const double R = kSqrt3 * kVolumeHalfEdge;
-    const int n1 = num_[static_cast<std::size_t>(list[pair.i1])];
-    const int n2 = pair.i2 >= 0 ? num_[static_cast<std::size_t>(list[pair.i2])] : 0;
-    if (SettleCube<double>(n1, pair.d1, n2, pair.d2, R, kVolumeCubeVolume, kVolumeHalfEdge, sums_))
-      Cut(P, list, topD_.data(), count, pair.d2, R, kVolumeCubeVolume, kVolumeHalfEdge, 0);
+    const int n2 = pair.i2 >= 0 ? pair.i2 : 0;
+    if (SettleCube<double>(pair.i1, pair.d1, n2, pair.d2, R, kVolumeCubeVolume, kVolumeHalfEdge, slots))
+      Cut(P, fullSlots_.data(), topD_.data(), count, pair.d2, R, kVolumeCubeVolume, kVolumeHalfEdge, 0, slots);
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::size_t num = static_cast<std::size_t>(num_[static_cast<std::size_t>(list[i])]);
+      sums_.Vol[num] = slotVol_[i];
+      sums_.Con[num] = slotCon_[i];
+    }
   }
 
-  // Cuts the cube (P, s) whose candidates `list` lie at distances `d`, d2 being
-  // the second smallest (1000 for a single candidate).
+  // Exact distance of the full-list slot at a sub-centre whose squared offsets are known.
+  double SlotDistance(int slot, double q) const {
+    return std::sqrt(q) - rad_[static_cast<std::size_t>(full_[slot])];
+  }
+
+  // Cuts the cube (P, s) whose candidates (full-list slots) `list` lie at
+  // distances `d`, d2 being the second smallest (1000 for a single candidate).
+  //
+  // For every sub-cube the two nearest candidates are first found from float
+  // distances, which are within kApprox of the exact ones; where that settles
+  // the two nearest beyond doubt and the cube lies wholly inside one sphere,
+  // wholly in one shell or beyond the shell by more than kApprox, the share is
+  // added directly (the exact values could only confirm it). Otherwise the
+  // exact distances decide as in the straightforward scan.
   void Cut(const TCoord& P, const int* list, const double* d, int count, double d2, double R, double V, double s,
-           int depth) {
+           int depth, TSlotSums& slots) {
     if (depth >= kMaxDepth) RaiseLimit("volume subdivision depth");
     TLevel& lv = levels_[static_cast<std::size_t>(depth)];
     // A sub-centre lies within 3/4 R of P, so an atom farther than d2 + 1.5 R
@@ -362,63 +471,122 @@ class TFastVolumeScan {
     for (int i = 0; i < count; ++i)
       if (d[i] <= keepBelow) lv.Kept.push_back(list[i]);
     const int kept = static_cast<int>(lv.Kept.size());
+    const std::size_t K = static_cast<std::size_t>(kept);
     const double sp = s * 0.25;
     const double Vp = V * 0.015625;
     const double Rp = kSqrt3 * sp;
+    const bool fine = !(sp >= Model.Exactness);
     float xs[4], ys[4], zs[4];
     SubCentres<double>(P.X, sp, xs);
     SubCentres<double>(P.Y, sp, ys);
     SubCentres<double>(P.Z, sp, zs);
-    lv.X.resize(static_cast<std::size_t>(kept) * 4);
-    lv.Y.resize(static_cast<std::size_t>(kept) * 4);
-    lv.Z.resize(static_cast<std::size_t>(kept) * 4);
-    for (int a = 0; a < kept; ++a) {
-      const std::size_t as = static_cast<std::size_t>(lv.Kept[static_cast<std::size_t>(a)]);
-      for (int q = 0; q < 4; ++q) {
+    // Exact squared offsets per axis, [axis step][kept atom].
+    lv.X.resize(K * 4);
+    lv.Y.resize(K * 4);
+    lv.Z.resize(K * 4);
+    lv.Qf.resize(K * 64);
+    lv.Rf.resize(K);
+    for (std::size_t a = 0; a < K; ++a) {
+      const std::size_t as = static_cast<std::size_t>(full_[lv.Kept[a]]);
+      float xf[4], yf[4], zf[4];
+      for (std::size_t q = 0; q < 4; ++q) {
         const double dx = double(xs[q]) - double(ax_[as]);
         const double dy = double(ys[q]) - double(ay_[as]);
         const double dz = double(zs[q]) - double(az_[as]);
-        const std::size_t o = static_cast<std::size_t>(a * 4 + q);
-        lv.X[o] = dx * dx;
-        lv.Y[o] = dy * dy;
-        lv.Z[o] = dz * dz;
+        lv.X[q * K + a] = dx * dx;
+        lv.Y[q * K + a] = dy * dy;
+        lv.Z[q * K + a] = dz * dz;
+        xf[q] = static_cast<float>(dx * dx);
+        yf[q] = static_cast<float>(dy * dy);
+        zf[q] = static_cast<float>(dz * dz);
+      }
+      NearSquares(xf, yf, zf, &lv.Qf[a * 64]);
+      lv.Rf[a] = static_cast<float>(rad_[as]);
+    }
+    // The three smallest float distances per sub-cube (x outer, y, z inner).
+    alignas(16) float b1[64], b2[64], b3[64];
+    alignas(16) std::int32_t i1[64], i2[64];
+    NearestThree(lv.Qf.data(), lv.Rf.data(), kept, b1, b2, b3, i1, i2);
+    const double probe = Model.ProbeRadius;
+    const float E = kApprox;
+    const float beyond = static_cast<float>(probe + Rp);
+    const float inside = static_cast<float>(-Rp);
+    const float shellLo = static_cast<float>(Rp);
+    const float shellHi = static_cast<float>(probe - Rp);
+    const float twoR = static_cast<float>(2 * Rp);
+    const double* X = lv.X.data();
+    const double* Y = lv.Y.data();
+    const double* Z = lv.Z.data();
+    for (int c = 0; c < 64; ++c) {
+      const int xi = c >> 4, yi = (c >> 2) & 3, zi = c & 3;
+      const float a1 = b1[c], a2 = b2[c];
+      if (kept >= 2 && b3[c] - a2 > 2 * E) {
+        if (a1 > beyond + E) continue;  // wholly beyond the shell
+        const float gap = a2 - a1;
+        if (a1 < beyond - E && gap > 2 * E && (gap > twoR + 2 * E || a2 > beyond + E)) {
+          // The nearest atom alone.
+          const int slot = lv.Kept[static_cast<std::size_t>(i1[c])];
+          if (a1 < inside - E) {
+            slots.AddVolume(slot, Vp);
+            continue;
+          }
+          if (a1 > shellLo + E && a1 < shellHi - E) {
+            slots.AddContact(slot, Vp);
+            continue;
+          }
+        }
+        // The two nearest are known; their exact distances decide.
+        if (!fine) {
+          ExactSubCube(lv, TCoord{xs[xi], ys[yi], zs[zi]}, xi, yi, zi, Rp, Vp, sp, depth, slots);
+          continue;
+        }
+        const std::size_t k1 = static_cast<std::size_t>(i1[c]), k2 = static_cast<std::size_t>(i2[c]);
+        int n1 = lv.Kept[k1], n2 = lv.Kept[k2];
+        double d1 = SlotDistance(n1, X[xi * kept + i1[c]] + Y[yi * kept + i1[c]] + Z[zi * kept + i1[c]]);
+        double dB = SlotDistance(n2, X[xi * kept + i2[c]] + Y[yi * kept + i2[c]] + Z[zi * kept + i2[c]]);
+        if (dB < d1) {
+          std::swap(n1, n2);
+          std::swap(d1, dB);
+        }
+        SettleCube<double>(n1, d1, n2, dB, Rp, Vp, sp, slots);
+        continue;
+      }
+      ExactSubCube(lv, TCoord{xs[xi], ys[yi], zs[zi]}, xi, yi, zi, Rp, Vp, sp, depth, slots);
+    }
+  }
+
+  // One sub-cube evaluated from the exact distances of all kept candidates; a
+  // third candidate tying with the second nearest defers to the full list.
+  void ExactSubCube(TLevel& lv, const TCoord& Q, int xi, int yi, int zi, double Rp, double Vp, double sp, int depth,
+                    TSlotSums& slots) {
+    const int kept = static_cast<int>(lv.Kept.size());
+    lv.Dk.resize(static_cast<std::size_t>(kept));
+    double* dk = lv.Dk.data();
+    for (int a = 0; a < kept; ++a)
+      dk[a] = SlotDistance(lv.Kept[static_cast<std::size_t>(a)],
+                           lv.X[static_cast<std::size_t>(xi * kept + a)] + lv.Y[static_cast<std::size_t>(yi * kept + a)] +
+                               lv.Z[static_cast<std::size_t>(zi * kept + a)]);
+    TPair<double> pair;
+    pair.Select(kept, [&](int i) { return dk[i]; });
+    const int* subList = lv.Kept.data();
+    const double* subD = dk;
+    int subCount = kept;
+    if (kept > 2) {
+      int within = 0;
+      for (int a = 0; a < kept; ++a) within += dk[a] <= pair.d2;
+      if (within > 2) {
+        lv.Dfull.resize(static_cast<std::size_t>(fullCount_));
+        for (int i = 0; i < fullCount_; ++i) lv.Dfull[static_cast<std::size_t>(i)] = Distance(Q, full_[i]);
+        subList = fullSlots_.data();
+        subD = lv.Dfull.data();
+        subCount = fullCount_;
+        pair.Select(subCount, [&](int i) { return subD[i]; });
       }
     }
-    lv.Dk.resize(static_cast<std::size_t>(kept));
-    for (int xi = 0; xi < 4; ++xi)
-      for (int yi = 0; yi < 4; ++yi)
-        for (int zi = 0; zi < 4; ++zi) {
-          double* dk = lv.Dk.data();
-          for (int a = 0; a < kept; ++a) {
-            const std::size_t o = static_cast<std::size_t>(a * 4);
-            const double q = lv.X[o + static_cast<std::size_t>(xi)] + lv.Y[o + static_cast<std::size_t>(yi)] +
-                             lv.Z[o + static_cast<std::size_t>(zi)];
-            dk[a] = std::sqrt(q) - rad_[static_cast<std::size_t>(lv.Kept[static_cast<std::size_t>(a)])];
-          }
-          TPair<double> pair;
-          pair.Select(kept, [&](int i) { return dk[i]; });
-          const TCoord Q{xs[xi], ys[yi], zs[zi]};
-          const int* subList = lv.Kept.data();
-          const double* subD = dk;
-          int subCount = kept;
-          if (kept > 2) {
-            int within = 0;
-            for (int a = 0; a < kept; ++a) within += dk[a] <= pair.d2;
-            if (within > 2) {
-              // A tie at the second place: only the full list in its order decides.
-              lv.Dfull.resize(static_cast<std::size_t>(fullCount_));
-              for (int i = 0; i < fullCount_; ++i) lv.Dfull[static_cast<std::size_t>(i)] = Distance(Q, full_[i]);
-              subList = full_;
-              subD = lv.Dfull.data();
-              subCount = fullCount_;
-              pair.Select(subCount, [&](int i) { return subD[i]; });
-            }
-          }
-          const int n1 = num_[static_cast<std::size_t>(subList[pair.i1])];
-          const int n2 = pair.i2 >= 0 ? num_[static_cast<std::size_t>(subList[pair.i2])] : 0;
-          if (SettleCube<double>(n1, pair.d1, n2, pair.d2, Rp, Vp, sp, sums_))
-            Cut(Q, subList, subD, subCount, pair.d2, Rp, Vp, sp, depth + 1);
-        }
+    const int n1 = subList[pair.i1];
+    const int n2 = pair.i2 >= 0 ? subList[pair.i2] : 0;
+    if (SettleCube<double>(n1, pair.d1, n2, pair.d2, Rp, Vp, sp, slots))
+      Cut(Q, subList, subD, subCount, pair.d2, Rp, Vp, sp, depth + 1, slots);
   }
 
   const TVolumeGrid& grid_;
@@ -431,8 +599,10 @@ class TFastVolumeScan {
   std::vector<std::pair<int, int>> entries_;
   std::vector<int> start_, fill_, lists_;
   std::vector<double> topD_;
-  const int* full_ = nullptr;
+  const int* full_ = nullptr;  // rank indices of the top-level cube's candidates
   int fullCount_ = 0;
+  std::vector<int> fullSlots_;  // 0..fullCount_ - 1
+  std::vector<double> slotVol_, slotCon_;
   std::array<TLevel, kMaxDepth> levels_;
 };
 
