@@ -196,17 +196,21 @@ struct TAxisSteps {
   std::vector<int> Lo, Hi;  // 0-based cell range searched for the cube (empty when Lo > Hi)
 };
 
-TAxisSteps AxisSteps(float gridMin, float inverse, int n) {
+// `reach` bounds the cut-off distance of every radius type. A cell edge can be
+// shorter than the cut-off (4.3 Å against up to 4.49 Å), so the column and its
+// two neighbours would not always hold every candidate: the range covers the
+// cut-off around the centre instead, in the same ascending order.
+TAxisSteps AxisSteps(float gridMin, float inverse, int n, double reach) {
   TAxisSteps a;
   const double margin = Margin();
   double offset = -kVolumeHalfEdge - margin;
   for (int i = 0; i <= n; ++i) {
     offset += kVolumeCubeEdge;
     a.Centre.push_back(static_cast<float>(static_cast<long double>(gridMin) + offset));
-    // Column counted 1..16; its neighbours are clamped to the grid.
-    const int c = static_cast<int>(std::trunc(static_cast<long double>(offset) * inverse)) + 1;
-    a.Lo.push_back(std::max(c - 1, 1) - 1);
-    a.Hi.push_back(std::min(c + 1, kCells) - 1);
+    const long double lo = std::floor((static_cast<long double>(offset) - reach) * inverse);
+    const long double hi = std::floor((static_cast<long double>(offset) + reach) * inverse);
+    a.Lo.push_back(static_cast<int>(std::clamp(lo, 0.0L, static_cast<long double>(kCells))));
+    a.Hi.push_back(static_cast<int>(std::clamp(hi, -1.0L, static_cast<long double>(kCells - 1))));
   }
   return a;
 }
@@ -711,9 +715,11 @@ void ScanVolumeLayers(const TProteinObject& protein, const std::vector<std::uint
   ProgressStatus.Total = nx;
   ProgressStatus.SetPosition(0);
   if (nx >= 0 && ny >= 0 && nz >= 0) {
-    const TAxisSteps ax = AxisSteps(grid.Min.X, grid.Inverse.X, nx);
-    const TAxisSteps ay = AxisSteps(grid.Min.Y, grid.Inverse.Y, ny);
-    const TAxisSteps az = AxisSteps(grid.Min.Z, grid.Inverse.Z, nz);
+    // Largest cut-off distance, with slack for the rounding of centres and inverses.
+    const double reach = std::sqrt(*std::max_element(grid.CutOff.begin(), grid.CutOff.end())) + 0.01;
+    const TAxisSteps ax = AxisSteps(grid.Min.X, grid.Inverse.X, nx, reach);
+    const TAxisSteps ay = AxisSteps(grid.Min.Y, grid.Inverse.Y, ny, reach);
+    const TAxisSteps az = AxisSteps(grid.Min.Z, grid.Inverse.Z, nz, reach);
     TSums<double> sums{*volume, *contactVolume};
     TSums<long double> sumsExtended{*volume, *contactVolume};
     std::unique_ptr<TFastVolumeScan> fast;

@@ -10,8 +10,8 @@
 // the spheres) outside them.
 //
 // Two scans give the same sums: the straightforward one (every candidate of the
-// top-level cube for every sub-cube, candidates found by walking the 27 grid
-// cells around the cube) and the fast one used by default, which finds the same
+// top-level cube for every sub-cube, candidates found by walking the grid
+// cells within the cut-off around the cube) and the fast one used by default, which finds the same
 // ordered candidate lists layer by layer and narrows the list for sub-cubes,
 // falling back to the full list whenever a tie could make the order matter.
 #include <array>

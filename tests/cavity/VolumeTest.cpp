@@ -257,5 +257,84 @@ TEST_F(VolumeTest, FastScan_TieOnAGridOfEqualAtoms) {
   }
 }
 
+// Every cube of the scan lattice with all atoms within the cut-off as
+// candidates, in index order (no grid involved).
+void BruteForceVolumes(const TProteinObject& p, TAtomAccumulator& vol, TAtomAccumulator& con) {
+  std::vector<std::uint8_t> included(static_cast<std::size_t>(kMaxAtoms) + 1, 0);
+  for (int i = 1; i <= p.AtomCount; ++i) included[static_cast<std::size_t>(i)] = 1;
+  TVolumeGrid grid;
+  std::unique_ptr<TAtomAccumulator> v, c;
+  SetUpVolumeGrid(grid, p, included, v, c);
+  vol = *v;
+  con = *c;
+  const long double margin = Model.ProbeRadius + 2.4;
+  auto centres = [&](float lo, float hi) {
+    const float low = static_cast<float>(lo - margin), high = static_cast<float>(hi + margin);
+    const int n = static_cast<int>(std::trunc((static_cast<long double>(high) - low) * 0.5L / 0.4L));
+    std::vector<float> out;
+    double offset = -0.4 - static_cast<double>(margin);
+    for (int i = 0; i <= n; ++i) {
+      offset += 0.8;
+      out.push_back(static_cast<float>(static_cast<long double>(lo) + offset));
+    }
+    return out;
+  };
+  for (float x : centres(grid.Min.X, grid.Max.X))
+    for (float y : centres(grid.Min.Y, grid.Max.Y))
+      for (float z : centres(grid.Min.Z, grid.Max.Z)) {
+        std::vector<TAtom*> L;
+        for (int i = 1; i <= p.AtomCount; ++i)
+          if (IsCandidate(grid, TCoord{x, y, z}, *p.AtomAt(i))) L.push_back(const_cast<TAtom*>(p.AtomAt(i)));
+        VolumeOfCube(TCoord{x, y, z}, L, kVolumeCubeVolume, kVolumeHalfEdge, vol, con);
+      }
+}
+
+TEST_F(VolumeTest, CandidateSearch_FindsAtomsTwoCellsAway) {
+  // Minimum cell edge 4.3 Å. The atom of radius 2.4 (cut-off 4.49 Å) sits at the
+  // bottom of cell 6 along x; the cube centre at 21.4 Å from the grid minimum
+  // lies in cell 4, 4.43 Å from it, so the column and its two neighbours (cells
+  // 3 to 5) do not hold this candidate. The cube lies wholly in the shell of a
+  // small atom 1.6 Å away (scanned before, so its sum is no longer small); only
+  // the far atom, second nearest and close enough to share the cube, makes the
+  // scan cut the cube instead of adding it whole, which rounds differently.
+  TProteinObject p;
+  Add(p, 0, 0, 0, 0);
+  TAtom* far = Add(p, 25.71f, 0, 0, 15);
+  TAtom* near = Add(p, 19.7573f, 0, 0, 4);
+  std::vector<std::uint8_t> included(static_cast<std::size_t>(kMaxAtoms) + 1, 1);
+  TVolumeGrid grid;
+  std::unique_ptr<TAtomAccumulator> v, c;
+  SetUpVolumeGrid(grid, p, included, v, c);
+  ASSERT_FLOAT_EQ(grid.Edge.X, 4.3f);
+  const TCoord centre{static_cast<float>(static_cast<long double>(grid.Min.X) + 21.4), static_cast<float>(grid.Min.Y - 0.2L),
+                      static_cast<float>(grid.Min.Z - 0.2L)};
+  ASSERT_TRUE(IsCandidate(grid, centre, *far));
+  const int atomCell = static_cast<int>((far->X - grid.Min.X) * grid.Inverse.X);
+  const int cubeCell = static_cast<int>((centre.X - grid.Min.X) * grid.Inverse.X);
+  ASSERT_EQ(atomCell, 6);
+  ASSERT_EQ(cubeCell, 4);
+  // Not yet settled by the small atom alone: its cube is shared with the far one.
+  const double R = kSqrt3 * kVolumeHalfEdge;
+  auto surface = [&](const TAtom& a) {
+    return std::sqrt(std::pow(double(centre.X) - a.X, 2) + std::pow(double(centre.Y) - a.Y, 2) +
+                     std::pow(double(centre.Z) - a.Z, 2)) - Radius(a);
+  };
+  ASSERT_GE(surface(*near), R);
+  ASSERT_LT(surface(*near), Model.ProbeRadius - R);
+  ASSERT_LT(surface(*far) - surface(*near), 2 * R);
+  ASSERT_LT(surface(*far), Model.ProbeRadius + R);
+
+  TAtomAccumulator vol, con;
+  BruteForceVolumes(p, vol, con);
+  for (TVolumeMethod method : {TVolumeMethod::Fast, TVolumeMethod::Reference}) {
+    std::unique_ptr<TAtomAccumulator> mv, mc;
+    VolumeOfAtoms(p, mv, mc, method);
+    for (int i = 1; i <= p.AtomCount; ++i) {
+      EXPECT_EQ((*mv)[static_cast<std::size_t>(i)], vol[static_cast<std::size_t>(i)]) << i;
+      EXPECT_EQ((*mc)[static_cast<std::size_t>(i)], con[static_cast<std::size_t>(i)]) << i;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace cavitas
