@@ -232,8 +232,8 @@ void ClusterContacts(ContactList& a, std::vector<std::uint8_t>& clustered, std::
 template <bool Fast>
 void JoinSeparateParts(TClusterTable& clusters, bool join, std::int32_t& separateParts) {
   separateParts = 1;
-  // The grid over slot 1 serves every comparison until a part is joined to it.
-  std::optional<detail::ContactGrid> slotOne;
+  // The index over slot 1 serves every comparison until a part is joined to it.
+  std::optional<detail::ContactIndex> slotOne;
   std::size_t k = 1;  // slot k + 1
   while (k < clusters.size()) {
     if (Fast && !slotOne) slotOne.emplace(clusters[0]);
@@ -445,102 +445,111 @@ void ClusterConollyLinearScan(const TAtomElementLists& atomElements, const TElem
   ClusterConollyImpl<false>(atomElements, elements, join, clusters, separateParts);
 }
 
-ContactGrid::ContactGrid(const TCluster& list) {
+ContactIndex::ContactIndex(const TCluster& list) {
   for (TConollyObject* e : list)
     if (e->Kind == kContactPatch) {
       entries_.push_back({e, e->Atom});
       maxRadius_ = std::max(maxRadius_, Radius(*e->Atom));
     }
   if (entries_.empty()) return;
-  const TAtom& a0 = *entries_[0].Atom;
-  float hi[3] = {a0.X, a0.Y, a0.Z};
-  lo_[0] = a0.X, lo_[1] = a0.Y, lo_[2] = a0.Z;
-  for (const Entry& en : entries_) {
-    const float c[3] = {en.Atom->X, en.Atom->Y, en.Atom->Z};
+  order_.resize(entries_.size());
+  for (std::size_t i = 0; i < order_.size(); ++i) order_[i] = static_cast<int>(i);
+  nodes_.reserve(2 * entries_.size() / kLeafSize + 2);
+  Build(0, static_cast<int>(order_.size()));
+}
+
+int ContactIndex::Build(int begin, int end) {
+  const int id = static_cast<int>(nodes_.size());
+  nodes_.push_back({});
+  Node node;
+  node.Begin = begin;
+  node.End = end;
+  const TAtom& a0 = *entries_[static_cast<std::size_t>(order_[static_cast<std::size_t>(begin)])].Atom;
+  node.Lo[0] = node.Hi[0] = a0.X, node.Lo[1] = node.Hi[1] = a0.Y, node.Lo[2] = node.Hi[2] = a0.Z;
+  for (int k = begin; k < end; ++k) {
+    const TAtom& a = *entries_[static_cast<std::size_t>(order_[static_cast<std::size_t>(k)])].Atom;
+    const float c[3] = {a.X, a.Y, a.Z};
     for (int d = 0; d < 3; ++d) {
-      lo_[d] = std::min(lo_[d], c[d]);
-      hi[d] = std::max(hi[d], c[d]);
+      node.Lo[d] = std::min(node.Lo[d], c[d]);
+      node.Hi[d] = std::max(node.Hi[d], c[d]);
     }
   }
-  // Cells of 4 Å, coarser when the atoms are spread so thinly that empty cells would dominate.
-  const auto n = static_cast<long>(entries_.size());
-  for (;;) {
-    for (int d = 0; d < 3; ++d) dims_[d] = static_cast<long>((static_cast<double>(hi[d]) - lo_[d]) / h_) + 1;
-    if (dims_[0] * dims_[1] * dims_[2] <= 8 * n + 64) break;
-    h_ *= 2;
+  if (end - begin > kLeafSize) {
+    int axis = 0;
+    for (int d = 1; d < 3; ++d)
+      if (node.Hi[d] - node.Lo[d] > node.Hi[axis] - node.Lo[axis]) axis = d;
+    const int mid = begin + (end - begin) / 2;
+    auto coord = [&](int i) {
+      const TAtom& a = *entries_[static_cast<std::size_t>(i)].Atom;
+      return axis == 0 ? a.X : (axis == 1 ? a.Y : a.Z);
+    };
+    std::nth_element(order_.begin() + begin, order_.begin() + mid, order_.begin() + end,
+                     [&](int i, int j) { return coord(i) < coord(j) || (coord(i) == coord(j) && i < j); });
+    node.Left = Build(begin, mid);
+    node.Right = Build(mid, end);
   }
-  cellStart_.assign(static_cast<std::size_t>(dims_[0] * dims_[1] * dims_[2]) + 1, 0);
-  std::vector<std::size_t> cellOfEntry(entries_.size());
-  for (std::size_t i = 0; i < entries_.size(); ++i) {
-    long c[3];
-    CellOf(*entries_[i].Atom, c);
-    for (int d = 0; d < 3; ++d) c[d] = std::clamp(c[d], 0L, dims_[d] - 1);
-    cellOfEntry[i] = CellIndex(c[0], c[1], c[2]);
-    ++cellStart_[cellOfEntry[i] + 1];
-  }
-  for (std::size_t i = 1; i < cellStart_.size(); ++i) cellStart_[i] += cellStart_[i - 1];
-  items_.resize(entries_.size());
-  std::vector<int> fill(cellStart_.begin(), cellStart_.end() - 1);
-  for (std::size_t i = 0; i < entries_.size(); ++i)
-    items_[static_cast<std::size_t>(fill[cellOfEntry[i]]++)] = static_cast<int>(i);
+  nodes_[static_cast<std::size_t>(id)] = node;
+  return id;
 }
 
-void ContactGrid::CellOf(const TCoord& point, long c[3]) const {
+// Computed from coordinate gaps no larger than those of any atom in the box,
+// so it never exceeds the computed squared distance of such an atom.
+long double ContactIndex::BoxDistance2(const Node& node, const TCoord& point) {
   const float x[3] = {point.X, point.Y, point.Z};
-  for (int d = 0; d < 3; ++d) c[d] = static_cast<long>(std::floor((static_cast<double>(x[d]) - lo_[d]) / h_));
+  long double sum = 0;
+  for (int d = 0; d < 3; ++d) {
+    long double g = 0;
+    if (x[d] < node.Lo[d]) g = static_cast<long double>(node.Lo[d]) - x[d];
+    if (x[d] > node.Hi[d]) g = static_cast<long double>(x[d]) - node.Hi[d];
+    sum += g * g;
+  }
+  return sum;
 }
 
-std::size_t ContactGrid::CellIndex(long x, long y, long z) const {
-  return static_cast<std::size_t>((x * dims_[1] + y) * dims_[2] + z);
-}
-
-template <class Visit, class Stop>
-void ContactGrid::Rings(const TCoord& point, Visit&& visit, Stop&& stop) const {
-  if (entries_.empty()) return;
-  long qc[3];
-  CellOf(point, qc);
-  long rMax = 0;
-  for (int d = 0; d < 3; ++d) rMax = std::max({rMax, qc[d], dims_[d] - 1 - qc[d]});
-  auto cell = [&](long x, long y, long z) {
-    const std::size_t c = CellIndex(x, y, z);
-    for (int k = cellStart_[c]; k < cellStart_[c + 1]; ++k) visit(static_cast<std::size_t>(items_[static_cast<std::size_t>(k)]));
-  };
-  for (long r = 0; r <= rMax; ++r) {
-    // Every atom outside rings 0..r-1 lies farther than (r-1)·h from the point;
-    // the margin covers the rounding of the cell assignment.
-    if (r > 1 && stop(static_cast<long double>(r - 1) * h_ - 1e-3L)) break;
-    const long x0 = std::max(qc[0] - r, 0L), x1 = std::min(qc[0] + r, dims_[0] - 1);
-    const long y0 = std::max(qc[1] - r, 0L), y1 = std::min(qc[1] + r, dims_[1] - 1);
-    const long z0 = std::max(qc[2] - r, 0L), z1 = std::min(qc[2] + r, dims_[2] - 1);
-    for (long x = x0; x <= x1; ++x)
-      for (long y = y0; y <= y1; ++y) {
-        if (std::labs(x - qc[0]) == r || std::labs(y - qc[1]) == r) {
-          for (long z = z0; z <= z1; ++z) cell(x, y, z);
-        } else {
-          if (qc[2] - r >= 0 && qc[2] - r < dims_[2]) cell(x, y, qc[2] - r);
-          if (r > 0 && qc[2] + r >= 0 && qc[2] + r < dims_[2]) cell(x, y, qc[2] + r);
-        }
-      }
+template <class Visit, class Limit>
+void ContactIndex::Search(const TCoord& point, Visit&& visit, Limit&& limit) const {
+  if (nodes_.empty()) return;
+  std::vector<std::pair<long double, int>> stack{{BoxDistance2(nodes_[0], point), 0}};
+  while (!stack.empty()) {
+    const auto [d2, id] = stack.back();
+    stack.pop_back();
+    if (d2 > limit()) continue;
+    const Node& node = nodes_[static_cast<std::size_t>(id)];
+    if (node.Left < 0) {
+      for (int k = node.Begin; k < node.End; ++k) visit(static_cast<std::size_t>(order_[static_cast<std::size_t>(k)]));
+      continue;
+    }
+    // The nearer child is searched first, so the limit shrinks early.
+    const long double dl = BoxDistance2(nodes_[static_cast<std::size_t>(node.Left)], point);
+    const long double dr = BoxDistance2(nodes_[static_cast<std::size_t>(node.Right)], point);
+    if (dl <= dr) {
+      stack.emplace_back(dr, node.Right);
+      stack.emplace_back(dl, node.Left);
+    } else {
+      stack.emplace_back(dl, node.Left);
+      stack.emplace_back(dr, node.Right);
+    }
   }
 }
 
-long double ClosestContactIndexed(const ContactGrid& grid, const TCluster& second, TAtom*& p, TAtom*& q) {
+long double ClosestContactIndexed(const ContactIndex& index, const TCluster& second, TAtom*& p, TAtom*& q) {
   p = nullptr;
   q = nullptr;
   std::vector<TAtom*> to;
   for (TConollyObject* e : second)
     if (e->Kind == kContactPatch) to.push_back(e->Atom);
-  const auto& from = grid.Entries();
+  const auto& from = index.Entries();
   if (from.empty() || to.empty()) return std::sqrt(1e9L);
   // Minimum of (squared distance, position in the first list, position in the
   // second), compared in that order: the pair that the plain double loop with
-  // its strict comparison keeps.
+  // its strict comparison keeps. Boxes farther than the current minimum are
+  // skipped; equal ones are searched, so ties are still seen.
   constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
   long double best = 1e9L;
   std::size_t bestI = kNone, bestJ = 0;
   for (std::size_t j = 0; j < to.size(); ++j) {
     const TAtom& b = *to[j];
-    grid.Rings(
+    index.Search(
         b,
         [&](std::size_t i) {
           const long double v = SquaredDistance(*from[i].Atom, b);
@@ -550,7 +559,7 @@ long double ClosestContactIndexed(const ContactGrid& grid, const TCluster& secon
             bestJ = j;
           }
         },
-        [&](long double bound) { return bound > 0 && bound * bound > best; });
+        [&] { return best; });
   }
   if (bestI == kNone) return std::sqrt(best);
   p = from[bestI].Atom;
@@ -559,7 +568,7 @@ long double ClosestContactIndexed(const ContactGrid& grid, const TCluster& secon
 }
 
 long double ClosestContactIndexed(const TCluster& first, const TCluster& second, TAtom*& p, TAtom*& q) {
-  return ClosestContactIndexed(ContactGrid(first), second, p, q);
+  return ClosestContactIndexed(ContactIndex(first), second, p, q);
 }
 
 // A contact patch lies on its atom sphere (its edge contact points within 1e-4
@@ -570,18 +579,23 @@ double ClearanceBound(const TAtom& atom, double radius, const TAtom& owner) {
   return std::fabs(d - Radius(owner)) - radius - 1e-3;
 }
 
-double MinClearanceIndexed(const ContactGrid& grid, const TAtom& atom) {
+double MinClearanceIndexed(const ContactIndex& index, const TAtom& atom) {
   const double radius = Radius(atom);
   double best = 1000.0;
-  const auto& entries = grid.Entries();
-  grid.Rings(
+  const auto& entries = index.Entries();
+  index.Search(
       atom,
       [&](std::size_t i) {
         if (!(ClearanceBound(atom, radius, *entries[i].Atom) < best)) return;
         const double v = entries[i].Element->PatchDistance(atom, radius);
         if (v < best) best = v;
       },
-      [&](long double bound) { return bound - grid.MaxRadius() - radius - 1e-3 > best; });
+      // A box farther than best + R + radius (with the bound's margin and one
+      // more for rounding) holds no patch whose lower bound is below best.
+      [&] {
+        const long double t = static_cast<long double>(best) + index.MaxRadius() + radius + 2e-3L;
+        return t < 0 ? -1.0L : t * t;
+      });
   return best;
 }
 

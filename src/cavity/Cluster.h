@@ -78,41 +78,43 @@ namespace detail {
 void ClusterConollyLinearScan(const TAtomElementLists& atomElements, const TElementList& elements, bool join,
                               TClusterTable& clusters, std::int32_t& separateParts);
 
-// The contact elements of a list in list order, with a cell grid over their atoms.
-class ContactGrid {
+// The contact elements of a list in list order, with a k-d tree of boxes over their atoms.
+class ContactIndex {
  public:
   struct Entry {
     TConollyObject* Element;
     TAtom* Atom;
   };
-  explicit ContactGrid(const TCluster& list);
+  explicit ContactIndex(const TCluster& list);
   const std::vector<Entry>& Entries() const { return entries_; }
   double MaxRadius() const { return maxRadius_; }
-  // Visits the entries (by position) cell ring by cell ring around point.
-  // Before ring r >= 2, stop(bound) may end the search: every entry not yet
-  // visited lies farther than bound from point.
-  template <class Visit, class Stop>
-  void Rings(const TCoord& point, Visit&& visit, Stop&& stop) const;
+  // Visits (by position) every entry whose box lies within the squared
+  // distance limit() of point; limit is asked again as it shrinks.
+  template <class Visit, class Limit>
+  void Search(const TCoord& point, Visit&& visit, Limit&& limit) const;
 
  private:
-  void CellOf(const TCoord& point, long c[3]) const;
-  std::size_t CellIndex(long x, long y, long z) const;
+  static constexpr int kLeafSize = 8;
+  struct Node {
+    float Lo[3] = {0, 0, 0}, Hi[3] = {0, 0, 0};
+    int Begin = 0, End = 0;  // order_[Begin .. End)
+    int Left = -1, Right = -1;
+  };
+  int Build(int begin, int end);
+  static long double BoxDistance2(const Node& node, const TCoord& point);
 
   std::vector<Entry> entries_;
   double maxRadius_ = 0;
-  float lo_[3] = {0, 0, 0};
-  double h_ = 4.0;  // cell edge, Å
-  long dims_[3] = {0, 0, 0};
-  std::vector<int> cellStart_;  // cell c: items_[cellStart_[c] .. cellStart_[c+1])
-  std::vector<int> items_;      // entry positions, ascending within a cell
+  std::vector<Node> nodes_;
+  std::vector<int> order_;  // entry positions in tree order
 };
 
-// ClosestContact and MinClearance through the grid and a distance bound, with
+// ClosestContact and MinClearance through the index and a distance bound, with
 // the same results as the plain versions (MinClearancePruned scans the list
 // with the bound only, for short lists).
-long double ClosestContactIndexed(const ContactGrid& first, const TCluster& second, TAtom*& p, TAtom*& q);
+long double ClosestContactIndexed(const ContactIndex& first, const TCluster& second, TAtom*& p, TAtom*& q);
 long double ClosestContactIndexed(const TCluster& first, const TCluster& second, TAtom*& p, TAtom*& q);
-double MinClearanceIndexed(const ContactGrid& list, const TAtom& atom);
+double MinClearanceIndexed(const ContactIndex& list, const TAtom& atom);
 double MinClearancePruned(const TCluster& list, const TAtom& atom);
 
 // Formats a value as the joining log line prints it: up to 15 significant digits.

@@ -316,14 +316,14 @@ TEST_F(ClusterTest, MinClearance_PrunedMatchesPlainOnRealSurface) {
   ComputeSurfaceWithHet(protein, atomElements, elements, status);
   TCluster all;
   for (const auto& e : elements) all.push_back(e.get());
-  const detail::ContactGrid grid(all);
+  const detail::ContactIndex grid(all);
   for (int i = 1; i <= protein.AtomCount; i += 3) {
     const TAtom& atom = *protein.AtomAt(i);
     const double plain = MinClearance(&all, atom);
     EXPECT_EQ(detail::MinClearancePruned(all, atom), plain) << "atom " << i;
     EXPECT_EQ(detail::MinClearanceIndexed(grid, atom), plain) << "atom " << i;
   }
-  // A point far outside the grid still finds the nearest patches.
+  // A point far outside the structure still finds the nearest patches.
   TAtom far = *protein.AtomAt(1);
   far.X += 60;
   EXPECT_EQ(detail::MinClearanceIndexed(grid, far), MinClearance(&all, far));
