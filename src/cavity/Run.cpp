@@ -81,6 +81,7 @@ void TNewContactObject::Run(const std::string& inputFile, const std::string& log
   ReadProtein(*this, inputFile, logFile, 0);
   CurrentLogTarget = this;
   if (Status != 1) BuildElementList(*this);
+  if (Status != 1) BuildHetElements(*this);
   time.Line("Initialisierung : ");
 
   if (Status != 1) FindInnerWater();

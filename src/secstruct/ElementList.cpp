@@ -148,4 +148,34 @@ void BuildElementList(TProteinObject& protein) {
   ProgressStatus.SetPosition(0);
 }
 
+void BuildHetElements(TProteinObject& protein) {
+  // Consecutive hetero atoms of one residue (name, chain, number) form one
+  // group element, so that the structure cards carry every ligand atom.
+  const THetAtom* groupStart = nullptr;
+  for (int i = protein.ProteinAtomCount + 1; i <= protein.AtomCount; ++i) {
+    const TAtom* atom = protein.AtomAt(i);
+    if (!atom || atom->ResidueIndex < 1 || static_cast<std::size_t>(atom->ResidueIndex) > protein.HetAtoms.size()) continue;
+    const THetAtom& het = *protein.HetAtoms[static_cast<std::size_t>(atom->ResidueIndex - 1)];
+    const int row = protein.ElementCount + protein.HetElementCount;
+    if (groupStart && row >= 1 && protein.ElementTable[static_cast<std::size_t>(row)].Last == i - 1 &&
+        het.ResName == groupStart->ResName && het.Chain == groupStart->Chain && het.ResNumber == groupStart->ResNumber) {
+      protein.ElementTable[static_cast<std::size_t>(row)].Last = i;
+      continue;
+    }
+    if (row + 1 > kMaxElements) {
+      ReportLine(kTooManyElementsText);
+      return;
+    }
+    protein.HetElementCount += 1;
+    TElementZeile& e = protein.ElementTable[static_cast<std::size_t>(row + 1)];
+    e.First = i;
+    e.Last = i;
+    e.ConnectedFrom = 0;
+    e.ConnectedTo = 0;
+    e.ElementKind = kElementHetGroup;
+    e.ResetAtoms();
+    groupStart = &het;
+  }
+}
+
 }  // namespace cavitas

@@ -13,5 +13,8 @@ void FlagHydrogenBonds(TProteinObject& protein);
 void FlagBridge(TProteinObject& protein, TReadState& state);
 void FlagTurn(TProteinObject& protein);
 void BuildElementList(TProteinObject& protein);
+// Appends one hetero-group element (kind 3) per residue of consecutive hetero atoms
+// after the protein elements; inner waters get their water elements later.
+void BuildHetElements(TProteinObject& protein);
 
 }  // namespace cavitas

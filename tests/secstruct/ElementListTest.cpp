@@ -110,3 +110,59 @@ TEST(BuildElementList, SplitsNeverWritePastTheTable) {
 
 }  // namespace
 }  // namespace cavitas
+
+namespace cavitas {
+namespace {
+
+// Hetero atoms after two protein atoms: a two-atom ligand, a one-atom ion of
+// another chain, then the ligand's residue again after the ion (a new group).
+TEST(BuildHetElements, OneGroupPerRunOfOneResidue) {
+  TProteinObject p;
+  p.ProteinAtomCount = 2;
+  p.ElementCount = 3;
+  struct Het {
+    const char* res;
+    char chain;
+    const char* number;
+  };
+  const Het hets[] = {{"HEM ", 'A', "  201"}, {"HEM ", 'A', "  201"}, {"ZN  ", 'B', "  301"}, {"HEM ", 'A', "  201"}};
+  for (int i = 1; i <= 2; ++i) {
+    auto a = std::make_unique<TAtom>();
+    a->Number = i;
+    p.PutAtom(i, std::move(a));
+  }
+  int number = 2;
+  for (const Het& h : hets) {
+    auto het = std::make_unique<THetAtom>();
+    het->ResName = h.res;
+    het->Chain = h.chain;
+    het->ResNumber = h.number;
+    auto a = std::make_unique<TAtom>();
+    a->Number = ++number;
+    a->ResidueIndex = static_cast<std::int32_t>(p.HetAtoms.size()) + 1;
+    het->Atom = a.get();
+    p.PutAtom(number, std::move(a));
+    p.HetAtoms.push_back(std::move(het));
+  }
+  p.AtomCount = number;
+  BuildHetElements(p);
+  ASSERT_EQ(p.HetElementCount, 3);
+  const std::pair<int, int> ranges[] = {{3, 4}, {5, 5}, {6, 6}};
+  for (int h = 0; h < 3; ++h) {
+    const TElementZeile& e = p.ElementTable[static_cast<std::size_t>(p.ElementCount + h + 1)];
+    EXPECT_EQ(e.ElementKind, kElementHetGroup);
+    EXPECT_EQ(e.First, ranges[h].first);
+    EXPECT_EQ(e.Last, ranges[h].second);
+    EXPECT_TRUE(e.ElementAtoms);
+  }
+}
+
+TEST(BuildHetElements, NoHeteroAtomsNoElements) {
+  TProteinObject p;
+  p.ProteinAtomCount = p.AtomCount = 0;
+  BuildHetElements(p);
+  EXPECT_EQ(p.HetElementCount, 0);
+}
+
+}  // namespace
+}  // namespace cavitas

@@ -49,17 +49,7 @@ TEST_P(CorpusRoundTrip, CardsAndStreamAreLossless) {
   ReadProtein(original, path, dir.File("pdb.log"), 0);
   if (original.Status == 1) GTEST_SKIP() << GetParam() << " is not analysable: " << original.StatusText;
   BuildElementList(original);
-  // Cards carry only the hetero atoms of hetero elements. The run gives inner
-  // waters their elements; here one group element covers every hetero atom,
-  // so that the hetero lines are exercised and the atom total survives.
-  if (original.AtomCount > original.ProteinAtomCount) {
-    original.HetElementCount = 1;
-    TElementZeile& het = original.ElementTable[static_cast<std::size_t>(original.ElementCount) + 1];
-    het.ElementKind = kElementHetGroup;
-    het.First = original.ProteinAtomCount + 1;
-    het.Last = original.AtomCount;
-    het.ResetAtoms();
-  }
+  BuildHetElements(original);
   const std::vector<std::string> cards = Cards(original);
 
   WriteStructureCards(original, dir.File("s.crd"));
