@@ -2,12 +2,20 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <span>
 #include <vector>
 
 #include "frame/Error.h"
 #include "model/Radii.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace cavitas {
 
@@ -22,6 +30,8 @@ constexpr int kCells = 16;  // per axis
 // the far limit. The relative margin is far above the rounding of either
 // computation, so the filter never drops a pair the exact test would keep.
 constexpr double kPrefilterMargin = 1e-9;
+// The same for a squared distance in float arithmetic, which errs by under 1e-6 relative.
+constexpr double kFloatPrefilterMargin = 1e-5;
 
 struct TClassLists {
   TNeighbourLists* Near;
@@ -60,14 +70,20 @@ TClassLists Lists(TProteinObject& p) {
 // limit along an axis (a wide protein) is split into m equal sub-cells there,
 // each at least far/reach wide, and the search looks `reach` sub-cells to each
 // side, so every close pair is found and the work per atom does not grow with
-// the width. With m = 1 on all axes the candidates come exactly in scan order.
+// the width.
 class TCellGrid {
  public:
   struct TIndex {
-    int X, Y, Z;  // 1..16
+    int X, Y, Z;
+  };
+  // Working memory of LowerPartners, kept across calls.
+  struct TScratch {
+    std::vector<std::uint32_t> Slots;  // candidates that passed the coarse test
+    std::vector<std::uint64_t> Bits;   // ranks inside one cell that hold a partner
+    std::vector<std::pair<std::int32_t, double>> ByRank;
   };
 
-  TCellGrid(const TProteinObject& p, const TNeighbourLimits& limits) {
+  TCellGrid(const TProteinObject& p, const TNeighbourLimits& limits) : far_(limits.Far) {
     const int n = p.ProteinAtomCount;
     float minimum[3] = {1000.0f, 1000.0f, 1000.0f};
     float maximum[3] = {-1000.0f, -1000.0f, -1000.0f};
@@ -104,8 +120,9 @@ class TCellGrid {
     }
     for (int k = 0; k < 3; ++k) dim_[k] = kCells * split_[k];
 
-    cell_.resize(static_cast<std::size_t>(n) + 1);
-    sub_.resize(static_cast<std::size_t>(n) + 1);
+    const auto un = static_cast<std::size_t>(n);
+    cell_.resize(un + 1);
+    sub_.resize(un + 1);
     std::vector<int> coarseStart(kCells * kCells * kCells + 1, 0);
     start_.assign(static_cast<std::size_t>(dim_[0]) * dim_[1] * dim_[2] + 1, 0);
     for (int i = 1; i <= n; ++i) {
@@ -119,58 +136,100 @@ class TCellGrid {
       ++start_[static_cast<std::size_t>(SubLinear(s.X, s.Y, s.Z)) + 1];
     }
     // Counting sorts keep ascending Number inside every cell and sub-cell.
-    for (std::size_t c = 1; c < coarseStart.size(); ++c) coarseStart[c] += coarseStart[c - 1];
+    std::size_t largest = 0;
+    for (std::size_t c = 1; c < coarseStart.size(); ++c) {
+      largest = std::max(largest, static_cast<std::size_t>(coarseStart[c]));
+      coarseStart[c] += coarseStart[c - 1];
+    }
     for (std::size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
-    order_.resize(static_cast<std::size_t>(n));
+    std::vector<int> coarseFill(coarseStart.begin(), coarseStart.end() - 1);
     std::vector<int> fill(start_.begin(), start_.end() - 1);
-    number_.resize(static_cast<std::size_t>(n));
-    x_.resize(static_cast<std::size_t>(n));
-    y_.resize(static_cast<std::size_t>(n));
-    z_.resize(static_cast<std::size_t>(n));
+    order_.resize(un);
+    number_.resize(un);
+    rank_.resize(un);
+    x_.resize(un);
+    y_.resize(un);
+    z_.resize(un);
     for (int i = 1; i <= n; ++i) {
       const auto ui = static_cast<std::size_t>(i);
-      order_[static_cast<std::size_t>(coarseStart[static_cast<std::size_t>(CoarseLinear(cell_[ui]))]++)] = i;
+      const auto coarse = static_cast<std::size_t>(CoarseLinear(cell_[ui]));
+      const int position = coarseFill[coarse]++;
+      order_[static_cast<std::size_t>(position)] = i;
       const TIndex& s = sub_[ui];
       const auto slot = static_cast<std::size_t>(fill[static_cast<std::size_t>(SubLinear(s.X, s.Y, s.Z))]++);
       const TAtom& a = *p.AtomAt(i);
       number_[slot] = i;
+      rank_[slot] = static_cast<std::uint32_t>(position - coarseStart[coarse]);
       x_[slot] = a.X;
       y_[slot] = a.Y;
       z_[slot] = a.Z;
     }
-    far2_ = limits.Far * limits.Far * (1 + kPrefilterMargin);
+    largest_ = largest;
+    far2_ = static_cast<float>(limits.Far * limits.Far * (1 + kFloatPrefilterMargin));
   }
 
   // Protein atoms in scan order.
   const std::vector<std::int32_t>& Order() const { return order_; }
-  const TIndex& Cell(std::int32_t atom) const { return cell_[static_cast<std::size_t>(atom)]; }
-  bool Split() const { return split_[0] * split_[1] * split_[2] > 1; }
 
-  // Appends to `found` every atom numbered below `a` that may lie closer than
-  // the far limit to it (a superset: the caller measures exactly), in
-  // sub-cell order (x, y, z), ascending Number inside a sub-cell.
-  void Candidates(const TAtom& atom, std::int32_t a, std::vector<std::int32_t>& found) const {
+  TScratch Scratch() const {
+    TScratch s;
+    s.Slots.resize(largest_);
+    s.Bits.assign(largest_ / 64 + 1, 0);
+    s.ByRank.resize(largest_);
+    return s;
+  }
+
+  // Calls emit(b, d) for every protein atom b numbered below a whose distance d
+  // to a is below the far limit, in the order of the literal grid scan:
+  // neighbour cells by x, then y, then z; inside a cell by ascending Number.
+  template <class Emit>
+  void LowerPartners(const TAtom& atom, TScratch& scratch, Emit&& emit) const {
+    const std::int32_t a = atom.Number;
+    const TIndex& c = cell_[static_cast<std::size_t>(a)];
     const TIndex& s = sub_[static_cast<std::size_t>(a)];
-    const double px = atom.X, py = atom.Y, pz = atom.Z;
-    for (int nx = std::max(s.X - reach_[0], 0); nx <= std::min(s.X + reach_[0], dim_[0] - 1); ++nx)
-      for (int ny = std::max(s.Y - reach_[1], 0); ny <= std::min(s.Y + reach_[1], dim_[1] - 1); ++ny)
-        for (int nz = std::max(s.Z - reach_[2], 0); nz <= std::min(s.Z + reach_[2], dim_[2] - 1); ++nz) {
-          const auto cell = static_cast<std::size_t>(SubLinear(nx, ny, nz));
-          const auto end = static_cast<std::size_t>(start_[cell + 1]);
-          auto slot = static_cast<std::size_t>(start_[cell]);
-          // Atoms ascend in Number, so the partners below a are a prefix of the cell.
-          std::size_t stop = slot;
-          while (stop < end && number_[stop] < a) ++stop;
-          const std::size_t base = found.size();
-          found.resize(base + (stop - slot));
-          std::size_t kept = base;
-          for (; slot < stop; ++slot) {
-            const double dx = px - x_[slot], dy = py - y_[slot], dz = pz - z_[slot];
-            found[kept] = number_[slot];  // written always, kept only when close: no branch to mispredict
-            kept += (dx * dx + dy * dy + dz * dz < far2_) ? 1 : 0;
+    const TCoord pa{atom.X, atom.Y, atom.Z};
+    for (int nx = std::max(c.X - 1, 1); nx <= std::min(c.X + 1, kCells); ++nx) {
+      int xlo = 0, xhi = 0;
+      if (!SubRange(0, nx, s.X, xlo, xhi)) continue;
+      for (int ny = std::max(c.Y - 1, 1); ny <= std::min(c.Y + 1, kCells); ++ny) {
+        int ylo = 0, yhi = 0;
+        if (!SubRange(1, ny, s.Y, ylo, yhi)) continue;
+        for (int nz = std::max(c.Z - 1, 1); nz <= std::min(c.Z + 1, kCells); ++nz) {
+          int zlo = 0, zhi = 0;
+          if (!SubRange(2, nz, s.Z, zlo, zhi)) continue;
+          // The sub-cells searched all lie in one cell, so the slots fit.
+          std::uint32_t* const slots = scratch.Slots.data();
+          std::uint32_t* last = slots;
+          for (int sx = xlo; sx <= xhi; ++sx)
+            for (int sy = ylo; sy <= yhi; ++sy)
+              for (int sz = zlo; sz <= zhi; ++sz) last = Candidates(pa, a, SubLinear(sx, sy, sz), last);
+          const std::span<const std::uint32_t> candidates(slots, last);
+          if (xlo == xhi && ylo == yhi && zlo == zhi) {
+            // One sub-cell: its atoms already ascend in Number.
+            for (const std::uint32_t slot : candidates) {
+              const double d = Distance(pa, TCoord{x_[slot], y_[slot], z_[slot]});
+              if (d < far_) emit(number_[slot], d);
+            }
+            continue;
           }
-          found.resize(kept);
+          // Several sub-cells interleave in Number: mark the partners by their
+          // rank inside the cell and emit them in rank order.
+          for (const std::uint32_t slot : candidates) {
+            const double d = Distance(pa, TCoord{x_[slot], y_[slot], z_[slot]});
+            if (!(d < far_)) continue;
+            const std::uint32_t r = rank_[slot];
+            scratch.Bits[r / 64] |= std::uint64_t{1} << (r % 64);
+            scratch.ByRank[r] = {number_[slot], d};
+          }
+          for (std::size_t w = 0; w < scratch.Bits.size(); ++w)
+            for (std::uint64_t bits = scratch.Bits[w]; bits != 0; bits &= bits - 1) {
+              const auto& [b, d] = scratch.ByRank[w * 64 + static_cast<std::size_t>(std::countr_zero(bits))];
+              emit(b, d);
+            }
+          std::fill(scratch.Bits.begin(), scratch.Bits.end(), 0);
         }
+      }
+    }
   }
 
  private:
@@ -183,16 +242,58 @@ class TCellGrid {
     const int m = split_[axis];
     sub = (cell - 1) * m + std::min(m - 1, static_cast<int>((t - whole) * m));
   }
+  // The sub-cells of cell `cell` (1..16) along `axis` within reach of sub-cell s.
+  bool SubRange(int axis, int cell, int s, int& lo, int& hi) const {
+    const int m = split_[axis];
+    lo = std::max(s - reach_[axis], (cell - 1) * m);
+    hi = std::min(s + reach_[axis], cell * m - 1);
+    return lo <= hi;
+  }
+  // Writes to `found` the slots of sub-cell `sub` holding atoms numbered below a
+  // that may lie closer than the far limit to pa (a superset: the caller
+  // measures exactly) and returns the slot after the last one written.
+  std::uint32_t* Candidates(const TCoord& pa, std::int32_t a, int sub, std::uint32_t* found) const {
+    const auto first = static_cast<std::size_t>(start_[static_cast<std::size_t>(sub)]);
+    const auto end = static_cast<std::size_t>(start_[static_cast<std::size_t>(sub) + 1]);
+    if (first == end || number_[first] >= a) return found;
+    // Atoms ascend in Number, so the partners below a are a prefix of the sub-cell.
+    std::size_t stop = end;
+    if (number_[end - 1] >= a)
+      stop = static_cast<std::size_t>(std::lower_bound(number_.begin() + static_cast<std::ptrdiff_t>(first),
+                                                       number_.begin() + static_cast<std::ptrdiff_t>(end), a) -
+                                      number_.begin());
+    std::size_t slot = first;
+#if defined(__SSE2__)
+    const __m128 px = _mm_set1_ps(pa.X), py = _mm_set1_ps(pa.Y), pz = _mm_set1_ps(pa.Z), limit = _mm_set1_ps(far2_);
+    for (; slot + 4 <= stop; slot += 4) {
+      const __m128 dx = _mm_sub_ps(px, _mm_loadu_ps(&x_[slot]));
+      const __m128 dy = _mm_sub_ps(py, _mm_loadu_ps(&y_[slot]));
+      const __m128 dz = _mm_sub_ps(pz, _mm_loadu_ps(&z_[slot]));
+      const __m128 d2 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)), _mm_mul_ps(dz, dz));
+      for (int mask = _mm_movemask_ps(_mm_cmplt_ps(d2, limit)); mask != 0; mask &= mask - 1)
+        *found++ = static_cast<std::uint32_t>(slot) + static_cast<std::uint32_t>(std::countr_zero(static_cast<unsigned>(mask)));
+    }
+#endif
+    for (; slot < stop; ++slot) {
+      const float dx = pa.X - x_[slot], dy = pa.Y - y_[slot], dz = pa.Z - z_[slot];
+      *found = static_cast<std::uint32_t>(slot);  // written always, kept only when close: no branch to mispredict
+      found += (dx * dx + dy * dy + dz * dz < far2_) ? 1 : 0;
+    }
+    return found;
+  }
   static int CoarseLinear(const TIndex& c) { return ((c.X - 1) * kCells + (c.Y - 1)) * kCells + (c.Z - 1); }
   int SubLinear(int sx, int sy, int sz) const { return (sx * dim_[1] + sy) * dim_[2] + sz; }
 
   float minimum_[3]{}, inverse_[3]{};
   int split_[3]{1, 1, 1}, reach_[3]{1, 1, 1}, dim_[3]{kCells, kCells, kCells};
-  double far2_ = 0;
-  std::vector<TIndex> cell_, sub_;  // by Number
+  double far_ = 0;
+  float far2_ = 0;
+  std::size_t largest_ = 0;       // most atoms in one cell
+  std::vector<TIndex> cell_, sub_;  // by Number: cell 1..16, sub-cell 0..16m-1
   std::vector<std::int32_t> order_;
   std::vector<int> start_;  // sub-cell c holds slots start_[c] .. start_[c+1]-1
   std::vector<std::int32_t> number_;
+  std::vector<std::uint32_t> rank_;  // position of the slot's atom in its cell, by Number
   std::vector<float> x_, y_, z_;
 };
 
@@ -321,39 +422,57 @@ void AppendPairs(const std::vector<TPair>& pairs, const TClassLists& lists, cons
   for (const TPair& q : pairs) AddPair(lists, limits, q.A, q.B, q.D);
 }
 
-// Protein-protein relations in the order of the grid scan: cells by ix, iy,
-// iz; atoms of a cell in ascending Number; neighbour cells by nx, ny, nz;
-// partners in ascending Number, each pair once, from its higher-numbered atom.
-// The partners are found through the search grid and then put into that order.
-void ScanGrid(const TProteinObject& p, const TCellGrid& grid, const TNeighbourLimits& limits,
-              std::vector<TPair>& pairs) {
-  pairs.reserve(static_cast<std::size_t>(p.ProteinAtomCount) * 48);
-  std::vector<std::int32_t> found;
-  // Sort key of a partner: its cell's position among the 27 neighbour cells
-  // (5 bits), then its Number (17 bits, as Numbers stay below 2^17).
-  static_assert(kMaxAtoms < (1 << 17));
-  std::vector<std::uint32_t> keyed;
-  const bool split = grid.Split();
+// Protein-protein relations in the order of the grid scan, each stored once
+// for its higher-numbered atom: the partner's Number with the class in the top
+// two bits, and the distance as the lists store it.
+struct TFound {
+  std::uint32_t PartnerClass;
+  float Distance;
+};
+constexpr int kClassShift = 30;
+static_assert(kMaxAtoms < (1 << kClassShift));
+
+struct TProteinRelations {
+  std::vector<std::uint32_t> Found;  // relations of the k-th atom in scan order
+  std::vector<TFound> Relations;
+};
+
+int ClassOf(double d, const TNeighbourLimits& limits) { return d < limits.Near ? 0 : d < limits.Mid ? 1 : 2; }
+
+// Scans the grid and counts every atom's relations per class into `counts`.
+TProteinRelations ScanGrid(const TProteinObject& p, const TCellGrid& grid, const TNeighbourLimits& limits,
+                           std::vector<std::array<std::uint32_t, 3>>& counts) {
+  TProteinRelations out;
+  out.Found.reserve(grid.Order().size());
+  out.Relations.reserve(grid.Order().size() * 64);
+  TCellGrid::TScratch scratch = grid.Scratch();
   for (const std::int32_t a : grid.Order()) {
-    const TAtom& atomA = *p.AtomAt(a);
-    found.clear();
-    grid.Candidates(atomA, a, found);
-    if (split) {
-      // Sub-cells interleave the partners of neighbouring cells: restore the scan order.
-      const TCellGrid::TIndex& ca = grid.Cell(a);
-      keyed.clear();
-      for (const std::int32_t b : found) {
-        const TCellGrid::TIndex& cb = grid.Cell(b);
-        const auto key = static_cast<std::uint32_t>((cb.X - ca.X + 1) * 9 + (cb.Y - ca.Y + 1) * 3 + (cb.Z - ca.Z + 1));
-        keyed.push_back((key << 17) | static_cast<std::uint32_t>(b));
-      }
-      std::sort(keyed.begin(), keyed.end());
-      for (std::size_t i = 0; i < keyed.size(); ++i)
-        found[i] = static_cast<std::int32_t>(keyed[i] & ((1u << 17) - 1));
-    }
-    for (const std::int32_t b : found) {
-      const double d = Distance(atomA, *p.AtomAt(b));
-      if (d < limits.Far) pairs.push_back({a, b, d});
+    const std::size_t before = out.Relations.size();
+    auto& countA = counts[static_cast<std::size_t>(a - 1)];
+    grid.LowerPartners(*p.AtomAt(a), scratch, [&](std::int32_t b, double d) {
+      const int c = ClassOf(d, limits);
+      out.Relations.push_back({static_cast<std::uint32_t>(b) | (static_cast<std::uint32_t>(c) << kClassShift),
+                               static_cast<float>(d)});
+      ++countA[static_cast<std::size_t>(c)];
+      ++counts[static_cast<std::size_t>(b - 1)][static_cast<std::size_t>(c)];
+    });
+    out.Found.push_back(static_cast<std::uint32_t>(out.Relations.size() - before));
+  }
+  return out;
+}
+
+// Appends the scanned relations in scan order; the lists have room for them.
+void AppendProteinRelations(const TCellGrid& grid, const TProteinRelations& found, const TClassLists& lists) {
+  TNeighbourLists* byClass[3] = {lists.Near, lists.Mid, lists.Far};
+  std::size_t next = 0;
+  for (std::size_t k = 0; k < found.Found.size(); ++k) {
+    const std::int32_t a = grid.Order()[k];
+    for (const std::size_t end = next + found.Found[k]; next < end; ++next) {
+      const TFound& f = found.Relations[next];
+      TNeighbourLists& target = *byClass[f.PartnerClass >> kClassShift];
+      const auto b = static_cast<std::int32_t>(f.PartnerClass & ((1u << kClassShift) - 1));
+      target[static_cast<std::size_t>(a - 1)].emplace_back(b, f.Distance);
+      target[static_cast<std::size_t>(b - 1)].emplace_back(a, f.Distance);
     }
   }
 }
@@ -415,17 +534,28 @@ void BuildNeighbourLists(TProteinObject& protein) {
   protein.NeighboursMid->resize(n);
   protein.NeighboursFar->resize(n);
   const TNeighbourLimits limits = NeighbourLimits();
-  // Protein pairs in grid-scan order, then the hetero pairs, as AddHetNeighbours appends them.
-  std::vector<TPair> pairs;
-  {
-    const TCellGrid grid(protein, limits);
-    ScanGrid(protein, grid, limits, pairs);
-  }
+  // Hetero pairs in the order AddHetNeighbours appends them, after the protein relations.
+  std::vector<TPair> het;
   if (protein.ProteinAtomCount < protein.AtomCount) {
     const TSearchGrid search(protein, protein.AtomCount, limits);
-    CollectHetPairs(protein, search, limits, pairs);
+    CollectHetPairs(protein, search, limits, het);
   }
-  AppendPairs(pairs, Lists(protein), limits);
+  // Every per-atom list is sized exactly before any entry goes in.
+  std::vector<std::array<std::uint32_t, 3>> counts(n);
+  const TCellGrid grid(protein, limits);
+  const TProteinRelations found = ScanGrid(protein, grid, limits, counts);
+  for (const TPair& q : het) {
+    const auto c = static_cast<std::size_t>(ClassOf(q.D, limits));
+    ++counts[static_cast<std::size_t>(q.A - 1)][c];
+    ++counts[static_cast<std::size_t>(q.B - 1)][c];
+  }
+  const TClassLists lists = Lists(protein);
+  TNeighbourLists* byClass[3] = {lists.Near, lists.Mid, lists.Far};
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t c = 0; c < 3; ++c)
+      if (counts[i][c] != 0) (*byClass[c])[i].reserve(counts[i][c]);
+  AppendProteinRelations(grid, found, lists);
+  for (const TPair& q : het) AddPair(lists, limits, q.A, q.B, q.D);
 }
 
 void AddHetNeighbours(TProteinObject& protein) {

@@ -228,6 +228,10 @@ TEST(BuildNeighbourLists, WideProteinUsesLongerCellsOnThatAxisOnly) {
   TProteinObject wideEverywhere;
   RandomProtein(wideEverywhere, 4000, 40, 450, 420, 40, 13);
   ExpectMatchesReferences(wideEverywhere);
+  // Long and dense: over a hundred atoms per cell, whose partners come from several sub-cells.
+  TProteinObject denseRod;
+  RandomProtein(denseRod, 2000, 10, 300, 8, 8, 23);
+  ExpectMatchesReferences(denseRod);
 }
 
 TEST(BuildNeighbourLists, OnlyHeteroAtomsOrOneAtom) {
