@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 
 #include "frame/Error.h"
@@ -29,13 +30,14 @@ std::string Width4(int n) {
 }  // namespace
 
 TConollyRun::TConollyRun(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
-                         std::int32_t& status, bool split, TElementList& elements)
+                         std::int32_t& status, bool split, TElementList& elements, bool reference)
     : protein_(protein),
       include_(include),
       atomElements_(atomElements),
       status_(status),
       split_(split),
-      elements_(elements) {}
+      elements_(elements),
+      reference_(reference) {}
 
 TAtom* TConollyRun::AtomOf(int number) const { return protein_.AtomAt(number); }
 
@@ -96,6 +98,11 @@ void TConollyRun::Execute() {
 void TConollyRun::CollectNeighbours(TAtom& atom) {
   neighbours_.clear();
   caps_.clear();
+  capUx_.clear();
+  capUy_.clear();
+  capUz_.clear();
+  capCos_.clear();
+  recentBuriers_ = {0, 0};
   const double Ei = ExpandedRadius(atom);  // also validates the radius type
   const auto& cut = pairCutoffSquared_[atom.RadiusType];
   const std::size_t k = static_cast<std::size_t>(atom.Number - 1);
@@ -122,6 +129,10 @@ void TConollyRun::CollectNeighbours(TAtom& atom) {
       c.SinG = std::sqrt(std::max(0.0, c.SinG2));
       c.Covers = c.Coincident && Ek > Ei;
       caps_.push_back(c);
+      capUx_.push_back(c.Ux);
+      capUy_.push_back(c.Uy);
+      capUz_.push_back(c.Uz);
+      capCos_.push_back(n == &atom || c.Coincident ? (c.Covers ? -2.0 : 2.0) : c.CosG);
     }
   }
 }
@@ -131,14 +142,20 @@ void TConollyRun::MakePairs(TAtom& atom) {
     TAtom* partner = neighbours_[j];
     if (partner->Number <= atom.Number) continue;
     TProbeCircle circle;
-    const TCircleResult res = PairProbeCircle(atom, *partner, circle);
+    const TCircleResult res = PairProbeCircle(atom, *partner, circle, reference_);
     if (res == TCircleResult::Identical) {
       ProgramLog().LogLine("Atom Nr " + std::to_string(atom.Number) + " and " + std::to_string(partner->Number) +
                            " identical");
       continue;
     }
     if (res == TCircleResult::NoCircle) continue;
-    SweepArcs(atom, j, circle);
+    // Beyond 501 neighbours the order of the blocker count matters: the plain screen.
+    if (reference_ || neighbours_.size() > kMaxBlockers) {
+      if (!reference_) circle.Frame = PairFrame(circle.Axis);
+      SweepArcsReference(atom, j, circle);
+    } else {
+      SweepArcs(atom, j, circle);
+    }
   }
 }
 
@@ -152,14 +169,230 @@ inline double PseudoAngle(double x, double y) {
   return x < 0 ? 2 - y / (-x - y) : 3 + x / (x - y);
 }
 
+// PseudoAngle with selects instead of branches, so a loop over many rows
+// vectorises; equal to PseudoAngle except that it may give +0 for -0, which
+// every comparison and sum of the sweep treats alike.
+inline double PseudoAngleSelect(double x, double y) {
+  const bool up = y >= 0, right = x >= 0, left = x < 0;
+  const bool origin = up && right && x + y == 0;
+  const double n = origin ? 0.0 : (up ? (right ? y : x) : (left ? y : x));
+  const double d = origin ? 1.0 : (up ? (right ? x + y : -x + y) : (left ? -x - y : x - y));
+  const double o = up ? (right ? 0.0 : 1.0) : (left ? 2.0 : 3.0);
+  const double q = n / d;
+  return o + ((up ? right : !left) ? q : -q);  // quadrants I and IV add, II and III subtract
+}
+
 constexpr double kPseudoFull = 4.0;
 constexpr double kPseudoPerRadian = kPseudoFull / kFull;
 
+// What the rows of one circle share: the partner's cap (unit direction J,
+// cos and 1 / sin of its half-angle) and the circle's in-plane axes e1, e2.
+struct TRowCircle {
+  double Jx, Jy, Jz, CosJ, InvSinJ, E1x, E1y, E1z, E2x, E2y, E2z;
+};
+
+// The blocked rows of m blocker caps (directions U, cos of half-angle CosG):
+// the arithmetic of SweepArcsReference, operation for operation, in one loop
+// without branches over arrays that do not overlap, so that it vectorises.
+void BlockedRows(std::size_t m, const TRowCircle k, const double* __restrict ux, const double* __restrict uy,
+                 const double* __restrict uz, const double* __restrict cosG, double* __restrict start,
+                 double* __restrict end, double* __restrict startX, double* __restrict startY,
+                 double* __restrict endX, double* __restrict endY) {
+  for (std::size_t t = 0; t < m; ++t) {
+    const double c = k.Jx * ux[t] + k.Jy * uy[t] + k.Jz * uz[t];
+    const double num = cosG[t] - k.CosJ * c;
+    const double s2 = std::max(0.0, 1 - c * c);
+    const double invS = 1 / std::sqrt(s2);
+    const double a0 = num * invS * k.InvSinJ;
+    const double A = a0 < -1.0 ? -1.0 : (1.0 < a0 ? 1.0 : a0);  // std::clamp
+    const double sinA = std::sqrt(std::max(0.0, 1 - A * A));
+    const double dx = (ux[t] * k.E1x + uy[t] * k.E1y + uz[t] * k.E1z) * invS;
+    const double dy = (ux[t] * k.E2x + uy[t] * k.E2y + uz[t] * k.E2z) * invS;
+    const double sx = dx * A + dy * sinA, sy = -dx * sinA + dy * A;  // turned by -alpha
+    const double ex = dx * A - dy * sinA, ey = dx * sinA + dy * A;   // turned by +alpha
+    const double pd = PseudoAngleSelect(dx, dy);
+    const double ps = PseudoAngleSelect(sx, sy), pe = PseudoAngleSelect(ex, ey);
+    start[t] = ps > pd ? ps - kPseudoFull : ps;
+    end[t] = pe < pd ? pe + kPseudoFull : pe;
+    startX[t] = sx;
+    startY[t] = sy;
+    endX[t] = ex;
+    endY[t] = ey;
+  }
+}
+
 }  // namespace
 
-void TConollyRun::SweepArcs(TAtom& atom, std::size_t partnerIndex, const TProbeCircle& circle) {
+// What the cover test of one circle needs: the partner's cap (unit direction
+// J, cos and sin^2 of its half-angle) and any orthonormal axes e1, e2 of the
+// circle's plane.
+struct TCoverCircle {
+  double Jx, Jy, Jz, CosJ, SinJ2, E1x, E1y, E1z, E2x, E2y, E2z;
+};
+
+// Per blocker k of one circle, with c = J.u_k, s^2 = 1 - c^2, num = cos g_k - cos g_j c
+// and h = sqrt(s^2 sin^2 g_j - num^2): the in-plane direction (X, Y) = u_k
+// projected on (e1, e2) (length s), the end of k's blocked arc scaled by
+// s^2 sin g_j, (Px, Py) = num (X, Y) + h (-Y, X), and N = num, R = s^2.
+// The end of arc k lies inside arc l exactly when Px_k X_l + Py_k Y_l > N_l R_k;
+// the difference is the cosine margin times s_k^2 s_l sin g_j <= 1. Rows whose
+// arc is nearly empty or nearly whole, or whose direction is nearly the axis,
+// get N = Px = NaN: such rows are never decided here.
+void CoverRows(std::size_t m, const TCoverCircle k, const double* __restrict ux, const double* __restrict uy,
+               const double* __restrict uz, const double* __restrict cosG, double* __restrict x,
+               double* __restrict y, double* __restrict n, double* __restrict r, double* __restrict px,
+               double* __restrict py) {
+  constexpr double kIllConditioned = 1e-4;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (std::size_t t = 0; t < m; ++t) {
+    const double c = k.Jx * ux[t] + k.Jy * uy[t] + k.Jz * uz[t];
+    const double num = cosG[t] - k.CosJ * c;
+    const double s2 = 1 - c * c;
+    const double den2 = k.SinJ2 * s2;
+    const double h2 = den2 - num * num;
+    const double h = std::sqrt(std::max(0.0, h2));
+    const double xt = ux[t] * k.E1x + uy[t] * k.E1y + uz[t] * k.E1z;
+    const double yt = ux[t] * k.E2x + uy[t] * k.E2y + uz[t] * k.E2z;
+    const double poison = (s2 < kIllConditioned || h2 < kIllConditioned * den2) ? nan : 0.0;
+    x[t] = xt;
+    y[t] = yt;
+    n[t] = num + poison;
+    r[t] = s2;
+    px[t] = num * xt - h * yt + poison;
+    py[t] = num * yt + h * xt;
+  }
+}
+
+// Whether every blocked arc ends well inside another one, so that the arcs
+// cover the whole circle beyond any rounding of the exact rows (the margin
+// 1e-6 in cosine dwarfs their errors, about 1e-10 for the rows admitted). An
+// arc never covers its own end: that margin is 0 up to rounding (about 1e-16).
+bool CoveredWithMargin(std::size_t m, const double* x, const double* y, const double* n, const double* r,
+                       const double* px, const double* py) {
+  constexpr double kMargin = 1e-6;
+  if (m < 2) return false;
+  // The four widest arcs (smallest cos of the half-width, compared as
+  // N |N| / R without a root) cover most ends: they are tried first, together.
+  std::array<std::size_t, 4> wide{0, 0, 0, 0};
+  std::array<double, 4> key{};
+  std::size_t nw = 0;
+  for (std::size_t l = 0; l < m; ++l) {
+    const double kl = n[l] * std::fabs(n[l]) / r[l];
+    if (!(kl == kl)) continue;  // an undecidable row covers nothing
+    std::size_t at = nw < 4 ? nw++ : 4;
+    while (at > 0 && kl < key[at - 1]) {
+      if (at < 4) key[at] = key[at - 1], wide[at] = wide[at - 1];
+      --at;
+    }
+    if (at < 4) key[at] = kl, wide[at] = l;
+  }
+  for (std::size_t w = nw; w < 4; ++w) wide[w] = wide[0];
+  for (std::size_t k = 0; k < m; ++k) {
+    const double a = px[k], b = py[k], rk = r[k];
+    auto margin = [&](std::size_t l) { return a * x[l] + b * y[l] - n[l] * rk; };
+    if ((margin(wide[0]) > kMargin) | (margin(wide[1]) > kMargin) | (margin(wide[2]) > kMargin) |
+        (margin(wide[3]) > kMargin))
+      continue;
+    bool found = false;
+    for (std::size_t l = 0; l < m && !found; ++l) found = margin(l) > kMargin;
+    if (!found) return false;
+  }
+  return true;
+}
+
+void TConollyRun::SweepArcs(TAtom& atom, std::size_t partnerIndex, TProbeCircle& circle) {
+  // The same tests as SweepArcsReference, bit for bit; with at most 501
+  // neighbours the blocker bound cannot be reached, so any burier ends the
+  // circle whatever its position, and a recent burier is tried first.
+  const TCap& cj = caps_[partnerIndex];
+  const double sj2 = cj.SinG2;
+  const double jx = cj.Ux, jy = cj.Uy, jz = cj.Uz, jc = cj.CosG;
+  const double* ux = capUx_.data();
+  const double* uy = capUy_.data();
+  const double* uz = capUz_.data();
+  const double* cg = capCos_.data();
+  auto buries = [&](std::size_t q) {
+    const double c = jx * ux[q] + jy * uy[q] + jz * uz[q];
+    const double num = cg[q] - jc * c;
+    return !(num * num < sj2 * std::max(0.0, 1 - c * c)) && num <= 0;
+  };
+  for (const std::size_t q : recentBuriers_)
+    if (q != partnerIndex && q < capCos_.size() && buries(q)) return;
+  const std::size_t nb = neighbours_.size();
+  capClass_.resize(nb);
+  double* cls = capClass_.data();
+  for (std::size_t q = 0; q < nb; ++q) {
+    const double c = jx * ux[q] + jy * uy[q] + jz * uz[q];
+    const double num = cg[q] - jc * c;
+    const double den2 = sj2 * std::max(0.0, 1 - c * c);
+    cls[q] = (num * num < den2 ? 1.0 : 0.0) + (num <= 0 ? 2.0 : 0.0);  // doubles: selects vectorise
+  }
+  cls[partnerIndex] = 0;
+  for (std::size_t q = 0; q < nb; ++q)
+    if (cls[q] == 2) {
+      recentBuriers_[1] = recentBuriers_[0];
+      recentBuriers_[0] = q;
+      return;
+    }
+
+  // The blockers' caps side by side.
+  TBlockedRows& b = blocked_;
+  b.Resize(nb);
+  std::size_t m = 0;
+  for (std::size_t q = 0; q < nb; ++q) {
+    b.Index[m] = static_cast<std::uint32_t>(q);
+    b.Ux[m] = ux[q];
+    b.Uy[m] = uy[q];
+    b.Uz[m] = uz[q];
+    b.CosG[m] = cg[q];
+    m += (cls[q] == 1.0 || cls[q] == 3.0);
+  }
+  // Most circles that no single neighbour buries are still covered by their
+  // blocked arcs together: then the sweep finds no free arc, and a test on
+  // the arc ends with a wide margin proves it without the exact rows.
+  {
+    int a = 0;  // the world axis least aligned with J
+    const double aj[3] = {std::fabs(jx), std::fabs(jy), std::fabs(jz)};
+    if (aj[1] < aj[a]) a = 1;
+    if (aj[2] < aj[a]) a = 2;
+    const double j[3] = {jx, jy, jz};
+    double e1[3] = {-j[a] * jx, -j[a] * jy, -j[a] * jz};
+    e1[a] += 1;
+    const double inv = 1 / std::sqrt(e1[0] * e1[0] + e1[1] * e1[1] + e1[2] * e1[2]);
+    for (double& v : e1) v *= inv;
+    const double e2[3] = {jy * e1[2] - jz * e1[1], jz * e1[0] - jx * e1[2], jx * e1[1] - jy * e1[0]};
+    CoverRows(m, {jx, jy, jz, jc, sj2, e1[0], e1[1], e1[2], e2[0], e2[1], e2[2]}, b.Ux.data(), b.Uy.data(),
+              b.Uz.data(), b.CosG.data(), b.X.data(), b.Y.data(), b.N.data(), b.R.data(), b.Px.data(),
+              b.Py.data());
+    if (CoveredWithMargin(m, b.X.data(), b.Y.data(), b.N.data(), b.R.data(), b.Px.data(), b.Py.data())) return;
+  }
+
+  // The exact rows in one branch-free pass (the compiler vectorises it; sqrt
+  // and division round the same in every lane).
+  circle.Frame = PairFrame(circle.Axis);
   TAtom& partner = *neighbours_[partnerIndex];
-  const Ext r = circle.Radius;
+  const double sj = cj.SinG, invSj = sj > 0 ? 1 / sj : 0;
+  const double e1x = static_cast<double>(circle.Frame[0][0]), e1y = static_cast<double>(circle.Frame[1][0]),
+               e1z = static_cast<double>(circle.Frame[2][0]);
+  const double e2x = static_cast<double>(circle.Frame[0][1]), e2y = static_cast<double>(circle.Frame[1][1]),
+               e2z = static_cast<double>(circle.Frame[2][1]);
+  BlockedRows(m, {jx, jy, jz, jc, invSj, e1x, e1y, e1z, e2x, e2y, e2z}, b.Ux.data(), b.Uy.data(), b.Uz.data(),
+              b.CosG.data(), b.Start.data(), b.End.data(), b.StartX.data(), b.StartY.data(), b.EndX.data(),
+              b.EndY.data());
+  const double* rs = b.Start.data();
+  const double* re = b.End.data();
+  const double* rsx = b.StartX.data();
+  const double* rsy = b.StartY.data();
+  const double* rex = b.EndX.data();
+  const double* rey = b.EndY.data();
+  arcCutOffs_.resize(m);
+  for (std::size_t t = 0; t < m; ++t)
+    arcCutOffs_[t] = {rs[t], re[t], neighbours_[b.Index[t]], rsx[t], rsy[t], rex[t], rey[t]};
+  EmitFreeArcs(atom, partner, circle);
+}
+
+void TConollyRun::SweepArcsReference(TAtom& atom, std::size_t partnerIndex, const TProbeCircle& circle) {
+  TAtom& partner = *neighbours_[partnerIndex];
   arcCutOffs_.clear();
   // A point of the probe circle (the boundary of the partner's cap, half-angle
   // gj around uj) lies inside k's cap when cos(phi - phi_k) > A with
@@ -222,7 +455,11 @@ void TConollyRun::SweepArcs(TAtom& atom, std::size_t partnerIndex, const TProbeC
     row.End = pe < pd ? pe + kPseudoFull : pe;    // ... and end beyond the full turn
     arcCutOffs_.push_back(row);
   }
+  EmitFreeArcs(atom, partner, circle);
+}
 
+void TConollyRun::EmitFreeArcs(TAtom& atom, TAtom& partner, const TProbeCircle& circle) {
+  const Ext r = circle.Radius;
   if (arcCutOffs_.empty()) {
     candidates_.push_back(std::make_unique<TConollyObject2>(&atom, nullptr, nullptr, kFull,
                                                             static_cast<double>(r), circle.Frame, circle.Center,
@@ -286,8 +523,13 @@ void TConollyRun::SweepArcs(TAtom& atom, std::size_t partnerIndex, const TProbeC
     candidates_.push_back(std::make_unique<TConollyObject2>(
         &atom, r2.Blocker, r1.Blocker, std::max(0.0, ea - sa), static_cast<double>(r),
         TurnFrameTo(circle.Frame, r1.EndX, r1.EndY), circle.Center, &partner));
-    candidates_.push_back(std::make_unique<TConollyObject3>(&atom, probeAt(r1.EndX, r1.EndY), r1.Blocker, &partner));
-    candidates_.push_back(std::make_unique<TConollyObject3>(&atom, probeAt(r2.StartX, r2.StartY), r2.Blocker, &partner));
+    // Only the copy that registration keeps (atom < partner < blocker) is built
+    // on the fast path; the reference builds all and lets Register drop them.
+    if (reference_ || partner.Number < r1.Blocker->Number)
+      candidates_.push_back(std::make_unique<TConollyObject3>(&atom, probeAt(r1.EndX, r1.EndY), r1.Blocker, &partner));
+    if (reference_ || partner.Number < r2.Blocker->Number)
+      candidates_.push_back(
+          std::make_unique<TConollyObject3>(&atom, probeAt(r2.StartX, r2.StartY), r2.Blocker, &partner));
     // e. Continue behind the arc; the blocker that starts at e ends the next start.
     s = e + 1e-7 * kPseudoPerRadian;
     k1 = k2;
@@ -421,6 +663,19 @@ bool TConollyRun::FollowCycle(TAtom& atom, TConollyObject1& patch, const TSaddle
       RecordProblem(atom.Number, partner, third, current);
       return false;
     }
+  }
+}
+
+}  // namespace surface_detail
+
+namespace surface_detail {
+
+void GetAtConollyReference(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
+                           std::int32_t& status, bool split, TElementList& elements) {
+  TConollyRun run(protein, include, atomElements, status, split, elements, true);
+  try {
+    run.Execute();
+  } catch (const TAbandonRun&) {
   }
 }
 

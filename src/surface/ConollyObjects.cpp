@@ -45,7 +45,7 @@ TExtFrame TurnFrameTo(const TExtFrame& f, Ext c, Ext sn) {
   return t;
 }
 
-TCircleResult PairProbeCircle(const TAtom& i, const TAtom& j, TProbeCircle& circle) {
+TCircleResult PairProbeCircle(const TAtom& i, const TAtom& j, TProbeCircle& circle, bool withFrame) {
   const TExtVector ci = ToExt(i), cj = ToExt(j);
   const TExtVector v = Sub(cj, ci);
   const Ext d = Norm(v);
@@ -56,7 +56,8 @@ TCircleResult PairProbeCircle(const TAtom& i, const TAtom& j, TProbeCircle& circ
   const Ext t = (d * d + wj - wi) / (2 * d);
   const Ext r2 = wj - t * t;
   if (r2 <= 0) return TCircleResult::NoCircle;
-  circle.Frame = PairFrame(u);
+  circle.Axis = u;
+  if (withFrame) circle.Frame = PairFrame(u);
   circle.Center = Sub(cj, Scale(u, t));
   circle.Radius = std::sqrt(r2);
   return TCircleResult::Ok;

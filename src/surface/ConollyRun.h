@@ -27,8 +27,10 @@ struct TAbandonRun {};
 
 class TConollyRun {
  public:
+  // reference = true runs the plain screening of blocked arcs (the yardstick
+  // of the fast path; both give identical surfaces).
   TConollyRun(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
-              std::int32_t& status, bool split, TElementList& elements);
+              std::int32_t& status, bool split, TElementList& elements, bool reference = false);
   void Execute();
 
  private:
@@ -46,6 +48,18 @@ class TConollyRun {
     bool Coincident = false;        // same centre: no direction
     bool Covers = false;            // same centre and larger: covers the whole sphere
   };
+  // The blocked arcs of one circle as arrays (fast path): the caps of the
+  // blockers in, the rows of arcCutOffs_ out.
+  struct TBlockedRows {
+    std::vector<std::uint32_t> Index;  // into neighbours_
+    std::vector<double> Ux, Uy, Uz, CosG, Start, End, StartX, StartY, EndX, EndY;
+    std::vector<double> X, Y, N, R, Px, Py;  // the cover test (CoverRows in Conolly.cpp)
+    void Resize(std::size_t n) {
+      Index.resize(n);
+      for (auto* v : {&Ux, &Uy, &Uz, &CosG, &Start, &End, &StartX, &StartY, &EndX, &EndY, &X, &Y, &N, &R, &Px, &Py})
+        v->resize(n);
+    }
+  };
   struct TSaddleRow {
     TConollyObject2* Saddle;
     int State;  // 1 free, 2 taken
@@ -59,6 +73,14 @@ class TConollyRun {
     int Atom;
     TCoord Point;
   };
+  // One neighbour constraint of the inner-point search: x on the sphere lies
+  // inside the neighbour's expanded sphere exactly when A . x > F.
+  struct TInnerConstraint {
+    TExtVector A;
+    Ext A2;
+    Ext F;
+    Ext W;  // 1 / |A|: violations are signed distances to the cutting plane
+  };
 
   TAtom* AtomOf(int number) const;
   bool Included(int number) const;
@@ -67,7 +89,13 @@ class TConollyRun {
   // Steps A to F of one atom.
   void CollectNeighbours(TAtom& atom);
   void MakePairs(TAtom& atom);
-  void SweepArcs(TAtom& atom, std::size_t partnerIndex, const TProbeCircle& circle);
+  // Fast path (docs/geometry.md): whole-burial screen over the neighbour caps
+  // in arrays, then the cover test of the blocked arcs; only a circle that
+  // may keep a free arc gets its frame, exact rows and sweep.
+  void SweepArcs(TAtom& atom, std::size_t partnerIndex, TProbeCircle& circle);
+  void SweepArcsReference(TAtom& atom, std::size_t partnerIndex, const TProbeCircle& circle);
+  // The sweep over arcCutOffs_: free arcs and their concave corners become candidates.
+  void EmitFreeArcs(TAtom& atom, TAtom& partner, const TProbeCircle& circle);
   void Register(TAtom& atom);
   void AppendElement(std::unique_ptr<TConollyObject> element, int atomNumber);
   void BuildContactPatch(TAtom& atom);
@@ -101,6 +129,17 @@ class TConollyRun {
   std::vector<std::unique_ptr<TConollyObject>> candidates_;
   std::vector<TArcRow> arcCutOffs_;
   std::vector<TCap> caps_;  // parallel to neighbours_
+  // The caps again as arrays for the burial screen, parallel to neighbours_;
+  // the atom itself and coincident centres get a cap that never blocks
+  // (CosG 2) or, when it covers the sphere, buries every circle (CosG -2).
+  std::vector<double> capUx_, capUy_, capUz_, capCos_;
+  std::vector<double> capClass_;  // per circle: 1 blocks part, +2 when num <= 0
+  std::array<std::size_t, 2> recentBuriers_{};
+  TBlockedRows blocked_;  // neighbour indices that buried recent circles
+  bool reference_ = false;
+  std::vector<TInnerConstraint> innerConstraints_;
+  std::vector<Ext> innerS_, innerRate_;
+  std::vector<char> innerActive_;
   std::vector<TSaddleRow> saddles_;
   std::vector<std::pair<int, int>> cycleRecords_;  // (first edge of a further cycle, last edge of the one before)
   bool severalCycles_ = false;
@@ -115,5 +154,9 @@ class TConollyRun {
   std::int64_t elementCounter_ = 0;
   int currentAtom_ = 0;
 };
+
+// GetAtConolly on the reference path (tests compare it with the fast path).
+void GetAtConollyReference(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
+                           std::int32_t& status, bool split, TElementList& elements);
 
 }  // namespace cavitas::surface_detail

@@ -25,15 +25,6 @@ std::string Width4(int n) {
 constexpr Ext kDeepEnough = 0.25;
 constexpr int kMaxIterations = 1000;
 
-// One neighbour constraint: x on the sphere lies inside the neighbour's
-// expanded sphere exactly when a . x > F.
-struct TConstraint {
-  TExtVector A;
-  Ext A2;
-  Ext F;
-  Ext W;  // 1 / |a|: violations are signed distances to the cutting plane
-};
-
 // Nearest point of the arc of `edge` to `point` (probe positions, world frame).
 TCoord NearestOnArc(const TConollyObject2& edge, const TCoord& point) {
   double rho, height, phi;
@@ -84,8 +75,8 @@ int TConollyRun::FindInnerPoint(const TAtom& atom, TExtVector& d) {
   const TExtVector q = ToExt(atom);
   const Ext R = ExpandedRadius(atom);
   const Ext R2 = R * R;
-  std::vector<TConstraint> cs;
-  cs.reserve(neighbours_.size());
+  std::vector<TInnerConstraint>& cs = innerConstraints_;  // buffers reused over all atoms
+  cs.clear();
   for (const TAtom* k : neighbours_) {
     if (k == &atom) continue;
     if (static_cast<int>(cs.size()) >= kMaxInnerNeighbours) {
@@ -102,8 +93,12 @@ int TConollyRun::FindInnerPoint(const TAtom& atom, TExtVector& d) {
     cs.push_back({a, a2, (R2 + a2 - rk * rk) / 2, 1 / std::sqrt(a2)});
   }
   const std::size_t n = cs.size();
-  std::vector<Ext> s(n), rate(n);
-  std::vector<char> active(n);
+  innerS_.resize(n);
+  innerRate_.resize(n);
+  innerActive_.resize(n);
+  Ext* s = innerS_.data();
+  Ext* rate = innerRate_.data();
+  char* active = innerActive_.data();
   Ext m = 0;
   auto evaluate = [&] {
     m = -1e30L;

@@ -85,9 +85,11 @@ struct TProbeCircle {
   TExtFrame Frame{};
   TExtVector Center{};
   Ext Radius = 0;
+  TExtVector Axis{};  // u; Frame = PairFrame(Axis) once it is built
 };
 enum class TCircleResult { Ok, Identical, NoCircle };
-TCircleResult PairProbeCircle(const TAtom& i, const TAtom& j, TProbeCircle& circle);
+// withFrame = false leaves Frame to the caller (a buried circle never needs it).
+TCircleResult PairProbeCircle(const TAtom& i, const TAtom& j, TProbeCircle& circle, bool withFrame = true);
 
 // The crossing test of the walk along the shorter great-circle arc from
 // direction `from` to direction `to` on the sphere (centre, radius) with one edge.

@@ -1,0 +1,189 @@
+// The fast construction (burial screen in arrays, cover test of the blocked
+// arcs, vectorised rows) against the reference path: every element, bit for
+// bit, on corpus structures and on synthetic clusters with exact symmetries
+// (ties between arc ends) and near-degenerate blockers.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <numbers>
+#include <random>
+#include <string>
+
+#include "TestSupport.h"
+#include "frame/Error.h"
+#include "frame/LogFile.h"
+#include "input/ReadProtein.h"
+#include "surface/ConollyObjects.h"
+#include "surface/ConollyRun.h"
+#include "surface/SurfaceTestSupport.h"
+
+namespace cavitas {
+namespace {
+
+// Every element in list order with all of its geometry as hex floats.
+std::string Serialise(const TElementList& elements) {
+  std::string out;
+  char b[160];
+  auto add = [&](const char* fmt, auto... v) {
+    std::snprintf(b, sizeof b, fmt, v...);
+    out += b;
+  };
+  for (const auto& e : elements) {
+    add("%d %d", e->Kind, e->Atom->Number);
+    if (e->Kind == kContactPatch) {
+      const auto& c = static_cast<const TConollyObject1&>(*e);
+      add(" %a %a %a", c.InnerPoint.X, c.InnerPoint.Y, c.InnerPoint.Z);
+      for (const TConollyObject2* x : c.Edges) add(" %d-%d", x->Atom->Number, x->Atom2->Number);
+    } else if (e->Kind == kSaddlePatch) {
+      const auto& c = static_cast<const TConollyObject2&>(*e);
+      add(" %d %d %d %a %a %d", c.Atom2->Number, c.StartAtom ? c.StartAtom->Number : 0,
+          c.EndAtom ? c.EndAtom->Number : 0, c.Angle, c.Radius, c.Degenerate ? 1 : 0);
+      for (const long double v : c.Center) add(" %La", v);
+      for (const auto& row : c.Frame)
+        for (const long double v : row) add(" %La", v);
+    } else {
+      const auto& c = static_cast<const TConollyObject3&>(*e);
+      add(" %d %d %a %a %a", c.Atom2->Number, c.Atom3->Number, c.ProbeCenter.X, c.ProbeCenter.Y, c.ProbeCenter.Z);
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+struct TOutcome {
+  int Code = 0;  // exit code of a fatal stop, 0 when the run finished
+  std::int32_t Status = 0;
+  std::string Elements;
+  std::size_t Count = 0;
+};
+
+TOutcome Run(TProteinObject& p, int last, bool reference) {
+  std::vector<bool> include(static_cast<std::size_t>(p.AtomCount) + 1, false);
+  for (int n = 1; n <= last; ++n) include[static_cast<std::size_t>(n)] = true;
+  TOutcome o;
+  TAtomElementLists lists;
+  TElementList elements;
+  try {
+    if (reference)
+      surface_detail::GetAtConollyReference(p, include, lists, o.Status, true, elements);
+    else
+      GetAtConolly(p, include, lists, o.Status, true, elements);
+  } catch (const FatalError& e) {
+    o.Code = e.Code;
+  }
+  o.Elements = Serialise(elements);
+  o.Count = elements.size();
+  return o;
+}
+
+// Compares both paths on both passes; returns the element count of the fast path.
+std::size_t ExpectSameSurfaces(TProteinObject& p, const std::string& what) {
+  std::size_t count = 0;
+  for (const int last : {p.AtomCount, p.ProteinAtomCount}) {
+    const TOutcome fast = Run(p, last, false);
+    const TOutcome ref = Run(p, last, true);
+    EXPECT_EQ(fast.Code, ref.Code) << what;
+    EXPECT_EQ(fast.Status, ref.Status) << what;
+    EXPECT_EQ(fast.Count, ref.Count) << what;
+    EXPECT_TRUE(fast.Elements == ref.Elements) << what << ": element lists differ";
+    count += fast.Count;
+  }
+  return count;
+}
+
+class LogToTemp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = ProgramLog().LogFileName;
+    ProgramLog().LogFileName = dir_.File("program.lg");
+  }
+  void TearDown() override { ProgramLog().LogFileName = saved_; }
+  testing::TempDir dir_;
+  std::string saved_;
+};
+
+class FastPathCorpus : public LogToTemp, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FastPathCorpus, SameElementsAsTheReference) {
+  const std::string name = GetParam();
+  const std::string path = testing::CorpusFile(name);
+  if (path.empty() || !std::ifstream(path)) GTEST_SKIP() << name << " not available";
+  TProteinObject p;
+  ReadProtein(p, path, dir_.File("run.log"), 0);
+  if (p.AtomCount == 0) GTEST_SKIP() << name << " has no atoms";
+  EXPECT_GT(ExpectSameSurfaces(p, name), 0u);
+}
+
+std::vector<const char*> Names() {
+  std::vector<const char*> names{"pept.pdb", "1ubq.pdb", "3al1.pdb"};
+  if (std::getenv("CAVITAS_SURFACE_ALL") != nullptr)
+    for (const char* n : {"1ejg.pdb", "1hpv.pdb", "2beg.pdb", "il2.pdb", "1lcd.pdb", "1a0q.pdb", "3o21.pdb"})
+      names.push_back(n);
+  return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, FastPathCorpus, ::testing::ValuesIn(Names()),
+                         [](const ::testing::TestParamInfo<const char*>& param) {
+                           const std::string n = param.param;
+                           return n.substr(0, n.find('.'));
+                         });
+
+using FastPath = LogToTemp;
+
+// Random packings of protein-like density, with mixed radii.
+TEST_F(FastPath, RandomClustersMatchTheReference) {
+  std::mt19937 rng(20240611);
+  std::uniform_real_distribution<double> coord(-7.0, 7.0);
+  const int types[] = {0, 1, 2, 3, 7, 9, 11};
+  for (int cluster = 0; cluster < 6; ++cluster) {
+    std::vector<testing::TTestAtom> atoms;
+    while (atoms.size() < 90) {
+      const testing::TTestAtom a{coord(rng), coord(rng), coord(rng), types[rng() % 7]};
+      bool clash = false;
+      for (const auto& b : atoms)
+        clash = clash || std::hypot(a.X - b.X, a.Y - b.Y, a.Z - b.Z) < 2.2;
+      if (!clash) atoms.push_back(a);
+    }
+    auto p = testing::MakeProtein(atoms, 70);
+    ExpectSameSurfaces(*p, "cluster " + std::to_string(cluster));
+  }
+}
+
+// Exact symmetries: arc ends of different blockers coincide, circles are
+// covered with no margin at all, and probe positions touch four atoms.
+TEST_F(FastPath, SymmetricArrangementsMatchTheReference) {
+  std::vector<testing::TTestAtom> ring{{0, 0, 0, 0}, {0, 0, 3.2, 0}};
+  for (int k = 0; k < 8; ++k) {
+    const double a = k * std::numbers::pi / 4;
+    ring.push_back({3.1 * std::cos(a), 3.1 * std::sin(a), 1.6, 0});
+  }
+  auto p = testing::MakeProtein(ring);
+  ExpectSameSurfaces(*p, "ring");
+
+  for (const double spacing : {2.8, 3.3, 3.9}) {
+    std::vector<testing::TTestAtom> lattice;
+    for (int i = 0; i < 4; ++i)
+      for (int j = 0; j < 4; ++j)
+        for (int k = 0; k < 3; ++k) lattice.push_back({i * spacing, j * spacing, k * spacing, 0});
+    auto q = testing::MakeProtein(lattice);
+    ExpectSameSurfaces(*q, "lattice " + std::to_string(spacing));
+  }
+}
+
+// Blockers almost on the pair axis and circles that are nearly points: the
+// rows the cover test must leave to the exact sweep.
+TEST_F(FastPath, NearDegenerateBlockersMatchTheReference) {
+  std::vector<testing::TTestAtom> atoms{{0, 0, 0, 0}, {3.0, 0, 0, 0}, {-2.9, 1e-4, 0, 0}, {1.5, 2.6, 0, 0},
+                                        {1.5, -1.3, 2.25, 0}, {1.5, -1.3, -2.25, 0}, {6.05, 0, 0, 3}};
+  auto p = testing::MakeProtein(atoms);
+  ExpectSameSurfaces(*p, "near-axis");
+  // Two atoms whose expanded spheres barely overlap: a probe circle of radius near 0.
+  auto q = testing::MakeProtein({{0, 0, 0, 0}, {6.099, 0, 0, 0}, {3.05, 0.5, 0, 2}, {3.05, -0.4, 0.3, 2}});
+  ExpectSameSurfaces(*q, "tiny circle");
+}
+
+}  // namespace
+}  // namespace cavitas
