@@ -432,8 +432,15 @@ void TStructureCardReader::ReadAtomLine(TPdbLine& line, std::string_view card, b
     return;
   }
   if (!ParseInt(NextToken(card, pos), k) || k < 0) k = 0;
+  FinishAtomRecord(line, card, pos, serial, k, false, het);
+}
+
+// Reads the k neighbour entries that end an atom line and hands the atom on:
+// protein atoms to the read driver, hetero atoms into HetAtoms as well.
+void TStructureCardReader::FinishAtomRecord(TPdbLine& line, std::string_view card, std::size_t& pos, std::int64_t serial,
+                                            std::int64_t k, bool pairs, bool het) {
   const std::int32_t start = entryCounter_;
-  const std::int32_t read = ReadEntries(card, pos, k, false);
+  const std::int32_t read = ReadEntries(card, pos, k, pairs);
   line.GivenNumber = Clamp32(serial);
   line.NeighbourStart = start;
   line.NeighbourCount = read;
@@ -618,17 +625,7 @@ void TStructureCardReader::ReadOverviewAtomLine(TPdbLine& line, std::string_view
   line.ContactVolume = ParseReal(NextToken(card, pos), v) ? static_cast<float>(v) : 0.0f;
   std::int64_t k = 0;
   if (!ParseInt(NextToken(card, pos), k) || k < 0) k = 0;
-  const std::int32_t start = entryCounter_;
-  const std::int32_t read = ReadEntries(card, pos, k, inputFormat_ == 1);
-  line.GivenNumber = Clamp32(serial);
-  line.NeighbourStart = start;
-  line.NeighbourCount = read;
-  if (het) {
-    AddHetAtom(line, line.GivenNumber, read, start);
-    line.Kind = kHetAtmRecord;
-  } else {
-    line.Kind = kAtomRecord;
-  }
+  FinishAtomRecord(line, card, pos, serial, k, inputFormat_ == 1, het);
 }
 
 void TStructureCardReader::ReadOverviewCard(TPdbLine& line) {

@@ -61,6 +61,8 @@ class TStructureCardReader : public TRecordSource {
   // Free-format neighbour entries after position `pos` of the card, appended to
   // the current element; returns how many were read.
   std::int32_t ReadEntries(std::string_view card, std::size_t& pos, std::int64_t k, bool pairs);
+  void FinishAtomRecord(TPdbLine& line, std::string_view card, std::size_t& pos, std::int64_t serial, std::int64_t k,
+                        bool pairs, bool het);
   void AddHetAtom(const TPdbLine& values, std::int32_t serial, std::int32_t entryCount, std::int32_t entryStart);
   void StructureError(TPdbLine& line);
   void Reject(const std::string& what, std::string_view card);
