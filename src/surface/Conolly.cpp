@@ -241,7 +241,7 @@ struct TCoverCircle {
 void CoverRows(std::size_t m, const TCoverCircle k, const double* __restrict ux, const double* __restrict uy,
                const double* __restrict uz, const double* __restrict cosG, double* __restrict x,
                double* __restrict y, double* __restrict n, double* __restrict r, double* __restrict px,
-               double* __restrict py) {
+               double* __restrict py, double* __restrict width) {
   constexpr double kIllConditioned = 1e-4;
   const double nan = std::numeric_limits<double>::quiet_NaN();
   for (std::size_t t = 0; t < m; ++t) {
@@ -260,6 +260,7 @@ void CoverRows(std::size_t m, const TCoverCircle k, const double* __restrict ux,
     r[t] = s2;
     px[t] = num * xt - h * yt + poison;
     py[t] = num * yt + h * xt;
+    width[t] = num * std::fabs(num) / s2 + poison;  // increases with cos of the half-width
   }
 }
 
@@ -268,16 +269,17 @@ void CoverRows(std::size_t m, const TCoverCircle k, const double* __restrict ux,
 // 1e-6 in cosine dwarfs their errors, about 1e-10 for the rows admitted). An
 // arc never covers its own end: that margin is 0 up to rounding (about 1e-16).
 bool CoveredWithMargin(std::size_t m, const double* x, const double* y, const double* n, const double* r,
-                       const double* px, const double* py) {
+                       const double* px, const double* py, const double* width) {
   constexpr double kMargin = 1e-6;
   if (m < 2) return false;
   // The four widest arcs (smallest cos of the half-width, compared as
   // N |N| / R without a root) cover most ends: they are tried first, together.
+  // A wrong guess costs time only: every end is still checked.
   std::array<std::size_t, 4> wide{0, 0, 0, 0};
   std::array<double, 4> key{};
   std::size_t nw = 0;
   for (std::size_t l = 0; l < m; ++l) {
-    const double kl = n[l] * std::fabs(n[l]) / r[l];
+    const double kl = width[l];
     if (!(kl == kl)) continue;  // an undecidable row covers nothing
     std::size_t at = nw < 4 ? nw++ : 4;
     while (at > 0 && kl < key[at - 1]) {
@@ -363,8 +365,10 @@ void TConollyRun::SweepArcs(TAtom& atom, std::size_t partnerIndex, TProbeCircle&
     const double e2[3] = {jy * e1[2] - jz * e1[1], jz * e1[0] - jx * e1[2], jx * e1[1] - jy * e1[0]};
     CoverRows(m, {jx, jy, jz, jc, sj2, e1[0], e1[1], e1[2], e2[0], e2[1], e2[2]}, b.Ux.data(), b.Uy.data(),
               b.Uz.data(), b.CosG.data(), b.X.data(), b.Y.data(), b.N.data(), b.R.data(), b.Px.data(),
-              b.Py.data());
-    if (CoveredWithMargin(m, b.X.data(), b.Y.data(), b.N.data(), b.R.data(), b.Px.data(), b.Py.data())) return;
+              b.Py.data(), b.Width.data());
+    if (CoveredWithMargin(m, b.X.data(), b.Y.data(), b.N.data(), b.R.data(), b.Px.data(), b.Py.data(),
+                          b.Width.data()))
+      return;
   }
 
   // The exact rows in one branch-free pass (the compiler vectorises it; sqrt

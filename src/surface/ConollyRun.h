@@ -53,10 +53,11 @@ class TConollyRun {
   struct TBlockedRows {
     std::vector<std::uint32_t> Index;  // into neighbours_
     std::vector<double> Ux, Uy, Uz, CosG, Start, End, StartX, StartY, EndX, EndY;
-    std::vector<double> X, Y, N, R, Px, Py;  // the cover test (CoverRows in Conolly.cpp)
+    std::vector<double> X, Y, N, R, Px, Py, Width;  // the cover test (CoverRows in Conolly.cpp)
     void Resize(std::size_t n) {
       Index.resize(n);
-      for (auto* v : {&Ux, &Uy, &Uz, &CosG, &Start, &End, &StartX, &StartY, &EndX, &EndY, &X, &Y, &N, &R, &Px, &Py})
+      for (auto* v : {&Ux, &Uy, &Uz, &CosG, &Start, &End, &StartX, &StartY, &EndX, &EndY, &X, &Y, &N, &R, &Px, &Py,
+                     &Width})
         v->resize(n);
     }
   };
