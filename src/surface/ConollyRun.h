@@ -106,7 +106,10 @@ class TConollyRun {
 
   // Inner points.
   void ComputeInnerPoint(TAtom& atom, TConollyObject1& patch);
+  // The search of the reference path in long double throughout; the fast one
+  // takes the same steps and decides in double which long-double values count.
   int FindInnerPoint(const TAtom& atom, TExtVector& d);
+  int FindInnerPointReference(const TAtom& atom, TExtVector& d);
   void SetInnerPoint(TAtom& atom, TConollyObject1& patch, const TConollyObject2* start);
   void SplitPatch(TAtom& atom, TConollyObject1& patch);
   void ReportInnerPointFailure(const TAtom& atom);
@@ -141,6 +144,17 @@ class TConollyRun {
   std::vector<TInnerConstraint> innerConstraints_;
   std::vector<Ext> innerS_, innerRate_;
   std::vector<char> innerActive_;
+  // The fast search: the constraints in double (A, F, W as above; G bounds
+  // the size of the terms of a violation), the estimates Sd, Rd of the
+  // violations and rates, and the exact values made when first needed in an
+  // iteration (stamps name the iteration).
+  struct TInnerWork {
+    std::vector<const TAtom*> Atom;
+    std::vector<double> Ax, Ay, Az, F, W, G, Sd, E, Rd;
+    std::vector<char> Ready, Active;
+    std::vector<std::uint32_t> SStamp, RateStamp;
+    std::vector<std::size_t> ActiveList, Candidates, Unsure;
+  } inner_;
   std::vector<TSaddleRow> saddles_;
   std::vector<std::pair<int, int>> cycleRecords_;  // (first edge of a further cycle, last edge of the one before)
   bool severalCycles_ = false;

@@ -71,7 +71,7 @@ void TConollyRun::ReportInnerPointFailure(const TAtom& atom) {
 // Returns 0 on success, 1 when no direction improves the worst violation, 2
 // when the best point found still lies inside a neighbour, -1 when the
 // neighbour table overflowed (already reported; d is left unchanged).
-int TConollyRun::FindInnerPoint(const TAtom& atom, TExtVector& d) {
+int TConollyRun::FindInnerPointReference(const TAtom& atom, TExtVector& d) {
   const TExtVector q = ToExt(atom);
   const Ext R = ExpandedRadius(atom);
   const Ext R2 = R * R;
@@ -184,6 +184,243 @@ int TConollyRun::FindInnerPoint(const TAtom& atom, TExtVector& d) {
     d = Scale(d, R / Norm(d));
   }
   evaluate();
+  return m >= 0 ? 2 : 0;
+}
+
+namespace {
+
+// The double estimates of a violation or a rate differ from the long-double
+// values by a few roundings of the terms involved (about 1e-15 of them); the
+// bounds below allow 1e-11 of them, so a decision they leave open is taken on
+// the long-double values.
+constexpr double kRel = 1e-11;
+// Relative slack for rounding a long-double value, or a double quotient, to double.
+constexpr double kRound = 1e-14;
+
+}  // namespace
+
+// The same iterations as FindInnerPointReference, value for value: every
+// quantity that reaches d, the result or a decision near its threshold is the
+// long-double one. Double estimates with error bounds only rule out
+// constraints: those that cannot hold the worst violation, cannot be on the
+// other side of the active level and cannot give the shortest step.
+int TConollyRun::FindInnerPoint(const TAtom& atom, TExtVector& d) {
+  if (reference_) return FindInnerPointReference(atom, d);
+  const TExtVector start = d;
+  const TExtVector q = ToExt(atom);
+  const Ext R = ExpandedRadius(atom);
+  const Ext R2 = R * R;
+  const double Rd = ExpandedRadius(atom), R2d = Rd * Rd;
+  TInnerWork& w = inner_;
+  std::vector<TInnerConstraint>& cs = innerConstraints_;
+  w.Atom.clear();
+  w.Ax.clear();
+  w.Ay.clear();
+  w.Az.clear();
+  w.F.clear();
+  w.W.clear();
+  w.G.clear();
+  for (const TAtom* k : neighbours_) {
+    if (k == &atom) continue;
+    if (static_cast<int>(w.Atom.size()) >= kMaxInnerNeighbours) return FindInnerPointReference(atom, d);  // reports
+    const double ax = double(k->X) - double(atom.X), ay = double(k->Y) - double(atom.Y),
+                 az = double(k->Z) - double(atom.Z);
+    const double a2 = ax * ax + ay * ay + az * az;
+    if (a2 < 1e-11 && Norm2(Sub(ToExt(*k), q)) < 1e-12) continue;  // the coincidence test of the reference
+    const double rk2 = ExpandedRadius(*k) * ExpandedRadius(*k);
+    const double inv = 1 / std::sqrt(a2);
+    w.Atom.push_back(k);
+    w.Ax.push_back(ax);
+    w.Ay.push_back(ay);
+    w.Az.push_back(az);
+    w.F.push_back((R2d + a2 - rk2) / 2);
+    w.W.push_back(inv);
+    w.G.push_back((R2d + a2 + rk2) * inv);
+  }
+  const std::size_t n = w.Atom.size();
+  if (n == 0) return 0;
+  cs.resize(n);
+  innerS_.resize(n);
+  innerRate_.resize(n);
+  for (auto* v : {&w.Sd, &w.E, &w.Rd}) v->resize(n);
+  w.Ready.assign(n, 0);
+  w.Active.resize(n);
+  w.SStamp.assign(n, 0);
+  w.RateStamp.assign(n, 0);
+  std::uint32_t epoch = 0;
+
+  // The exact constraint, violation and rate of k, as the reference computes them.
+  auto exact = [&](std::size_t k) -> const TInnerConstraint& {
+    if (!w.Ready[k]) {
+      const TExtVector a = Sub(ToExt(*w.Atom[k]), q);
+      const Ext a2 = Norm2(a);
+      const Ext rk = ExpandedRadius(*w.Atom[k]);
+      cs[k] = {a, a2, (R2 + a2 - rk * rk) / 2, 1 / std::sqrt(a2)};
+      w.Ready[k] = 1;
+    }
+    return cs[k];
+  };
+  auto violation = [&](std::size_t k) {
+    if (w.SStamp[k] != epoch) {
+      const TInnerConstraint& c = exact(k);
+      innerS_[k] = (Dot(c.A, d) - c.F) * c.W;
+      w.SStamp[k] = epoch;
+    }
+    return innerS_[k];
+  };
+  TExtVector dir{};
+  auto rateOf = [&](std::size_t k) {
+    if (w.RateStamp[k] != epoch) {
+      const TInnerConstraint& c = exact(k);
+      innerRate_[k] = Dot(c.A, dir) * c.W;
+      w.RateStamp[k] = epoch;
+    }
+    return innerRate_[k];
+  };
+
+  // The worst violation m; false when an estimate is not finite.
+  Ext m = 0;
+  auto evaluate = [&] {
+    ++epoch;
+    const double dx = double(d[0]), dy = double(d[1]), dz = double(d[2]);
+    const double dn = std::sqrt(dx * dx + dy * dy + dz * dz) * (1 + 1e-9);
+    const double *ax = w.Ax.data(), *ay = w.Ay.data(), *az = w.Az.data(), *f = w.F.data(), *wt = w.W.data(),
+                 *g = w.G.data();
+    double* sd = w.Sd.data();
+    double* e = w.E.data();
+    double lower = -1e300, sum = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+      sd[k] = (ax[k] * dx + ay[k] * dy + az[k] * dz - f[k]) * wt[k];
+      e[k] = kRel * (dn + g[k]);
+      sum += sd[k];
+      lower = std::max(lower, sd[k] - e[k]);
+    }
+    if (!std::isfinite(sum)) return false;
+    // Only a constraint whose violation may reach every other's lower bound can hold the maximum.
+    m = -1e30L;
+    for (std::size_t k = 0; k < n; ++k)
+      if (sd[k] + e[k] >= lower) m = std::max(m, violation(k));
+    return true;
+  };
+
+  for (int iter = 1; iter <= kMaxIterations; ++iter) {
+    if (!evaluate()) {
+      d = start;
+      return FindInnerPointReference(atom, d);
+    }
+    if (m < -kDeepEnough) return 0;
+    // b. Active set (decided exactly where the estimate is near the level) and its tangent parts.
+    const Ext level = m - 1e-6;
+    const double ld = double(level), lt = kRound * std::fabs(ld);
+    w.ActiveList.clear();
+    for (std::size_t k = 0; k < n; ++k) {
+      const double sd = w.Sd[k], e = w.E[k];
+      const bool act = sd - e > ld + lt ? true : (sd + e < ld - lt ? false : violation(k) > level);
+      w.Active[k] = act;
+      if (act) w.ActiveList.push_back(k);
+    }
+    auto tangent = [&](std::size_t k) {
+      const TInnerConstraint& c = exact(k);
+      return Sub(c.A, Scale(d, Dot(c.A, d) / R2));
+    };
+    TExtVector t1{}, t2{};
+    int count = 0;
+    bool stuck = false;
+    for (const std::size_t k : w.ActiveList) {
+      const TExtVector t = tangent(k);
+      if (Norm2(t) < 1e-6 * cs[k].A2) {  // the plane is met head-on
+        stuck = true;
+        break;
+      }
+      auto opposite = [](const TExtVector& a, const TExtVector& b) {
+        const Ext ab = Dot(a, b);
+        return ab < 0 && Norm2(a) * Norm2(b) / (ab * ab) < 1 + 1e-6;
+      };
+      if (count == 0) {
+        t1 = t;
+      } else if (count == 1) {
+        t2 = t;
+        if (opposite(t1, t2)) stuck = true;
+      } else {
+        TExtVector t3 = t;
+        auto rating = [](const TExtVector& a, const TExtVector& b, bool isSigned) {
+          const Ext ab = Dot(a, b);
+          const Ext r = ab * ab / (Norm2(a) * Norm2(b));
+          return (isSigned && ab < 0) ? -r : r;
+        };
+        const Ext r12 = rating(t1, t2, true), r13 = rating(t1, t3, true), r23 = rating(t2, t3, false);
+        if (r13 < r12 && r13 <= r23) {
+          std::swap(t2, t3);
+        } else if (r23 < r12 && r23 < r13) {
+          std::swap(t1, t3);
+        }
+        if (opposite(t1, t2)) {
+          stuck = true;
+        } else if (rating(t1, t2, true) <= 1 - 1e-6) {
+          const Ext c12 = Dot(t1, t2), c13 = Dot(t1, t3), c23 = Dot(t2, t3);
+          if (Norm2(t2) * c13 - c12 * c23 < 0 || Norm2(t1) * c23 - c12 * c13 < 0) stuck = true;
+        }
+      }
+      if (stuck) break;
+      ++count;
+    }
+    if (stuck) break;
+    // c. Direction of descent.
+    if (count == 1) {
+      dir = Scale(t1, -1);
+    } else if (Dot(t1, t2) >= 0) {
+      dir = Scale(Add(t1, t2), -0.5L);
+    } else {
+      dir = Scale(Add(t1, Scale(t2, std::sqrt(Norm2(t1) / Norm2(t2)))), -0.5L);
+    }
+    const Ext dir2 = Norm2(dir);
+    if (dir2 == 0) break;
+    // e. The worst active violation must decrease along dir.
+    Ext activeRate = -1e30L;
+    for (const std::size_t k : w.ActiveList) activeRate = std::max(activeRate, rateOf(k));
+    if (activeRate >= 0) return 1;
+    // d. Step length: no inactive constraint may overtake the active level. An
+    //    inactive k that surely rises faster bounds the step by at most hi;
+    //    only those whose lowest quotient lo reaches the least hi can give the
+    //    minimum. Since |A| W = 1, a rate estimate errs by kRel |dir| at most.
+    Ext step = dir2 < 1 ? 100 / dir2 : Ext{100};
+    {
+      const double vx = double(dir[0]), vy = double(dir[1]), vz = double(dir[2]);
+      const double er = kRel * std::sqrt(vx * vx + vy * vy + vz * vz) * (1 + 1e-9);
+      const double ard = double(activeRate), at = kRound * std::fabs(ard) + er;
+      const double md = double(m), mt = kRound * std::fabs(md);
+      const double *ax = w.Ax.data(), *ay = w.Ay.data(), *az = w.Az.data(), *wt = w.W.data();
+      double* rd = w.Rd.data();
+      for (std::size_t k = 0; k < n; ++k) rd[k] = (ax[k] * vx + ay[k] * vy + az[k] * vz) * wt[k];
+      double least = double(step) * (1 + kRound);
+      w.Candidates.clear();
+      w.Unsure.clear();
+      for (std::size_t k = 0; k < n; ++k) {
+        if (w.Active[k] || rd[k] < ard - at) continue;
+        if (rd[k] <= ard + at) {
+          w.Unsure.push_back(k);
+          continue;
+        }
+        const double hi = (md - w.Sd[k] + w.E[k] + mt) / (rd[k] - ard - at);
+        least = std::min(least, hi * (1 + kRound));
+        w.Candidates.push_back(k);
+      }
+      for (const std::size_t k : w.Candidates) {
+        const double lo = (md - w.Sd[k] - w.E[k] - mt) / (rd[k] - ard + at);
+        if (lo - kRound * std::fabs(lo) <= least) step = std::min(step, (m - violation(k)) / (rateOf(k) - activeRate));
+      }
+      for (const std::size_t k : w.Unsure)
+        if (rateOf(k) > activeRate) step = std::min(step, (m - violation(k)) / (rateOf(k) - activeRate));
+    }
+    if (Ext{0.01} * R2 < dir2 * step * step) step = Ext{0.1} * R / std::sqrt(dir2);
+    // f. Move and return onto the sphere.
+    d = Add(d, Scale(dir, step));
+    d = Scale(d, R / Norm(d));
+  }
+  if (!evaluate()) {
+    d = start;
+    return FindInnerPointReference(atom, d);
+  }
   return m >= 0 ? 2 : 0;
 }
 

@@ -1,9 +1,11 @@
 // The fast construction (burial screen in arrays, cover test of the blocked
-// arcs, vectorised rows) against the reference path: every element, bit for
-// bit, on corpus structures and on synthetic clusters with exact symmetries
-// (ties between arc ends) and near-degenerate blockers.
+// arcs, vectorised rows, inner-point search deciding in double) against the
+// reference path: every element, bit for bit, on corpus structures and on
+// synthetic clusters with exact symmetries (ties between arc ends and between
+// the violations of the inner-point search) and near-degenerate blockers.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -170,6 +172,33 @@ TEST_F(FastPath, SymmetricArrangementsMatchTheReference) {
         for (int k = 0; k < 3; ++k) lattice.push_back({i * spacing, j * spacing, k * spacing, 0});
     auto q = testing::MakeProtein(lattice);
     ExpectSameSurfaces(*q, "lattice " + std::to_string(spacing));
+  }
+}
+
+// Shells of equal neighbours around one atom, at distances that leave it
+// free regions between them: the contact patch splits, and the inner-point
+// search meets exact ties of its worst violation, of the active level and of
+// the step bounds.
+TEST_F(FastPath, SymmetricShellsMatchTheReference) {
+  const double c = 1 / std::sqrt(3.0);
+  const std::vector<std::array<double, 3>> octahedron{{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+  std::vector<std::array<double, 3>> cube;
+  for (const double x : {-c, c})
+    for (const double y : {-c, c})
+      for (const double z : {-c, c}) cube.push_back({x, y, z});
+  const std::vector<std::array<double, 3>> tetrahedron{{c, c, c}, {c, -c, -c}, {-c, c, -c}, {-c, -c, c}};
+  struct TShell {
+    const char* Name;
+    const std::vector<std::array<double, 3>>* Directions;
+    double Radius;
+  };
+  for (const TShell& shell : {TShell{"octahedron", &octahedron, 3.8}, TShell{"octahedron", &octahedron, 4.6},
+                              TShell{"cube", &cube, 3.3}, TShell{"cube", &cube, 4.2},
+                              TShell{"tetrahedron", &tetrahedron, 2.6}, TShell{"tetrahedron", &tetrahedron, 3.5}}) {
+    std::vector<testing::TTestAtom> atoms{{0, 0, 0, 0}};
+    for (const auto& u : *shell.Directions) atoms.push_back({shell.Radius * u[0], shell.Radius * u[1], shell.Radius * u[2], 0});
+    auto p = testing::MakeProtein(atoms);
+    ExpectSameSurfaces(*p, std::string(shell.Name) + " " + std::to_string(shell.Radius));
   }
 }
 
