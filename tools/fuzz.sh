@@ -1,6 +1,6 @@
 #!/bin/sh
-# Builds the libFuzzer targets of the structure-card readers and the stream
-# loader with clang, AddressSanitizer and UndefinedBehaviorSanitizer, and runs
+# Builds the libFuzzer targets (structure-card readers, stream loader, whole
+# analysis of a PDB file) with clang, AddressSanitizer and UndefinedBehaviorSanitizer, and runs
 # each for a bounded time (seconds, default 60 each).
 #   tools/fuzz.sh [seconds]
 # Needs clang and libclang-rt (Debian: apt-get install clang libclang-rt-14-dev).
@@ -12,9 +12,9 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebI
   -DCAVITAS_FUZZ=ON -DCAVITAS_TESTS=OFF \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
-cmake --build "$build" --target fuzz_cards fuzz_stream -j2
+cmake --build "$build" --target fuzz_cards fuzz_stream fuzz_pdb -j2
 status=0
-for target in fuzz_cards fuzz_stream; do
+for target in fuzz_cards fuzz_stream fuzz_pdb; do
   corpus="$build/corpus_$target"
   mkdir -p "$corpus"
   seeds="$root/fuzz/seeds_$target"
