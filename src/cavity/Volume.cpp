@@ -1,6 +1,7 @@
 #include "cavity/Volume.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -261,35 +262,58 @@ void NearSquares(const float xf[4], const float yf[4], const float zf[4], float*
 
 constexpr float kFar = 1e30f;
 
+// Lists up to this long are ranked with the atom's position in the low
+// mantissa bits of its value (see NearestThree).
+constexpr int kKeyBits = 6;
+constexpr int kKeyedAtoms = 1 << kKeyBits;
+
 // Per sub-cube, the three smallest of sqrt(q) - r over `count` atoms (q laid
 // out [atom * 64 + sub-cube]) and the atoms of the two smallest (-1: none).
+// The values come back within 2^kKeyBits ulp of the float distances: up to
+// kKeyedAtoms atoms, each value carries its atom's position in its lowest
+// kKeyBits mantissa bits, so a plain min/max network over these distinct keys
+// keeps the atoms along with the three smallest values.
 void NearestThree(const float* q, const float* r, int count, float b1[64], float b2[64], float b3[64],
                   std::int32_t i1[64], std::int32_t i2[64]) {
 #if defined(__SSE2__)
-  auto blend = [](__m128 mask, __m128i yes, __m128i no) {
-    const __m128i m = _mm_castps_si128(mask);
-    return _mm_or_si128(_mm_and_si128(m, yes), _mm_andnot_si128(m, no));
-  };
-  for (int c = 0; c < 64; c += 4) {
-    __m128 m1 = _mm_set1_ps(kFar), m2 = m1, m3 = m1;
-    __m128i j1 = _mm_set1_epi32(-1), j2 = j1;
-    for (int a = 0; a < count; ++a) {
-      const __m128 v = _mm_sub_ps(_mm_sqrt_ps(_mm_loadu_ps(q + a * 64 + c)), _mm_set1_ps(r[a]));
-      const __m128 lt1 = _mm_cmplt_ps(v, m1), lt2 = _mm_cmplt_ps(v, m2);
-      const __m128i A = _mm_set1_epi32(a);
-      j2 = blend(lt1, j1, blend(lt2, A, j2));
-      j1 = blend(lt1, A, j1);
-      m3 = _mm_min_ps(m3, _mm_max_ps(m2, v));
-      m2 = _mm_min_ps(m2, _mm_max_ps(m1, v));
-      m1 = _mm_min_ps(m1, v);
+  if (count <= kKeyedAtoms) {
+    const __m128i high = _mm_set1_epi32(-kKeyedAtoms), low = _mm_set1_epi32(kKeyedAtoms - 1);
+    const __m128i one = _mm_set1_epi32(1);
+    const __m128 far = _mm_set1_ps(kFar);
+    // Two rows of four sub-cubes at a time share the loads of r and the key.
+    for (int c = 0; c < 64; c += 8) {
+      __m128 m1 = far, m2 = far, m3 = far, n1 = far, n2 = far, n3 = far;
+      __m128i key = _mm_setzero_si128();
+      for (int a = 0; a < count; ++a) {
+        const __m128 ra = _mm_set1_ps(r[a]);
+        const __m128 v = _mm_sub_ps(_mm_sqrt_ps(_mm_loadu_ps(q + a * 64 + c)), ra);
+        const __m128 w = _mm_sub_ps(_mm_sqrt_ps(_mm_loadu_ps(q + a * 64 + c + 4)), ra);
+        const __m128 kv = _mm_castsi128_ps(_mm_or_si128(_mm_and_si128(_mm_castps_si128(v), high), key));
+        const __m128 kw = _mm_castsi128_ps(_mm_or_si128(_mm_and_si128(_mm_castps_si128(w), high), key));
+        key = _mm_add_epi32(key, one);
+        m3 = _mm_min_ps(m3, _mm_max_ps(m2, kv));
+        m2 = _mm_min_ps(m2, _mm_max_ps(m1, kv));
+        m1 = _mm_min_ps(m1, kv);
+        n3 = _mm_min_ps(n3, _mm_max_ps(n2, kw));
+        n2 = _mm_min_ps(n2, _mm_max_ps(n1, kw));
+        n1 = _mm_min_ps(n1, kw);
+      }
+      _mm_store_ps(b1 + c, m1);
+      _mm_store_ps(b2 + c, m2);
+      _mm_store_ps(b3 + c, m3);
+      _mm_store_ps(b1 + c + 4, n1);
+      _mm_store_ps(b2 + c + 4, n2);
+      _mm_store_ps(b3 + c + 4, n3);
+      _mm_store_si128(reinterpret_cast<__m128i*>(i1 + c), _mm_and_si128(_mm_castps_si128(m1), low));
+      _mm_store_si128(reinterpret_cast<__m128i*>(i2 + c), _mm_and_si128(_mm_castps_si128(m2), low));
+      _mm_store_si128(reinterpret_cast<__m128i*>(i1 + c + 4), _mm_and_si128(_mm_castps_si128(n1), low));
+      _mm_store_si128(reinterpret_cast<__m128i*>(i2 + c + 4), _mm_and_si128(_mm_castps_si128(n2), low));
     }
-    _mm_store_ps(b1 + c, m1);
-    _mm_store_ps(b2 + c, m2);
-    _mm_store_ps(b3 + c, m3);
-    _mm_store_si128(reinterpret_cast<__m128i*>(i1 + c), j1);
-    _mm_store_si128(reinterpret_cast<__m128i*>(i2 + c), j2);
+    if (count < 2)
+      for (int c = 0; c < 64; ++c) i2[c] = -1;
+    return;
   }
-#else
+#endif
   for (int c = 0; c < 64; ++c) {
     float m1 = kFar, m2 = kFar, m3 = kFar;
     std::int32_t j1 = -1, j2 = -1;
@@ -307,7 +331,6 @@ void NearestThree(const float* q, const float* r, int count, float b1[64], float
     i1[c] = j1;
     i2[c] = j2;
   }
-#endif
 }
 
 class TFastVolumeScan {
@@ -387,14 +410,24 @@ class TFastVolumeScan {
  private:
   static constexpr int kMaxDepth = 8;  // six levels of cuts at the finest exactness, plus room
 
-  // Bound on |float distance - exact distance| for candidates within a few Å
-  // (about 2e-6 at 10 Å), with a wide margin.
+  // Bound on |float distance - exact distance| with a wide margin. Candidates
+  // lie between -2.4 Å and 2.8 Å of their surface anywhere in the top-level
+  // cube; there float rounding stays near 1e-6 and the position key of
+  // NearestThree (under 64 ulp) below 1.6e-5.
   static constexpr float kApprox = 1e-4f;
+
+  // Squared offsets of a kept atom from the sub-centres per axis step, and its radius.
+  struct TKeptAtom {
+    double X[4], Y[4], Z[4];
+    double R;
+    // The surface distance as SurfaceDistance evaluates it.
+    double Distance(int xi, int yi, int zi) const { return std::sqrt(X[xi] + Y[yi] + Z[zi]) - R; }
+  };
 
   struct TLevel {
     std::vector<int> Kept;   // full-list slots
     std::vector<double> Dk;  // their distances at the current sub-cube
-    std::vector<double> X, Y, Z;  // exact squared offsets, [axis step * kept + atom]
+    std::vector<TKeptAtom> Atoms;  // exact squared offsets of the kept atoms
     std::vector<float> Qf, Rf;  // float squared distances [atom * 64 + sub-cube] and radii for the first sorting
     std::vector<double> Dfull;  // full-list distances at a sub-cube that fell back
   };
@@ -450,11 +483,6 @@ class TFastVolumeScan {
     }
   }
 
-  // Exact distance of the full-list slot at a sub-centre whose squared offsets are known.
-  double SlotDistance(int slot, double q) const {
-    return std::sqrt(q) - rad_[static_cast<std::size_t>(full_[slot])];
-  }
-
   // Cuts the cube (P, s) whose candidates (full-list slots) `list` lie at
   // distances `d`, d2 being the second smallest (1000 for a single candidate).
   //
@@ -463,7 +491,9 @@ class TFastVolumeScan {
   // the two nearest beyond doubt and the cube lies wholly inside one sphere,
   // wholly in one shell or beyond the shell by more than kApprox, the share is
   // added directly (the exact values could only confirm it). Otherwise the
-  // exact distances decide as in the straightforward scan.
+  // exact distances decide as in the straightforward scan: of the nearest
+  // alone where the cube cannot be shared, of the two nearest where no third
+  // can tie, of all kept candidates elsewhere.
   void Cut(const TCoord& P, const int* list, const double* d, int count, double d2, double R, double V, double s,
            int depth, TSlotSums& slots) {
     if (depth >= kMaxDepth) RaiseLimit("volume subdivision depth");
@@ -484,10 +514,8 @@ class TFastVolumeScan {
     SubCentres<double>(P.X, sp, xs);
     SubCentres<double>(P.Y, sp, ys);
     SubCentres<double>(P.Z, sp, zs);
-    // Exact squared offsets per axis, [axis step][kept atom].
-    lv.X.resize(K * 4);
-    lv.Y.resize(K * 4);
-    lv.Z.resize(K * 4);
+    // Exact squared offsets per kept atom and axis step, float sums of them for the ranking.
+    lv.Atoms.resize(K);
     lv.Qf.resize(K * 64);
     lv.Rf.resize(K);
     for (std::size_t a = 0; a < K; ++a) {
@@ -497,66 +525,123 @@ class TFastVolumeScan {
         const double dx = double(xs[q]) - double(ax_[as]);
         const double dy = double(ys[q]) - double(ay_[as]);
         const double dz = double(zs[q]) - double(az_[as]);
-        lv.X[q * K + a] = dx * dx;
-        lv.Y[q * K + a] = dy * dy;
-        lv.Z[q * K + a] = dz * dz;
+        lv.Atoms[a].X[q] = dx * dx;
+        lv.Atoms[a].Y[q] = dy * dy;
+        lv.Atoms[a].Z[q] = dz * dz;
         xf[q] = static_cast<float>(dx * dx);
         yf[q] = static_cast<float>(dy * dy);
         zf[q] = static_cast<float>(dz * dz);
       }
       NearSquares(xf, yf, zf, &lv.Qf[a * 64]);
+      lv.Atoms[a].R = rad_[as];
       lv.Rf[a] = static_cast<float>(rad_[as]);
     }
     // The three smallest float distances per sub-cube (x outer, y, z inner).
     alignas(16) float b1[64], b2[64], b3[64];
     alignas(16) std::int32_t i1[64], i2[64];
     NearestThree(lv.Qf.data(), lv.Rf.data(), kept, b1, b2, b3, i1, i2);
-    const double probe = Model.ProbeRadius;
+    const TKinds kinds = Classify(b1, b2, b3, kept == 1, Rp);
+    const TKeptAtom* atoms = lv.Atoms.data();
+    // Sub-cubes in ascending order, as the straightforward scan adds them.
+    for (std::uint64_t todo = ~kinds.Beyond; todo != 0; todo &= todo - 1) {
+      const int c = std::countr_zero(todo);
+      const std::uint64_t bit = std::uint64_t{1} << c;
+      const int xi = c >> 4, yi = (c >> 2) & 3, zi = c & 3;
+      if (kinds.Whole & bit) {
+        const int slot = lv.Kept[static_cast<std::size_t>(i1[c])];
+        if (kinds.Inside & bit)
+          slots.AddVolume(slot, Vp);
+        else
+          slots.AddContact(slot, Vp);
+        continue;
+      }
+      if (!(kinds.Known & bit) || !fine) {
+        ExactSubCube(lv, TCoord{xs[xi], ys[yi], zs[zi]}, xi, yi, zi, Rp, Vp, sp, depth, slots);
+        continue;
+      }
+      // The two nearest are known; their exact distances decide.
+      const int k1 = i1[c];
+      int n1 = lv.Kept[static_cast<std::size_t>(k1)];
+      double d1 = atoms[k1].Distance(xi, yi, zi);
+      if (kinds.Alone & bit) {
+        // Not shared whatever the exact second distance: only the nearest counts.
+        SettleCube<double>(n1, d1, 0, 1000.0, Rp, Vp, sp, slots);
+        continue;
+      }
+      const int k2 = i2[c];
+      int n2 = lv.Kept[static_cast<std::size_t>(k2)];
+      double dB = atoms[k2].Distance(xi, yi, zi);
+      if (dB < d1) {
+        std::swap(n1, n2);
+        std::swap(d1, dB);
+      }
+      SettleCube<double>(n1, d1, n2, dB, Rp, Vp, sp, slots);
+    }
+  }
+
+  // What the float distances (within kApprox of the exact ones) settle about
+  // each sub-cube, one bit per sub-cube:
+  //   Known   the two nearest atoms beyond doubt (the third is clearly farther,
+  //           or there is a single candidate);
+  //   Beyond  known, and wholly beyond the probe shell: nothing to add;
+  //   Alone   known, the nearest clearly nearer, and the cube not shared
+  //           (the second is more than 2 R farther or beyond the shell);
+  //   Whole   alone and wholly inside the sphere or wholly in the shell of the
+  //           nearest, Inside telling which: the share is the whole cube.
+  struct TKinds {
+    std::uint64_t Known = 0, Beyond = 0, Alone = 0, Whole = 0, Inside = 0;
+  };
+
+  static TKinds Classify(const float b1[64], const float b2[64], const float b3[64], bool single, double Rp) {
     const float E = kApprox;
+    const double probe = Model.ProbeRadius;
     const float beyond = static_cast<float>(probe + Rp);
     const float inside = static_cast<float>(-Rp);
     const float shellLo = static_cast<float>(Rp);
     const float shellHi = static_cast<float>(probe - Rp);
     const float twoR = static_cast<float>(2 * Rp);
-    const double* X = lv.X.data();
-    const double* Y = lv.Y.data();
-    const double* Z = lv.Z.data();
-    for (int c = 0; c < 64; ++c) {
-      const int xi = c >> 4, yi = (c >> 2) & 3, zi = c & 3;
-      const float a1 = b1[c], a2 = b2[c];
-      if (kept >= 2 && b3[c] - a2 > 2 * E) {
-        if (a1 > beyond + E) continue;  // wholly beyond the shell
-        const float gap = a2 - a1;
-        if (a1 < beyond - E && gap > 2 * E && (gap > twoR + 2 * E || a2 > beyond + E)) {
-          // The nearest atom alone.
-          const int slot = lv.Kept[static_cast<std::size_t>(i1[c])];
-          if (a1 < inside - E) {
-            slots.AddVolume(slot, Vp);
-            continue;
-          }
-          if (a1 > shellLo + E && a1 < shellHi - E) {
-            slots.AddContact(slot, Vp);
-            continue;
-          }
-        }
-        // The two nearest are known; their exact distances decide.
-        if (!fine) {
-          ExactSubCube(lv, TCoord{xs[xi], ys[yi], zs[zi]}, xi, yi, zi, Rp, Vp, sp, depth, slots);
-          continue;
-        }
-        const std::size_t k1 = static_cast<std::size_t>(i1[c]), k2 = static_cast<std::size_t>(i2[c]);
-        int n1 = lv.Kept[k1], n2 = lv.Kept[k2];
-        double d1 = SlotDistance(n1, X[xi * kept + i1[c]] + Y[yi * kept + i1[c]] + Z[zi * kept + i1[c]]);
-        double dB = SlotDistance(n2, X[xi * kept + i2[c]] + Y[yi * kept + i2[c]] + Z[zi * kept + i2[c]]);
-        if (dB < d1) {
-          std::swap(n1, n2);
-          std::swap(d1, dB);
-        }
-        SettleCube<double>(n1, d1, n2, dB, Rp, Vp, sp, slots);
-        continue;
-      }
-      ExactSubCube(lv, TCoord{xs[xi], ys[yi], zs[zi]}, xi, yi, zi, Rp, Vp, sp, depth, slots);
+    TKinds k;
+#if defined(__SSE2__)
+    const __m128 all = _mm_castsi128_ps(_mm_set1_epi32(single ? -1 : 0));
+    const __m128 twoE = _mm_set1_ps(2 * E), twoRE = _mm_set1_ps(twoR + 2 * E);
+    const __m128 beyondHi = _mm_set1_ps(beyond + E), beyondLo = _mm_set1_ps(beyond - E);
+    const __m128 insideLo = _mm_set1_ps(inside - E), shellMin = _mm_set1_ps(shellLo + E),
+                 shellMax = _mm_set1_ps(shellHi - E);
+    for (int c = 0; c < 64; c += 4) {
+      const __m128 a1 = _mm_load_ps(b1 + c), a2 = _mm_load_ps(b2 + c), a3 = _mm_load_ps(b3 + c);
+      const __m128 gap = _mm_sub_ps(a2, a1);
+      const __m128 known = _mm_or_ps(all, _mm_cmpgt_ps(_mm_sub_ps(a3, a2), twoE));
+      const __m128 far = _mm_and_ps(known, _mm_cmpgt_ps(a1, beyondHi));
+      const __m128 alone = _mm_and_ps(_mm_and_ps(known, _mm_cmpgt_ps(gap, twoE)),
+                                      _mm_or_ps(_mm_cmpgt_ps(gap, twoRE), _mm_cmpgt_ps(a2, beyondHi)));
+      const __m128 lone = _mm_and_ps(alone, _mm_cmplt_ps(a1, beyondLo));
+      const __m128 in = _mm_and_ps(lone, _mm_cmplt_ps(a1, insideLo));
+      const __m128 shell = _mm_and_ps(_mm_and_ps(lone, _mm_cmpgt_ps(a1, shellMin)), _mm_cmplt_ps(a1, shellMax));
+      auto bits = [c](__m128 m) { return static_cast<std::uint64_t>(_mm_movemask_ps(m)) << c; };
+      k.Known |= bits(known);
+      k.Beyond |= bits(far);
+      k.Alone |= bits(alone);
+      k.Whole |= bits(_mm_or_ps(in, shell));
+      k.Inside |= bits(in);
     }
+#else
+    for (int c = 0; c < 64; ++c) {
+      const float a1 = b1[c], a2 = b2[c], gap = a2 - a1;
+      const std::uint64_t bit = std::uint64_t{1} << c;
+      if (!single && !(b3[c] - a2 > 2 * E)) continue;
+      k.Known |= bit;
+      if (a1 > beyond + E) k.Beyond |= bit;
+      if (!(gap > 2 * E && (gap > twoR + 2 * E || a2 > beyond + E))) continue;
+      k.Alone |= bit;
+      if (!(a1 < beyond - E)) continue;
+      if (a1 < inside - E) {
+        k.Whole |= bit;
+        k.Inside |= bit;
+      }
+      if (a1 > shellLo + E && a1 < shellHi - E) k.Whole |= bit;
+    }
+#endif
+    return k;
   }
 
   // One sub-cube evaluated from the exact distances of all kept candidates; a
@@ -567,9 +652,7 @@ class TFastVolumeScan {
     lv.Dk.resize(static_cast<std::size_t>(kept));
     double* dk = lv.Dk.data();
     for (int a = 0; a < kept; ++a)
-      dk[a] = SlotDistance(lv.Kept[static_cast<std::size_t>(a)],
-                           lv.X[static_cast<std::size_t>(xi * kept + a)] + lv.Y[static_cast<std::size_t>(yi * kept + a)] +
-                               lv.Z[static_cast<std::size_t>(zi * kept + a)]);
+      dk[a] = lv.Atoms[static_cast<std::size_t>(a)].Distance(xi, yi, zi);
     TPair<double> pair;
     pair.Select(kept, [&](int i) { return dk[i]; });
     const int* subList = lv.Kept.data();

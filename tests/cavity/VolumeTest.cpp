@@ -257,6 +257,52 @@ TEST_F(VolumeTest, FastScan_TieOnAGridOfEqualAtoms) {
   }
 }
 
+// The accumulators of the fast and the straightforward scan, bit for bit.
+void ExpectSameSums(TProteinObject& p, const std::string& what) {
+  std::unique_ptr<TAtomAccumulator> fv, fc, rv, rc;
+  VolumeOfAtoms(p, fv, fc, TVolumeMethod::Fast);
+  VolumeOfAtoms(p, rv, rc, TVolumeMethod::Reference);
+  for (int i = 1; i <= p.AtomCount; ++i) {
+    const std::size_t n = static_cast<std::size_t>(i);
+    ASSERT_EQ(std::memcmp(&(*fv)[n], &(*rv)[n], sizeof(double)), 0) << what << " volume of atom " << i;
+    ASSERT_EQ(std::memcmp(&(*fc)[n], &(*rc)[n], sizeof(double)), 0) << what << " contact of atom " << i;
+  }
+}
+
+TEST_F(VolumeTest, FastScan_CrowdedClustersEqualStraightforwardScan) {
+  // Clusters of atoms a fraction of an Å apart: every sub-cube has as many
+  // candidates about equally near as the cluster holds, beyond 64 on the ranking
+  // of wide lists, with exact duplicates among them (ties at every place).
+  struct Case {
+    int atoms;
+    float spread;  // Å, half-width of the cluster
+    int duplicateEvery;  // every n-th atom repeats the previous position (0: none)
+    double exactness;
+  };
+  const Case cases[] = {{1, 0.0f, 0, 0.2},  {2, 0.3f, 0, 0.2},   {3, 0.0f, 0, 0.2},  {64, 0.4f, 0, 0.2},
+                        {65, 0.4f, 0, 0.2}, {90, 0.6f, 7, 0.2},  {40, 0.5f, 3, 0.1}, {70, 0.3f, 5, 0.1}};
+  for (const Case& c : cases) {
+    ResetProgramState();
+    SetExactness(c.exactness);
+    TProteinObject p;
+    std::uint32_t seed = 12345u + static_cast<std::uint32_t>(c.atoms);
+    auto jitter = [&] {
+      seed = seed * 1664525u + 1013904223u;
+      return c.spread * (static_cast<float>(seed >> 8) / 8388608.0f - 1.0f);
+    };
+    float x = 0, y = 0, z = 0;
+    for (int i = 0; i < c.atoms; ++i) {
+      if (c.duplicateEvery == 0 || i % c.duplicateEvery != 0 || i == 0) {
+        x = 5 + jitter();
+        y = -2 + jitter();
+        z = 3 + jitter();
+      }
+      Add(p, x, y, z, i % 16);
+    }
+    ExpectSameSums(p, std::to_string(c.atoms) + " atoms at exactness " + std::to_string(c.exactness));
+  }
+}
+
 // Every cube of the scan lattice with all atoms within the cut-off as
 // candidates, in index order (no grid involved).
 void BruteForceVolumes(const TProteinObject& p, TAtomAccumulator& vol, TAtomAccumulator& con) {
