@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -138,24 +139,23 @@ void TConollyRun::CollectNeighbours(TAtom& atom) {
 }
 
 void TConollyRun::MakePairs(TAtom& atom) {
+  // Beyond 501 neighbours the order of the blocker count matters: the plain screen.
+  const bool plain = reference_ || neighbours_.size() > kMaxBlockers;
   for (std::size_t j = 0; j < neighbours_.size(); ++j) {
     TAtom* partner = neighbours_[j];
     if (partner->Number <= atom.Number) continue;
     TProbeCircle circle;
-    const TCircleResult res = PairProbeCircle(atom, *partner, circle, reference_);
+    const TCircleResult res = plain ? PairProbeCircle(atom, *partner, circle) : PairCircleKind(atom, *partner);
     if (res == TCircleResult::Identical) {
       ProgramLog().LogLine("Atom Nr " + std::to_string(atom.Number) + " and " + std::to_string(partner->Number) +
                            " identical");
       continue;
     }
     if (res == TCircleResult::NoCircle) continue;
-    // Beyond 501 neighbours the order of the blocker count matters: the plain screen.
-    if (reference_ || neighbours_.size() > kMaxBlockers) {
-      if (!reference_) circle.Frame = PairFrame(circle.Axis);
+    if (plain)
       SweepArcsReference(atom, j, circle);
-    } else {
-      SweepArcs(atom, j, circle);
-    }
+    else
+      SweepArcs(atom, j);
   }
 }
 
@@ -237,7 +237,8 @@ struct TCoverCircle {
 // The end of arc k lies inside arc l exactly when Px_k X_l + Py_k Y_l > N_l R_k;
 // the difference is the cosine margin times s_k^2 s_l sin g_j <= 1. Rows whose
 // arc is nearly empty or nearly whole, or whose direction is nearly the axis,
-// get N = Px = NaN: such rows are never decided here.
+// get N = Px = NaN: such rows are never decided here (their Width is 1e300,
+// beyond every other, so the cover test tries them last).
 void CoverRows(std::size_t m, const TCoverCircle k, const double* __restrict ux, const double* __restrict uy,
                const double* __restrict uz, const double* __restrict cosG, double* __restrict x,
                double* __restrict y, double* __restrict n, double* __restrict r, double* __restrict px,
@@ -260,7 +261,8 @@ void CoverRows(std::size_t m, const TCoverCircle k, const double* __restrict ux,
     r[t] = s2;
     px[t] = num * xt - h * yt + poison;
     py[t] = num * yt + h * xt;
-    width[t] = num * std::fabs(num) / s2 + poison;  // increases with cos of the half-width
+    const double key = num * std::fabs(num) / s2;  // increases with cos of the half-width
+    width[t] = poison == 0 && std::fabs(key) < 1e300 ? key : 1e300;
   }
 }
 
@@ -268,41 +270,61 @@ void CoverRows(std::size_t m, const TCoverCircle k, const double* __restrict ux,
 // cover the whole circle beyond any rounding of the exact rows (the margin
 // 1e-6 in cosine dwarfs their errors, about 1e-10 for the rows admitted). An
 // arc never covers its own end: that margin is 0 up to rounding (about 1e-16).
-bool CoveredWithMargin(std::size_t m, const double* x, const double* y, const double* n, const double* r,
-                       const double* px, const double* py, const double* width) {
+// The answer does not depend on the order in which arcs are tried; hit is
+// scratch space of m entries.
+bool CoveredWithMargin(std::size_t m, const double* __restrict x, const double* __restrict y,
+                       const double* __restrict n, const double* __restrict r, const double* __restrict px,
+                       const double* __restrict py, const double* __restrict width, double* __restrict hit) {
   constexpr double kMargin = 1e-6;
   if (m < 2) return false;
   // The four widest arcs (smallest cos of the half-width, compared as
-  // N |N| / R without a root) cover most ends: they are tried first, together.
-  // A wrong guess costs time only: every end is still checked.
-  std::array<std::size_t, 4> wide{0, 0, 0, 0};
-  std::array<double, 4> key{};
-  std::size_t nw = 0;
+  // N |N| / R without a root) cover most ends. The keys carry their row in
+  // the last 9 bits (m <= 501), so that min and max keep them in order
+  // without branches; that reorders only keys equal to 15 digits, and an
+  // undecidable row (key 1e300) is tried only when fewer than four are not.
+  constexpr std::uint64_t kRowBits = 511;
+  auto tagged = [](double key, std::size_t row) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &key, sizeof bits);
+    bits = (bits & ~kRowBits) | row;
+    std::memcpy(&key, &bits, sizeof bits);
+    return key;
+  };
+  auto rowOf = [](double key) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &key, sizeof bits);
+    return static_cast<std::size_t>(bits & kRowBits);
+  };
+  double k0 = tagged(1e301, 0), k1 = k0, k2 = k0, k3 = k0;
   for (std::size_t l = 0; l < m; ++l) {
-    const double kl = width[l];
-    if (!(kl == kl)) continue;  // an undecidable row covers nothing
-    std::size_t at = nw < 4 ? nw++ : 4;
-    while (at > 0 && kl < key[at - 1]) {
-      if (at < 4) key[at] = key[at - 1], wide[at] = wide[at - 1];
-      --at;
-    }
-    if (at < 4) key[at] = kl, wide[at] = l;
+    double t = tagged(width[l], l), lo;
+    lo = std::min(k0, t), t = std::max(k0, t), k0 = lo;
+    lo = std::min(k1, t), t = std::max(k1, t), k1 = lo;
+    lo = std::min(k2, t), t = std::max(k2, t), k2 = lo;
+    k3 = std::min(k3, t);
   }
-  for (std::size_t w = nw; w < 4; ++w) wide[w] = wide[0];
+  const std::size_t i0 = rowOf(k0), i1 = rowOf(k1), i2 = rowOf(k2), i3 = rowOf(k3);
+  // Ends inside one of the four, for all ends in one pass without branches.
+  const double x0 = x[i0], y0 = y[i0], n0 = n[i0], x1 = x[i1], y1 = y[i1], n1 = n[i1];
+  const double x2 = x[i2], y2 = y[i2], n2 = n[i2], x3 = x[i3], y3 = y[i3], n3 = n[i3];
   for (std::size_t k = 0; k < m; ++k) {
     const double a = px[k], b = py[k], rk = r[k];
-    auto margin = [&](std::size_t l) { return a * x[l] + b * y[l] - n[l] * rk; };
-    if ((margin(wide[0]) > kMargin) | (margin(wide[1]) > kMargin) | (margin(wide[2]) > kMargin) |
-        (margin(wide[3]) > kMargin))
-      continue;
+    const bool h = (a * x0 + b * y0 - n0 * rk > kMargin) | (a * x1 + b * y1 - n1 * rk > kMargin) |
+                   (a * x2 + b * y2 - n2 * rk > kMargin) | (a * x3 + b * y3 - n3 * rk > kMargin);
+    hit[k] = h ? 1.0 : 0.0;
+  }
+  // The other ends against every arc.
+  for (std::size_t k = 0; k < m; ++k) {
+    if (hit[k] != 0) continue;
+    const double a = px[k], b = py[k], rk = r[k];
     bool found = false;
-    for (std::size_t l = 0; l < m && !found; ++l) found = margin(l) > kMargin;
+    for (std::size_t l = 0; l < m && !found; ++l) found = a * x[l] + b * y[l] - n[l] * rk > kMargin;
     if (!found) return false;
   }
   return true;
 }
 
-void TConollyRun::SweepArcs(TAtom& atom, std::size_t partnerIndex, TProbeCircle& circle) {
+void TConollyRun::SweepArcs(TAtom& atom, std::size_t partnerIndex) {
   // The same tests as SweepArcsReference, bit for bit; with at most 501
   // neighbours the blocker bound cannot be reached, so any burier ends the
   // circle whatever its position, and a recent burier is tried first.
@@ -367,14 +389,15 @@ void TConollyRun::SweepArcs(TAtom& atom, std::size_t partnerIndex, TProbeCircle&
               b.Uz.data(), b.CosG.data(), b.X.data(), b.Y.data(), b.N.data(), b.R.data(), b.Px.data(),
               b.Py.data(), b.Width.data());
     if (CoveredWithMargin(m, b.X.data(), b.Y.data(), b.N.data(), b.R.data(), b.Px.data(), b.Py.data(),
-                          b.Width.data()))
+                          b.Width.data(), b.Hit.data()))
       return;
   }
 
   // The exact rows in one branch-free pass (the compiler vectorises it; sqrt
   // and division round the same in every lane).
-  circle.Frame = PairFrame(circle.Axis);
   TAtom& partner = *neighbours_[partnerIndex];
+  TProbeCircle circle;
+  PairProbeCircle(atom, partner, circle);  // Ok: PairCircleKind said so
   const double sj = cj.SinG, invSj = sj > 0 ? 1 / sj : 0;
   const double e1x = static_cast<double>(circle.Frame[0][0]), e1y = static_cast<double>(circle.Frame[1][0]),
                e1z = static_cast<double>(circle.Frame[2][0]);

@@ -63,6 +63,23 @@ TCircleResult PairProbeCircle(const TAtom& i, const TAtom& j, TProbeCircle& circ
   return TCircleResult::Ok;
 }
 
+TCircleResult PairCircleKind(const TAtom& i, const TAtom& j) {
+  // The centre distance is 0 exactly when the float coordinates agree.
+  if (i.X == j.X && i.Y == j.Y && i.Z == j.Z) return TCircleResult::Identical;
+  const double x = double(j.X) - i.X, y = double(j.Y) - i.Y, z = double(j.Z) - i.Z;
+  const double d2 = x * x + y * y + z * z, d = std::sqrt(d2);
+  const double wi = ExpandedRadius(i) * ExpandedRadius(i), wj = ExpandedRadius(j) * ExpandedRadius(j);
+  const double t = (d2 + wj - wi) / (2 * d);
+  const double r2 = wj - t * t;
+  // Both r^2 err by a few roundings (2^-52 each) of the terms they add; the
+  // bound allows 1e-12 of them, with the error of t amplified by 2 |t|.
+  const double bound = 1e-12 * (wj + t * t + std::fabs(t) * (d2 + wj + wi) / d);
+  if (r2 > bound) return TCircleResult::Ok;
+  if (r2 < -bound) return TCircleResult::NoCircle;
+  TProbeCircle circle;
+  return PairProbeCircle(i, j, circle, false);
+}
+
 namespace {
 
 [[noreturn]] void SchnittFailure() {

@@ -53,11 +53,11 @@ class TConollyRun {
   struct TBlockedRows {
     std::vector<std::uint32_t> Index;  // into neighbours_
     std::vector<double> Ux, Uy, Uz, CosG, Start, End, StartX, StartY, EndX, EndY;
-    std::vector<double> X, Y, N, R, Px, Py, Width;  // the cover test (CoverRows in Conolly.cpp)
+    std::vector<double> X, Y, N, R, Px, Py, Width, Hit;  // the cover test (CoverRows in Conolly.cpp)
     void Resize(std::size_t n) {
       Index.resize(n);
       for (auto* v : {&Ux, &Uy, &Uz, &CosG, &Start, &End, &StartX, &StartY, &EndX, &EndY, &X, &Y, &N, &R, &Px, &Py,
-                     &Width})
+                     &Width, &Hit})
         v->resize(n);
     }
   };
@@ -92,8 +92,8 @@ class TConollyRun {
   void MakePairs(TAtom& atom);
   // Fast path (docs/geometry.md): whole-burial screen over the neighbour caps
   // in arrays, then the cover test of the blocked arcs; only a circle that
-  // may keep a free arc gets its frame, exact rows and sweep.
-  void SweepArcs(TAtom& atom, std::size_t partnerIndex, TProbeCircle& circle);
+  // may keep a free arc gets its centre, frame, exact rows and sweep.
+  void SweepArcs(TAtom& atom, std::size_t partnerIndex);
   void SweepArcsReference(TAtom& atom, std::size_t partnerIndex, const TProbeCircle& circle);
   // The sweep over arcCutOffs_: free arcs and their concave corners become candidates.
   void EmitFreeArcs(TAtom& atom, TAtom& partner, const TProbeCircle& circle);

@@ -90,6 +90,9 @@ struct TProbeCircle {
 enum class TCircleResult { Ok, Identical, NoCircle };
 // withFrame = false leaves Frame to the caller (a buried circle never needs it).
 TCircleResult PairProbeCircle(const TAtom& i, const TAtom& j, TProbeCircle& circle, bool withFrame = true);
+// The result PairProbeCircle gives for (i, j), without the circle: decided in
+// double unless r^2 lies within rounding of 0.
+TCircleResult PairCircleKind(const TAtom& i, const TAtom& j);
 
 // The crossing test of the walk along the shorter great-circle arc from
 // direction `from` to direction `to` on the sphere (centre, radius) with one edge.

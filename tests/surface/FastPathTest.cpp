@@ -214,5 +214,50 @@ TEST_F(FastPath, NearDegenerateBlockersMatchTheReference) {
   ExpectSameSurfaces(*q, "tiny circle");
 }
 
+// The kind of a pair's probe circle, decided in double, against the
+// long-double circle: centre distances stepped float by float across the
+// outer and the inner touching distance, and coincident or nearly coincident
+// centres, along axes and an oblique direction.
+TEST(PairCircleKind, AgreesWithTheProbeCircleAcrossTouchingDistances) {
+  const double R0 = 1.65 + 1.4, R3 = 1.87 + 1.4;  // expanded radii of types 0 and 3
+  const double c = 1 / std::sqrt(3.0);
+  struct TCase {
+    int TypeJ;
+    double Distance;
+    double Ux, Uy, Uz;
+  };
+  std::vector<TCase> cases;
+  for (const auto& u : {std::array<double, 3>{1, 0, 0}, std::array<double, 3>{0, 0, -1}, std::array<double, 3>{c, -c, c}})
+    for (const auto& [type, d] : {std::pair{3, R0 + R3}, std::pair{3, R3 - R0}, std::pair{0, 2 * R0}, std::pair{0, 0.0},
+                                  std::pair{3, 0.0}, std::pair{0, 1e-6}, std::pair{3, 1e-6}, std::pair{3, 3.0}})
+      cases.push_back({type, d, u[0], u[1], u[2]});
+  int ok = 0, none = 0, identical = 0;
+  for (const TCase& t : cases) {
+    TAtom i, j;
+    i.X = 1.25f, i.Y = -2.5f, i.Z = 7.75f;
+    i.RadiusType = 0;
+    j.RadiusType = static_cast<std::uint8_t>(t.TypeJ);
+    const float x = static_cast<float>(i.X + t.Distance * t.Ux), y = static_cast<float>(i.Y + t.Distance * t.Uy),
+                z = static_cast<float>(i.Z + t.Distance * t.Uz);
+    for (int step = -40; step <= 40; ++step) {
+      // Step the coordinate that moves most along u, one float at a time.
+      j.X = x, j.Y = y, j.Z = z;
+      float& moved = std::fabs(t.Ux) >= std::fabs(t.Uz) ? j.X : j.Z;
+      for (int s = 0; s < std::abs(step); ++s) moved = std::nextafter(moved, step > 0 ? 1e9f : -1e9f);
+      surface_detail::TProbeCircle circle;
+      const auto exact = surface_detail::PairProbeCircle(i, j, circle);
+      ASSERT_EQ(surface_detail::PairCircleKind(i, j), exact)
+          << "type " << t.TypeJ << " distance " << t.Distance << " step " << step;
+      ok += exact == surface_detail::TCircleResult::Ok;
+      none += exact == surface_detail::TCircleResult::NoCircle;
+      identical += exact == surface_detail::TCircleResult::Identical;
+    }
+  }
+  // Every kind occurs, and the sweeps cross both touching distances.
+  EXPECT_GT(ok, 0);
+  EXPECT_GT(none, 0);
+  EXPECT_GT(identical, 0);
+}
+
 }  // namespace
 }  // namespace cavitas
