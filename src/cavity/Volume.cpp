@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <bit>
+#include <span>
 #include <cmath>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -39,16 +41,23 @@ bool IsCandidateT(const TVolumeGrid& grid, const TCoord& c, const TAtom& a) {
 }
 
 // R > 0, so the sign of a is the sign of x (a quotient of such magnitudes
-// cannot underflow); testing x lets the branch go before the division ends.
+// cannot underflow); testing x lets the choice go before the division ends.
+// 1 - a is exactly 1 + (-a), so both signs share one expression and the
+// choice is a select rather than a branch, which would be hard to predict
+// where cubes straddle surfaces.
 template <class Real>
 double SmoothSplitT(Real x, Real R) {
   const double a = static_cast<double>(x / R);
-  if (x >= 0) {
-    const Real t = Real(1) - Real(a);
-    return static_cast<double>((Real(1) - t * t * t) * Real(0.5));
+  if constexpr (std::is_same_v<Real, double>) {
+    // The sign flips of a and of -0.5 by one mask.
+    const std::uint64_t flip = static_cast<std::uint64_t>(x >= 0) << 63;
+    const double t = 1 + std::bit_cast<double>(std::bit_cast<std::uint64_t>(a) ^ flip);
+    return (1 - t * t * t) * std::bit_cast<double>(std::bit_cast<std::uint64_t>(-0.5) ^ flip);
+  } else {
+    const bool upper = x >= 0;
+    const Real t = Real(1) + (upper ? -Real(a) : Real(a));
+    return static_cast<double>((Real(1) - t * t * t) * (upper ? Real(0.5) : Real(-0.5)));
   }
-  const Real t = Real(1) + Real(a);
-  return static_cast<double>((Real(1) - t * t * t) * Real(-0.5));
 }
 
 template <class Real>
@@ -364,40 +373,54 @@ class TFastVolumeScan {
     const int ny = static_cast<int>(ay.Centre.size());
     const int nz = static_cast<int>(az.Centre.size());
     const float px = ax.Centre[ii];
-    entries_.clear();
+    std::array<int, kCells> yFirst, yLast, zFirst, zLast;
+    StepsOfCells(ay, yFirst, yLast);
+    StepsOfCells(az, zFirst, zLast);
+    std::size_t entryCount = 0;
     for (int a = slabStart_[static_cast<std::size_t>(ax.Lo[ii])]; a < slabStart_[static_cast<std::size_t>(ax.Hi[ii]) + 1]; ++a) {
       const std::size_t as = static_cast<std::size_t>(a);
       const double cut = cut_[as];
       const double dx = double(px) - double(ax_[as]);
       const double dx2 = dx * dx;
       if (!(dx2 < cut)) continue;
-      // Conservative index window; the exact test below decides.
-      const double reach = std::sqrt(cut - dx2) + 0.01;
-      int j0, j1, k0, k1;
-      Window(ay.Centre, ay_[as], reach, j0, j1);
-      Window(az.Centre, az_[as], reach, k0, k1);
+      // Conservative index windows (the sphere's extent in the slab, then in
+      // the row, within the cubes whose searched cells hold the atom's cell);
+      // the exact test decides.
+      int j0, j1;
+      Window(ay.Centre, ay_[as], std::sqrt(cut - dx2) + 0.01, j0, j1);
       const int cy = cellY_[as], cz = cellZ_[as];
+      j0 = std::max(j0, yFirst[static_cast<std::size_t>(cy)]);
+      j1 = std::min(j1, yLast[static_cast<std::size_t>(cy)]);
       for (int j = j0; j <= j1; ++j) {
         const std::size_t js = static_cast<std::size_t>(j);
-        if (cy < ay.Lo[js] || cy > ay.Hi[js]) continue;
         const double dy = double(ay.Centre[js]) - double(ay_[as]);
         const double dxy = dx2 + dy * dy;
         if (!(dxy < cut)) continue;
+        int k0, k1;
+        Window(az.Centre, az_[as], std::sqrt(cut - dxy) + 0.01, k0, k1);
+        k0 = std::max(k0, zFirst[static_cast<std::size_t>(cz)]);
+        k1 = std::min(k1, zLast[static_cast<std::size_t>(cz)]);
+        if (k0 > k1) continue;
+        const std::size_t need = entryCount + static_cast<std::size_t>(k1 - k0 + 1);
+        if (need > entries_.size()) entries_.resize(std::max(2 * entries_.size(), need));
+        // Every cube of the window is written, the next one overwriting it when out.
+        std::pair<int, int>* out = entries_.data() + entryCount;
         for (int k = k0; k <= k1; ++k) {
-          const std::size_t ks = static_cast<std::size_t>(k);
-          if (cz < az.Lo[ks] || cz > az.Hi[ks]) continue;
-          const double dz = double(az.Centre[ks]) - double(az_[as]);
-          if (dxy + dz * dz < cut) entries_.push_back({j * nz + k, a});
+          const double dz = double(az.Centre[static_cast<std::size_t>(k)]) - double(az_[as]);
+          *out = {j * nz + k, a};
+          out += dxy + dz * dz < cut;
         }
+        entryCount = static_cast<std::size_t>(out - entries_.data());
       }
     }
+    const auto entries = std::span(entries_.data(), entryCount);
     // Stable counting sort by cube keeps each list in rank order.
     start_.assign(static_cast<std::size_t>(ny) * static_cast<std::size_t>(nz) + 1, 0);
-    for (const auto& e : entries_) ++start_[static_cast<std::size_t>(e.first) + 1];
+    for (const auto& e : entries) ++start_[static_cast<std::size_t>(e.first) + 1];
     for (std::size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
-    lists_.resize(entries_.size());
+    lists_.resize(entryCount);
     fill_.assign(start_.begin(), start_.end() - 1);
-    for (const auto& e : entries_) lists_[static_cast<std::size_t>(fill_[static_cast<std::size_t>(e.first)]++)] = e.second;
+    for (const auto& e : entries) lists_[static_cast<std::size_t>(fill_[static_cast<std::size_t>(e.first)]++)] = e.second;
     for (int j = 0; j < ny; ++j)
       for (int k = 0; k < nz; ++k) {
         const std::size_t c = static_cast<std::size_t>(j * nz + k);
@@ -426,11 +449,26 @@ class TFastVolumeScan {
 
   struct TLevel {
     std::vector<int> Kept;   // full-list slots
+    std::vector<int> Ranked;  // positions in Kept of the atoms ranked at the sub-centres
     std::vector<double> Dk;  // their distances at the current sub-cube
     std::vector<TKeptAtom> Atoms;  // exact squared offsets of the kept atoms
     std::vector<float> Qf, Rf;  // float squared distances [atom * 64 + sub-cube] and radii for the first sorting
     std::vector<double> Dfull;  // full-list distances at a sub-cube that fell back
   };
+
+  // For each grid cell along an axis, the steps whose searched cell range
+  // holds it. Lo and Hi never decrease along the axis, so these form one run
+  // [first, last] (empty when first > last).
+  static void StepsOfCells(const TAxisSteps& a, std::array<int, kCells>& first, std::array<int, kCells>& last) {
+    const int n = static_cast<int>(a.Lo.size());
+    for (int c = 0; c < kCells; ++c) {
+      int f = 0, l = n - 1;
+      while (f < n && a.Hi[static_cast<std::size_t>(f)] < c) ++f;
+      while (l >= 0 && a.Lo[static_cast<std::size_t>(l)] > c) --l;
+      first[static_cast<std::size_t>(c)] = f;
+      last[static_cast<std::size_t>(c)] = l;
+    }
+  }
 
   static void Window(const std::vector<float>& centres, float p, double reach, int& lo, int& hi) {
     const double c0 = centres.front();
@@ -498,13 +536,23 @@ class TFastVolumeScan {
            int depth, TSlotSums& slots) {
     if (depth >= kMaxDepth) RaiseLimit("volume subdivision depth");
     TLevel& lv = levels_[static_cast<std::size_t>(depth)];
-    // A sub-centre lies within 3/4 R of P, so an atom farther than d2 + 1.5 R
-    // can never be one of the two nearest there; the slack covers rounding.
+    // Every point of the cube lies within R of P, where the distance of an atom
+    // changes by at most R: an atom farther than d2 + 2 R can never be one of
+    // the two nearest anywhere inside, nor at a sub-centre (within 3/4 R of P)
+    // one farther than d2 + 1.5 R, which need not be ranked. The slack covers
+    // rounding, and leaves the unranked farther than the second nearest by more
+    // than the float ranking can err.
     const double keepBelow = d2 + 2 * R + 1e-3;
+    const double rankBelow = d2 + 1.5 * R + 1e-3;
     lv.Kept.clear();
+    lv.Ranked.clear();
     for (int i = 0; i < count; ++i)
-      if (d[i] <= keepBelow) lv.Kept.push_back(list[i]);
+      if (d[i] <= keepBelow) {
+        if (d[i] <= rankBelow) lv.Ranked.push_back(static_cast<int>(lv.Kept.size()));
+        lv.Kept.push_back(list[i]);
+      }
     const int kept = static_cast<int>(lv.Kept.size());
+    const int ranked = static_cast<int>(lv.Ranked.size());
     const std::size_t K = static_cast<std::size_t>(kept);
     const double sp = s * 0.25;
     const double Vp = V * 0.015625;
@@ -514,41 +562,50 @@ class TFastVolumeScan {
     SubCentres<double>(P.X, sp, xs);
     SubCentres<double>(P.Y, sp, ys);
     SubCentres<double>(P.Z, sp, zs);
-    // Exact squared offsets per kept atom and axis step, float sums of them for the ranking.
+    // Exact squared offsets per kept atom and axis step.
     lv.Atoms.resize(K);
-    lv.Qf.resize(K * 64);
-    lv.Rf.resize(K);
     for (std::size_t a = 0; a < K; ++a) {
       const std::size_t as = static_cast<std::size_t>(full_[lv.Kept[a]]);
-      float xf[4], yf[4], zf[4];
+      TKeptAtom& k = lv.Atoms[a];
       for (std::size_t q = 0; q < 4; ++q) {
         const double dx = double(xs[q]) - double(ax_[as]);
         const double dy = double(ys[q]) - double(ay_[as]);
         const double dz = double(zs[q]) - double(az_[as]);
-        lv.Atoms[a].X[q] = dx * dx;
-        lv.Atoms[a].Y[q] = dy * dy;
-        lv.Atoms[a].Z[q] = dz * dz;
-        xf[q] = static_cast<float>(dx * dx);
-        yf[q] = static_cast<float>(dy * dy);
-        zf[q] = static_cast<float>(dz * dz);
+        k.X[q] = dx * dx;
+        k.Y[q] = dy * dy;
+        k.Z[q] = dz * dz;
       }
-      NearSquares(xf, yf, zf, &lv.Qf[a * 64]);
-      lv.Atoms[a].R = rad_[as];
-      lv.Rf[a] = static_cast<float>(rad_[as]);
+      k.R = rad_[as];
     }
-    // The three smallest float distances per sub-cube (x outer, y, z inner).
+    // Float squared distances of the ranked atoms at the 64 sub-centres.
+    lv.Qf.resize(static_cast<std::size_t>(ranked) * 64);
+    lv.Rf.resize(static_cast<std::size_t>(ranked));
+    for (int j = 0; j < ranked; ++j) {
+      const TKeptAtom& k = lv.Atoms[static_cast<std::size_t>(lv.Ranked[static_cast<std::size_t>(j)])];
+      float xf[4], yf[4], zf[4];
+      for (std::size_t q = 0; q < 4; ++q) {
+        xf[q] = static_cast<float>(k.X[q]);
+        yf[q] = static_cast<float>(k.Y[q]);
+        zf[q] = static_cast<float>(k.Z[q]);
+      }
+      NearSquares(xf, yf, zf, &lv.Qf[static_cast<std::size_t>(j) * 64]);
+      lv.Rf[static_cast<std::size_t>(j)] = static_cast<float>(k.R);
+    }
+    // The three smallest float distances per sub-cube (x outer, y, z inner),
+    // the atoms as positions in the ranked list.
     alignas(16) float b1[64], b2[64], b3[64];
     alignas(16) std::int32_t i1[64], i2[64];
-    NearestThree(lv.Qf.data(), lv.Rf.data(), kept, b1, b2, b3, i1, i2);
-    const TKinds kinds = Classify(b1, b2, b3, kept == 1, Rp);
+    NearestThree(lv.Qf.data(), lv.Rf.data(), ranked, b1, b2, b3, i1, i2);
+    const TKinds kinds = Classify(b1, b2, b3, ranked == 1, Rp);
     const TKeptAtom* atoms = lv.Atoms.data();
+    const int* rank = lv.Ranked.data();
     // Sub-cubes in ascending order, as the straightforward scan adds them.
     for (std::uint64_t todo = ~kinds.Beyond; todo != 0; todo &= todo - 1) {
       const int c = std::countr_zero(todo);
       const std::uint64_t bit = std::uint64_t{1} << c;
       const int xi = c >> 4, yi = (c >> 2) & 3, zi = c & 3;
       if (kinds.Whole & bit) {
-        const int slot = lv.Kept[static_cast<std::size_t>(i1[c])];
+        const int slot = lv.Kept[static_cast<std::size_t>(rank[i1[c]])];
         if (kinds.Inside & bit)
           slots.AddVolume(slot, Vp);
         else
@@ -560,7 +617,7 @@ class TFastVolumeScan {
         continue;
       }
       // The two nearest are known; their exact distances decide.
-      const int k1 = i1[c];
+      const int k1 = rank[i1[c]];
       int n1 = lv.Kept[static_cast<std::size_t>(k1)];
       double d1 = atoms[k1].Distance(xi, yi, zi);
       if (kinds.Alone & bit) {
@@ -568,7 +625,7 @@ class TFastVolumeScan {
         SettleCube<double>(n1, d1, 0, 1000.0, Rp, Vp, sp, slots);
         continue;
       }
-      const int k2 = i2[c];
+      const int k2 = rank[i2[c]];
       int n2 = lv.Kept[static_cast<std::size_t>(k2)];
       double dB = atoms[k2].Distance(xi, yi, zi);
       if (dB < d1) {

@@ -63,6 +63,20 @@ TEST_F(VolumeTest, SmoothSplit_OddAndIncreasingInsideTheCube) {
   }
 }
 
+TEST_F(VolumeTest, SmoothSplit_BitEqualToTheTwoSidedFormula) {
+  // (1 - (1 - a)^3) / 2 above zero, -(1 - (1 + a)^3) / 2 below, a = x / R,
+  // evaluated the plain way; signed zeros, the ends of the cube and values
+  // far outside it included.
+  for (double R : {0.6928203230275509, 0.17320508075688773, 0.043301270189221933}) {
+    for (double x : {0.0, -0.0, 1e-300, -1e-300, 1e-9, -1e-9, 0.1, -0.1, 0.3, -0.3, R, -R, 2.5, -2.5, 1000.0}) {
+      const double a = x / R;
+      const double expected = x >= 0 ? (1 - (1 - a) * (1 - a) * (1 - a)) * 0.5 : (1 - (1 + a) * (1 + a) * (1 + a)) * -0.5;
+      const double got = SmoothSplit(x, R);
+      EXPECT_EQ(std::memcmp(&got, &expected, sizeof(double)), 0) << x << " / " << R << ": " << got << " vs " << expected;
+    }
+  }
+}
+
 TEST_F(VolumeTest, DelAT_NilAccumulatorIsError401) {
   try {
     delAT(nullptr);
