@@ -75,6 +75,12 @@ void TConollyRun::Execute() {
       pairCutoffSquared_[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)] = s * s;
     }
   arcCutOffs_.reserve(kMaxBlockers);
+  slots_.assign(reference_ ? 0 : include_.size(), TSlot{});
+  for (std::size_t n = 1; n < slots_.size(); ++n)
+    if (Included(static_cast<int>(n))) {
+      TAtom* a = AtomOf(static_cast<int>(n));
+      slots_[n] = {a->X, a->Y, a->Z, a->RadiusType, a};
+    }
 
   for (int i = 1; i <= count; ++i) {
     if (!Included(i)) continue;
@@ -97,6 +103,66 @@ void TConollyRun::Execute() {
 }
 
 void TConollyRun::CollectNeighbours(TAtom& atom) {
+  if (reference_) return CollectNeighboursReference(atom);
+  neighbours_.clear();
+  caps_.clear();
+  capUx_.clear();
+  capUy_.clear();
+  capUz_.clear();
+  capCos_.clear();
+  recentBuriers_ = {0, 0};
+  const double Ei = ExpandedRadius(atom);  // also validates the radius type
+  const auto& cut = pairCutoffSquared_[atom.RadiusType];
+  const double probe = Model.ProbeRadius;
+  const std::size_t k = static_cast<std::size_t>(atom.Number - 1);
+  const TSlot* slots = slots_.data();
+  const std::size_t nSlots = slots_.size();
+  for (const auto* lists : {protein_.NeighboursNear.get(), protein_.NeighboursMid.get(), protein_.NeighboursFar.get()}) {
+    if (lists == nullptr || k >= lists->size()) continue;
+    for (const TNachbarStruktur& e : (*lists)[k]) {
+      const std::size_t number = static_cast<std::size_t>(e.Atom);
+      if (number >= nSlots || slots[number].Atom == nullptr) continue;  // not Included
+      const TSlot& sl = slots[number];
+      TAtom* n = sl.Atom;
+      if (sl.RadiusType > 15) ExpandedRadius(*n);  // raises as the reference does here
+      // The squared distance in double errs by a few roundings (1e-15 of it);
+      // only near the cutoff the long-double value decides.
+      const double x = double(sl.X) - atom.X, y = double(sl.Y) - atom.Y, z = double(sl.Z) - atom.Z;
+      const double D2 = x * x + y * y + z * z;
+      const double cutoff = cut[sl.RadiusType];
+      if (D2 > cutoff * (1 + 1e-12)) continue;
+      if (D2 >= cutoff * (1 - 1e-12) && !(static_cast<double>(Dist2(atom, *n)) < cutoff)) continue;
+      const double Ek = Model.RadiusTable[sl.RadiusType] + probe;  // ExpandedRadius(*n)
+      neighbours_.push_back(n);
+      // The cap of the atom's expanded sphere that lies inside n's: around the
+      // unit direction U with half-angle g, cos g = F / (D * Ei).
+      TCap c;
+      c.Coincident = D2 < 1e-12;
+      const double D = std::sqrt(D2);
+      c.Ux = c.Coincident ? 0 : x / D;
+      c.Uy = c.Coincident ? 0 : y / D;
+      c.Uz = c.Coincident ? 0 : z / D;
+      c.CosG = c.Coincident ? 0 : (Ei * Ei + D2 - Ek * Ek) / (2 * D * Ei);
+      c.SinG2 = 1 - c.CosG * c.CosG;
+      c.SinG = std::sqrt(std::max(0.0, c.SinG2));
+      c.Covers = c.Coincident && Ek > Ei;
+      // The pair's probe circle has r^2 = Ei^2 sin^2 g. In double sin^2 g errs
+      // by about 1e-15 (Q + 1)^2, Q = (Ei^2 + D^2 + Ek^2) / (D Ei); beyond
+      // 1e-12 of that its sign is the sign of the long-double r^2.
+      const double P = D * Ei, T = Ei * Ei + D2 + Ek * Ek + P;
+      c.CircleKnown = !c.Coincident && std::fabs(c.SinG2) * P * P > 1e-12 * T * T;
+      caps_.push_back(c);
+      capUx_.push_back(c.Ux);
+      capUy_.push_back(c.Uy);
+      capUz_.push_back(c.Uz);
+      capCos_.push_back(n == &atom || c.Coincident ? (c.Covers ? -2.0 : 2.0) : c.CosG);
+    }
+  }
+  capClass_.resize(neighbours_.size());
+  blocked_.Resize(neighbours_.size());
+}
+
+void TConollyRun::CollectNeighboursReference(TAtom& atom) {
   neighbours_.clear();
   caps_.clear();
   capUx_.clear();
@@ -145,7 +211,10 @@ void TConollyRun::MakePairs(TAtom& atom) {
     TAtom* partner = neighbours_[j];
     if (partner->Number <= atom.Number) continue;
     TProbeCircle circle;
-    const TCircleResult res = plain ? PairProbeCircle(atom, *partner, circle) : PairCircleKind(atom, *partner);
+    const TCap& cap = caps_[j];
+    const TCircleResult res = plain             ? PairProbeCircle(atom, *partner, circle)
+                              : cap.CircleKnown ? (cap.SinG2 > 0 ? TCircleResult::Ok : TCircleResult::NoCircle)
+                                                : PairCircleKind(atom, *partner);
     if (res == TCircleResult::Identical) {
       ProgramLog().LogLine("Atom Nr " + std::to_string(atom.Number) + " and " + std::to_string(partner->Number) +
                            " identical");
@@ -342,34 +411,44 @@ void TConollyRun::SweepArcs(TAtom& atom, std::size_t partnerIndex) {
   };
   for (const std::size_t q : recentBuriers_)
     if (q != partnerIndex && q < capCos_.size() && buries(q)) return;
+  // Blocks of neighbours: the caps of a block are classified in one
+  // vectorised pass, a burier in it ends the circle, and the blockers of a
+  // block that buries nothing are listed. A burier sits early in the order
+  // on average, so a buried circle is left after a few blocks.
   const std::size_t nb = neighbours_.size();
-  capClass_.resize(nb);
   double* cls = capClass_.data();
-  for (std::size_t q = 0; q < nb; ++q) {
-    const double c = jx * ux[q] + jy * uy[q] + jz * uz[q];
-    const double num = cg[q] - jc * c;
-    const double den2 = sj2 * std::max(0.0, 1 - c * c);
-    cls[q] = (num * num < den2 ? 1.0 : 0.0) + (num <= 0 ? 2.0 : 0.0);  // doubles: selects vectorise
-  }
-  cls[partnerIndex] = 0;
-  for (std::size_t q = 0; q < nb; ++q)
-    if (cls[q] == 2) {
-      recentBuriers_[1] = recentBuriers_[0];
-      recentBuriers_[0] = q;
-      return;
+  TBlockedRows& b = blocked_;  // sized for this atom's neighbours by CollectNeighbours
+  std::uint32_t* index = b.Index.data();
+  std::size_t m = 0;
+  constexpr std::size_t kBlock = 8;
+  for (std::size_t q0 = 0; q0 < nb; q0 += kBlock) {
+    const std::size_t q1 = std::min(nb, q0 + kBlock);
+    for (std::size_t q = q0; q < q1; ++q) {
+      const double c = jx * ux[q] + jy * uy[q] + jz * uz[q];
+      const double num = cg[q] - jc * c;
+      const double den2 = sj2 * std::max(0.0, 1 - c * c);
+      cls[q] = (num * num < den2 ? 1.0 : 0.0) + (num <= 0 ? 2.0 : 0.0);  // doubles: selects vectorise
     }
+    if (partnerIndex - q0 < kBlock) cls[partnerIndex] = 0;
+    for (std::size_t q = q0; q < q1; ++q)
+      if (cls[q] == 2) {
+        recentBuriers_[1] = recentBuriers_[0];
+        recentBuriers_[0] = q;
+        return;
+      }
+    for (std::size_t q = q0; q < q1; ++q) {
+      index[m] = static_cast<std::uint32_t>(q);
+      m += static_cast<std::size_t>(cls[q]) & 1;  // 1 or 3: blocks part of the circle
+    }
+  }
 
   // The blockers' caps side by side.
-  TBlockedRows& b = blocked_;
-  b.Resize(nb);
-  std::size_t m = 0;
-  for (std::size_t q = 0; q < nb; ++q) {
-    b.Index[m] = static_cast<std::uint32_t>(q);
-    b.Ux[m] = ux[q];
-    b.Uy[m] = uy[q];
-    b.Uz[m] = uz[q];
-    b.CosG[m] = cg[q];
-    m += (cls[q] == 1.0 || cls[q] == 3.0);
+  for (std::size_t t = 0; t < m; ++t) {
+    const std::size_t q = index[t];
+    b.Ux[t] = ux[q];
+    b.Uy[t] = uy[q];
+    b.Uz[t] = uz[q];
+    b.CosG[t] = cg[q];
   }
   // Most circles that no single neighbour buries are still covered by their
   // blocked arcs together: then the sweep finds no free arc, and a test on

@@ -47,6 +47,7 @@ class TConollyRun {
     double CosG = 0, SinG2 = 0, SinG = 0;  // half-angle of the cap
     bool Coincident = false;        // same centre: no direction
     bool Covers = false;            // same centre and larger: covers the whole sphere
+    bool CircleKnown = false;       // fast path: the sign of sin^2 g decides whether the probe circle exists
   };
   // The blocked arcs of one circle as arrays (fast path): the caps of the
   // blockers in, the rows of arcCutOffs_ out.
@@ -88,7 +89,10 @@ class TConollyRun {
   std::vector<TConollyObject*>& ListOf(int number);
 
   // Steps A to F of one atom.
+  // The fast collection reads the atoms from slots_ and decides the cutoff in
+  // double unless the distance is within rounding of it.
   void CollectNeighbours(TAtom& atom);
+  void CollectNeighboursReference(TAtom& atom);
   void MakePairs(TAtom& atom);
   // Fast path (docs/geometry.md): whole-burial screen over the neighbour caps
   // in arrays, then the cover test of the blocked arcs; only a circle that
@@ -129,6 +133,13 @@ class TConollyRun {
   TElementList& elements_;
 
   std::array<std::array<double, 16>, 16> pairCutoffSquared_{};
+  // The included atoms by number, side by side (Atom nullptr: not included).
+  struct TSlot {
+    float X = 0, Y = 0, Z = 0;
+    std::uint8_t RadiusType = 0;
+    TAtom* Atom = nullptr;
+  };
+  std::vector<TSlot> slots_;
   std::vector<TAtom*> neighbours_;
   std::vector<std::unique_ptr<TConollyObject>> candidates_;
   std::vector<TArcRow> arcCutOffs_;

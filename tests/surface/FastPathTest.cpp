@@ -202,6 +202,42 @@ TEST_F(FastPath, SymmetricShellsMatchTheReference) {
   }
 }
 
+// Pairs at the neighbour cutoff (the sum of the expanded radii), stepped a
+// few floats to either side, with a third atom touching both: the cutoff
+// and the existence of the probe circle are decided by the long-double
+// values there, on the fast path as on the reference.
+TEST_F(FastPath, PairsAtTheCutoffMatchTheReference) {
+  struct TPair {
+    int TypeA, TypeB;
+    double RadiusA, RadiusB;  // expanded radii
+  };
+  for (const TPair& pair : {TPair{0, 0, 3.05, 3.05}, TPair{0, 3, 3.05, 3.27}, TPair{2, 11, 2.8, 3.4}}) {
+    const float cutoff = static_cast<float>(pair.RadiusA + pair.RadiusB);
+    for (int step = -3; step <= 3; ++step) {
+      float x = cutoff;
+      for (int s = 0; s < std::abs(step); ++s) x = std::nextafter(x, step > 0 ? 1e9f : -1e9f);
+      // Two more atoms near the neck, neither burying it.
+      auto p = testing::MakeProtein(
+          {{0, 0, 0, pair.TypeA}, {x, 0, 0, pair.TypeB}, {x / 2, 3.5, 0, 0}, {x / 2, -1.5, 3.2, 7}});
+      const std::string what =
+          "types " + std::to_string(pair.TypeA) + "/" + std::to_string(pair.TypeB) + " step " + std::to_string(step);
+      ExpectSameSurfaces(*p, what);
+      // Clearly inside the cutoff the neck is a free full circle; clearly beyond it there is none.
+      TSurface s;
+      std::int32_t status = 0;
+      ComputeSurfaceWithHet(*p, s, status);
+      int necks = 0;
+      for (const TConollyObject2* e : testing::ElementsOfKind<TConollyObject2>(s, kSaddlePatch))
+        necks += e->Atom->Number == 1 && e->Atom2->Number == 2;
+      if (step <= -2) {
+        EXPECT_EQ(necks, 1) << what;
+      } else if (step >= 2) {
+        EXPECT_EQ(necks, 0) << what;
+      }
+    }
+  }
+}
+
 // Blockers almost on the pair axis and circles that are nearly points: the
 // rows the cover test must leave to the exact sweep.
 TEST_F(FastPath, NearDegenerateBlockersMatchTheReference) {
