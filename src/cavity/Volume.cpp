@@ -418,7 +418,7 @@ class TFastVolumeScan {
     start_.assign(static_cast<std::size_t>(ny) * static_cast<std::size_t>(nz) + 1, 0);
     for (const auto& e : entries) ++start_[static_cast<std::size_t>(e.first) + 1];
     for (std::size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
-    lists_.resize(entryCount);
+    Fit(lists_, entryCount);
     fill_.assign(start_.begin(), start_.end() - 1);
     for (const auto& e : entries) lists_[static_cast<std::size_t>(fill_[static_cast<std::size_t>(e.first)]++)] = e.second;
     for (int j = 0; j < ny; ++j)
@@ -448,8 +448,10 @@ class TFastVolumeScan {
   };
 
   struct TLevel {
-    std::vector<int> Kept;   // full-list slots
+    // Buffers only grow (see Fit); the counts say how much is in use.
+    std::vector<int> Kept;   // full-list slots, KeptCount of them
     std::vector<int> Ranked;  // positions in Kept of the atoms ranked at the sub-centres
+    int KeptCount = 0;
     std::vector<double> Dk;  // their distances at the current sub-cube
     std::vector<TKeptAtom> Atoms;  // exact squared offsets of the kept atoms
     std::vector<float> Qf, Rf;  // float squared distances [atom * 64 + sub-cube] and radii for the first sorting
@@ -468,6 +470,13 @@ class TFastVolumeScan {
       first[static_cast<std::size_t>(c)] = f;
       last[static_cast<std::size_t>(c)] = l;
     }
+  }
+
+  // Makes room for n elements. Buffers never shrink: shrinking and growing
+  // again per cube would initialise the new elements each time.
+  template <class T>
+  static void Fit(std::vector<T>& v, std::size_t n) {
+    if (v.size() < n) v.resize(n);
   }
 
   static void Window(const std::vector<float>& centres, float p, double reach, int& lo, int& hi) {
@@ -496,10 +505,10 @@ class TFastVolumeScan {
     full_ = list;
     fullCount_ = count;
     const std::size_t n = static_cast<std::size_t>(count);
-    topD_.resize(n);
-    slotVol_.resize(n);
-    slotCon_.resize(n);
-    fullSlots_.resize(n);
+    Fit(topD_, n);
+    Fit(slotVol_, n);
+    Fit(slotCon_, n);
+    Fit(fullSlots_, n);
     for (std::size_t i = 0; i < n; ++i) {
       const std::size_t num = static_cast<std::size_t>(num_[static_cast<std::size_t>(list[i])]);
       slotVol_[i] = sums_.Vol[num];
@@ -544,15 +553,17 @@ class TFastVolumeScan {
     // than the float ranking can err.
     const double keepBelow = d2 + 2 * R + 1e-3;
     const double rankBelow = d2 + 1.5 * R + 1e-3;
-    lv.Kept.clear();
-    lv.Ranked.clear();
-    for (int i = 0; i < count; ++i)
-      if (d[i] <= keepBelow) {
-        if (d[i] <= rankBelow) lv.Ranked.push_back(static_cast<int>(lv.Kept.size()));
-        lv.Kept.push_back(list[i]);
-      }
-    const int kept = static_cast<int>(lv.Kept.size());
-    const int ranked = static_cast<int>(lv.Ranked.size());
+    // Branch-free filter: every candidate is written, the next one overwriting it when out.
+    Fit(lv.Kept, static_cast<std::size_t>(count));
+    Fit(lv.Ranked, static_cast<std::size_t>(count));
+    int kept = 0, ranked = 0;
+    for (int i = 0; i < count; ++i) {
+      lv.Kept[static_cast<std::size_t>(kept)] = list[i];
+      lv.Ranked[static_cast<std::size_t>(ranked)] = kept;
+      ranked += d[i] <= rankBelow;
+      kept += d[i] <= keepBelow;
+    }
+    lv.KeptCount = kept;
     const std::size_t K = static_cast<std::size_t>(kept);
     const double sp = s * 0.25;
     const double Vp = V * 0.015625;
@@ -563,7 +574,7 @@ class TFastVolumeScan {
     SubCentres<double>(P.Y, sp, ys);
     SubCentres<double>(P.Z, sp, zs);
     // Exact squared offsets per kept atom and axis step.
-    lv.Atoms.resize(K);
+    Fit(lv.Atoms, K);
     for (std::size_t a = 0; a < K; ++a) {
       const std::size_t as = static_cast<std::size_t>(full_[lv.Kept[a]]);
       TKeptAtom& k = lv.Atoms[a];
@@ -578,8 +589,8 @@ class TFastVolumeScan {
       k.R = rad_[as];
     }
     // Float squared distances of the ranked atoms at the 64 sub-centres.
-    lv.Qf.resize(static_cast<std::size_t>(ranked) * 64);
-    lv.Rf.resize(static_cast<std::size_t>(ranked));
+    Fit(lv.Qf, static_cast<std::size_t>(ranked) * 64);
+    Fit(lv.Rf, static_cast<std::size_t>(ranked));
     for (int j = 0; j < ranked; ++j) {
       const TKeptAtom& k = lv.Atoms[static_cast<std::size_t>(lv.Ranked[static_cast<std::size_t>(j)])];
       float xf[4], yf[4], zf[4];
@@ -599,40 +610,46 @@ class TFastVolumeScan {
     const TKinds kinds = Classify(b1, b2, b3, ranked == 1, Rp);
     const TKeptAtom* atoms = lv.Atoms.data();
     const int* rank = lv.Ranked.data();
+    const int* keptSlots = lv.Kept.data();
+    const std::uint64_t active = ~kinds.Beyond;
+    // Where the two nearest are known (and the cube need not be cut further),
+    // their exact distances come first, in a pass free of unpredictable branches
+    // so that the square roots overlap. A cube that cannot be shared takes the
+    // nearest alone: atom 0 at 1000 as second, as for a single candidate.
+    const std::uint64_t pairs = fine ? active & ~kinds.Whole & kinds.Known : 0;
+    alignas(16) double e1[64], e2[64];
+    std::int32_t s1[64], s2[64];
+    for (std::uint64_t todo = pairs; todo != 0; todo &= todo - 1) {
+      const int c = std::countr_zero(todo);
+      const int xi = c >> 4, yi = (c >> 2) & 3, zi = c & 3;
+      const bool alone = (kinds.Alone >> c) & 1;
+      const int k1 = rank[i1[c]];
+      const std::int32_t pick = -static_cast<std::int32_t>(alone);  // all ones when alone
+      const int k2 = rank[(i1[c] & pick) | (i2[c] & ~pick)];
+      const double dA = atoms[k1].Distance(xi, yi, zi);
+      const double dB = atoms[k2].Distance(xi, yi, zi);
+      const bool swap = dB < dA;  // on equality the first found stays first
+      e1[c] = swap ? dB : dA;
+      e2[c] = alone ? 1000.0 : (swap ? dA : dB);
+      s1[c] = keptSlots[swap ? k2 : k1];
+      s2[c] = alone ? 0 : keptSlots[swap ? k1 : k2];
+    }
     // Sub-cubes in ascending order, as the straightforward scan adds them.
-    for (std::uint64_t todo = ~kinds.Beyond; todo != 0; todo &= todo - 1) {
+    for (std::uint64_t todo = active; todo != 0; todo &= todo - 1) {
       const int c = std::countr_zero(todo);
       const std::uint64_t bit = std::uint64_t{1} << c;
-      const int xi = c >> 4, yi = (c >> 2) & 3, zi = c & 3;
       if (kinds.Whole & bit) {
-        const int slot = lv.Kept[static_cast<std::size_t>(rank[i1[c]])];
-        if (kinds.Inside & bit)
-          slots.AddVolume(slot, Vp);
-        else
-          slots.AddContact(slot, Vp);
+        double* sum = (kinds.Inside & bit) ? slots.Vol : slots.Con;
+        const int slot = keptSlots[rank[i1[c]]];
+        sum[slot] = sum[slot] + Vp;
         continue;
       }
-      if (!(kinds.Known & bit) || !fine) {
-        ExactSubCube(lv, TCoord{xs[xi], ys[yi], zs[zi]}, xi, yi, zi, Rp, Vp, sp, depth, slots);
+      if (pairs & bit) {
+        SettleCube<double>(s1[c], e1[c], s2[c], e2[c], Rp, Vp, sp, slots);
         continue;
       }
-      // The two nearest are known; their exact distances decide.
-      const int k1 = rank[i1[c]];
-      int n1 = lv.Kept[static_cast<std::size_t>(k1)];
-      double d1 = atoms[k1].Distance(xi, yi, zi);
-      if (kinds.Alone & bit) {
-        // Not shared whatever the exact second distance: only the nearest counts.
-        SettleCube<double>(n1, d1, 0, 1000.0, Rp, Vp, sp, slots);
-        continue;
-      }
-      const int k2 = rank[i2[c]];
-      int n2 = lv.Kept[static_cast<std::size_t>(k2)];
-      double dB = atoms[k2].Distance(xi, yi, zi);
-      if (dB < d1) {
-        std::swap(n1, n2);
-        std::swap(d1, dB);
-      }
-      SettleCube<double>(n1, d1, n2, dB, Rp, Vp, sp, slots);
+      const int xi = c >> 4, yi = (c >> 2) & 3, zi = c & 3;
+      ExactSubCube(lv, TCoord{xs[xi], ys[yi], zs[zi]}, xi, yi, zi, Rp, Vp, sp, depth, slots);
     }
   }
 
@@ -705,8 +722,8 @@ class TFastVolumeScan {
   // third candidate tying with the second nearest defers to the full list.
   void ExactSubCube(TLevel& lv, const TCoord& Q, int xi, int yi, int zi, double Rp, double Vp, double sp, int depth,
                     TSlotSums& slots) {
-    const int kept = static_cast<int>(lv.Kept.size());
-    lv.Dk.resize(static_cast<std::size_t>(kept));
+    const int kept = lv.KeptCount;
+    Fit(lv.Dk, static_cast<std::size_t>(kept));
     double* dk = lv.Dk.data();
     for (int a = 0; a < kept; ++a)
       dk[a] = lv.Atoms[static_cast<std::size_t>(a)].Distance(xi, yi, zi);
@@ -719,7 +736,7 @@ class TFastVolumeScan {
       int within = 0;
       for (int a = 0; a < kept; ++a) within += dk[a] <= pair.d2;
       if (within > 2) {
-        lv.Dfull.resize(static_cast<std::size_t>(fullCount_));
+        Fit(lv.Dfull, static_cast<std::size_t>(fullCount_));
         for (int i = 0; i < fullCount_; ++i) lv.Dfull[static_cast<std::size_t>(i)] = Distance(Q, full_[i]);
         subList = fullSlots_.data();
         subD = lv.Dfull.data();
