@@ -164,7 +164,7 @@ class TConollyRun {
     std::vector<double> Ax, Ay, Az, F, W, G, Sd, E, Rd;
     std::vector<char> Ready, Active;
     std::vector<std::uint32_t> SStamp, RateStamp;
-    std::vector<std::size_t> ActiveList, Candidates, Unsure;
+    std::vector<std::size_t> ActiveList;
   } inner_;
   std::vector<TSaddleRow> saddles_;
   std::vector<std::pair<int, int>> cycleRecords_;  // (first edge of a further cycle, last edge of the one before)

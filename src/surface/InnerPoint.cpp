@@ -379,38 +379,30 @@ int TConollyRun::FindInnerPoint(const TAtom& atom, TExtVector& d) {
     Ext activeRate = -1e30L;
     for (const std::size_t k : w.ActiveList) activeRate = std::max(activeRate, rateOf(k));
     if (activeRate >= 0) return 1;
-    // d. Step length: no inactive constraint may overtake the active level. An
-    //    inactive k that surely rises faster bounds the step by at most hi;
-    //    only those whose lowest quotient lo reaches the least hi can give the
-    //    minimum. Since |A| W = 1, a rate estimate errs by kRel |dir| at most.
+    // d. Step length: no inactive constraint may overtake the active level. A
+    //    step beyond cap = 0.1 R / |dir| is cut to cap below whatever its
+    //    value, so the minimum counts only up to U = min(first step, cap),
+    //    both with slack: an inactive k that surely rises faster is computed
+    //    only when its lowest quotient lo = (m - s) / (rate - activeRate)
+    //    reaches U. Since |A| W = 1, a rate estimate errs by kRel |dir| at most.
     Ext step = dir2 < 1 ? 100 / dir2 : Ext{100};
     {
       const double vx = double(dir[0]), vy = double(dir[1]), vz = double(dir[2]);
-      const double er = kRel * std::sqrt(vx * vx + vy * vy + vz * vz) * (1 + 1e-9);
+      const double dirNorm = std::sqrt(vx * vx + vy * vy + vz * vz);
+      const double er = kRel * dirNorm * (1 + 1e-9);
       const double ard = double(activeRate), at = kRound * std::fabs(ard) + er;
       const double md = double(m), mt = kRound * std::fabs(md);
+      const double U = std::min(double(step), 0.1 * Rd / dirNorm * (1 + 1e-9)) * (1 + kRound);
       const double *ax = w.Ax.data(), *ay = w.Ay.data(), *az = w.Az.data(), *wt = w.W.data();
+      const double *sd = w.Sd.data(), *e = w.E.data();
       double* rd = w.Rd.data();
       for (std::size_t k = 0; k < n; ++k) rd[k] = (ax[k] * vx + ay[k] * vy + az[k] * vz) * wt[k];
-      double least = double(step) * (1 + kRound);
-      w.Candidates.clear();
-      w.Unsure.clear();
       for (std::size_t k = 0; k < n; ++k) {
         if (w.Active[k] || rd[k] < ard - at) continue;
-        if (rd[k] <= ard + at) {
-          w.Unsure.push_back(k);
-          continue;
-        }
-        const double hi = (md - w.Sd[k] + w.E[k] + mt) / (rd[k] - ard - at);
-        least = std::min(least, hi * (1 + kRound));
-        w.Candidates.push_back(k);
+        // lo <= U, multiplied out (rd - ard + at > 0 here).
+        if (rd[k] > ard + at ? md - sd[k] - e[k] - mt <= U * (rd[k] - ard + at) : rateOf(k) > activeRate)
+          step = std::min(step, (m - violation(k)) / (rateOf(k) - activeRate));
       }
-      for (const std::size_t k : w.Candidates) {
-        const double lo = (md - w.Sd[k] - w.E[k] - mt) / (rd[k] - ard + at);
-        if (lo - kRound * std::fabs(lo) <= least) step = std::min(step, (m - violation(k)) / (rateOf(k) - activeRate));
-      }
-      for (const std::size_t k : w.Unsure)
-        if (rateOf(k) > activeRate) step = std::min(step, (m - violation(k)) / (rateOf(k) - activeRate));
     }
     if (Ext{0.01} * R2 < dir2 * step * step) step = Ext{0.1} * R / std::sqrt(dir2);
     // f. Move and return onto the sphere.
