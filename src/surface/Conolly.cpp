@@ -158,8 +158,15 @@ void TConollyRun::CollectNeighbours(TAtom& atom) {
       capCos_.push_back(n == &atom || c.Coincident ? (c.Covers ? -2.0 : 2.0) : c.CosG);
     }
   }
-  capClass_.resize(neighbours_.size());
-  blocked_.Resize(neighbours_.size());
+  // Inert caps (never blocking, never burying) fill the last block of the burial screen.
+  while (capCos_.size() % kCapBlock != 0) {
+    capUx_.push_back(0);
+    capUy_.push_back(0);
+    capUz_.push_back(0);
+    capCos_.push_back(2.0);
+  }
+  capClass_.resize(capCos_.size());
+  blocked_.Resize(capCos_.size());
 }
 
 void TConollyRun::CollectNeighboursReference(TAtom& atom) {
@@ -412,33 +419,33 @@ void TConollyRun::SweepArcs(TAtom& atom, std::size_t partnerIndex) {
   for (const std::size_t q : recentBuriers_)
     if (q != partnerIndex && q < capCos_.size() && buries(q)) return;
   // Blocks of neighbours: the caps of a block are classified in one
-  // vectorised pass, a burier in it ends the circle, and the blockers of a
-  // block that buries nothing are listed. A burier sits early in the order
-  // on average, so a buried circle is left after a few blocks.
-  const std::size_t nb = neighbours_.size();
+  // vectorised pass (1 or 3 blocks part of the circle, 2 buries it), a
+  // burier in it ends the circle, and the blockers of a block that buries
+  // nothing are listed. A burier sits early in the order on average, so a
+  // buried circle is left after a few blocks.
+  const std::size_t nb = capCos_.size();  // whole blocks
   double* cls = capClass_.data();
   TBlockedRows& b = blocked_;  // sized for this atom's neighbours by CollectNeighbours
   std::uint32_t* index = b.Index.data();
   std::size_t m = 0;
-  constexpr std::size_t kBlock = 8;
-  for (std::size_t q0 = 0; q0 < nb; q0 += kBlock) {
-    const std::size_t q1 = std::min(nb, q0 + kBlock);
-    for (std::size_t q = q0; q < q1; ++q) {
+  for (std::size_t q0 = 0; q0 < nb; q0 += kCapBlock) {
+#pragma GCC unroll 1  // kept a loop, so that it is vectorised rather than unrolled
+    for (std::size_t q = q0; q < q0 + kCapBlock; ++q) {
       const double c = jx * ux[q] + jy * uy[q] + jz * uz[q];
       const double num = cg[q] - jc * c;
       const double den2 = sj2 * std::max(0.0, 1 - c * c);
       cls[q] = (num * num < den2 ? 1.0 : 0.0) + (num <= 0 ? 2.0 : 0.0);  // doubles: selects vectorise
     }
-    if (partnerIndex - q0 < kBlock) cls[partnerIndex] = 0;
-    for (std::size_t q = q0; q < q1; ++q)
+    if (partnerIndex - q0 < kCapBlock) cls[partnerIndex] = 0;
+    for (std::size_t q = q0; q < q0 + kCapBlock; ++q)
       if (cls[q] == 2) {
         recentBuriers_[1] = recentBuriers_[0];
         recentBuriers_[0] = q;
         return;
       }
-    for (std::size_t q = q0; q < q1; ++q) {
+    for (std::size_t q = q0; q < q0 + kCapBlock; ++q) {
       index[m] = static_cast<std::uint32_t>(q);
-      m += static_cast<std::size_t>(cls[q]) & 1;  // 1 or 3: blocks part of the circle
+      m += static_cast<std::size_t>(cls[q]) & 1;  // 1 or 3
     }
   }
 

@@ -20,6 +20,7 @@ constexpr int kMaxEdgesPerCycle = 100;       // edges of one cycle in the split
 constexpr int kMaxInnerNeighbours = 200;     // constraint table of the inner-point search
 constexpr int kMaxProblems = 100;            // degenerate-problem records of one run
 constexpr std::int64_t kMaxElementHandles = 2147483646;
+constexpr std::size_t kCapBlock = 8;         // caps per block of the burial screen (fast path)
 
 // Thrown (and caught inside GetAtConolly) when the element list overflows:
 // the run is abandoned with status 102.
