@@ -79,7 +79,7 @@ void TConollyRun::Execute() {
   for (std::size_t n = 1; n < slots_.size(); ++n)
     if (Included(static_cast<int>(n))) {
       TAtom* a = AtomOf(static_cast<int>(n));
-      slots_[n] = {a->X, a->Y, a->Z, a->RadiusType, a};
+      slots_[n] = {a->X, a->Y, a->Z, a->RadiusType, a->Number, a};
     }
 
   for (int i = 1; i <= count; ++i) {
@@ -137,6 +137,7 @@ void TConollyRun::CollectNeighbours(TAtom& atom) {
       // The cap of the atom's expanded sphere that lies inside n's: around the
       // unit direction U with half-angle g, cos g = F / (D * Ei).
       TCap c;
+      c.Number = sl.Number;
       c.Coincident = D2 < 1e-12;
       const double D = std::sqrt(D2);
       c.Ux = c.Coincident ? 0 : x / D;
@@ -191,6 +192,7 @@ void TConollyRun::CollectNeighboursReference(TAtom& atom) {
       // The cap of the atom's expanded sphere that lies inside n's: around the
       // unit direction U with half-angle g, cos g = F / (D * Ei).
       TCap c;
+      c.Number = n->Number;
       const double x = double(n->X) - atom.X, y = double(n->Y) - atom.Y, z = double(n->Z) - atom.Z;
       const double D2 = x * x + y * y + z * z;
       c.Coincident = D2 < 1e-12;
@@ -215,23 +217,22 @@ void TConollyRun::MakePairs(TAtom& atom) {
   // Beyond 501 neighbours the order of the blocker count matters: the plain screen.
   const bool plain = reference_ || neighbours_.size() > kMaxBlockers;
   for (std::size_t j = 0; j < neighbours_.size(); ++j) {
-    TAtom* partner = neighbours_[j];
-    if (partner->Number <= atom.Number) continue;
-    TProbeCircle circle;
     const TCap& cap = caps_[j];
-    const TCircleResult res = plain             ? PairProbeCircle(atom, *partner, circle)
-                              : cap.CircleKnown ? (cap.SinG2 > 0 ? TCircleResult::Ok : TCircleResult::NoCircle)
-                                                : PairCircleKind(atom, *partner);
-    if (res == TCircleResult::Identical) {
-      ProgramLog().LogLine("Atom Nr " + std::to_string(atom.Number) + " and " + std::to_string(partner->Number) +
-                           " identical");
-      continue;
+    if (cap.Number <= atom.Number) continue;
+    TAtom& partner = *neighbours_[j];
+    TCircleResult res;
+    if (plain) {
+      TProbeCircle circle;
+      res = PairProbeCircle(atom, partner, circle);
+      if (res == TCircleResult::Ok) SweepArcsReference(atom, j, circle);
+    } else {
+      res = cap.CircleKnown ? (cap.SinG2 > 0 ? TCircleResult::Ok : TCircleResult::NoCircle)
+                            : PairCircleKind(atom, partner);
+      if (res == TCircleResult::Ok) SweepArcs(atom, j);
     }
-    if (res == TCircleResult::NoCircle) continue;
-    if (plain)
-      SweepArcsReference(atom, j, circle);
-    else
-      SweepArcs(atom, j);
+    if (res == TCircleResult::Identical)
+      ProgramLog().LogLine("Atom Nr " + std::to_string(atom.Number) + " and " + std::to_string(partner.Number) +
+                           " identical");
   }
 }
 

@@ -49,6 +49,7 @@ class TConollyRun {
     bool Coincident = false;        // same centre: no direction
     bool Covers = false;            // same centre and larger: covers the whole sphere
     bool CircleKnown = false;       // fast path: the sign of sin^2 g decides whether the probe circle exists
+    std::int32_t Number = 0;        // the neighbour's atom number
   };
   // The blocked arcs of one circle as arrays (fast path): the caps of the
   // blockers in, the rows of arcCutOffs_ out.
@@ -138,6 +139,7 @@ class TConollyRun {
   struct TSlot {
     float X = 0, Y = 0, Z = 0;
     std::uint8_t RadiusType = 0;
+    std::int32_t Number = 0;
     TAtom* Atom = nullptr;
   };
   std::vector<TSlot> slots_;
@@ -145,13 +147,14 @@ class TConollyRun {
   std::vector<std::unique_ptr<TConollyObject>> candidates_;
   std::vector<TArcRow> arcCutOffs_;
   std::vector<TCap> caps_;  // parallel to neighbours_
-  // The caps again as arrays for the burial screen, parallel to neighbours_;
-  // the atom itself and coincident centres get a cap that never blocks
-  // (CosG 2) or, when it covers the sphere, buries every circle (CosG -2).
+  // The caps again as arrays for the burial screen, parallel to neighbours_
+  // (the fast path pads them to whole blocks of kCapBlock); the atom itself,
+  // coincident centres and the padding get a cap that never blocks (CosG 2)
+  // or, when a coincident sphere covers the atom's, buries every circle (CosG -2).
   std::vector<double> capUx_, capUy_, capUz_, capCos_;
   std::vector<double> capClass_;  // per circle: 1 blocks part, +2 when num <= 0
-  std::array<std::size_t, 2> recentBuriers_{};
-  TBlockedRows blocked_;  // neighbour indices that buried recent circles
+  std::array<std::size_t, 2> recentBuriers_{};  // neighbour indices that buried recent circles
+  TBlockedRows blocked_;
   bool reference_ = false;
   std::vector<TInnerConstraint> innerConstraints_;
   std::vector<Ext> innerS_, innerRate_;
