@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <span>
 #include <cmath>
+#include <span>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -628,9 +628,9 @@ class TFastVolumeScan {
     const int* keptSlots = lv.Kept.data();
     const std::uint64_t active = ~kinds.Beyond;
     // Where the two nearest are known (and the cube need not be cut further),
-    // their exact distances come first, in a pass free of unpredictable branches
-    // so that the square roots overlap. A cube that cannot be shared takes the
-    // nearest alone: atom 0 at 1000 as second, as for a single candidate.
+    // their exact distances come first, in a pass of their own so that the
+    // square roots overlap. A cube that cannot be shared takes the nearest
+    // alone: atom 0 at 1000 as second, as for a single candidate.
     const std::uint64_t pairs = fine ? active & ~kinds.Whole & kinds.Known : 0;
     alignas(16) double e1[64], e2[64];
     std::int32_t s1[64], s2[64];
