@@ -82,6 +82,8 @@ void TConollyRun::Execute() {
       slots_[n] = {a->X, a->Y, a->Z, a->RadiusType, a->Number, a};
     }
 
+  const bool memo = !reference_;
+  if (memo) BeginMemo();
   for (int i = 1; i <= count; ++i) {
     if (!Included(i)) continue;
     currentAtom_ = i;
@@ -89,15 +91,20 @@ void TConollyRun::Execute() {
     TAtom& atom = *AtomOf(i);
     CollectNeighbours(atom);
     candidates_.clear();
-    if (neighbours_.empty() || (neighbours_.size() == 1 && neighbours_[0] == &atom)) {
-      candidates_.push_back(std::make_unique<TConollyObject1>(&atom, TCoord{1, 0, 0}));
-    } else {
-      MakePairs(atom);
+    if (!memo || !RecallCandidates(atom)) {
+      if (neighbours_.empty() || (neighbours_.size() == 1 && neighbours_[0] == &atom)) {
+        candidates_.push_back(std::make_unique<TConollyObject1>(&atom, TCoord{1, 0, 0}));
+      } else {
+        MakePairs(atom);
+      }
+      if (memo) KeepCandidates(atom);
     }
     Register(atom);
     if (!ListOf(i).empty()) BuildContactPatch(atom);
+    if (memo) EndAtomMemo(atom);
   }
   if (problemInRun_) RepairDegeneratePoints();
+  if (memo) EndMemo();
   ProgressStatus.StageName.clear();
   ProgressStatus.SetPosition(0);
 }
@@ -230,9 +237,11 @@ void TConollyRun::MakePairs(TAtom& atom) {
                             : PairCircleKind(atom, partner);
       if (res == TCircleResult::Ok) SweepArcs(atom, j);
     }
-    if (res == TCircleResult::Identical)
+    if (res == TCircleResult::Identical) {
+      pairLogged_ = true;
       ProgramLog().LogLine("Atom Nr " + std::to_string(atom.Number) + " and " + std::to_string(partner.Number) +
                            " identical");
+    }
   }
 }
 
@@ -390,13 +399,17 @@ bool CoveredWithMargin(std::size_t m, const double* __restrict x, const double* 
                    (a * x2 + b * y2 - n2 * rk > kMargin) | (a * x3 + b * y3 - n3 * rk > kMargin);
     hit[k] = h ? 1.0 : 0.0;
   }
-  // The other ends against every arc.
+  // The other ends against every arc, first against the arc that held the
+  // last such end (ends left over tend to fall into the same narrow arcs).
+  std::size_t last = i0;
   for (std::size_t k = 0; k < m; ++k) {
     if (hit[k] != 0) continue;
     const double a = px[k], b = py[k], rk = r[k];
-    bool found = false;
-    for (std::size_t l = 0; l < m && !found; ++l) found = a * x[l] + b * y[l] - n[l] * rk > kMargin;
-    if (!found) return false;
+    if (a * x[last] + b * y[last] - n[last] * rk > kMargin) continue;
+    std::size_t l = 0;
+    while (l < m && !(a * x[l] + b * y[l] - n[l] * rk > kMargin)) ++l;
+    if (l == m) return false;
+    last = l;
   }
   return true;
 }

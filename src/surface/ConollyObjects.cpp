@@ -326,6 +326,14 @@ double TConollyObject1::PatchDistance(const TCoord& point, double radius) const 
   return static_cast<double>(best);
 }
 
+std::unique_ptr<TConollyObject> TConollyObject1::Clone() const {
+  auto c = std::make_unique<TConollyObject1>(Atom, InnerPoint);
+  c->Degenerate = Degenerate;
+  c->EdgeCount = EdgeCount;
+  c->Edges = Edges;
+  return c;
+}
+
 double TConollyObject1::Area() const {
   const double R = AtomRadius(*Atom);
   if (EdgeCount == 0) return 12.566372 * R * R;
@@ -340,8 +348,13 @@ double TConollyObject1::Area() const {
 
 void TConollyObject2::ArcEnds(TCoord& startPoint, TCoord& endPoint) const {
   startPoint = ToCoord(Add(Center, ToWorld(Frame, {static_cast<Ext>(Radius), 0, 0})));
-  const Ext a = Angle;
-  endPoint = ToCoord(Add(Center, ToWorld(Frame, {Radius * std::cos(a), Radius * std::sin(a), 0})));
+  if (!(endAngle_ == Angle)) {
+    const Ext a = Angle;
+    endCos_ = std::cos(a);
+    endSin_ = std::sin(a);
+    endAngle_ = Angle;
+  }
+  endPoint = ToCoord(Add(Center, ToWorld(Frame, {Radius * endCos_, Radius * endSin_, 0})));
 }
 
 void TConollyObject2::ArcPolar(const TCoord& point, double& rho, double& height, double& phi) const {
@@ -395,6 +408,12 @@ double TConollyObject2::PatchDistance(const TCoord& point, double radius) const 
     first = false;
   }
   return static_cast<double>(best - radius);
+}
+
+std::unique_ptr<TConollyObject> TConollyObject2::Clone() const {
+  auto c = std::make_unique<TConollyObject2>(Atom, EndAtom, StartAtom, Angle, Radius, Frame, Center, Atom2);
+  c->Degenerate = Degenerate;
+  return c;
 }
 
 double TConollyObject2::Area() const {
@@ -459,6 +478,12 @@ double TConollyObject3::PatchDistance(const TCoord& point, double radius) const 
   const Ext n = Norm(w);
   if (n > 0) w = Scale(w, P / n);
   return static_cast<double>(Norm(Sub(p, Add(pc, w))) - radius);
+}
+
+std::unique_ptr<TConollyObject> TConollyObject3::Clone() const {
+  auto c = std::make_unique<TConollyObject3>(Atom, ProbeCenter, Atom3, Atom2);
+  c->Degenerate = Degenerate;
+  return c;
 }
 
 double TConollyObject3::Area() const {

@@ -8,6 +8,7 @@
 // concave triangle, inside test) are those of docs/geometry.md.
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -39,6 +40,8 @@ class TConollyObject {
   virtual bool IsOwner() const = 0;
   // Area of the patch in Å².
   virtual double Area() const = 0;
+  // A new element with the same values (a distinct identity).
+  virtual std::unique_ptr<TConollyObject> Clone() const = 0;
 
   std::uint8_t Kind;
   bool Degenerate = false;  // only zero-length saddle edges of the degenerate repair
@@ -68,6 +71,7 @@ class TConollyObject1 : public TConollyObject {
   double PatchDistance(const TCoord& point, double radius) const override;
   bool IsOwner() const override { return true; }
   double Area() const override;
+  std::unique_ptr<TConollyObject> Clone() const override;
 
   // Edge index (1-based); out of range raises error 101 fatally.
   TConollyObject2* Kante(int index) const;
@@ -99,6 +103,7 @@ class TConollyObject2 : public TConollyObject {
   double PatchDistance(const TCoord& point, double radius) const override;
   bool IsOwner() const override { return Atom->Number < Atom2->Number; }
   double Area() const override;
+  std::unique_ptr<TConollyObject> Clone() const override;
 
   // Probe centres at local angle 0 and at Angle.
   void ArcEnds(TCoord& startPoint, TCoord& endPoint) const;
@@ -112,6 +117,13 @@ class TConollyObject2 : public TConollyObject {
   double Angle;       // arc length in radians: 6.283185 full circle, 0 degenerate edge
   TAtom* StartAtom;   // blocker ending the arc at its start; nullptr for a full circle
   TAtom* EndAtom;     // blocker ending the arc at its end; nullptr for a full circle
+
+ private:
+  // cos and sin of Angle in long double, kept from the last ArcEnds (the
+  // cycle walks ask for the ends of each arc several times); valid while
+  // Angle equals endAngle_ (NaN at first, so never equal).
+  mutable double endAngle_ = std::numeric_limits<double>::quiet_NaN();
+  mutable long double endCos_ = 0, endSin_ = 0;
 };
 
 // Concave patch (Kind 3): one probe position touching Atom, Atom2 and Atom3.
@@ -126,6 +138,7 @@ class TConollyObject3 : public TConollyObject {
     return Atom->Number < Atom2->Number && Atom2->Number < Atom3->Number;
   }
   double Area() const override;
+  std::unique_ptr<TConollyObject> Clone() const override;
 
   TAtom* Atom2;
   TAtom* Atom3;

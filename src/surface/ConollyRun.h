@@ -26,6 +26,40 @@ constexpr std::size_t kCapBlock = 8;         // caps per block of the burial scr
 // the run is abandoned with status 102.
 struct TAbandonRun {};
 
+// What the fast per-atom steps of one run produced, kept for the next run:
+// the two passes of a structure differ only near its hetero atoms. The
+// candidates of an atom (MakePairs) are a function of the atom and its
+// neighbour list, and an inner-point search of these and its start; an entry
+// is used only when the atom and every neighbour are the same objects with
+// the same values (bits) and the radii and probe are unchanged.
+struct TRunMemo {
+  struct TAtomState {
+    const TAtom* Atom = nullptr;
+    float X = 0, Y = 0, Z = 0;
+    std::int32_t Number = 0;
+    std::uint8_t RadiusType = 0;
+  };
+  struct TInnerSearch {
+    TExtVector Start, Result;
+    int Code;
+  };
+  // Per atom number: the atom's ranges in the flat lists below.
+  struct TRange {
+    bool Kept = false;
+    std::uint32_t Neighbours = 0, NeighboursEnd = 0, Candidates = 0, CandidatesEnd = 0, Inner = 0, InnerEnd = 0;
+  };
+  double Probe = 0;
+  std::array<double, 16> Radii{};
+  std::vector<TAtomState> Atoms;  // by number, as at the start of the run
+  std::vector<TRange> Ranges;     // by number
+  std::vector<TAtom*> Neighbours;
+  TElementList Candidates;  // copies, never registered
+  std::vector<TInnerSearch> Inner;
+};
+
+// Drops what the last fast run kept (tests and benchmarks start afresh with it).
+void ForgetRunMemo();
+
 class TConollyRun {
  public:
   // reference = true runs the plain screening of blocked arcs (the yardstick
@@ -110,6 +144,16 @@ class TConollyRun {
   bool FollowCycle(TAtom& atom, TConollyObject1& patch, const TSaddleRow& first, bool reverse);
   void RemoveElement(TConollyObject* element, int atomNumber);
 
+  // The memo of the per-atom steps (RunMemo.cpp). Recall* give true when the
+  // last run's entry holds; Keep* copy this run's results for the next one.
+  void BeginMemo();
+  bool RecallCandidates(const TAtom& atom);
+  void KeepCandidates(const TAtom& atom);
+  void EndAtomMemo(const TAtom& atom);
+  void EndMemo();
+  bool RecallInnerPoint(const TAtom& atom, TExtVector& d, int& code);
+  void KeepInnerPoint(const TAtom& atom, const TExtVector& start, const TExtVector& result, int code);
+
   // Inner points.
   void ComputeInnerPoint(TAtom& atom, TConollyObject1& patch);
   // The search of the reference path in long double throughout; the fast one
@@ -183,6 +227,12 @@ class TConollyRun {
   bool turnFlag_ = true;
   std::int64_t elementCounter_ = 0;
   int currentAtom_ = 0;
+
+  TRunMemo lastMemo_, memo_;     // the last run's, this run's (fast path only)
+  std::vector<char> unchanged_;  // by number: the atom is as in lastMemo_
+  int memoAtom_ = 0;             // the atom whose step is being kept (0: none)
+  bool recalled_ = false;        // lastMemo_ holds for memoAtom_
+  bool pairLogged_ = false;      // MakePairs wrote to the log: the atom is not kept
 };
 
 // GetAtConolly on the reference path (tests compare it with the fast path).

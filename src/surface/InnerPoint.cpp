@@ -420,7 +420,12 @@ void TConollyRun::SetInnerPoint(TAtom& atom, TConollyObject1& patch, const TCono
   TCoord a{1, 0, 0}, b;
   if (start != nullptr) start->ArcEnds(a, b);
   TExtVector d = Sub(ToExt(a), ToExt(atom));
-  const int failure = FindInnerPoint(atom, d);
+  int failure;
+  if (!RecallInnerPoint(atom, d, failure)) {
+    const TExtVector startD = d;
+    failure = FindInnerPoint(atom, d);
+    KeepInnerPoint(atom, startD, d, failure);
+  }
   if (failure < 0) {
     patch.InnerPoint = ToCoord(d);
     return;

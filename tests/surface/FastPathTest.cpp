@@ -2,7 +2,8 @@
 // arcs, vectorised rows, inner-point search deciding in double) against the
 // reference path: every element, bit for bit, on corpus structures and on
 // synthetic clusters with exact symmetries (ties between arc ends and between
-// the violations of the inner-point search) and near-degenerate blockers.
+// the violations of the inner-point search) and near-degenerate blockers;
+// and a run after another, which takes over the unchanged atoms.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -248,6 +249,71 @@ TEST_F(FastPath, NearDegenerateBlockersMatchTheReference) {
   // Two atoms whose expanded spheres barely overlap: a probe circle of radius near 0.
   auto q = testing::MakeProtein({{0, 0, 0, 0}, {6.099, 0, 0, 0}, {3.05, 0.5, 0, 2}, {3.05, -0.4, 0.3, 2}});
   ExpectSameSurfaces(*q, "tiny circle");
+}
+
+// A fast run takes over from the run before it the atoms whose inputs are
+// unchanged (the memo of the per-atom steps). Each pair of passes in either
+// order, with no change between them (every atom recalled) and with changes
+// the memo must notice, against the reference.
+TEST_F(FastPath, RunAfterRunMatchesTheReference) {
+  std::mt19937 rng(20261209);
+  std::uniform_real_distribution<double> coord(-6.0, 6.0);
+  std::vector<testing::TTestAtom> atoms;
+  while (atoms.size() < 80) {
+    const testing::TTestAtom a{coord(rng), coord(rng), coord(rng), static_cast<int>(rng() % 2) * 3};
+    bool clash = false;
+    for (const auto& b : atoms) clash = clash || std::hypot(a.X - b.X, a.Y - b.Y, a.Z - b.Z) < 2.3;
+    if (!clash) atoms.push_back(a);
+  }
+  struct TChange {
+    const char* Name;
+    void (*Apply)(TProteinObject&);
+  };
+  const TChange changes[] = {
+      {"nothing", [](TProteinObject&) {}},
+      {"one float step of an atom", [](TProteinObject& p) { p.AtomAt(30)->X = std::nextafter(p.AtomAt(30)->X, 1e9f); }},
+      {"an atom moved 0.2", [](TProteinObject& p) { p.AtomAt(12)->Y += 0.2f; }},
+      {"a radius type", [](TProteinObject& p) { p.AtomAt(45)->RadiusType = 2; }},
+      {"the probe radius", [](TProteinObject&) { Model.ProbeRadius = 1.3; }},
+  };
+  const double probe = Model.ProbeRadius;
+  for (const TChange& change : changes)
+    for (const bool firstWithHet : {true, false})
+      for (const bool secondWithHet : {true, false}) {
+        auto p = testing::MakeProtein(atoms, 60);
+        const std::string what = std::string(change.Name) + (firstWithHet ? ", with" : ", without") +
+                                 (secondWithHet ? " then with" : " then without");
+        surface_detail::ForgetRunMemo();
+        cavitas::Run(*p, firstWithHet ? p->AtomCount : p->ProteinAtomCount, false);
+        change.Apply(*p);
+        const int last = secondWithHet ? p->AtomCount : p->ProteinAtomCount;
+        const TOutcome fast = cavitas::Run(*p, last, false);
+        const TOutcome ref = cavitas::Run(*p, last, true);
+        Model.ProbeRadius = probe;
+        EXPECT_GT(fast.Count, 0u) << what;
+        EXPECT_EQ(fast.Status, ref.Status) << what;
+        EXPECT_TRUE(fast.Elements == ref.Elements) << what << ": element lists differ";
+      }
+}
+
+// An atom whose pairs wrote to the log (coincident centres) is not taken
+// over: the second run writes the same lines again.
+TEST_F(FastPath, RunAfterRunRepeatsTheLogLinesOfItsPairs) {
+  auto p = testing::MakeProtein({{0, 0, 0, 3}, {0, 0, 0, 0}, {3.5, 0, 0, 0}});
+  auto identicalLines = [&] {
+    std::ifstream in(dir_.File("program.lg"));
+    int n = 0;
+    for (std::string line; std::getline(in, line);) n += line.find(" identical") != std::string::npos;
+    return n;
+  };
+  surface_detail::ForgetRunMemo();
+  const TOutcome first = cavitas::Run(*p, p->AtomCount, false);
+  ASSERT_EQ(first.Code, 0);
+  const int once = identicalLines();
+  EXPECT_GT(once, 0);
+  const TOutcome second = cavitas::Run(*p, p->AtomCount, false);
+  EXPECT_EQ(identicalLines(), 2 * once);
+  EXPECT_TRUE(first.Elements == second.Elements);
 }
 
 // The kind of a pair's probe circle, decided in double, against the

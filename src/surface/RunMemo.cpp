@@ -1,0 +1,132 @@
+// The memo of the per-atom steps: what one fast run of GetAtConolly produced
+// for each atom, used by the next run for the atoms whose inputs are the same
+// bit for bit (the pass without hetero atoms after the pass with them).
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "surface/ConollyRun.h"
+
+namespace cavitas::surface_detail {
+
+namespace {
+
+TRunMemo& LastRun() {
+  static TRunMemo memo;
+  return memo;
+}
+
+bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The long doubles of this target carry 10 significant bytes; the rest is padding.
+static_assert(std::numeric_limits<long double>::digits == 64);
+bool SameBits(const TExtVector& a, const TExtVector& b) {
+  for (std::size_t k = 0; k < 3; ++k)
+    if (std::memcmp(&a[k], &b[k], 10) != 0) return false;
+  return true;
+}
+
+}  // namespace
+
+void ForgetRunMemo() { LastRun() = TRunMemo{}; }
+
+void TConollyRun::BeginMemo() {
+  lastMemo_ = std::move(LastRun());
+  LastRun() = TRunMemo{};  // a run that does not finish leaves nothing behind
+  const std::size_t count = static_cast<std::size_t>(std::max(protein_.AtomCount, 0));
+  const bool sameModel = std::memcmp(&lastMemo_.Probe, &Model.ProbeRadius, sizeof(double)) == 0 &&
+                         std::memcmp(lastMemo_.Radii.data(), Model.RadiusTable.data(), sizeof lastMemo_.Radii) == 0;
+  memo_ = TRunMemo{};
+  memo_.Probe = Model.ProbeRadius;
+  memo_.Radii = Model.RadiusTable;
+  memo_.Atoms.resize(count + 1);
+  memo_.Ranges.resize(count + 1);
+  unchanged_.assign(count + 1, 0);
+  for (std::size_t n = 1; n <= count; ++n) {
+    const TAtom* a = AtomOf(static_cast<int>(n));
+    if (a == nullptr) continue;
+    TRunMemo::TAtomState& s = memo_.Atoms[n];
+    s = {a, a->X, a->Y, a->Z, a->Number, a->RadiusType};
+    if (!sameModel || n >= lastMemo_.Atoms.size()) continue;
+    const TRunMemo::TAtomState& o = lastMemo_.Atoms[n];
+    unchanged_[n] = o.Atom == a && SameBits(o.X, s.X) && SameBits(o.Y, s.Y) && SameBits(o.Z, s.Z) &&
+                    o.Number == s.Number && o.RadiusType == s.RadiusType;
+  }
+}
+
+bool TConollyRun::RecallCandidates(const TAtom& atom) {
+  const std::size_t i = static_cast<std::size_t>(atom.Number);
+  memoAtom_ = atom.Number;
+  recalled_ = false;
+  pairLogged_ = false;
+  TRunMemo::TRange& r = memo_.Ranges[i];
+  r.Neighbours = static_cast<std::uint32_t>(memo_.Neighbours.size());
+  memo_.Neighbours.insert(memo_.Neighbours.end(), neighbours_.begin(), neighbours_.end());
+  r.NeighboursEnd = static_cast<std::uint32_t>(memo_.Neighbours.size());
+  r.Candidates = static_cast<std::uint32_t>(memo_.Candidates.size());
+  r.Inner = static_cast<std::uint32_t>(memo_.Inner.size());
+
+  if (i >= lastMemo_.Ranges.size() || !lastMemo_.Ranges[i].Kept || !unchanged_[i]) return false;
+  const TRunMemo::TRange& o = lastMemo_.Ranges[i];
+  if (o.NeighboursEnd - o.Neighbours != neighbours_.size()) return false;
+  for (std::size_t t = 0; t < neighbours_.size(); ++t) {
+    TAtom* p = neighbours_[t];
+    if (p != lastMemo_.Neighbours[o.Neighbours + t]) return false;
+    const std::size_t number = static_cast<std::size_t>(p->Number);
+    if (number >= unchanged_.size() || !unchanged_[number] || lastMemo_.Atoms[number].Atom != p) return false;
+  }
+  for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c) {
+    candidates_.push_back(lastMemo_.Candidates[c]->Clone());
+    memo_.Candidates.push_back(std::move(lastMemo_.Candidates[c]));
+  }
+  recalled_ = true;
+  return true;
+}
+
+void TConollyRun::KeepCandidates(const TAtom&) {
+  if (pairLogged_) return;
+  for (const auto& c : candidates_) memo_.Candidates.push_back(c->Clone());
+}
+
+void TConollyRun::EndAtomMemo(const TAtom& atom) {
+  TRunMemo::TRange& r = memo_.Ranges[static_cast<std::size_t>(atom.Number)];
+  if (pairLogged_) {  // the log lines of MakePairs would be missing from a recall
+    memo_.Neighbours.resize(r.Neighbours);
+    memo_.Candidates.resize(r.Candidates);
+    memo_.Inner.resize(r.Inner);
+    r = {};
+  } else {
+    r.Kept = true;
+    r.CandidatesEnd = static_cast<std::uint32_t>(memo_.Candidates.size());
+    r.InnerEnd = static_cast<std::uint32_t>(memo_.Inner.size());
+  }
+  memoAtom_ = 0;
+  recalled_ = false;
+}
+
+void TConollyRun::EndMemo() {
+  LastRun() = std::move(memo_);
+  lastMemo_ = TRunMemo{};
+  unchanged_.clear();
+}
+
+bool TConollyRun::RecallInnerPoint(const TAtom& atom, TExtVector& d, int& code) {
+  if (memoAtom_ != atom.Number || !recalled_) return false;
+  const TRunMemo::TRange& o = lastMemo_.Ranges[static_cast<std::size_t>(atom.Number)];
+  for (std::uint32_t k = o.Inner; k < o.InnerEnd; ++k) {
+    const TRunMemo::TInnerSearch& s = lastMemo_.Inner[k];
+    if (!SameBits(s.Start, d)) continue;
+    d = s.Result;
+    code = s.Code;
+    memo_.Inner.push_back(s);
+    return true;
+  }
+  return false;
+}
+
+void TConollyRun::KeepInnerPoint(const TAtom& atom, const TExtVector& start, const TExtVector& result, int code) {
+  // A negative code was reported to the log by the search: such a search is not kept.
+  if (memoAtom_ == atom.Number && code >= 0) memo_.Inner.push_back({start, result, code});
+}
+
+}  // namespace cavitas::surface_detail
