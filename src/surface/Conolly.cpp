@@ -95,6 +95,7 @@ void TConollyRun::Execute() {
       if (neighbours_.empty() || (neighbours_.size() == 1 && neighbours_[0] == &atom)) {
         candidates_.push_back(std::make_unique<TConollyObject1>(&atom, TCoord{1, 0, 0}));
       } else {
+        MakeCaps(atom);
         MakePairs(atom);
       }
       if (memo) KeepCandidates(atom);
@@ -112,13 +113,8 @@ void TConollyRun::Execute() {
 void TConollyRun::CollectNeighbours(TAtom& atom) {
   if (reference_) return CollectNeighboursReference(atom);
   neighbours_.clear();
-  caps_.clear();
-  capUx_.clear();
-  capUy_.clear();
-  capUz_.clear();
-  capCos_.clear();
-  recentBuriers_ = {0, 0};
-  const double Ei = ExpandedRadius(atom);  // also validates the radius type
+  near_.clear();
+  ExpandedRadius(atom);  // validates the radius type
   const auto& cut = pairCutoffSquared_[atom.RadiusType];
   const double probe = Model.ProbeRadius;
   const std::size_t k = static_cast<std::size_t>(atom.Number - 1);
@@ -141,30 +137,45 @@ void TConollyRun::CollectNeighbours(TAtom& atom) {
       if (D2 >= cutoff * (1 - 1e-12) && !(static_cast<double>(Dist2(atom, *n)) < cutoff)) continue;
       const double Ek = Model.RadiusTable[sl.RadiusType] + probe;  // ExpandedRadius(*n)
       neighbours_.push_back(n);
-      // The cap of the atom's expanded sphere that lies inside n's: around the
-      // unit direction U with half-angle g, cos g = F / (D * Ei).
-      TCap c;
-      c.Number = sl.Number;
-      c.Coincident = D2 < 1e-12;
-      const double D = std::sqrt(D2);
-      c.Ux = c.Coincident ? 0 : x / D;
-      c.Uy = c.Coincident ? 0 : y / D;
-      c.Uz = c.Coincident ? 0 : z / D;
-      c.CosG = c.Coincident ? 0 : (Ei * Ei + D2 - Ek * Ek) / (2 * D * Ei);
-      c.SinG2 = 1 - c.CosG * c.CosG;
-      c.SinG = std::sqrt(std::max(0.0, c.SinG2));
-      c.Covers = c.Coincident && Ek > Ei;
-      // The pair's probe circle has r^2 = Ei^2 sin^2 g. In double sin^2 g errs
-      // by about 1e-15 (Q + 1)^2, Q = (Ei^2 + D^2 + Ek^2) / (D Ei); beyond
-      // 1e-12 of that its sign is the sign of the long-double r^2.
-      const double P = D * Ei, T = Ei * Ei + D2 + Ek * Ek + P;
-      c.CircleKnown = !c.Coincident && std::fabs(c.SinG2) * P * P > 1e-12 * T * T;
-      caps_.push_back(c);
-      capUx_.push_back(c.Ux);
-      capUy_.push_back(c.Uy);
-      capUz_.push_back(c.Uz);
-      capCos_.push_back(n == &atom || c.Coincident ? (c.Covers ? -2.0 : 2.0) : c.CosG);
+      near_.push_back({x, y, z, D2, Ek, sl.Number});
     }
+  }
+}
+
+void TConollyRun::MakeCaps(const TAtom& atom) {
+  if (reference_) return;  // CollectNeighboursReference made them
+  caps_.clear();
+  capUx_.clear();
+  capUy_.clear();
+  capUz_.clear();
+  capCos_.clear();
+  recentBuriers_ = {0, 0};
+  const double Ei = ExpandedRadius(atom);
+  for (std::size_t q = 0; q < near_.size(); ++q) {
+    const auto [x, y, z, D2, Ek, number] = near_[q];
+    // The cap of the atom's expanded sphere that lies inside n's: around the
+    // unit direction U with half-angle g, cos g = F / (D * Ei).
+    TCap c;
+    c.Number = number;
+    c.Coincident = D2 < 1e-12;
+    const double D = std::sqrt(D2);
+    c.Ux = c.Coincident ? 0 : x / D;
+    c.Uy = c.Coincident ? 0 : y / D;
+    c.Uz = c.Coincident ? 0 : z / D;
+    c.CosG = c.Coincident ? 0 : (Ei * Ei + D2 - Ek * Ek) / (2 * D * Ei);
+    c.SinG2 = 1 - c.CosG * c.CosG;
+    c.SinG = std::sqrt(std::max(0.0, c.SinG2));
+    c.Covers = c.Coincident && Ek > Ei;
+    // The pair's probe circle has r^2 = Ei^2 sin^2 g. In double sin^2 g errs
+    // by about 1e-15 (Q + 1)^2, Q = (Ei^2 + D^2 + Ek^2) / (D Ei); beyond
+    // 1e-12 of that its sign is the sign of the long-double r^2.
+    const double P = D * Ei, T = Ei * Ei + D2 + Ek * Ek + P;
+    c.CircleKnown = !c.Coincident && std::fabs(c.SinG2) * P * P > 1e-12 * T * T;
+    caps_.push_back(c);
+    capUx_.push_back(c.Ux);
+    capUy_.push_back(c.Uy);
+    capUz_.push_back(c.Uz);
+    capCos_.push_back(neighbours_[q] == &atom || c.Coincident ? (c.Covers ? -2.0 : 2.0) : c.CosG);
   }
   // Inert caps (never blocking, never burying) fill the last block of the burial screen.
   while (capCos_.size() % kCapBlock != 0) {

@@ -126,9 +126,11 @@ class TConollyRun {
 
   // Steps A to F of one atom.
   // The fast collection reads the atoms from slots_ and decides the cutoff in
-  // double unless the distance is within rounding of it.
+  // double unless the distance is within rounding of it; MakeCaps then makes
+  // the caps that MakePairs needs (an atom taken over from the memo needs none).
   void CollectNeighbours(TAtom& atom);
   void CollectNeighboursReference(TAtom& atom);
+  void MakeCaps(const TAtom& atom);
   void MakePairs(TAtom& atom);
   // Fast path (docs/geometry.md): whole-burial screen over the neighbour caps
   // in arrays, then the cover test of the blocked arcs; only a circle that
@@ -188,6 +190,13 @@ class TConollyRun {
   };
   std::vector<TSlot> slots_;
   std::vector<TAtom*> neighbours_;
+  // Fast path: per neighbour the offset from the atom, its square, the
+  // neighbour's expanded radius and number (the inputs of its cap).
+  struct TNear {
+    double X, Y, Z, D2, Ek;
+    std::int32_t Number;
+  };
+  std::vector<TNear> near_;
   std::vector<std::unique_ptr<TConollyObject>> candidates_;
   std::vector<TArcRow> arcCutOffs_;
   std::vector<TCap> caps_;  // parallel to neighbours_
