@@ -42,6 +42,14 @@ void TConollyRun::BeginMemo() {
   memo_.Atoms.resize(count + 1);
   memo_.Ranges.resize(count + 1);
   unchanged_.assign(count + 1, 0);
+  // Room for every listed neighbour and about four candidates per atom, so
+  // that the lists are never moved while they grow.
+  std::size_t listed = 0;
+  for (const auto* lists : {protein_.NeighboursNear.get(), protein_.NeighboursMid.get(), protein_.NeighboursFar.get()})
+    if (lists != nullptr)
+      for (const auto& l : *lists) listed += l.size();
+  memo_.Neighbours.reserve(listed);
+  memo_.Candidates.reserve(4 * count);
   for (std::size_t n = 1; n <= count; ++n) {
     const TAtom* a = AtomOf(static_cast<int>(n));
     if (a == nullptr) continue;
