@@ -31,7 +31,8 @@ struct TAbandonRun {};
 // candidates of an atom (MakePairs) are a function of the atom and its
 // neighbour list, and an inner-point search of these and its start; an entry
 // is used only when the atom and every neighbour are the same objects with
-// the same values (bits) and the radii and probe are unchanged.
+// the same values (bits) and the radii and probe are unchanged. There is one
+// memo per process, so fast runs must not overlap (the program runs one at a time).
 struct TRunMemo {
   struct TAtomState {
     const TAtom* Atom = nullptr;
