@@ -19,7 +19,7 @@ for target in fuzz_cards fuzz_stream fuzz_pdb; do
   mkdir -p "$corpus"
   seeds="$root/fuzz/seeds_$target"
   echo "== $target for ${seconds}s"
-  "$build/fuzz/$target" -max_total_time="$seconds" -max_len=16384 -timeout=20 -rss_limit_mb=2048 \
+  "$build/fuzz/$target" -seed=1 -max_total_time="$seconds" -max_len=16384 -timeout=20 -rss_limit_mb=2048 \
     -artifact_prefix="$build/$target-" "$corpus" $( [ -d "$seeds" ] && echo "$seeds" ) || status=1
 done
 exit $status

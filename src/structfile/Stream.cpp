@@ -95,7 +95,9 @@ void ForEachAtomRecord(const TProteinObject& p, const std::function<void(const T
       std::int64_t side = r.SideChainStart + 1;
       for (std::int64_t n = r.FirstAtom; n <= static_cast<std::int64_t>(r.FirstAtom) + 3 + r.SideChainCount; ++n) {
         const TAtom* a = (n >= 1 && n <= kMaxAtoms) ? p.AtomAt(static_cast<int>(n)) : nullptr;
-        if (!a) continue;
+        // A residue without its full backbone (only a loaded stream has one)
+        // spans fewer numbers, so the range can reach the next residue's atoms.
+        if (!a || a->ResidueIndex != r.Index) continue;
         std::string name;
         if (const char* b = BackboneName(a->RadiusType)) {
           name = b;
@@ -421,12 +423,21 @@ class TStreamLoader {
       if (!LoadAtomRecord(false)) return;
     }
     FinishResidue();
+    CheckResidueNumbering();
     for (std::int64_t i = proteinAtoms_; i < atomCount_; ++i) {
       if (!LoadAtomRecord(true)) return;
     }
 
     p_.ProteinAtomCount = static_cast<std::int32_t>(proteinAtoms_);
     p_.ResidueCount = static_cast<std::int32_t>(p_.Residues.size());
+    // A damaged stream can hold more or fewer residues than its stored count.
+    // The last protein element then ends at the residues actually read, so
+    // that none is left outside every element (and lost by the next save).
+    if (p_.ResidueCount != residueCount_ && p_.ElementCount > 0) {
+      ReportLine("Error in reading stream - " + std::to_string(p_.ResidueCount) + " residues read, " +
+                 std::to_string(residueCount_) + " stored");
+      p_.ElementTable[static_cast<std::size_t>(p_.ElementCount)].Last = p_.ResidueCount;
+    }
     for (std::size_t i = 0; i < p_.HetAtoms.size(); ++i) {
       THetAtom& het = *p_.HetAtoms[i];
       const std::int64_t n = proteinAtoms_ + static_cast<std::int64_t>(i) + 1;
@@ -564,6 +575,26 @@ class TStreamLoader {
       ++r.SideChainCount;
     }
     return true;
+  }
+
+  // The save visits a residue's atoms by number, FirstAtom .. FirstAtom + 3 +
+  // SideChainCount, and names the side-chain atoms in that order. A stream
+  // whose numbers break that layout (only a damaged one can) would come back
+  // with atoms lost or renamed, so it is refused.
+  void CheckResidueNumbering() const {
+    for (const auto& res : p_.Residues) {
+      const TBACKBONE& r = *res;
+      const std::int64_t lo = r.FirstAtom, hi = static_cast<std::int64_t>(r.FirstAtom) + 3 + r.SideChainCount;
+      auto inRange = [&](const TAtom* a) { return a == nullptr || (a->Number >= lo && a->Number <= hi); };
+      bool ok = inRange(r.AtomN) && inRange(r.AtomCA) && inRange(r.AtomC) && inRange(r.AtomO);
+      std::int64_t previous = lo - 1;
+      for (int k = 1; ok && k <= r.SideChainCount; ++k) {
+        const TAtom* a = p_.SideAtoms[static_cast<std::size_t>(r.SideChainStart + k)];
+        ok = inRange(a) && a->Number > previous && BackboneName(a->RadiusType) == nullptr;
+        previous = a->Number;
+      }
+      if (!ok) throw StreamError("atom numbers do not follow residue " + r.ResidueId);
+    }
   }
 
   // Places the amide hydrogen of the residue just completed, as the input assembly does.

@@ -176,6 +176,42 @@ TEST(LoadFromStream, MalformedValuesAreRejected) {
   }
 }
 
+TEST(LoadFromStream, ResidueCountDisagreeingWithTheRecordsKeepsEveryResidue) {
+  // A stream that stores one residue but carries the atoms of two: the last
+  // element must reach the second residue, or the next save drops it.
+  TProteinObject original;
+  testing::FillSmallProtein(original);
+  original.ResidueCount = 1;
+  const std::string damaged = Save(original);
+  testing::TempDir dir;
+  TProteinObject once;
+  Load(once, damaged, dir);
+  ASSERT_NE(once.Status, 1) << once.StatusText;
+  EXPECT_NE(testing::ReadFile(dir.File("load.log")).find("2 residues read, 1 stored"), std::string::npos);
+  EXPECT_EQ(once.ResidueCount, 2);
+  EXPECT_EQ(once.ElementTable[static_cast<std::size_t>(once.ElementCount)].Last, 2);
+  const std::string saved = Save(once);
+  TProteinObject twice;
+  Load(twice, saved, dir);
+  EXPECT_EQ(twice.Status, once.Status);
+  EXPECT_EQ(Save(twice), saved);
+  original.ResidueCount = 2;
+  EXPECT_EQ(Cards(twice), Cards(original));
+}
+
+TEST(LoadFromStream, AtomNumbersOutsideTheirResidueAreRefused) {
+  // The save finds a residue's atoms by number; a side-chain atom numbered
+  // beyond its residue would be lost, and the names of the others shifted.
+  TProteinObject original;
+  testing::FillSmallProtein(original);
+  original.AtomAt(9)->Number = 12;
+  testing::TempDir dir;
+  TProteinObject p;
+  Load(p, Save(original), dir);
+  EXPECT_EQ(p.Status, 1);
+  EXPECT_NE(testing::ReadFile(dir.File("load.log")).find("atom numbers do not follow residue"), std::string::npos);
+}
+
 TEST(LoadFromStream, AtomOfAnUnexpectedElementEndsTheLoad) {
   TProteinObject original;
   testing::FillSmallProtein(original);
