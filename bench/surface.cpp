@@ -37,11 +37,11 @@ void BothPasses(benchmark::State& state, const char* name) {
   for (auto _ : state) {
     // As in one program run: the second pass may reuse the first's atoms, the
     // first pass nothing from the iteration before.
-    cavitas::surface_detail::ForgetRunMemo();
+    cavitas::TSurfaceMemo memo;
     std::int32_t status = 0;
     cavitas::TSurface with, without;
-    cavitas::ComputeSurfaceWithHet(*p, with, status);
-    cavitas::ComputeSurfaceWithoutHet(*p, without, status);
+    cavitas::ComputeSurfaceWithHet(*p, with, status, true, &memo);
+    cavitas::ComputeSurfaceWithoutHet(*p, without, status, true, &memo);
     elements = with.Elements.size() + without.Elements.size();
     benchmark::DoNotOptimize(elements);
   }

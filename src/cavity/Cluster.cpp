@@ -683,14 +683,14 @@ void TClusteredConollyArea::Clear() {
   InnerElements.clear();
 }
 
-std::int32_t TClusteredConollyArea::Compute(TProteinObject& protein, bool withHet, bool join) {
+std::int32_t TClusteredConollyArea::Compute(TProteinObject& protein, bool withHet, bool join, TSurfaceMemo* memo) {
   // A second Compute without Clear starts from an empty surface instead of adding to the old one.
   for (auto& list : AtomElements) list.clear();
   Elements.clear();
   if (withHet)
-    ComputeSurfaceWithHet(protein, AtomElements, Elements, SurfaceStatus);
+    ComputeSurfaceWithHet(protein, AtomElements, Elements, SurfaceStatus, true, memo);
   else
-    ComputeSurfaceWithoutHet(protein, AtomElements, Elements, SurfaceStatus);
+    ComputeSurfaceWithoutHet(protein, AtomElements, Elements, SurfaceStatus, true, memo);
   std::int32_t parts = 1;
   CollectInnerElements(AtomElements, Elements, join, InnerElements, parts);
   return parts;

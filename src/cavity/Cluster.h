@@ -62,7 +62,7 @@ class TClusteredConollyArea {
   void Clear();
   // Builds the surface (with or without hetero atoms) and collects the elements
   // of all holes into InnerElements; returns the separate-part count.
-  std::int32_t Compute(TProteinObject& protein, bool withHet, bool join);
+  std::int32_t Compute(TProteinObject& protein, bool withHet, bool join, TSurfaceMemo* memo = nullptr);
 
   TAtomElementLists AtomElements;
   TElementList Elements;

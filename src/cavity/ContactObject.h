@@ -22,6 +22,8 @@ class TNewContactObject : public TProteinObject {
  private:
   // One surface pass and its holes (too many elements turns into Status 1).
   void SurfacePass(bool withHet, TSurface& surface, THoleTable& holes, std::int32_t& holeCount);
+
+  TSurfaceMemo surfaceMemo_;  // carried from each surface construction of the run to the next
 };
 
 }  // namespace cavitas

@@ -226,7 +226,7 @@ std::vector<std::int32_t> NearestSurfaceAtomsIndexed(const TProteinObject& prote
 
 }  // namespace detail
 
-void FindInnerWaterIn(TProteinObject& protein, std::vector<TWaterVerdict>* trace) {
+void FindInnerWaterIn(TProteinObject& protein, std::vector<TWaterVerdict>* trace, TSurfaceMemo* memo) {
   if (trace) trace->clear();
   if (protein.Waters.empty()) return;
 
@@ -234,7 +234,7 @@ void FindInnerWaterIn(TProteinObject& protein, std::vector<TWaterVerdict>* trace
   CheckSurfaceSize(n0);
   TClusteredConollyArea area;
   if (!protein.NeighboursNear) BuildNeighbourLists(protein);
-  area.Compute(protein, true, true);
+  area.Compute(protein, true, true, memo);
   std::vector<std::uint8_t> surfaceAtom(static_cast<std::size_t>(n0) + 1, 0);
   for (int i = 1; i <= protein.AtomCount; ++i)
     if (HasElements(area.AtomElements, i)) surfaceAtom[static_cast<std::size_t>(i)] = 1;
@@ -287,7 +287,7 @@ void FindInnerWaterIn(TProteinObject& protein, std::vector<TWaterVerdict>* trace
     protein.AtomCount = r;
     area.Clear();
     AddHetNeighbours(protein);
-    area.Compute(protein, true, true);
+    area.Compute(protein, true, true, memo);
     for (int i = n0 + 1; i <= protein.AtomCount; ++i) {
       if (!HasElements(area.AtomElements, i)) continue;
       const int j = protein.AtomAt(i)->ResidueIndex;
@@ -348,6 +348,6 @@ void FindInnerWaterIn(TProteinObject& protein, std::vector<TWaterVerdict>* trace
   publish();
 }
 
-void TNewContactObject::FindInnerWater() { FindInnerWaterIn(*this); }
+void TNewContactObject::FindInnerWater() { FindInnerWaterIn(*this, nullptr, &surfaceMemo_); }
 
 }  // namespace cavitas

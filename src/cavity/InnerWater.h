@@ -22,7 +22,8 @@ struct TWaterVerdict {
 
 // The search on any protein object; trace, when given, receives one verdict
 // per examined water in the order of Waters at entry.
-void FindInnerWaterIn(TProteinObject& protein, std::vector<TWaterVerdict>* trace = nullptr);
+void FindInnerWaterIn(TProteinObject& protein, std::vector<TWaterVerdict>* trace = nullptr,
+                      TSurfaceMemo* memo = nullptr);
 
 // The thresholds of the patch test (P = probe distance, Q = patch distance,
 // both for a sphere of 1.4 Å around the water).

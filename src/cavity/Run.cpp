@@ -56,9 +56,9 @@ std::string PartCount(std::int32_t parts) {
 void TNewContactObject::SurfacePass(bool withHet, TSurface& surface, THoleTable& holes, std::int32_t& holeCount) {
   if (Status == 1) return;
   if (withHet)
-    ComputeSurfaceWithHet(*this, surface, Status);
+    ComputeSurfaceWithHet(*this, surface, Status, true, &surfaceMemo_);
   else
-    ComputeSurfaceWithoutHet(*this, surface, Status);
+    ComputeSurfaceWithoutHet(*this, surface, Status, true, &surfaceMemo_);
   if (Status == 102) Status = 1;  // too many elements: nothing later can use this surface
   if (Status == 1) return;
   std::int32_t parts = 0;
@@ -115,6 +115,7 @@ void TNewContactObject::Run(const std::string& inputFile, const std::string& log
   withoutHet.Elements.clear();
   holesWithoutHet.clear();
   withoutHet.AtomElements.clear();
+  surfaceMemo_.Clear();
   time.Line("Entfernen       : ", false, false);
   time.Line("insgesamt       : ", true, false);
 }

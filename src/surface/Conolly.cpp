@@ -31,14 +31,16 @@ std::string Width4(int n) {
 }  // namespace
 
 TConollyRun::TConollyRun(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
-                         std::int32_t& status, bool split, TElementList& elements, bool reference)
+                         std::int32_t& status, bool split, TElementList& elements, bool reference,
+                         TSurfaceMemo* memo)
     : protein_(protein),
       include_(include),
       atomElements_(atomElements),
       status_(status),
       split_(split),
       elements_(elements),
-      reference_(reference) {}
+      reference_(reference),
+      carried_(memo) {}
 
 TAtom* TConollyRun::AtomOf(int number) const { return protein_.AtomAt(number); }
 
@@ -82,7 +84,7 @@ void TConollyRun::Execute() {
       slots_[n] = {a->X, a->Y, a->Z, a->RadiusType, a->Number, a};
     }
 
-  const bool memo = !reference_;
+  const bool memo = !reference_ && carried_ != nullptr;
   if (memo) BeginMemo();
   for (int i = 1; i <= count; ++i) {
     if (!Included(i)) continue;
@@ -820,8 +822,8 @@ void GetAtConollyReference(TProteinObject& protein, const std::vector<bool>& inc
 }  // namespace surface_detail
 
 void GetAtConolly(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
-                  std::int32_t& status, bool split, TElementList& elements) {
-  surface_detail::TConollyRun run(protein, include, atomElements, status, split, elements);
+                  std::int32_t& status, bool split, TElementList& elements, TSurfaceMemo* memo) {
+  surface_detail::TConollyRun run(protein, include, atomElements, status, split, elements, false, memo);
   try {
     run.Execute();
   } catch (const surface_detail::TAbandonRun&) {
@@ -832,23 +834,23 @@ void GetAtConolly(TProteinObject& protein, const std::vector<bool>& include, TAt
 namespace {
 
 void ComputeSurface(TProteinObject& protein, int last, TAtomElementLists& atomElements, TElementList& elements,
-                    std::int32_t& status, bool split) {
+                    std::int32_t& status, bool split, TSurfaceMemo* memo) {
   CheckMemory(108000);
   std::vector<bool> include(static_cast<std::size_t>(std::max(protein.AtomCount, 0)) + 1, false);
   for (int n = 1; n <= last && n <= protein.AtomCount; ++n) include[static_cast<std::size_t>(n)] = true;
-  GetAtConolly(protein, include, atomElements, status, split, elements);
+  GetAtConolly(protein, include, atomElements, status, split, elements, memo);
 }
 
 }  // namespace
 
 void ComputeSurfaceWithoutHet(TProteinObject& protein, TAtomElementLists& atomElements, TElementList& elements,
-                              std::int32_t& status, bool split) {
-  ComputeSurface(protein, protein.ProteinAtomCount, atomElements, elements, status, split);
+                              std::int32_t& status, bool split, TSurfaceMemo* memo) {
+  ComputeSurface(protein, protein.ProteinAtomCount, atomElements, elements, status, split, memo);
 }
 
 void ComputeSurfaceWithHet(TProteinObject& protein, TAtomElementLists& atomElements, TElementList& elements,
-                           std::int32_t& status, bool split) {
-  ComputeSurface(protein, protein.AtomCount, atomElements, elements, status, split);
+                           std::int32_t& status, bool split, TSurfaceMemo* memo) {
+  ComputeSurface(protein, protein.AtomCount, atomElements, elements, status, split, memo);
 }
 
 }  // namespace cavitas

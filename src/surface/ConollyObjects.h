@@ -156,26 +156,46 @@ struct TSurface {
   TElementList Elements;
 };
 
+namespace surface_detail {
+struct TRunMemo;
+}
+
+// What one surface construction keeps for the next one of the same protein:
+// the per-atom steps of every atom whose inputs are unchanged bit for bit are
+// taken over (the pass without hetero atoms after the pass with them). The
+// owner passes it to the constructions it runs one after another; results
+// are the same with or without it.
+class TSurfaceMemo {
+ public:
+  TSurfaceMemo();
+  ~TSurfaceMemo();
+  TSurfaceMemo(TSurfaceMemo&&) noexcept;
+  TSurfaceMemo& operator=(TSurfaceMemo&&) noexcept;
+  void Clear();                                    // frees what was kept
+  std::unique_ptr<surface_detail::TRunMemo> Last;  // null: nothing kept yet
+};
+
 // The two drivers: the surface of the protein atoms (1..ProteinAtomCount) or of
 // all atoms (1..AtomCount). status receives 102 (too many elements) or 104
 // (an inner point not found); otherwise it is left unchanged. split is the
 // switch of the contact-patch split (true in every call of this program).
 void ComputeSurfaceWithoutHet(TProteinObject& protein, TAtomElementLists& atomElements, TElementList& elements,
-                              std::int32_t& status, bool split = true);
+                              std::int32_t& status, bool split = true, TSurfaceMemo* memo = nullptr);
 void ComputeSurfaceWithHet(TProteinObject& protein, TAtomElementLists& atomElements, TElementList& elements,
-                           std::int32_t& status, bool split = true);
+                           std::int32_t& status, bool split = true, TSurfaceMemo* memo = nullptr);
 inline void ComputeSurfaceWithoutHet(TProteinObject& protein, TSurface& surface, std::int32_t& status,
-                                     bool split = true) {
-  ComputeSurfaceWithoutHet(protein, surface.AtomElements, surface.Elements, status, split);
+                                     bool split = true, TSurfaceMemo* memo = nullptr) {
+  ComputeSurfaceWithoutHet(protein, surface.AtomElements, surface.Elements, status, split, memo);
 }
-inline void ComputeSurfaceWithHet(TProteinObject& protein, TSurface& surface, std::int32_t& status, bool split = true) {
-  ComputeSurfaceWithHet(protein, surface.AtomElements, surface.Elements, status, split);
+inline void ComputeSurfaceWithHet(TProteinObject& protein, TSurface& surface, std::int32_t& status, bool split = true,
+                                  TSurfaceMemo* memo = nullptr) {
+  ComputeSurfaceWithHet(protein, surface.AtomElements, surface.Elements, status, split, memo);
 }
 
 // The construction for the atoms whose flag is set (include[Number]; size
 // AtomCount + 1 at least). Builds the neighbour lists when the protein has none.
 void GetAtConolly(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
-                  std::int32_t& status, bool split, TElementList& elements);
+                  std::int32_t& status, bool split, TElementList& elements, TSurfaceMemo* memo = nullptr);
 
 // The unit-sphere samples that measure contact-patch areas (built once, depth 3: 1280 samples).
 struct TSphereSample {

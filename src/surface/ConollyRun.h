@@ -31,8 +31,8 @@ struct TAbandonRun {};
 // candidates of an atom (MakePairs) are a function of the atom and its
 // neighbour list, and an inner-point search of these and its start; an entry
 // is used only when the atom and every neighbour are the same objects with
-// the same values (bits) and the radii and probe are unchanged. There is one
-// memo per process, so fast runs must not overlap (the program runs one at a time).
+// the same values (bits) and the radii and probe are unchanged. The caller
+// owns it (TSurfaceMemo) and hands it from one run to the next.
 struct TRunMemo {
   struct TAtomState {
     const TAtom* Atom = nullptr;
@@ -58,15 +58,13 @@ struct TRunMemo {
   std::vector<TInnerSearch> Inner;
 };
 
-// Drops what the last fast run kept (tests and benchmarks start afresh with it).
-void ForgetRunMemo();
-
 class TConollyRun {
  public:
   // reference = true runs the plain screening of blocked arcs (the yardstick
   // of the fast path; both give identical surfaces).
   TConollyRun(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
-              std::int32_t& status, bool split, TElementList& elements, bool reference = false);
+              std::int32_t& status, bool split, TElementList& elements, bool reference = false,
+              TSurfaceMemo* memo = nullptr);
   void Execute();
 
  private:
@@ -238,6 +236,7 @@ class TConollyRun {
   std::int64_t elementCounter_ = 0;
   int currentAtom_ = 0;
 
+  TSurfaceMemo* carried_;        // from the run before and to the next (null: none)
   TRunMemo lastMemo_, memo_;     // the last run's, this run's (fast path only)
   std::vector<char> unchanged_;  // by number: the atom is as in lastMemo_
   int memoAtom_ = 0;             // the atom whose step is being kept (0: none)

@@ -11,11 +11,6 @@ namespace cavitas::surface_detail {
 
 namespace {
 
-TRunMemo& LastRun() {
-  static TRunMemo memo;
-  return memo;
-}
-
 bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // The long doubles of this target carry 10 significant bytes; the rest is padding.
@@ -28,11 +23,9 @@ bool SameBits(const TExtVector& a, const TExtVector& b) {
 
 }  // namespace
 
-void ForgetRunMemo() { LastRun() = TRunMemo{}; }
-
 void TConollyRun::BeginMemo() {
-  lastMemo_ = std::move(LastRun());
-  LastRun() = TRunMemo{};  // a run that does not finish leaves nothing behind
+  lastMemo_ = carried_->Last ? std::move(*carried_->Last) : TRunMemo{};
+  carried_->Last.reset();  // a run that does not finish leaves nothing behind
   const std::size_t count = static_cast<std::size_t>(std::max(protein_.AtomCount, 0));
   const bool sameModel = std::memcmp(&lastMemo_.Probe, &Model.ProbeRadius, sizeof(double)) == 0 &&
                          std::memcmp(lastMemo_.Radii.data(), Model.RadiusTable.data(), sizeof lastMemo_.Radii) == 0;
@@ -113,7 +106,7 @@ void TConollyRun::EndAtomMemo(const TAtom& atom) {
 }
 
 void TConollyRun::EndMemo() {
-  LastRun() = std::move(memo_);
+  carried_->Last = std::make_unique<TRunMemo>(std::move(memo_));
   lastMemo_ = TRunMemo{};
   unchanged_.clear();
 }
@@ -138,3 +131,13 @@ void TConollyRun::KeepInnerPoint(const TAtom& atom, const TExtVector& start, con
 }
 
 }  // namespace cavitas::surface_detail
+
+namespace cavitas {
+
+TSurfaceMemo::TSurfaceMemo() = default;
+TSurfaceMemo::~TSurfaceMemo() = default;
+TSurfaceMemo::TSurfaceMemo(TSurfaceMemo&&) noexcept = default;
+TSurfaceMemo& TSurfaceMemo::operator=(TSurfaceMemo&&) noexcept = default;
+void TSurfaceMemo::Clear() { Last.reset(); }
+
+}  // namespace cavitas

@@ -63,7 +63,7 @@ struct TOutcome {
   std::size_t Count = 0;
 };
 
-TOutcome Run(TProteinObject& p, int last, bool reference) {
+TOutcome Run(TProteinObject& p, int last, bool reference, TSurfaceMemo* memo = nullptr) {
   std::vector<bool> include(static_cast<std::size_t>(p.AtomCount) + 1, false);
   for (int n = 1; n <= last; ++n) include[static_cast<std::size_t>(n)] = true;
   TOutcome o;
@@ -73,7 +73,7 @@ TOutcome Run(TProteinObject& p, int last, bool reference) {
     if (reference)
       surface_detail::GetAtConollyReference(p, include, lists, o.Status, true, elements);
     else
-      GetAtConolly(p, include, lists, o.Status, true, elements);
+      GetAtConolly(p, include, lists, o.Status, true, elements, memo);
   } catch (const FatalError& e) {
     o.Code = e.Code;
   }
@@ -82,11 +82,14 @@ TOutcome Run(TProteinObject& p, int last, bool reference) {
   return o;
 }
 
-// Compares both paths on both passes; returns the element count of the fast path.
+// Compares both paths on both passes (the fast one carrying its memo from the
+// first pass to the second, as a program run does); returns the element count
+// of the fast path.
 std::size_t ExpectSameSurfaces(TProteinObject& p, const std::string& what) {
   std::size_t count = 0;
+  TSurfaceMemo memo;
   for (const int last : {p.AtomCount, p.ProteinAtomCount}) {
-    const TOutcome fast = Run(p, last, false);
+    const TOutcome fast = Run(p, last, false, &memo);
     const TOutcome ref = Run(p, last, true);
     EXPECT_EQ(fast.Code, ref.Code) << what;
     EXPECT_EQ(fast.Status, ref.Status) << what;
@@ -283,11 +286,11 @@ TEST_F(FastPath, RunAfterRunMatchesTheReference) {
         auto p = testing::MakeProtein(atoms, 60);
         const std::string what = std::string(change.Name) + (firstWithHet ? ", with" : ", without") +
                                  (secondWithHet ? " then with" : " then without");
-        surface_detail::ForgetRunMemo();
-        cavitas::Run(*p, firstWithHet ? p->AtomCount : p->ProteinAtomCount, false);
+        TSurfaceMemo memo;
+        cavitas::Run(*p, firstWithHet ? p->AtomCount : p->ProteinAtomCount, false, &memo);
         change.Apply(*p);
         const int last = secondWithHet ? p->AtomCount : p->ProteinAtomCount;
-        const TOutcome fast = cavitas::Run(*p, last, false);
+        const TOutcome fast = cavitas::Run(*p, last, false, &memo);
         const TOutcome ref = cavitas::Run(*p, last, true);
         Model.ProbeRadius = probe;
         EXPECT_GT(fast.Count, 0u) << what;
@@ -306,12 +309,12 @@ TEST_F(FastPath, RunAfterRunRepeatsTheLogLinesOfItsPairs) {
     for (std::string line; std::getline(in, line);) n += line.find(" identical") != std::string::npos;
     return n;
   };
-  surface_detail::ForgetRunMemo();
-  const TOutcome first = cavitas::Run(*p, p->AtomCount, false);
+  TSurfaceMemo memo;
+  const TOutcome first = cavitas::Run(*p, p->AtomCount, false, &memo);
   ASSERT_EQ(first.Code, 0);
   const int once = identicalLines();
   EXPECT_GT(once, 0);
-  const TOutcome second = cavitas::Run(*p, p->AtomCount, false);
+  const TOutcome second = cavitas::Run(*p, p->AtomCount, false, &memo);
   EXPECT_EQ(identicalLines(), 2 * once);
   EXPECT_TRUE(first.Elements == second.Elements);
 }
