@@ -59,6 +59,56 @@ Ext ArcDistance(const TConollyObject2& e1, const std::array<TCoord, 3>& s1, cons
   return best;
 }
 
+// The tangent parts of the active constraints as the search keeps them: the
+// pair (T1, T2) that spans the descent, a third one swapped in when it spans
+// a narrower cone. Take answers false when the point cannot be improved.
+struct TActivePair {
+  TExtVector T1{}, T2{};
+  int Count = 0;
+
+  bool Take(const TExtVector& t, Ext a2) {
+    if (Norm2(t) < 1e-6 * a2) return false;  // the plane is met head-on
+    auto opposite = [](const TExtVector& a, const TExtVector& b) {
+      const Ext ab = Dot(a, b);
+      return ab < 0 && Norm2(a) * Norm2(b) / (ab * ab) < 1 + 1e-6;
+    };
+    bool stuck = false;
+    if (Count == 0) {
+      T1 = t;
+    } else if (Count == 1) {
+      T2 = t;
+      stuck = opposite(T1, T2);
+    } else {
+      TExtVector t3 = t;
+      auto rating = [](const TExtVector& a, const TExtVector& b, bool isSigned) {
+        const Ext ab = Dot(a, b);
+        const Ext r = ab * ab / (Norm2(a) * Norm2(b));
+        return (isSigned && ab < 0) ? -r : r;
+      };
+      const Ext r12 = rating(T1, T2, true), r13 = rating(T1, t3, true), r23 = rating(T2, t3, false);
+      if (r13 < r12 && r13 <= r23) {
+        std::swap(T2, t3);
+      } else if (r23 < r12 && r23 < r13) {
+        std::swap(T1, t3);
+      }
+      if (opposite(T1, T2)) {
+        stuck = true;
+      } else if (rating(T1, T2, true) <= 1 - 1e-6) {
+        const Ext c12 = Dot(T1, T2), c13 = Dot(T1, t3), c23 = Dot(T2, t3);
+        stuck = Norm2(T2) * c13 - c12 * c23 < 0 || Norm2(T1) * c23 - c12 * c13 < 0;
+      }
+    }
+    ++Count;
+    return !stuck;
+  }
+
+  TExtVector Descent() const {
+    if (Count == 1) return Scale(T1, -1);
+    if (Dot(T1, T2) >= 0) return Scale(Add(T1, T2), -0.5L);
+    return Scale(Add(T1, Scale(T2, std::sqrt(Norm2(T1) / Norm2(T2)))), -0.5L);
+  }
+};
+
 }  // namespace
 
 void TConollyRun::ReportInnerPointFailure(const TAtom& atom) {
@@ -113,58 +163,20 @@ int TConollyRun::FindInnerPointReference(const TAtom& atom, TExtVector& d) {
     if (m < -kDeepEnough) return 0;
     // b. Active set and its tangent parts.
     auto tangent = [&](std::size_t k) { return Sub(cs[k].A, Scale(d, Dot(cs[k].A, d) / R2)); };
-    TExtVector t1{}, t2{};
-    int count = 0;
+    TActivePair pair;
     bool stuck = false;
     for (std::size_t k = 0; k < n && !stuck; ++k) {
       active[k] = s[k] > m - 1e-6;
       if (!active[k]) continue;
       const TExtVector t = tangent(k);
-      if (Norm2(t) < 1e-6 * cs[k].A2) {  // the plane is met head-on
+      if (!pair.Take(t, cs[k].A2)) {
         stuck = true;
         break;
       }
-      auto opposite = [](const TExtVector& a, const TExtVector& b) {
-        const Ext ab = Dot(a, b);
-        return ab < 0 && Norm2(a) * Norm2(b) / (ab * ab) < 1 + 1e-6;
-      };
-      if (count == 0) {
-        t1 = t;
-      } else if (count == 1) {
-        t2 = t;
-        if (opposite(t1, t2)) stuck = true;
-      } else {
-        TExtVector t3 = t;
-        auto rating = [](const TExtVector& a, const TExtVector& b, bool isSigned) {
-          const Ext ab = Dot(a, b);
-          const Ext r = ab * ab / (Norm2(a) * Norm2(b));
-          return (isSigned && ab < 0) ? -r : r;
-        };
-        const Ext r12 = rating(t1, t2, true), r13 = rating(t1, t3, true), r23 = rating(t2, t3, false);
-        if (r13 < r12 && r13 <= r23) {
-          std::swap(t2, t3);
-        } else if (r23 < r12 && r23 < r13) {
-          std::swap(t1, t3);
-        }
-        if (opposite(t1, t2)) {
-          stuck = true;
-        } else if (rating(t1, t2, true) <= 1 - 1e-6) {
-          const Ext c12 = Dot(t1, t2), c13 = Dot(t1, t3), c23 = Dot(t2, t3);
-          if (Norm2(t2) * c13 - c12 * c23 < 0 || Norm2(t1) * c23 - c12 * c13 < 0) stuck = true;
-        }
-      }
-      ++count;
     }
     if (stuck) break;
     // c. Direction of descent.
-    TExtVector dir;
-    if (count == 1) {
-      dir = Scale(t1, -1);
-    } else if (Dot(t1, t2) >= 0) {
-      dir = Scale(Add(t1, t2), -0.5L);
-    } else {
-      dir = Scale(Add(t1, Scale(t2, std::sqrt(Norm2(t1) / Norm2(t2)))), -0.5L);
-    }
+    TExtVector dir = pair.Descent();
     const Ext dir2 = Norm2(dir);
     if (dir2 == 0) break;
     // e. The worst active violation must decrease along dir.
@@ -323,56 +335,18 @@ int TConollyRun::FindInnerPoint(const TAtom& atom, TExtVector& d) {
       const TInnerConstraint& c = exact(k);
       return Sub(c.A, Scale(d, Dot(c.A, d) / R2));
     };
-    TExtVector t1{}, t2{};
-    int count = 0;
+    TActivePair pair;
     bool stuck = false;
     for (const std::size_t k : w.ActiveList) {
       const TExtVector t = tangent(k);
-      if (Norm2(t) < 1e-6 * cs[k].A2) {  // the plane is met head-on
+      if (!pair.Take(t, cs[k].A2)) {
         stuck = true;
         break;
       }
-      auto opposite = [](const TExtVector& a, const TExtVector& b) {
-        const Ext ab = Dot(a, b);
-        return ab < 0 && Norm2(a) * Norm2(b) / (ab * ab) < 1 + 1e-6;
-      };
-      if (count == 0) {
-        t1 = t;
-      } else if (count == 1) {
-        t2 = t;
-        if (opposite(t1, t2)) stuck = true;
-      } else {
-        TExtVector t3 = t;
-        auto rating = [](const TExtVector& a, const TExtVector& b, bool isSigned) {
-          const Ext ab = Dot(a, b);
-          const Ext r = ab * ab / (Norm2(a) * Norm2(b));
-          return (isSigned && ab < 0) ? -r : r;
-        };
-        const Ext r12 = rating(t1, t2, true), r13 = rating(t1, t3, true), r23 = rating(t2, t3, false);
-        if (r13 < r12 && r13 <= r23) {
-          std::swap(t2, t3);
-        } else if (r23 < r12 && r23 < r13) {
-          std::swap(t1, t3);
-        }
-        if (opposite(t1, t2)) {
-          stuck = true;
-        } else if (rating(t1, t2, true) <= 1 - 1e-6) {
-          const Ext c12 = Dot(t1, t2), c13 = Dot(t1, t3), c23 = Dot(t2, t3);
-          if (Norm2(t2) * c13 - c12 * c23 < 0 || Norm2(t1) * c23 - c12 * c13 < 0) stuck = true;
-        }
-      }
-      if (stuck) break;
-      ++count;
     }
     if (stuck) break;
     // c. Direction of descent.
-    if (count == 1) {
-      dir = Scale(t1, -1);
-    } else if (Dot(t1, t2) >= 0) {
-      dir = Scale(Add(t1, t2), -0.5L);
-    } else {
-      dir = Scale(Add(t1, Scale(t2, std::sqrt(Norm2(t1) / Norm2(t2)))), -0.5L);
-    }
+    dir = pair.Descent();
     const Ext dir2 = Norm2(dir);
     if (dir2 == 0) break;
     // e. The worst active violation must decrease along dir.
