@@ -14,12 +14,6 @@ namespace cavitas::surface_detail {
 
 namespace {
 
-std::string Width4(int n) {
-  char b[24];
-  std::snprintf(b, sizeof b, "%4d", n);
-  return b;
-}
-
 std::string Fixed12(double v) {
   char b[64];
   std::snprintf(b, sizeof b, "%12.6f", v);
@@ -58,8 +52,8 @@ void TConollyRun::RecordProblem(int a1, int a2, int a3, const TCoord& point) {
   problemForAtom_ = true;
   ShowError(status_, "conolly", "GetAtConolly", false);
   ProgramLog().LogLine("Es schneiden sich mindestens 4 Atome in einem Punkt");
-  ProgramLog().LogLine("beim Protein " + protein_.FileName + " bei Atom Nr " + Width4(a1) + " und den Atomen " +
-                       Width4(a2) + " und " + Num(a3));
+  ProgramLog().LogLine("beim Protein " + protein_.FileName + " bei Atom Nr " + AtomText(a1) + " und den Atomen " +
+                       AtomText(a2) + " und " + Num(a3));
   ProgramLog().LogLine(" im Punkt (" + Fixed12(point.X) + Fixed12(point.Y) + Fixed12(point.Z) + ") .");
 }
 

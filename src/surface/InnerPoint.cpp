@@ -14,12 +14,6 @@ namespace cavitas::surface_detail {
 
 namespace {
 
-std::string Width4(int n) {
-  char b[24];
-  std::snprintf(b, sizeof b, "%4d", n);
-  return b;
-}
-
 // The search stops improving once every constraint plane is this far away (Å):
 // far beyond the tolerances of the crossing test, and it keeps the search short.
 constexpr Ext kDeepEnough = 0.25;
@@ -115,7 +109,7 @@ void TConollyRun::ReportInnerPointFailure(const TAtom& atom) {
   status_ = 104;
   ShowError(104, "conolly", "GetAtConolly", false);
   ProgramLog().LogLine("Fehler beim Berechnen eines inneren Punktes");
-  ProgramLog().LogLine("beim Protein " + protein_.FileName + " bei Atom Nr " + Width4(atom.Number) + ") .");
+  ProgramLog().LogLine("beim Protein " + protein_.FileName + " bei Atom Nr " + AtomText(atom.Number) + ") .");
 }
 
 // Returns 0 on success, 1 when no direction improves the worst violation, 2
@@ -133,7 +127,7 @@ int TConollyRun::FindInnerPointReference(const TAtom& atom, TExtVector& d) {
       status_ = 104;
       ShowError(104, "conolly", "GetAtConolly", false);
       ProgramLog().LogLine("mehr als 100 NachbatAtome beim Berechnen eines inneren Punktes");
-      ProgramLog().LogLine("beim Protein " + protein_.FileName + " bei Atom Nr " + Width4(atom.Number) + ") .");
+      ProgramLog().LogLine("beim Protein " + protein_.FileName + " bei Atom Nr " + AtomText(atom.Number) + ") .");
       return -1;
     }
     const TExtVector a = Sub(ToExt(*k), q);
