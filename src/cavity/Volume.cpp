@@ -76,6 +76,26 @@ struct TSums {
   void AddContact(int n, Real x) { Con[static_cast<std::size_t>(n)] = static_cast<double>(Real(Con[static_cast<std::size_t>(n)]) + x); }
 };
 
+// SettleCube for a cube that is not shared (d1 below probe + R): the nearest
+// atom n1 takes every share.
+template <class Real, class Sums>
+[[gnu::always_inline]] inline bool SettleUnshared(int n1, Real d1, Real R, Real v, Real probe, bool fine, Sums& sums) {
+  if (d1 <= -R) {
+    sums.AddVolume(n1, v);
+  } else if (d1 < R) {
+    if (!fine) return true;
+    const Real f = SmoothSplitT<Real>(d1, R);
+    sums.AddVolume(n1, (Real(0.5) - f) * v);
+    sums.AddContact(n1, (Real(0.5) + f) * v);
+  } else if (d1 < probe - R) {
+    sums.AddContact(n1, v);
+  } else {
+    if (!fine) return true;
+    sums.AddContact(n1, (Real(0.5) - SmoothSplitT<Real>(d1 - probe, R)) * v);
+  }
+  return false;
+}
+
 // Given the nearest atom n1 and the second nearest n2 (0 when there is none,
 // with d2 = 1000), adds the cube's shares or answers that it must be cut.
 template <class Real, class Sums>
@@ -85,22 +105,7 @@ template <class Real, class Sums>
   const bool fine = !(s >= Model.Exactness);
   const Real v = Real(V);
   const bool shared = d2 - d1 < Real(2) * R && d2 < probe + R;
-  if (!shared) {
-    if (d1 <= -R) {
-      sums.AddVolume(n1, v);
-    } else if (d1 < R) {
-      if (!fine) return true;
-      const Real f = SmoothSplitT<Real>(d1, R);
-      sums.AddVolume(n1, (Real(0.5) - f) * v);
-      sums.AddContact(n1, (Real(0.5) + f) * v);
-    } else if (d1 < probe - R) {
-      sums.AddContact(n1, v);
-    } else {
-      if (!fine) return true;
-      sums.AddContact(n1, (Real(0.5) - SmoothSplitT<Real>(d1 - probe, R)) * v);
-    }
-    return false;
-  }
+  if (!shared) return SettleUnshared<Real>(n1, d1, R, v, probe, fine, sums);
   if (!fine) return true;
   const Real u = SmoothSplitT<Real>((d1 - d2) * Real(0.5), R);
   const Real m = (d1 + d2) * Real(0.5);
@@ -645,9 +650,12 @@ class TFastVolumeScan {
       Distances(atoms[k1], atoms[k2], xi, yi, zi, dA, dB);
       const bool swap = dB < dA;  // on equality the first found stays first
       e1[c] = swap ? dB : dA;
-      e2[c] = alone ? 1000.0 : (swap ? dA : dB);
+      // Alone is hard to predict here: the second is masked out without a branch.
+      const std::uint64_t keep = static_cast<std::uint64_t>(static_cast<std::int64_t>(~pick));
+      e2[c] = std::bit_cast<double>((std::bit_cast<std::uint64_t>(swap ? dA : dB) & keep) |
+                                    (std::bit_cast<std::uint64_t>(1000.0) & ~keep));
       s1[c] = keptSlots[swap ? k2 : k1];
-      s2[c] = alone ? 0 : keptSlots[swap ? k1 : k2];
+      s2[c] = keptSlots[swap ? k1 : k2] & ~pick;
     }
     // Sub-cubes in ascending order, as the straightforward scan adds them.
     for (std::uint64_t todo = active; todo != 0; todo &= todo - 1) {
@@ -660,7 +668,15 @@ class TFastVolumeScan {
         continue;
       }
       if (pairs & bit) {
-        SettleCube<double>(s1[c], e1[c], s2[c], e2[c], Rp, Vp, sp, slots);
+        // Alone rests on the float margins, so it is known before the exact
+        // distances are: the choice between the unshared and the shared
+        // settling need not wait for them, only the exact bounds remain.
+        if (kinds.Alone & bit) {
+          const double probe = Model.ProbeRadius;
+          if (e1[c] < probe + Rp) SettleUnshared<double>(s1[c], e1[c], Rp, Vp, probe, true, slots);
+        } else {
+          SettleCube<double>(s1[c], e1[c], s2[c], e2[c], Rp, Vp, sp, slots);
+        }
         continue;
       }
       const int xi = c >> 4, yi = (c >> 2) & 3, zi = c & 3;
