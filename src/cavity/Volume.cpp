@@ -96,6 +96,15 @@ template <class Real, class Sums>
   return false;
 }
 
+// SettleCube for a shared cube wholly inside the sphere of the nearest atom
+// (or inside where the two surfaces meet): the volume is split between them.
+template <class Real, class Sums>
+[[gnu::always_inline]] inline void SettleSharedInside(int n1, Real d1, int n2, Real d2, Real R, Real v, Sums& sums) {
+  const Real u = SmoothSplitT<Real>((d1 - d2) * Real(0.5), R);
+  sums.AddVolume(n1, (Real(0.5) - u) * v);
+  sums.AddVolume(n2, (Real(0.5) + u) * v);
+}
+
 // Given the nearest atom n1 and the second nearest n2 (0 when there is none,
 // with d2 = 1000), adds the cube's shares or answers that it must be cut.
 template <class Real, class Sums>
@@ -110,8 +119,7 @@ template <class Real, class Sums>
   const Real u = SmoothSplitT<Real>((d1 - d2) * Real(0.5), R);
   const Real m = (d1 + d2) * Real(0.5);
   if (d1 < -R || (d1 < R && m < 0)) {
-    sums.AddVolume(n1, (Real(0.5) - u) * v);
-    sums.AddVolume(n2, (Real(0.5) + u) * v);
+    SettleSharedInside<Real>(n1, d1, n2, d2, R, v, sums);
   } else if (d1 < R) {
     const Real w1 = SmoothSplitT<Real>(d1, R);
     sums.AddVolume(n1, (Real(0.5) - w1) * v);
@@ -668,12 +676,14 @@ class TFastVolumeScan {
         continue;
       }
       if (pairs & bit) {
-        // Alone rests on the float margins, so it is known before the exact
-        // distances are: the choice between the unshared and the shared
-        // settling need not wait for them, only the exact bounds remain.
+        // Alone and SharedInside rest on the float margins, so they are known
+        // before the exact distances are: the choice of the settling need not
+        // wait for them, only the exact bounds it still tests.
         if (kinds.Alone & bit) {
           const double probe = Model.ProbeRadius;
           if (e1[c] < probe + Rp) SettleUnshared<double>(s1[c], e1[c], Rp, Vp, probe, true, slots);
+        } else if (kinds.SharedInside & bit) {
+          SettleSharedInside<double>(s1[c], e1[c], s2[c], e2[c], Rp, Vp, slots);
         } else {
           SettleCube<double>(s1[c], e1[c], s2[c], e2[c], Rp, Vp, sp, slots);
         }
@@ -692,9 +702,11 @@ class TFastVolumeScan {
   //   Alone   known, the nearest clearly nearer, and the cube not shared
   //           (the second is more than 2 R farther or beyond the shell);
   //   Whole   alone and wholly inside the sphere or wholly in the shell of the
-  //           nearest, Inside telling which: the share is the whole cube.
+  //           nearest, Inside telling which: the share is the whole cube;
+  //   SharedInside  known, surely shared (the second less than 2 R farther and
+  //           within the shell), and the cube wholly inside the nearest sphere.
   struct TKinds {
-    std::uint64_t Known = 0, Beyond = 0, Alone = 0, Whole = 0, Inside = 0;
+    std::uint64_t Known = 0, Beyond = 0, Alone = 0, Whole = 0, Inside = 0, SharedInside = 0;
   };
 
   static TKinds Classify(const float b1[64], const float b2[64], const float b3[64], bool single, double Rp) {
@@ -708,7 +720,7 @@ class TFastVolumeScan {
     TKinds k;
 #if defined(__SSE2__)
     const __m128 all = _mm_castsi128_ps(_mm_set1_epi32(single ? -1 : 0));
-    const __m128 twoE = _mm_set1_ps(2 * E), twoRE = _mm_set1_ps(twoR + 2 * E);
+    const __m128 twoE = _mm_set1_ps(2 * E), twoRE = _mm_set1_ps(twoR + 2 * E), twoRLo = _mm_set1_ps(twoR - 2 * E);
     const __m128 beyondHi = _mm_set1_ps(beyond + E), beyondLo = _mm_set1_ps(beyond - E);
     const __m128 insideLo = _mm_set1_ps(inside - E), shellMin = _mm_set1_ps(shellLo + E),
                  shellMax = _mm_set1_ps(shellHi - E);
@@ -728,6 +740,9 @@ class TFastVolumeScan {
       k.Alone |= bits(alone);
       k.Whole |= bits(_mm_or_ps(in, shell));
       k.Inside |= bits(in);
+      const __m128 sharedIn = _mm_and_ps(_mm_and_ps(known, _mm_cmplt_ps(gap, twoRLo)),
+                                         _mm_and_ps(_mm_cmplt_ps(a2, beyondLo), _mm_cmplt_ps(a1, insideLo)));
+      k.SharedInside |= bits(sharedIn);
     }
 #else
     for (int c = 0; c < 64; ++c) {
@@ -736,6 +751,7 @@ class TFastVolumeScan {
       if (!single && !(b3[c] - a2 > 2 * E)) continue;
       k.Known |= bit;
       if (a1 > beyond + E) k.Beyond |= bit;
+      if (gap < twoR - 2 * E && a2 < beyond - E && a1 < inside - E) k.SharedInside |= bit;
       if (!(gap > 2 * E && (gap > twoR + 2 * E || a2 > beyond + E))) continue;
       k.Alone |= bit;
       if (!(a1 < beyond - E)) continue;
