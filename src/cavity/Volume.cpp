@@ -105,6 +105,15 @@ template <class Real, class Sums>
   sums.AddVolume(n2, (Real(0.5) + u) * v);
 }
 
+// SettleCube for a shared cube wholly in the shell of the nearest atom (or in
+// the shell where the two spheres meet): the contact volume is split.
+template <class Real, class Sums>
+[[gnu::always_inline]] inline void SettleSharedShell(int n1, Real d1, int n2, Real d2, Real R, Real v, Sums& sums) {
+  const Real u = SmoothSplitT<Real>((d1 - d2) * Real(0.5), R);
+  sums.AddContact(n1, (Real(0.5) - u) * v);
+  sums.AddContact(n2, (Real(0.5) + u) * v);
+}
+
 // Given the nearest atom n1 and the second nearest n2 (0 when there is none,
 // with d2 = 1000), adds the cube's shares or answers that it must be cut.
 template <class Real, class Sums>
@@ -132,8 +141,7 @@ template <class Real, class Sums>
       sums.AddContact(n2, (Real(0.5) + u) * v);
     }
   } else if (d1 < probe - R || m < probe) {
-    sums.AddContact(n1, (Real(0.5) - u) * v);
-    sums.AddContact(n2, (Real(0.5) + u) * v);
+    SettleSharedShell<Real>(n1, d1, n2, d2, R, v, sums);
   } else {
     sums.AddContact(n1, (Real(0.5) - SmoothSplitT<Real>(d1 - probe, R)) * v);
     sums.AddContact(n2, (Real(0.5) - SmoothSplitT<Real>(d2 - probe, R)) * v);
@@ -676,7 +684,7 @@ class TFastVolumeScan {
         continue;
       }
       if (pairs & bit) {
-        // Alone and SharedInside rest on the float margins, so they are known
+        // Alone and the Shared kinds rest on the float margins, so they are known
         // before the exact distances are: the choice of the settling need not
         // wait for them, only the exact bounds it still tests.
         if (kinds.Alone & bit) {
@@ -684,6 +692,8 @@ class TFastVolumeScan {
           if (e1[c] < probe + Rp) SettleUnshared<double>(s1[c], e1[c], Rp, Vp, probe, true, slots);
         } else if (kinds.SharedInside & bit) {
           SettleSharedInside<double>(s1[c], e1[c], s2[c], e2[c], Rp, Vp, slots);
+        } else if (kinds.SharedShell & bit) {
+          SettleSharedShell<double>(s1[c], e1[c], s2[c], e2[c], Rp, Vp, slots);
         } else {
           SettleCube<double>(s1[c], e1[c], s2[c], e2[c], Rp, Vp, sp, slots);
         }
@@ -704,9 +714,10 @@ class TFastVolumeScan {
   //   Whole   alone and wholly inside the sphere or wholly in the shell of the
   //           nearest, Inside telling which: the share is the whole cube;
   //   SharedInside  known, surely shared (the second less than 2 R farther and
-  //           within the shell), and the cube wholly inside the nearest sphere.
+  //           within the shell), and the cube wholly inside the nearest sphere;
+  //   SharedShell   the same, the cube wholly in the shell of the nearest.
   struct TKinds {
-    std::uint64_t Known = 0, Beyond = 0, Alone = 0, Whole = 0, Inside = 0, SharedInside = 0;
+    std::uint64_t Known = 0, Beyond = 0, Alone = 0, Whole = 0, Inside = 0, SharedInside = 0, SharedShell = 0;
   };
 
   static TKinds Classify(const float b1[64], const float b2[64], const float b3[64], bool single, double Rp) {
@@ -740,9 +751,9 @@ class TFastVolumeScan {
       k.Alone |= bits(alone);
       k.Whole |= bits(_mm_or_ps(in, shell));
       k.Inside |= bits(in);
-      const __m128 sharedIn = _mm_and_ps(_mm_and_ps(known, _mm_cmplt_ps(gap, twoRLo)),
-                                         _mm_and_ps(_mm_cmplt_ps(a2, beyondLo), _mm_cmplt_ps(a1, insideLo)));
-      k.SharedInside |= bits(sharedIn);
+      const __m128 sure = _mm_and_ps(_mm_and_ps(known, _mm_cmplt_ps(gap, twoRLo)), _mm_cmplt_ps(a2, beyondLo));
+      k.SharedInside |= bits(_mm_and_ps(sure, _mm_cmplt_ps(a1, insideLo)));
+      k.SharedShell |= bits(_mm_and_ps(_mm_and_ps(sure, _mm_cmpgt_ps(a1, shellMin)), _mm_cmplt_ps(a1, shellMax)));
     }
 #else
     for (int c = 0; c < 64; ++c) {
@@ -751,7 +762,10 @@ class TFastVolumeScan {
       if (!single && !(b3[c] - a2 > 2 * E)) continue;
       k.Known |= bit;
       if (a1 > beyond + E) k.Beyond |= bit;
-      if (gap < twoR - 2 * E && a2 < beyond - E && a1 < inside - E) k.SharedInside |= bit;
+      if (gap < twoR - 2 * E && a2 < beyond - E) {
+        if (a1 < inside - E) k.SharedInside |= bit;
+        if (a1 > shellLo + E && a1 < shellHi - E) k.SharedShell |= bit;
+      }
       if (!(gap > 2 * E && (gap > twoR + 2 * E || a2 > beyond + E))) continue;
       k.Alone |= bit;
       if (!(a1 < beyond - E)) continue;
