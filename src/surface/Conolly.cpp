@@ -155,29 +155,7 @@ void TConollyRun::MakeCaps(const TAtom& atom) {
   const double Ei = ExpandedRadius(atom);
   for (std::size_t q = 0; q < near_.size(); ++q) {
     const auto [x, y, z, D2, Ek, number] = near_[q];
-    // The cap of the atom's expanded sphere that lies inside n's: around the
-    // unit direction U with half-angle g, cos g = F / (D * Ei).
-    TCap c;
-    c.Number = number;
-    c.Coincident = D2 < 1e-12;
-    const double D = std::sqrt(D2);
-    c.Ux = c.Coincident ? 0 : x / D;
-    c.Uy = c.Coincident ? 0 : y / D;
-    c.Uz = c.Coincident ? 0 : z / D;
-    c.CosG = c.Coincident ? 0 : (Ei * Ei + D2 - Ek * Ek) / (2 * D * Ei);
-    c.SinG2 = 1 - c.CosG * c.CosG;
-    c.SinG = std::sqrt(std::max(0.0, c.SinG2));
-    c.Covers = c.Coincident && Ek > Ei;
-    // The pair's probe circle has r^2 = Ei^2 sin^2 g. In double sin^2 g errs
-    // by about 1e-15 (Q + 1)^2, Q = (Ei^2 + D^2 + Ek^2) / (D Ei); beyond
-    // 1e-12 of that its sign is the sign of the long-double r^2.
-    const double P = D * Ei, T = Ei * Ei + D2 + Ek * Ek + P;
-    c.CircleKnown = !c.Coincident && std::fabs(c.SinG2) * P * P > 1e-12 * T * T;
-    caps_.push_back(c);
-    capUx_.push_back(c.Ux);
-    capUy_.push_back(c.Uy);
-    capUz_.push_back(c.Uz);
-    capCos_.push_back(neighbours_[q] == &atom || c.Coincident ? (c.Covers ? -2.0 : 2.0) : c.CosG);
+    AddCap(MakeCap(x, y, z, D2, Ei, Ek, number), neighbours_[q] == &atom);
   }
   // Inert caps (never blocking, never burying) fill the last block of the burial screen.
   while (capCos_.size() % kCapBlock != 0) {
@@ -188,6 +166,40 @@ void TConollyRun::MakeCaps(const TAtom& atom) {
   }
   capClass_.resize(capCos_.size());
   blocked_.Resize(capCos_.size());
+}
+
+// The cap of the atom's expanded sphere (radius Ei) that lies inside the
+// expanded sphere (Ek) of the neighbour at offset (x, y, z), D2 its square:
+// around the unit direction U with half-angle g, cos g = F / (D * Ei).
+TConollyRun::TCap TConollyRun::MakeCap(double x, double y, double z, double D2, double Ei, double Ek,
+                                       std::int32_t number) {
+  TCap c;
+  c.Number = number;
+  c.Coincident = D2 < 1e-12;
+  const double D = std::sqrt(D2);
+  c.Ux = c.Coincident ? 0 : x / D;
+  c.Uy = c.Coincident ? 0 : y / D;
+  c.Uz = c.Coincident ? 0 : z / D;
+  c.CosG = c.Coincident ? 0 : (Ei * Ei + D2 - Ek * Ek) / (2 * D * Ei);
+  c.SinG2 = 1 - c.CosG * c.CosG;
+  c.SinG = std::sqrt(std::max(0.0, c.SinG2));
+  c.Covers = c.Coincident && Ek > Ei;
+  // The pair's probe circle has r^2 = Ei^2 sin^2 g. In double sin^2 g errs
+  // by about 1e-15 (Q + 1)^2, Q = (Ei^2 + D^2 + Ek^2) / (D Ei); beyond
+  // 1e-12 of that its sign is the sign of the long-double r^2.
+  const double P = D * Ei, T = Ei * Ei + D2 + Ek * Ek + P;
+  c.CircleKnown = !c.Coincident && std::fabs(c.SinG2) * P * P > 1e-12 * T * T;
+  return c;
+}
+
+// The atom itself and a coincident centre are no direction: they bury the whole
+// sphere (cos -2) when larger, else never block (cos 2).
+void TConollyRun::AddCap(const TCap& c, bool self) {
+  caps_.push_back(c);
+  capUx_.push_back(c.Ux);
+  capUy_.push_back(c.Uy);
+  capUz_.push_back(c.Uz);
+  capCos_.push_back(self || c.Coincident ? (c.Covers ? -2.0 : 2.0) : c.CosG);
 }
 
 void TConollyRun::CollectNeighboursReference(TAtom& atom) {
@@ -209,26 +221,8 @@ void TConollyRun::CollectNeighboursReference(TAtom& atom) {
       const double Ek = ExpandedRadius(*n);
       if (!(static_cast<double>(Dist2(atom, *n)) < cut[n->RadiusType])) continue;
       neighbours_.push_back(n);
-      // The cap of the atom's expanded sphere that lies inside n's: around the
-      // unit direction U with half-angle g, cos g = F / (D * Ei).
-      TCap c;
-      c.Number = n->Number;
       const double x = double(n->X) - atom.X, y = double(n->Y) - atom.Y, z = double(n->Z) - atom.Z;
-      const double D2 = x * x + y * y + z * z;
-      c.Coincident = D2 < 1e-12;
-      const double D = std::sqrt(D2);
-      c.Ux = c.Coincident ? 0 : x / D;
-      c.Uy = c.Coincident ? 0 : y / D;
-      c.Uz = c.Coincident ? 0 : z / D;
-      c.CosG = c.Coincident ? 0 : (Ei * Ei + D2 - Ek * Ek) / (2 * D * Ei);
-      c.SinG2 = 1 - c.CosG * c.CosG;
-      c.SinG = std::sqrt(std::max(0.0, c.SinG2));
-      c.Covers = c.Coincident && Ek > Ei;
-      caps_.push_back(c);
-      capUx_.push_back(c.Ux);
-      capUy_.push_back(c.Uy);
-      capUz_.push_back(c.Uz);
-      capCos_.push_back(n == &atom || c.Coincident ? (c.Covers ? -2.0 : 2.0) : c.CosG);
+      AddCap(MakeCap(x, y, z, x * x + y * y + z * z, Ei, Ek, n->Number), n == &atom);
     }
   }
 }

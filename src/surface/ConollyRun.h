@@ -84,6 +84,8 @@ class TConollyRun {
     bool CircleKnown = false;       // fast path: the sign of sin^2 g decides whether the probe circle exists
     std::int32_t Number = 0;        // the neighbour's atom number
   };
+  static TCap MakeCap(double x, double y, double z, double D2, double Ei, double Ek, std::int32_t number);
+  void AddCap(const TCap& c, bool self);
   // The blocked arcs of one circle as arrays (fast path): the caps of the
   // blockers in, the rows of arcCutOffs_ out.
   struct TBlockedRows {
