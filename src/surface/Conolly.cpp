@@ -146,12 +146,7 @@ void TConollyRun::CollectNeighbours(TAtom& atom) {
 
 void TConollyRun::MakeCaps(const TAtom& atom) {
   if (reference_) return;  // CollectNeighboursReference made them
-  caps_.clear();
-  capUx_.clear();
-  capUy_.clear();
-  capUz_.clear();
-  capCos_.clear();
-  recentBuriers_ = {0, 0};
+  ClearCaps();
   const double Ei = ExpandedRadius(atom);
   for (std::size_t q = 0; q < near_.size(); ++q) {
     const auto [x, y, z, D2, Ek, number] = near_[q];
@@ -192,6 +187,15 @@ TConollyRun::TCap TConollyRun::MakeCap(double x, double y, double z, double D2, 
   return c;
 }
 
+void TConollyRun::ClearCaps() {
+  caps_.clear();
+  capUx_.clear();
+  capUy_.clear();
+  capUz_.clear();
+  capCos_.clear();
+  recentBuriers_ = {0, 0};
+}
+
 // The atom itself and a coincident centre are no direction: they bury the whole
 // sphere (cos -2) when larger, else never block (cos 2).
 void TConollyRun::AddCap(const TCap& c, bool self) {
@@ -204,12 +208,7 @@ void TConollyRun::AddCap(const TCap& c, bool self) {
 
 void TConollyRun::CollectNeighboursReference(TAtom& atom) {
   neighbours_.clear();
-  caps_.clear();
-  capUx_.clear();
-  capUy_.clear();
-  capUz_.clear();
-  capCos_.clear();
-  recentBuriers_ = {0, 0};
+  ClearCaps();
   const double Ei = ExpandedRadius(atom);  // also validates the radius type
   const auto& cut = pairCutoffSquared_[atom.RadiusType];
   const std::size_t k = static_cast<std::size_t>(atom.Number - 1);

@@ -86,6 +86,7 @@ class TConollyRun {
   };
   static TCap MakeCap(double x, double y, double z, double D2, double Ei, double Ek, std::int32_t number);
   void AddCap(const TCap& c, bool self);
+  void ClearCaps();
   // The blocked arcs of one circle as arrays (fast path): the caps of the
   // blockers in, the rows of arcCutOffs_ out.
   struct TBlockedRows {
