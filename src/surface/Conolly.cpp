@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <thread>
 
 #include "frame/Error.h"
 #include "frame/LogFile.h"
@@ -32,7 +33,7 @@ std::string Width4(int n) {
 
 TConollyRun::TConollyRun(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
                          std::int32_t& status, bool split, TElementList& elements, bool reference,
-                         TSurfaceMemo* memo)
+                         TSurfaceMemo* memo, int threads)
     : protein_(protein),
       include_(include),
       atomElements_(atomElements),
@@ -40,7 +41,8 @@ TConollyRun::TConollyRun(TProteinObject& protein, const std::vector<bool>& inclu
       split_(split),
       elements_(elements),
       reference_(reference),
-      carried_(memo) {}
+      carried_(memo),
+      threads_(threads) {}
 
 TAtom* TConollyRun::AtomOf(int number) const { return protein_.AtomAt(number); }
 
@@ -70,6 +72,55 @@ void TConollyRun::Execute() {
   atomElements_.resize(static_cast<std::size_t>(std::min(count, kMaxSurfaceAtoms)) + 1);
   elements_.clear();
   elements_.reserve(100);
+  PrepareScan();
+
+  const bool memo = !reference_ && carried_ != nullptr;
+  if (memo) BeginMemo();
+  std::vector<TMadeAtom> made;
+  if (!reference_ && threads_ > 1) made = MakeCandidatesInParallel(threads_, memo);
+  for (int i = 1; i <= count; ++i) {
+    if (!Included(i)) continue;
+    currentAtom_ = i;
+    ProgressStatus.SetPosition(i);
+    TAtom& atom = *AtomOf(i);
+    candidates_.clear();
+    if (made.empty()) {
+      CollectNeighbours(atom);
+      if (!memo || !RecallCandidates(atom)) {
+        MakeCandidates(atom);
+        FlushPairLog();
+        if (memo) KeepCandidates(atom);
+      }
+    } else {
+      TMadeAtom& m = made[static_cast<std::size_t>(i)];
+      if (m.Error) std::rethrow_exception(m.Error);
+      neighbours_.swap(m.Neighbours);
+      if (!memo || !RecallCandidates(atom)) {
+        if (!m.Made) {  // the memo held for the worker: it holds here as well
+          CollectNeighbours(atom);
+          MakeCandidates(atom);
+        } else {
+          candidates_ = std::move(m.Candidates);
+          pairLog_ = std::move(m.Log);
+          pairLogged_ = !pairLog_.empty();
+        }
+        FlushPairLog();
+        if (memo) KeepCandidates(atom);
+      }
+      m = TMadeAtom{};
+    }
+    Register(atom);
+    if (!ListOf(i).empty()) BuildContactPatch(atom);
+    if (memo) EndAtomMemo(atom);
+  }
+  if (problemInRun_) RepairDegeneratePoints();
+  if (memo) EndMemo();
+  ProgressStatus.StageName.clear();
+  ProgressStatus.SetPosition(0);
+}
+
+// The tables of the per-atom steps; a worker needs them as much as the run.
+void TConollyRun::PrepareScan() {
   const double P = Model.ProbeRadius;
   for (int a = 0; a < 16; ++a)
     for (int b = 0; b < 16; ++b) {
@@ -83,33 +134,22 @@ void TConollyRun::Execute() {
       TAtom* a = AtomOf(static_cast<int>(n));
       slots_[n] = {a->X, a->Y, a->Z, a->RadiusType, a->Number, a};
     }
+}
 
-  const bool memo = !reference_ && carried_ != nullptr;
-  if (memo) BeginMemo();
-  for (int i = 1; i <= count; ++i) {
-    if (!Included(i)) continue;
-    currentAtom_ = i;
-    ProgressStatus.SetPosition(i);
-    TAtom& atom = *AtomOf(i);
-    CollectNeighbours(atom);
-    candidates_.clear();
-    if (!memo || !RecallCandidates(atom)) {
-      if (neighbours_.empty() || (neighbours_.size() == 1 && neighbours_[0] == &atom)) {
-        candidates_.push_back(std::make_unique<TConollyObject1>(&atom, TCoord{1, 0, 0}));
-      } else {
-        MakeCaps(atom);
-        MakePairs(atom);
-      }
-      if (memo) KeepCandidates(atom);
-    }
-    Register(atom);
-    if (!ListOf(i).empty()) BuildContactPatch(atom);
-    if (memo) EndAtomMemo(atom);
+void TConollyRun::MakeCandidates(TAtom& atom) {
+  pairLogged_ = false;
+  pairLog_.clear();
+  if (neighbours_.empty() || (neighbours_.size() == 1 && neighbours_[0] == &atom)) {
+    candidates_.push_back(std::make_unique<TConollyObject1>(&atom, TCoord{1, 0, 0}));
+  } else {
+    MakeCaps(atom);
+    MakePairs(atom);
   }
-  if (problemInRun_) RepairDegeneratePoints();
-  if (memo) EndMemo();
-  ProgressStatus.StageName.clear();
-  ProgressStatus.SetPosition(0);
+}
+
+void TConollyRun::FlushPairLog() {
+  for (const std::string& line : pairLog_) ProgramLog().LogLine(line);
+  pairLog_.clear();
 }
 
 void TConollyRun::CollectNeighbours(TAtom& atom) {
@@ -245,8 +285,8 @@ void TConollyRun::MakePairs(TAtom& atom) {
     }
     if (res == TCircleResult::Identical) {
       pairLogged_ = true;
-      ProgramLog().LogLine("Atom Nr " + std::to_string(atom.Number) + " and " + std::to_string(partner.Number) +
-                           " identical");
+      pairLog_.push_back("Atom Nr " + std::to_string(atom.Number) + " and " + std::to_string(partner.Number) +
+                         " identical");
     }
   }
 }
@@ -814,9 +854,21 @@ void GetAtConollyReference(TProteinObject& protein, const std::vector<bool>& inc
 
 }  // namespace surface_detail
 
+namespace {
+
+// Threads pay off from some hundred atoms on; more than eight gain little.
+int SurfaceThreads(const std::vector<bool>& include, int threads) {
+  if (threads > 0) return threads;
+  if (std::count(include.begin(), include.end(), true) < 1000) return 1;
+  return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+}
+
+}  // namespace
+
 void GetAtConolly(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
-                  std::int32_t& status, bool split, TElementList& elements, TSurfaceMemo* memo) {
-  surface_detail::TConollyRun run(protein, include, atomElements, status, split, elements, false, memo);
+                  std::int32_t& status, bool split, TElementList& elements, TSurfaceMemo* memo, int threads) {
+  surface_detail::TConollyRun run(protein, include, atomElements, status, split, elements, false, memo,
+                                  SurfaceThreads(include, threads));
   try {
     run.Execute();
   } catch (const surface_detail::TAbandonRun&) {

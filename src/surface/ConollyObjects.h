@@ -194,8 +194,11 @@ inline void ComputeSurfaceWithHet(TProteinObject& protein, TSurface& surface, st
 
 // The construction for the atoms whose flag is set (include[Number]; size
 // AtomCount + 1 at least). Builds the neighbour lists when the protein has none.
+// threads: how many make the per-atom candidates (0: the machine's cores when
+// there are enough atoms); the surface is the same for every count.
 void GetAtConolly(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
-                  std::int32_t& status, bool split, TElementList& elements, TSurfaceMemo* memo = nullptr);
+                  std::int32_t& status, bool split, TElementList& elements, TSurfaceMemo* memo = nullptr,
+                  int threads = 0);
 
 // The unit-sphere samples that measure contact-patch areas (built once, depth 3: 1280 samples).
 struct TSphereSample {

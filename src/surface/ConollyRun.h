@@ -3,6 +3,7 @@
 // inner points of contact patches and the repair of degenerate points.
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,9 +63,11 @@ class TConollyRun {
  public:
   // reference = true runs the plain screening of blocked arcs (the yardstick
   // of the fast path; both give identical surfaces).
+  // threads: how many threads make the candidates (0: the machine's cores
+  // for a structure large enough to gain from them).
   TConollyRun(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
               std::int32_t& status, bool split, TElementList& elements, bool reference = false,
-              TSurfaceMemo* memo = nullptr);
+              TSurfaceMemo* memo = nullptr, int threads = 1);
   void Execute();
 
  private:
@@ -122,6 +125,23 @@ class TConollyRun {
     Ext W;  // 1 / |A|: violations are signed distances to the cutting plane
   };
 
+  // What a worker made for one atom ahead of the ordered steps: its
+  // neighbours and, unless the memo holds for it, its candidates and the log
+  // lines of its pairs; an error is raised when the atom's turn comes.
+  struct TMadeAtom {
+    std::vector<TAtom*> Neighbours;
+    std::vector<std::unique_ptr<TConollyObject>> Candidates;
+    std::vector<std::string> Log;
+    bool Made = false;
+    std::exception_ptr Error;
+  };
+  void PrepareScan();
+  // Steps A to C of every included atom on `threads` threads (ParallelCandidates.cpp).
+  std::vector<TMadeAtom> MakeCandidatesInParallel(int threads, bool memo);
+  void MakeAtom(TAtom& atom, TMadeAtom& out, const TConollyRun* memoOwner);
+  // The candidates of one atom whose neighbours are collected (steps B and C).
+  void MakeCandidates(TAtom& atom);
+  void FlushPairLog();
   TAtom* AtomOf(int number) const;
   bool Included(int number) const;
   std::vector<TConollyObject*>& ListOf(int number);
@@ -152,6 +172,7 @@ class TConollyRun {
   // last run's entry holds; Keep* copy this run's results for the next one.
   void BeginMemo();
   bool RecallCandidates(const TAtom& atom);
+  bool MemoHolds(const TAtom& atom, const std::vector<TAtom*>& neighbours) const;
   void KeepCandidates(const TAtom& atom);
   void EndAtomMemo(const TAtom& atom);
   void EndMemo();
@@ -245,6 +266,8 @@ class TConollyRun {
   int memoAtom_ = 0;             // the atom whose step is being kept (0: none)
   bool recalled_ = false;        // lastMemo_ holds for memoAtom_
   bool pairLogged_ = false;      // MakePairs wrote to the log: the atom is not kept
+  std::vector<std::string> pairLog_;  // log lines of MakePairs not yet written
+  int threads_ = 1;
 };
 
 // GetAtConolly on the reference path (tests compare it with the fast path).

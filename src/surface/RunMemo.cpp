@@ -55,6 +55,21 @@ void TConollyRun::BeginMemo() {
   }
 }
 
+// Reads only what BeginMemo set up: workers ask it while the run goes on.
+bool TConollyRun::MemoHolds(const TAtom& atom, const std::vector<TAtom*>& neighbours) const {
+  const std::size_t i = static_cast<std::size_t>(atom.Number);
+  if (i >= lastMemo_.Ranges.size() || !lastMemo_.Ranges[i].Kept || !unchanged_[i]) return false;
+  const TRunMemo::TRange& o = lastMemo_.Ranges[i];
+  if (o.NeighboursEnd - o.Neighbours != neighbours.size()) return false;
+  for (std::size_t t = 0; t < neighbours.size(); ++t) {
+    TAtom* p = neighbours[t];
+    if (p != lastMemo_.Neighbours[o.Neighbours + t]) return false;
+    const std::size_t number = static_cast<std::size_t>(p->Number);
+    if (number >= unchanged_.size() || !unchanged_[number] || lastMemo_.Atoms[number].Atom != p) return false;
+  }
+  return true;
+}
+
 bool TConollyRun::RecallCandidates(const TAtom& atom) {
   const std::size_t i = static_cast<std::size_t>(atom.Number);
   memoAtom_ = atom.Number;
@@ -67,15 +82,8 @@ bool TConollyRun::RecallCandidates(const TAtom& atom) {
   r.Candidates = static_cast<std::uint32_t>(memo_.Candidates.size());
   r.Inner = static_cast<std::uint32_t>(memo_.Inner.size());
 
-  if (i >= lastMemo_.Ranges.size() || !lastMemo_.Ranges[i].Kept || !unchanged_[i]) return false;
+  if (!MemoHolds(atom, neighbours_)) return false;
   const TRunMemo::TRange& o = lastMemo_.Ranges[i];
-  if (o.NeighboursEnd - o.Neighbours != neighbours_.size()) return false;
-  for (std::size_t t = 0; t < neighbours_.size(); ++t) {
-    TAtom* p = neighbours_[t];
-    if (p != lastMemo_.Neighbours[o.Neighbours + t]) return false;
-    const std::size_t number = static_cast<std::size_t>(p->Number);
-    if (number >= unchanged_.size() || !unchanged_[number] || lastMemo_.Atoms[number].Atom != p) return false;
-  }
   for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c) {
     candidates_.push_back(lastMemo_.Candidates[c]->Clone());
     memo_.Candidates.push_back(std::move(lastMemo_.Candidates[c]));

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <numbers>
 #include <random>
 #include <string>
@@ -63,7 +64,8 @@ struct TOutcome {
   std::size_t Count = 0;
 };
 
-TOutcome Run(TProteinObject& p, int last, bool reference, TSurfaceMemo* memo = nullptr) {
+// threads 0: as a program run chooses.
+TOutcome Run(TProteinObject& p, int last, bool reference, TSurfaceMemo* memo = nullptr, int threads = 0) {
   std::vector<bool> include(static_cast<std::size_t>(p.AtomCount) + 1, false);
   for (int n = 1; n <= last; ++n) include[static_cast<std::size_t>(n)] = true;
   TOutcome o;
@@ -73,7 +75,7 @@ TOutcome Run(TProteinObject& p, int last, bool reference, TSurfaceMemo* memo = n
     if (reference)
       surface_detail::GetAtConollyReference(p, include, lists, o.Status, true, elements);
     else
-      GetAtConolly(p, include, lists, o.Status, true, elements, memo);
+      GetAtConolly(p, include, lists, o.Status, true, elements, memo, threads);
   } catch (const FatalError& e) {
     o.Code = e.Code;
   }
@@ -85,17 +87,22 @@ TOutcome Run(TProteinObject& p, int last, bool reference, TSurfaceMemo* memo = n
 // Compares both paths on both passes (the fast one carrying its memo from the
 // first pass to the second, as a program run does); returns the element count
 // of the fast path.
+// of the fast path. The fast path runs on one thread and on three (the
+// candidates of the atoms made out of order).
 std::size_t ExpectSameSurfaces(TProteinObject& p, const std::string& what) {
   std::size_t count = 0;
-  TSurfaceMemo memo;
+  TSurfaceMemo memo[2];
   for (const int last : {p.AtomCount, p.ProteinAtomCount}) {
-    const TOutcome fast = Run(p, last, false, &memo);
     const TOutcome ref = Run(p, last, true);
-    EXPECT_EQ(fast.Code, ref.Code) << what;
-    EXPECT_EQ(fast.Status, ref.Status) << what;
-    EXPECT_EQ(fast.Count, ref.Count) << what;
-    EXPECT_TRUE(fast.Elements == ref.Elements) << what << ": element lists differ";
-    count += fast.Count;
+    for (const int threads : {1, 3}) {
+      const TOutcome fast = Run(p, last, false, &memo[threads == 3], threads);
+      const std::string how = what + ", " + std::to_string(threads) + " thread(s)";
+      EXPECT_EQ(fast.Code, ref.Code) << how;
+      EXPECT_EQ(fast.Status, ref.Status) << how;
+      EXPECT_EQ(fast.Count, ref.Count) << how;
+      EXPECT_TRUE(fast.Elements == ref.Elements) << how << ": element lists differ";
+      if (threads == 1) count += fast.Count;
+    }
   }
   return count;
 }
@@ -290,7 +297,7 @@ TEST_F(FastPath, RunAfterRunMatchesTheReference) {
         cavitas::Run(*p, firstWithHet ? p->AtomCount : p->ProteinAtomCount, false, &memo);
         change.Apply(*p);
         const int last = secondWithHet ? p->AtomCount : p->ProteinAtomCount;
-        const TOutcome fast = cavitas::Run(*p, last, false, &memo);
+        const TOutcome fast = cavitas::Run(*p, last, false, &memo, 1 + (change.Name[0] == 'a') * 3);
         const TOutcome ref = cavitas::Run(*p, last, true);
         Model.ProbeRadius = probe;
         EXPECT_GT(fast.Count, 0u) << what;
@@ -317,6 +324,47 @@ TEST_F(FastPath, RunAfterRunRepeatsTheLogLinesOfItsPairs) {
   const TOutcome second = cavitas::Run(*p, p->AtomCount, false, &memo);
   EXPECT_EQ(identicalLines(), 2 * once);
   EXPECT_TRUE(first.Elements == second.Elements);
+}
+
+// Several threads make the candidates out of order, yet the log lines of the
+// pairs and a fatal error of an atom come where one thread puts them: coincident
+// centres scattered through a packing, and an atom with a radius type outside
+// the table half-way through it.
+TEST_F(FastPath, ThreadsKeepTheLogLinesAndErrorsInAtomOrder) {
+  std::mt19937 rng(20261210);
+  std::uniform_real_distribution<double> coord(-8.0, 8.0);
+  std::vector<testing::TTestAtom> atoms;
+  while (atoms.size() < 150) {
+    const testing::TTestAtom a{coord(rng), coord(rng), coord(rng), static_cast<int>(rng() % 2) * 3};
+    bool clash = false;
+    for (const auto& b : atoms) clash = clash || std::hypot(a.X - b.X, a.Y - b.Y, a.Z - b.Z) < 2.3;
+    if (!clash) atoms.push_back(a);
+  }
+  for (const std::size_t k : {5u, 60u, 61u, 149u})  // one sphere inside the other: no degenerate point
+    atoms.push_back({atoms[k].X, atoms[k].Y, atoms[k].Z, 3 - atoms[k].RadiusType});
+  auto log = [&] {
+    std::ifstream in(dir_.File("program.lg"));
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  for (const bool broken : {false, true}) {
+    auto p = testing::MakeProtein(atoms, 120);
+    if (broken) p->AtomAt(77)->RadiusType = 40;
+    std::vector<TOutcome> outcomes;
+    std::vector<std::string> logs;
+    for (const int threads : {1, 2, 5}) {
+      std::remove(dir_.File("program.lg").c_str());
+      outcomes.push_back(cavitas::Run(*p, p->AtomCount, false, nullptr, threads));
+      logs.push_back(log());
+    }
+    EXPECT_EQ(outcomes[0].Code != 0, broken) << outcomes[0].Code << "\n" << logs[0];
+    if (!broken) EXPECT_NE(logs[0].find(" identical"), std::string::npos);
+    for (std::size_t t = 1; t < outcomes.size(); ++t) {
+      EXPECT_EQ(outcomes[t].Code, outcomes[0].Code) << t;
+      EXPECT_EQ(outcomes[t].Count, outcomes[0].Count) << t;
+      EXPECT_TRUE(outcomes[t].Elements == outcomes[0].Elements) << t;
+      EXPECT_EQ(logs[t], logs[0]) << t;
+    }
+  }
 }
 
 // The kind of a pair's probe circle, decided in double, against the
