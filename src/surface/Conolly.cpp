@@ -76,15 +76,15 @@ void TConollyRun::Execute() {
 
   const bool memo = !reference_ && carried_ != nullptr;
   if (memo) BeginMemo();
-  std::vector<TMadeAtom> made;
-  if (!reference_ && threads_ > 1) made = MakeCandidatesInParallel(threads_, memo);
+  std::unique_ptr<TCandidateWorkers> workers;
+  if (!reference_ && threads_ > 1) workers = std::make_unique<TCandidateWorkers>(*this, threads_, memo);
   for (int i = 1; i <= count; ++i) {
     if (!Included(i)) continue;
     currentAtom_ = i;
     ProgressStatus.SetPosition(i);
     TAtom& atom = *AtomOf(i);
     candidates_.clear();
-    if (made.empty()) {
+    if (!workers) {
       CollectNeighbours(atom);
       if (!memo || !RecallCandidates(atom)) {
         MakeCandidates(atom);
@@ -92,7 +92,10 @@ void TConollyRun::Execute() {
         if (memo) KeepCandidates(atom);
       }
     } else {
-      TMadeAtom& m = made[static_cast<std::size_t>(i)];
+      TMadeAtom& m = workers->Take(i);
+      candidates_.clear();
+      pairLog_.clear();
+      pairLogged_ = false;
       if (m.Error) std::rethrow_exception(m.Error);
       neighbours_.swap(m.Neighbours);
       if (!memo || !RecallCandidates(atom)) {
@@ -113,6 +116,7 @@ void TConollyRun::Execute() {
     if (!ListOf(i).empty()) BuildContactPatch(atom);
     if (memo) EndAtomMemo(atom);
   }
+  workers.reset();
   if (problemInRun_) RepairDegeneratePoints();
   if (memo) EndMemo();
   ProgressStatus.StageName.clear();

@@ -2,10 +2,12 @@
 // Working state of one run of GetAtConolly: the per-atom construction, the
 // inner points of contact patches and the repair of degenerate points.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "surface/ConollyObjects.h"
@@ -58,6 +60,19 @@ struct TRunMemo {
   TElementList Candidates;  // copies, never registered
   std::vector<TInnerSearch> Inner;
 };
+
+// What a worker made for one atom ahead of the ordered steps of the run: its
+// neighbours and, unless the memo holds for it, its candidates and the log
+// lines of its pairs; an error is raised when the atom's turn comes.
+struct TMadeAtom {
+  std::vector<TAtom*> Neighbours;
+  std::vector<std::unique_ptr<TConollyObject>> Candidates;
+  std::vector<std::string> Log;
+  bool Made = false;
+  std::exception_ptr Error;
+};
+
+class TCandidateWorkers;
 
 class TConollyRun {
  public:
@@ -125,19 +140,8 @@ class TConollyRun {
     Ext W;  // 1 / |A|: violations are signed distances to the cutting plane
   };
 
-  // What a worker made for one atom ahead of the ordered steps: its
-  // neighbours and, unless the memo holds for it, its candidates and the log
-  // lines of its pairs; an error is raised when the atom's turn comes.
-  struct TMadeAtom {
-    std::vector<TAtom*> Neighbours;
-    std::vector<std::unique_ptr<TConollyObject>> Candidates;
-    std::vector<std::string> Log;
-    bool Made = false;
-    std::exception_ptr Error;
-  };
+  friend class TCandidateWorkers;
   void PrepareScan();
-  // Steps A to C of every included atom on `threads` threads (ParallelCandidates.cpp).
-  std::vector<TMadeAtom> MakeCandidatesInParallel(int threads, bool memo);
   void MakeAtom(TAtom& atom, TMadeAtom& out, const TConollyRun* memoOwner);
   // The candidates of one atom whose neighbours are collected (steps B and C).
   void MakeCandidates(TAtom& atom);
@@ -268,6 +272,33 @@ class TConollyRun {
   bool pairLogged_ = false;      // MakePairs wrote to the log: the atom is not kept
   std::vector<std::string> pairLog_;  // log lines of MakePairs not yet written
   int threads_ = 1;
+};
+
+// Makes the neighbours and candidates of the atoms on worker threads, in
+// chunks in atom order, while the run takes them atom by atom; the run makes
+// a chunk itself when the atom it needs is not ready yet
+// (ParallelCandidates.cpp).
+class TCandidateWorkers {
+ public:
+  TCandidateWorkers(TConollyRun& run, int threads, bool memo);
+  ~TCandidateWorkers();  // stops and joins the workers
+  TCandidateWorkers(const TCandidateWorkers&) = delete;
+  TCandidateWorkers& operator=(const TCandidateWorkers&) = delete;
+  // What was made for an included atom; waits for it (or makes it) first.
+  TMadeAtom& Take(int number);
+
+ private:
+  struct TWorker;
+  bool MakeChunk(TConollyRun& scratch);  // false: every chunk is taken
+  TConollyRun& run_;
+  const TConollyRun* memoOwner_;
+  int count_;
+  std::vector<TMadeAtom> made_;
+  std::vector<std::atomic<std::uint8_t>> ready_;
+  std::atomic<int> next_{1};
+  std::atomic<bool> stop_{false};
+  std::vector<std::unique_ptr<TWorker>> workers_;
+  std::vector<std::jthread> threads_;
 };
 
 // GetAtConolly on the reference path (tests compare it with the fast path).

@@ -4,9 +4,7 @@
 // registration, contact patches and the log stay with the run, atom by atom,
 // as before. Every element and log line is the same as from one thread.
 #include <algorithm>
-#include <atomic>
 #include <system_error>
-#include <thread>
 
 #include "surface/ConollyRun.h"
 
@@ -14,19 +12,21 @@ namespace cavitas::surface_detail {
 
 namespace {
 
-constexpr int kAtomsPerTake = 16;  // atoms a worker takes at a time: few collisions, even shares
+constexpr int kAtomsPerChunk = 16;  // few collisions on the counter, little waiting for a chunk
+
+}  // namespace
 
 // A worker's own run: the scratch of steps A to C; it never registers anything.
-struct TWorker {
+struct TCandidateWorkers::TWorker {
   TWorker(TProteinObject& protein, const std::vector<bool>& include, bool split)
-      : Run(protein, include, Lists, Status, split, Elements) {}
+      : Run(protein, include, Lists, Status, split, Elements) {
+    Run.PrepareScan();
+  }
   TAtomElementLists Lists;
   TElementList Elements;
   std::int32_t Status = 0;
   TConollyRun Run;
 };
-
-}  // namespace
 
 void TConollyRun::MakeAtom(TAtom& atom, TMadeAtom& out, const TConollyRun* memoOwner) {
   try {
@@ -46,36 +46,50 @@ void TConollyRun::MakeAtom(TAtom& atom, TMadeAtom& out, const TConollyRun* memoO
   }
 }
 
-std::vector<TConollyRun::TMadeAtom> TConollyRun::MakeCandidatesInParallel(int threads, bool memo) {
-  const int count = protein_.AtomCount;
-  std::vector<TMadeAtom> made(static_cast<std::size_t>(std::max(count, 0)) + 1);
-  std::atomic<int> next{1};
-  const TConollyRun* memoOwner = memo ? this : nullptr;
-  auto work = [&](TConollyRun& run) {
-    for (;;) {
-      const int first = next.fetch_add(kAtomsPerTake, std::memory_order_relaxed);
-      if (first > count) return;
-      for (int i = first; i < first + kAtomsPerTake && i <= count; ++i)
-        if (Included(i)) run.MakeAtom(*AtomOf(i), made[static_cast<std::size_t>(i)], memoOwner);
-    }
-  };
-  std::vector<std::unique_ptr<TWorker>> workers;
+// The memo is only read here (MemoHolds), while the run recalls from it.
+TCandidateWorkers::TCandidateWorkers(TConollyRun& run, int threads, bool memo)
+    : run_(run),
+      memoOwner_(memo ? &run : nullptr),
+      count_(std::max(run.protein_.AtomCount, 0)),
+      made_(static_cast<std::size_t>(count_) + 1),
+      ready_(static_cast<std::size_t>(count_) + 1) {
   for (int t = 1; t < threads; ++t) {
-    workers.push_back(std::make_unique<TWorker>(protein_, include_, split_));
-    workers.back()->Run.PrepareScan();
-  }
-  {
-    std::vector<std::jthread> running;
-    for (auto& w : workers) {
-      try {
-        running.emplace_back([&work, &w] { work(w->Run); });
-      } catch (const std::system_error&) {
-        break;  // no thread to be had: the others do its share
-      }
+    workers_.push_back(std::make_unique<TWorker>(run.protein_, run.include_, run.split_));
+    TConollyRun& scratch = workers_.back()->Run;
+    try {
+      threads_.emplace_back([this, &scratch] {
+        while (!stop_.load(std::memory_order_relaxed) && MakeChunk(scratch)) {
+        }
+      });
+    } catch (const std::system_error&) {
+      break;  // no thread to be had: the run makes its share
     }
-    work(*this);
-  }  // joined here
-  return made;
+  }
+}
+
+TCandidateWorkers::~TCandidateWorkers() {
+  stop_.store(true, std::memory_order_relaxed);
+  threads_.clear();  // joins
+}
+
+bool TCandidateWorkers::MakeChunk(TConollyRun& scratch) {
+  const int first = next_.fetch_add(kAtomsPerChunk, std::memory_order_relaxed);
+  if (first > count_) return false;
+  for (int i = first; i < first + kAtomsPerChunk && i <= count_; ++i) {
+    const auto n = static_cast<std::size_t>(i);
+    if (run_.Included(i)) scratch.MakeAtom(*run_.AtomOf(i), made_[n], memoOwner_);
+    ready_[n].store(1, std::memory_order_release);
+  }
+  return true;
+}
+
+TMadeAtom& TCandidateWorkers::Take(int number) {
+  const auto n = static_cast<std::size_t>(number);
+  // The run's own scratch is free between two atoms: it makes a later chunk
+  // while a worker finishes this one.
+  while (ready_[n].load(std::memory_order_acquire) == 0)
+    if (!MakeChunk(run_)) std::this_thread::yield();
+  return made_[n];
 }
 
 }  // namespace cavitas::surface_detail

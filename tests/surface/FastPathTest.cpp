@@ -357,7 +357,9 @@ TEST_F(FastPath, ThreadsKeepTheLogLinesAndErrorsInAtomOrder) {
       logs.push_back(log());
     }
     EXPECT_EQ(outcomes[0].Code != 0, broken) << outcomes[0].Code << "\n" << logs[0];
-    if (!broken) EXPECT_NE(logs[0].find(" identical"), std::string::npos);
+    if (!broken) {
+      EXPECT_NE(logs[0].find(" identical"), std::string::npos);
+    }
     for (std::size_t t = 1; t < outcomes.size(); ++t) {
       EXPECT_EQ(outcomes[t].Code, outcomes[0].Code) << t;
       EXPECT_EQ(outcomes[t].Count, outcomes[0].Count) << t;
