@@ -98,7 +98,7 @@ void TConollyRun::Execute() {
       pairLogged_ = false;
       if (m.Error) std::rethrow_exception(m.Error);
       neighbours_.swap(m.Neighbours);
-      if (!memo || !RecallCandidates(atom)) {
+      if (!memo || !RecallCandidates(atom, &m)) {
         if (!m.Made) {  // the memo held for the worker: it holds here as well
           CollectNeighbours(atom);
           MakeCandidates(atom);
@@ -108,7 +108,7 @@ void TConollyRun::Execute() {
           pairLogged_ = !pairLog_.empty();
         }
         FlushPairLog();
-        if (memo) KeepCandidates(atom);
+        if (memo) KeepCandidates(atom, &m);
       }
       m = TMadeAtom{};
     }

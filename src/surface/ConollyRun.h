@@ -64,11 +64,15 @@ struct TRunMemo {
 // What a worker made for one atom ahead of the ordered steps of the run: its
 // neighbours and, unless the memo holds for it, its candidates and the log
 // lines of its pairs; an error is raised when the atom's turn comes.
+// With a memo the worker also makes its copies: of the new candidates for the
+// next run, or of the last run's for this one (Recalled).
 struct TMadeAtom {
   std::vector<TAtom*> Neighbours;
   std::vector<std::unique_ptr<TConollyObject>> Candidates;
+  std::vector<std::unique_ptr<TConollyObject>> Copies;
   std::vector<std::string> Log;
   bool Made = false;
+  bool Recalled = false;
   std::exception_ptr Error;
 };
 
@@ -175,9 +179,11 @@ class TConollyRun {
   // The memo of the per-atom steps (RunMemo.cpp). Recall* give true when the
   // last run's entry holds; Keep* copy this run's results for the next one.
   void BeginMemo();
-  bool RecallCandidates(const TAtom& atom);
+  // made: what a worker made for the atom (its copies are used).
+  bool RecallCandidates(const TAtom& atom, TMadeAtom* made = nullptr);
   bool MemoHolds(const TAtom& atom, const std::vector<TAtom*>& neighbours) const;
-  void KeepCandidates(const TAtom& atom);
+  void CopyRecalled(const TAtom& atom, std::vector<std::unique_ptr<TConollyObject>>& out) const;
+  void KeepCandidates(const TAtom& atom, TMadeAtom* made = nullptr);
   void EndAtomMemo(const TAtom& atom);
   void EndMemo();
   bool RecallInnerPoint(const TAtom& atom, TExtVector& d, int& code);

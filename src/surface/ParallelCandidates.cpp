@@ -32,11 +32,17 @@ void TConollyRun::MakeAtom(TAtom& atom, TMadeAtom& out, const TConollyRun* memoO
   try {
     CollectNeighbours(atom);
     out.Neighbours = neighbours_;
-    if (memoOwner != nullptr && memoOwner->MemoHolds(atom, neighbours_)) return;
+    if (memoOwner != nullptr && memoOwner->MemoHolds(atom, neighbours_)) {
+      memoOwner->CopyRecalled(atom, out.Candidates);
+      out.Recalled = true;
+      return;
+    }
     candidates_.clear();
     MakeCandidates(atom);
     out.Candidates = std::move(candidates_);
     candidates_.clear();
+    if (memoOwner != nullptr && pairLog_.empty())
+      for (const auto& c : out.Candidates) out.Copies.push_back(c->Clone());
     out.Log = std::move(pairLog_);
     pairLog_.clear();
     out.Made = true;
@@ -46,7 +52,8 @@ void TConollyRun::MakeAtom(TAtom& atom, TMadeAtom& out, const TConollyRun* memoO
   }
 }
 
-// The memo is only read here (MemoHolds), while the run recalls from it.
+// The memo is only read here (MemoHolds, CopyRecalled): the run moves the last
+// run's entries of an atom only after the atom was made.
 TCandidateWorkers::TCandidateWorkers(TConollyRun& run, int threads, bool memo)
     : run_(run),
       memoOwner_(memo ? &run : nullptr),

@@ -70,7 +70,12 @@ bool TConollyRun::MemoHolds(const TAtom& atom, const std::vector<TAtom*>& neighb
   return true;
 }
 
-bool TConollyRun::RecallCandidates(const TAtom& atom) {
+void TConollyRun::CopyRecalled(const TAtom& atom, std::vector<std::unique_ptr<TConollyObject>>& out) const {
+  const TRunMemo::TRange& o = lastMemo_.Ranges[static_cast<std::size_t>(atom.Number)];
+  for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c) out.push_back(lastMemo_.Candidates[c]->Clone());
+}
+
+bool TConollyRun::RecallCandidates(const TAtom& atom, TMadeAtom* made) {
   const std::size_t i = static_cast<std::size_t>(atom.Number);
   memoAtom_ = atom.Number;
   recalled_ = false;
@@ -84,16 +89,22 @@ bool TConollyRun::RecallCandidates(const TAtom& atom) {
 
   if (!MemoHolds(atom, neighbours_)) return false;
   const TRunMemo::TRange& o = lastMemo_.Ranges[i];
-  for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c) {
-    candidates_.push_back(lastMemo_.Candidates[c]->Clone());
+  if (made != nullptr && made->Recalled)
+    candidates_ = std::move(made->Candidates);
+  else
+    CopyRecalled(atom, candidates_);
+  for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c)
     memo_.Candidates.push_back(std::move(lastMemo_.Candidates[c]));
-  }
   recalled_ = true;
   return true;
 }
 
-void TConollyRun::KeepCandidates(const TAtom&) {
+void TConollyRun::KeepCandidates(const TAtom&, TMadeAtom* made) {
   if (pairLogged_) return;
+  if (made != nullptr && made->Made && made->Copies.size() == candidates_.size()) {
+    for (auto& c : made->Copies) memo_.Candidates.push_back(std::move(c));
+    return;
+  }
   for (const auto& c : candidates_) memo_.Candidates.push_back(c->Clone());
 }
 
