@@ -6,11 +6,14 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <span>
 #include <vector>
 
 #include "frame/Error.h"
+#include "frame/Threads.h"
 #include "model/Radii.h"
 
 #if defined(__SSE2__)
@@ -440,13 +443,16 @@ struct TProteinRelations {
 int ClassOf(double d, const TNeighbourLimits& limits) { return d < limits.Near ? 0 : d < limits.Mid ? 1 : 2; }
 
 // Scans the grid and counts every atom's relations per class into `counts`.
+// The relations of the atoms at positions [begin, end) of the grid order;
+// counts gathers per atom and class how many entries its lists will get.
 TProteinRelations ScanGrid(const TProteinObject& p, const TCellGrid& grid, const TNeighbourLimits& limits,
-                           std::vector<std::array<std::uint32_t, 3>>& counts) {
+                           std::size_t begin, std::size_t end, std::vector<std::array<std::uint32_t, 3>>& counts) {
   TProteinRelations out;
-  out.Found.reserve(grid.Order().size());
-  out.Relations.reserve(grid.Order().size() * 64);
+  out.Found.reserve(end - begin);
+  out.Relations.reserve((end - begin) * 64);
   TCellGrid::TScratch scratch = grid.Scratch();
-  for (const std::int32_t a : grid.Order()) {
+  for (std::size_t k = begin; k < end; ++k) {
+    const std::int32_t a = grid.Order()[k];
     const std::size_t before = out.Relations.size();
     auto& countA = counts[static_cast<std::size_t>(a - 1)];
     grid.LowerPartners(*p.AtomAt(a), scratch, [&](std::int32_t b, double d) {
@@ -461,7 +467,47 @@ TProteinRelations ScanGrid(const TProteinObject& p, const TCellGrid& grid, const
   return out;
 }
 
-// Appends the scanned relations in scan order; the lists have room for them.
+// The scan in contiguous parts of the grid order on `threads` threads, joined
+// in that order: the same relations as one scan.
+TProteinRelations ScanGridInParts(const TProteinObject& p, const TCellGrid& grid, const TNeighbourLimits& limits,
+                                  int threads, std::vector<std::array<std::uint32_t, 3>>& counts) {
+  const std::size_t n = grid.Order().size();
+  const auto parts = static_cast<std::size_t>(std::max(1, threads));
+  if (parts == 1) return ScanGrid(p, grid, limits, 0, n, counts);
+  std::vector<TProteinRelations> found(parts);
+  std::vector<std::vector<std::array<std::uint32_t, 3>>> partCounts(parts);
+  auto scan = [&](std::size_t t) {
+    partCounts[t].assign(counts.size(), {0, 0, 0});
+    found[t] = ScanGrid(p, grid, limits, n * t / parts, n * (t + 1) / parts, partCounts[t]);
+  };
+  {
+    std::vector<std::jthread> running;
+    for (std::size_t t = 1; t < parts; ++t) {
+      try {
+        running.emplace_back(scan, t);
+      } catch (const std::system_error&) {
+        scan(t);  // no thread to be had: this one scans the part
+      }
+    }
+    scan(0);
+  }  // joined here
+  TProteinRelations all;
+  std::size_t atoms = 0, relations = 0;
+  for (const auto& f : found) {
+    atoms += f.Found.size();
+    relations += f.Relations.size();
+  }
+  all.Found.reserve(atoms);
+  all.Relations.reserve(relations);
+  for (std::size_t t = 0; t < parts; ++t) {
+    all.Found.insert(all.Found.end(), found[t].Found.begin(), found[t].Found.end());
+    all.Relations.insert(all.Relations.end(), found[t].Relations.begin(), found[t].Relations.end());
+    for (std::size_t i = 0; i < counts.size(); ++i)
+      for (std::size_t c = 0; c < 3; ++c) counts[i][c] += partCounts[t][i][c];
+  }
+  return all;
+}
+
 void AppendProteinRelations(const TCellGrid& grid, const TProteinRelations& found, const TClassLists& lists) {
   TNeighbourLists* byClass[3] = {lists.Near, lists.Mid, lists.Far};
   std::size_t next = 0;
@@ -521,7 +567,7 @@ TNeighbourLimits NeighbourLimits() {
   return l;
 }
 
-void BuildNeighbourLists(TProteinObject& protein) {
+void BuildNeighbourLists(TProteinObject& protein, int threads) {
   ValidateAtoms(protein);
   protein.NeighboursFar.reset();
   protein.NeighboursMid.reset();
@@ -543,7 +589,8 @@ void BuildNeighbourLists(TProteinObject& protein) {
   // Every per-atom list is sized exactly before any entry goes in.
   std::vector<std::array<std::uint32_t, 3>> counts(n);
   const TCellGrid grid(protein, limits);
-  const TProteinRelations found = ScanGrid(protein, grid, limits, counts);
+  const TProteinRelations found =
+      ScanGridInParts(protein, grid, limits, WorkerThreads(protein.ProteinAtomCount, 2000, threads), counts);
   for (const TPair& q : het) {
     const auto c = static_cast<std::size_t>(ClassOf(q.D, limits));
     ++counts[static_cast<std::size_t>(q.A - 1)][c];

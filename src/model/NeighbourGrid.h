@@ -14,7 +14,9 @@ struct TNeighbourLimits {
 };
 TNeighbourLimits NeighbourLimits();
 
-void BuildNeighbourLists(TProteinObject& protein);
+// threads: how many scan the protein atoms (0: the machine's cores for a large
+// protein); the lists are the same for every count.
+void BuildNeighbourLists(TProteinObject& protein, int threads = 0);
 void AddHetNeighbours(TProteinObject& protein);
 void RemoveHetNeighbours(TProteinObject& protein);
 

@@ -6,11 +6,11 @@
 #include <cstring>
 #include <limits>
 #include <string>
-#include <thread>
 
 #include "frame/Error.h"
 #include "frame/LogFile.h"
 #include "frame/Status.h"
+#include "frame/Threads.h"
 #include "model/NeighbourGrid.h"
 #include "surface/ConollyObjects.h"
 #include "surface/ConollyRun.h"
@@ -858,21 +858,10 @@ void GetAtConollyReference(TProteinObject& protein, const std::vector<bool>& inc
 
 }  // namespace surface_detail
 
-namespace {
-
-// Threads pay off from some hundred atoms on; more than eight gain little.
-int SurfaceThreads(const std::vector<bool>& include, int threads) {
-  if (threads > 0) return threads;
-  if (std::count(include.begin(), include.end(), true) < 1000) return 1;
-  return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
-}
-
-}  // namespace
-
 void GetAtConolly(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
                   std::int32_t& status, bool split, TElementList& elements, TSurfaceMemo* memo, int threads) {
   surface_detail::TConollyRun run(protein, include, atomElements, status, split, elements, false, memo,
-                                  SurfaceThreads(include, threads));
+                                  WorkerThreads(std::count(include.begin(), include.end(), true), 1000, threads));
   try {
     run.Execute();
   } catch (const surface_detail::TAbandonRun&) {

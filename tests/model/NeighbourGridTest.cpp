@@ -154,8 +154,12 @@ void RandomProtein(TProteinObject& p, int protein, int het, float ex, float ey, 
 }
 
 void ExpectMatchesReferences(TProteinObject& p) {
-  BuildNeighbourLists(p);
+  BuildNeighbourLists(p, 1);
   const TAllLists built = Copy(p);
+  for (const int threads : {2, 3, 7}) {  // the scan in parts joins to the same lists
+    BuildNeighbourLists(p, threads);
+    EXPECT_TRUE(Copy(p) == built) << threads << " threads";
+  }
   ASSERT_EQ(built.Near.size(), static_cast<std::size_t>(p.AtomCount));
   ASSERT_EQ(built.Mid.size(), built.Near.size());
   ASSERT_EQ(built.Far.size(), built.Near.size());
