@@ -887,10 +887,10 @@ constexpr int kMaxRanges = 8;
 // A range takes the additions to its own atoms only, and scans on past its
 // last layer, through the cubes with an atom of its own, until the last layer
 // of its atoms: each atom then receives all its additions from one scan, in
-// the order of the serial scan, and the sum of a cube depends on its
-// candidates alone, not on which scan settles it. The sums of a later range's
-// atoms are still 0.0 in the accumulators and are moved over whole, so the
-// result is the serial one whatever the number of ranges.
+// the order of the serial scan (the shares a cube hands out depend on its
+// candidates alone, never on the sums). The sums of a later range's atoms are
+// still 0.0 in the accumulators and are moved over whole, so the result is the
+// serial one whatever the number of ranges.
 void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSteps& ay, const TAxisSteps& az,
                     int layers, TSums<double>& sums, int threads) {
   TFastVolumeScan first(grid, sums);
