@@ -872,9 +872,9 @@ class TFastVolumeScan {
   const std::uint8_t* owned_ = nullptr;  // by atom number; null: every atom
 };
 
-// (Atom, layer) candidate pairs per range at least (about 1000 atoms): below,
-// the cubes scanned by two ranges near each cut and the thread cost more than
-// a range saves.
+// (Atom, layer) candidate pairs per range at least (about 1000 atoms at the
+// default exactness): below, the cubes scanned by two ranges near each cut and
+// the thread cost more than a range saves.
 constexpr std::int64_t kMinCandidatesPerRange = 10000;
 constexpr int kMaxRanges = 8;
 
@@ -906,8 +906,12 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
   }
   int ranges = threads;
   if (ranges <= 0) {
+    // A finer exactness cuts the cubes along the surfaces once more for every
+    // quarter of the half-edge, each time into about 16 times as many.
+    std::int64_t perPair = 1;
+    for (double s = kVolumeHalfEdge * 0.25; s >= Model.Exactness && perPair < (1 << 16); s *= 0.25) perPair *= 16;
     ranges = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, static_cast<unsigned>(kMaxRanges)));
-    ranges = static_cast<int>(std::clamp<std::int64_t>(total / kMinCandidatesPerRange, 1, ranges));
+    ranges = static_cast<int>(std::clamp<std::int64_t>(total * perPair / kMinCandidatesPerRange, 1, ranges));
   }
   ranges = std::clamp(ranges, 1, layers);
   if (ranges == 1) {
