@@ -1,10 +1,16 @@
 #include "cavity/Volume.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
+#include <cassert>
+#include <climits>
 #include <cmath>
+#include <exception>
 #include <span>
+#include <system_error>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -388,6 +394,37 @@ class TFastVolumeScan {
     slabStart_[kCells] = static_cast<int>(num_.size());
   }
 
+  // Only the atoms whose entry in `owned` (by number) is non-zero take
+  // additions; top-level cubes without such a candidate are skipped.
+  void OwnOnly(const std::uint8_t* owned) { owned_ = owned; }
+
+  // For every atom (by number), the first and last layer where it is a
+  // candidate by the test Layer makes first, so that no addition can reach it
+  // outside [first, last]; first > last for an atom that is a candidate nowhere.
+  // Duplicate numbers share the span.
+  void CandidateLayers(const TAxisSteps& ax, std::vector<int>& first, std::vector<int>& last) const {
+    const std::vector<float>& c = ax.Centre;
+    const int n = static_cast<int>(c.size());
+    for (std::size_t a = 0; a < num_.size(); ++a) {
+      const double cut = cut_[a];
+      auto candidate = [&](int i) {
+        const double dx = double(c[static_cast<std::size_t>(i)]) - double(ax_[a]);
+        return dx * dx < cut;
+      };
+      // Centres ascend, so the rounded dx * dx falls, then rises: the layers of
+      // an atom form one run, around the centre nearest to it.
+      int i = static_cast<int>(std::lower_bound(c.begin(), c.end(), ax_[a]) - c.begin());
+      if (i == n || (i > 0 && !candidate(i))) --i;
+      if (i < 0 || !candidate(i)) continue;
+      int lo = i, hi = i;
+      while (lo > 0 && candidate(lo - 1)) --lo;
+      while (hi + 1 < n && candidate(hi + 1)) ++hi;
+      const std::size_t num = static_cast<std::size_t>(num_[a]);
+      first[num] = std::min(first[num], lo);
+      last[num] = std::max(last[num], hi);
+    }
+  }
+
   void Layer(const TAxisSteps& ax, const TAxisSteps& ay, const TAxisSteps& az, int i) {
     const std::size_t ii = static_cast<std::size_t>(i);
     if (ax.Lo[ii] > ax.Hi[ii]) return;
@@ -538,6 +575,11 @@ class TFastVolumeScan {
   };
 
   void TopCube(const TCoord& P, const int* list, int count) {
+    if (owned_ != nullptr) {
+      bool any = false;
+      for (int i = 0; i < count; ++i) any |= owned_[num_[static_cast<std::size_t>(list[i])]] != 0;
+      if (!any) return;
+    }
     full_ = list;
     fullCount_ = count;
     const std::size_t n = static_cast<std::size_t>(count);
@@ -561,6 +603,7 @@ class TFastVolumeScan {
       Cut(P, fullSlots_.data(), topD_.data(), count, pair.d2, R, kVolumeCubeVolume, kVolumeHalfEdge, 0, slots);
     for (std::size_t i = 0; i < n; ++i) {
       const std::size_t num = static_cast<std::size_t>(num_[static_cast<std::size_t>(list[i])]);
+      if (owned_ != nullptr && owned_[num] == 0) continue;
       sums_.Vol[num] = slotVol_[i];
       sums_.Con[num] = slotCon_[i];
     }
@@ -826,7 +869,155 @@ class TFastVolumeScan {
   std::vector<int> fullSlots_;  // 0..fullCount_ - 1
   std::vector<double> slotVol_, slotCon_;
   std::array<TLevel, kMaxDepth> levels_;
+  const std::uint8_t* owned_ = nullptr;  // by atom number; null: every atom
 };
+
+// (Atom, layer) candidate pairs per range at least (about 1000 atoms at the
+// default exactness): below, the cubes scanned by two ranges near each cut and
+// the thread cost more than a range saves.
+constexpr std::int64_t kMinCandidatesPerRange = 10000;
+constexpr int kMaxRanges = 8;
+
+// The fast scan of layers 0..layers - 1 in up to `threads` ranges of layers
+// (0: the machine's cores, fewer for a small structure), range 0 on the
+// calling thread into the accumulators, each other range on a thread of its
+// own into sums of its own.
+//
+// Every atom belongs to the range of the first layer where it is a candidate.
+// A range takes the additions to its own atoms only, and scans on past its
+// last layer, through the cubes with an atom of its own, until the last layer
+// of its atoms: each atom then receives all its additions from one scan, in
+// the order of the serial scan (the shares a cube hands out depend on its
+// candidates alone, never on the sums). The sums of a later range's atoms are
+// still 0.0 in the accumulators and are moved over whole, so the result is the
+// serial one whatever the number of ranges.
+void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSteps& ay, const TAxisSteps& az,
+                    int layers, TSums<double>& sums, int threads) {
+  TFastVolumeScan first(grid, sums);
+  std::vector<int> from(kAccumulatorEntries, INT_MAX), to(kAccumulatorEntries, -1);
+  first.CandidateLayers(ax, from, to);
+  // The work of an atom (its candidate layers), counted at its first layer.
+  std::vector<std::int64_t> work(static_cast<std::size_t>(layers), 0);
+  std::int64_t total = 0;
+  for (std::size_t n = 0; n < kAccumulatorEntries; ++n) {
+    if (from[n] > to[n]) continue;
+    work[static_cast<std::size_t>(from[n])] += to[n] - from[n] + 1;
+    total += to[n] - from[n] + 1;
+  }
+  int ranges = threads;
+  if (ranges <= 0) {
+    // A finer exactness cuts the cubes along the surfaces once more for every
+    // quarter of the half-edge, each time into about 16 times as many.
+    std::int64_t perPair = 1;
+    for (double s = kVolumeHalfEdge * 0.25; s >= Model.Exactness && perPair < (1 << 16); s *= 0.25) perPair *= 16;
+    ranges = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, static_cast<unsigned>(kMaxRanges)));
+    ranges = static_cast<int>(std::clamp<std::int64_t>(total * perPair / kMinCandidatesPerRange, 1, ranges));
+  }
+  ranges = std::clamp(ranges, 1, layers);
+  if (ranges == 1) {
+    for (int i = 0; i < layers; ++i) {
+      ProgressStatus.SetPosition(i + 1);
+      first.Layer(ax, ay, az, i);
+    }
+    return;
+  }
+
+  struct TRange {
+    int Begin = 0, End = 0;  // the layers whose atoms are the range's own
+    int Reach = 0;           // one past the last layer of its atoms
+    std::vector<std::uint8_t> Own;  // by atom number
+    TAtomAccumulator Vol, Con;      // range 0: unused, it sums into the accumulators
+    std::exception_ptr Error;
+  };
+  std::vector<TRange> parts(static_cast<std::size_t>(ranges));
+  // Cut where the running work passes r / ranges of the total; every range keeps a layer.
+  {
+    std::int64_t running = 0;
+    int i = 0;
+    for (int r = 0; r < ranges; ++r) {
+      TRange& part = parts[static_cast<std::size_t>(r)];
+      part.Begin = i;
+      const std::int64_t goal = total * (r + 1) / ranges;
+      const int latest = layers - (ranges - r - 1);
+      while (i < latest && (running < goal || i == part.Begin)) running += work[static_cast<std::size_t>(i++)];
+      part.End = r + 1 == ranges ? layers : i;
+      i = part.End;
+      part.Reach = part.End;
+      part.Own.assign(kAccumulatorEntries, 0);
+    }
+  }
+  std::vector<int> home(static_cast<std::size_t>(layers));
+  for (int r = 0; r < ranges; ++r)
+    for (int i = parts[static_cast<std::size_t>(r)].Begin; i < parts[static_cast<std::size_t>(r)].End; ++i)
+      home[static_cast<std::size_t>(i)] = r;
+  for (std::size_t n = 0; n < kAccumulatorEntries; ++n) {
+    if (from[n] > to[n]) continue;
+    TRange& part = parts[static_cast<std::size_t>(home[static_cast<std::size_t>(from[n])])];
+    part.Own[n] = 1;
+    part.Reach = std::max(part.Reach, to[n] + 1);
+  }
+  first.OwnOnly(parts[0].Own.data());
+
+  // A failing range stops the later ones only: the error reported is then the
+  // one the serial scan meets first.
+  std::atomic<int> failed{ranges};
+  std::atomic<int> done{0};  // layers finished by the other threads, for the progress
+  auto fail = [&](int r) {
+    int f = failed.load();
+    while (r < f && !failed.compare_exchange_weak(f, r)) {
+    }
+  };
+  // Ranges 1.. into sums of their own, on any thread.
+  auto scan = [&](int r) {
+    TRange& part = parts[static_cast<std::size_t>(r)];
+    try {
+      part.Vol.assign(kAccumulatorEntries, 0.0);
+      part.Con.assign(kAccumulatorEntries, 0.0);
+      TSums<double> own{part.Vol, part.Con};
+      TFastVolumeScan range(grid, own);
+      range.OwnOnly(part.Own.data());
+      for (int i = part.Begin; i < part.Reach && failed.load(std::memory_order_relaxed) > r; ++i) {
+        range.Layer(ax, ay, az, i);
+        if (i < part.End) done.fetch_add(1, std::memory_order_relaxed);
+      }
+    } catch (...) {
+      part.Error = std::current_exception();
+      fail(r);
+    }
+  };
+  int spawned = 1;
+  {
+    std::vector<std::jthread> workers;
+    workers.reserve(static_cast<std::size_t>(ranges) - 1);
+    try {
+      for (; spawned < ranges; ++spawned) workers.emplace_back(scan, spawned);
+    } catch (const std::system_error&) {
+      // No thread to spare: the calling thread scans the rest after range 0.
+    }
+    try {
+      for (int i = parts[0].Begin; i < parts[0].Reach; ++i) {
+        if (i < parts[0].End) ProgressStatus.SetPosition(i + 1 + done.load(std::memory_order_relaxed));
+        first.Layer(ax, ay, az, i);
+      }
+    } catch (...) {
+      parts[0].Error = std::current_exception();
+      fail(0);
+    }
+    for (int r = spawned; r < ranges; ++r) scan(r);
+  }  // joins
+  if (const int f = failed.load(); f < ranges) std::rethrow_exception(parts[static_cast<std::size_t>(f)].Error);
+  ProgressStatus.SetPosition(layers);
+  for (int r = 1; r < ranges; ++r) {
+    const TRange& part = parts[static_cast<std::size_t>(r)];
+    for (std::size_t n = 0; n < kAccumulatorEntries; ++n) {
+      if (part.Own[n] == 0) continue;
+      // Range 0 writes its own atoms only, the ranges own disjoint sets.
+      assert(sums.Vol[n] == 0.0 && sums.Con[n] == 0.0);
+      sums.Vol[n] = part.Vol[n];
+      sums.Con[n] = part.Con[n];
+    }
+  }
+}
 
 }  // namespace
 
@@ -917,7 +1108,7 @@ void FreeVolumeGrid(TVolumeGrid& grid) {
 
 void ScanVolumeLayers(const TProteinObject& protein, const std::vector<std::uint8_t>& included,
                       std::unique_ptr<TAtomAccumulator>& volume, std::unique_ptr<TAtomAccumulator>& contactVolume,
-                      TVolumeMethod method) {
+                      TVolumeMethod method, int threads) {
   ProgressStatus.StageName = "volume: Schicht ";
   TVolumeGrid grid;
   SetUpVolumeGrid(grid, protein, included, volume, contactVolume);
@@ -940,20 +1131,16 @@ void ScanVolumeLayers(const TProteinObject& protein, const std::vector<std::uint
     const TAxisSteps az = AxisSteps(grid.Min.Z, grid.Inverse.Z, nz, reach);
     TSums<double> sums{*volume, *contactVolume};
     TSums<long double> sumsExtended{*volume, *contactVolume};
-    std::unique_ptr<TFastVolumeScan> fast;
-    if (method == TVolumeMethod::Fast) fast = std::make_unique<TFastVolumeScan>(grid, sums);
-    for (int i = 0; i <= nx; ++i) {
-      ProgressStatus.SetPosition(i + 1);
-      switch (method) {
-        case TVolumeMethod::Fast:
-          fast->Layer(ax, ay, az, i);
-          break;
-        case TVolumeMethod::Reference:
+    if (method == TVolumeMethod::Fast) {
+      FastScanLayers(grid, ax, ay, az, nx + 1, sums, threads);
+    } else {
+      for (int i = 0; i <= nx; ++i) {
+        ProgressStatus.SetPosition(i + 1);
+        if (method == TVolumeMethod::Reference) {
           ReferenceLayer<double>(grid, ax, ay, az, i, sums);
-          break;
-        case TVolumeMethod::ReferenceExtended:
+        } else {
           ReferenceLayer<long double>(grid, ax, ay, az, i, sumsExtended);
-          break;
+        }
       }
     }
   }
@@ -963,11 +1150,11 @@ void ScanVolumeLayers(const TProteinObject& protein, const std::vector<std::uint
 }
 
 void VolumeOfAtoms(TProteinObject& protein, std::unique_ptr<TAtomAccumulator>& volume,
-                   std::unique_ptr<TAtomAccumulator>& contactVolume, TVolumeMethod method) {
+                   std::unique_ptr<TAtomAccumulator>& contactVolume, TVolumeMethod method, int threads) {
   if (protein.AtomCount > kMaxAtoms) RaiseLimit("atom count 108000 in the volume scan");
   std::vector<std::uint8_t> included(kAccumulatorEntries, 0);
   for (int i = 1; i <= protein.AtomCount; ++i) included[static_cast<std::size_t>(i)] = 1;
-  ScanVolumeLayers(protein, included, volume, contactVolume, method);
+  ScanVolumeLayers(protein, included, volume, contactVolume, method, threads);
 }
 
 void ComputeVolumes(TProteinObject& protein, TVolumeMethod method) {

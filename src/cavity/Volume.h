@@ -54,13 +54,19 @@ enum class TVolumeMethod { Fast, Reference, ReferenceExtended };
 void ComputeVolumes(TProteinObject& protein, TVolumeMethod method = TVolumeMethod::Fast);
 
 // Scans all atoms 1..AtomCount into the accumulators (allocated when null).
+// `threads` as for ScanVolumeLayers.
 void VolumeOfAtoms(TProteinObject& protein, std::unique_ptr<TAtomAccumulator>& volume,
-                   std::unique_ptr<TAtomAccumulator>& contactVolume, TVolumeMethod method = TVolumeMethod::Fast);
+                   std::unique_ptr<TAtomAccumulator>& contactVolume, TVolumeMethod method = TVolumeMethod::Fast,
+                   int threads = 0);
 
 // The layer scan over the atoms whose entry in `included` (indexed by Number) is non-zero.
+// The fast scan splits the layers into `threads` ranges scanned in parallel
+// (at most one per layer; 0: one per core, a single one for small structures),
+// with sums bitwise equal to those of one range. The reference scans run on
+// the calling thread alone.
 void ScanVolumeLayers(const TProteinObject& protein, const std::vector<std::uint8_t>& included,
                       std::unique_ptr<TAtomAccumulator>& volume, std::unique_ptr<TAtomAccumulator>& contactVolume,
-                      TVolumeMethod method = TVolumeMethod::Fast);
+                      TVolumeMethod method = TVolumeMethod::Fast, int threads = 0);
 
 void SetUpVolumeGrid(TVolumeGrid& grid, const TProteinObject& protein, const std::vector<std::uint8_t>& included,
                      std::unique_ptr<TAtomAccumulator>& volume, std::unique_ptr<TAtomAccumulator>& contactVolume);

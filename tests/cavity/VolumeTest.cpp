@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestSupport.h"
@@ -394,6 +397,102 @@ TEST_F(VolumeTest, CandidateSearch_FindsAtomsTwoCellsAway) {
       EXPECT_EQ((*mc)[static_cast<std::size_t>(i)], con[static_cast<std::size_t>(i)]) << i;
     }
   }
+}
+
+// The scan split into ranges of layers on threads must give every entry of
+// both accumulators the bits of the scan on one thread and of the
+// straightforward scan; `ranges` beyond the layers are allowed.
+void ExpectSameSumsInRanges(TProteinObject& p, std::initializer_list<int> ranges, const std::string& what) {
+  std::unique_ptr<TAtomAccumulator> ov, oc, rv, rc;
+  VolumeOfAtoms(p, ov, oc, TVolumeMethod::Fast, 1);
+  VolumeOfAtoms(p, rv, rc, TVolumeMethod::Reference);
+  ASSERT_EQ(std::memcmp(ov->data(), rv->data(), ov->size() * sizeof(double)), 0) << what;
+  ASSERT_EQ(std::memcmp(oc->data(), rc->data(), oc->size() * sizeof(double)), 0) << what;
+  for (int threads : ranges) {
+    std::unique_ptr<TAtomAccumulator> v, c;
+    VolumeOfAtoms(p, v, c, TVolumeMethod::Fast, threads);
+    ASSERT_EQ(v->size(), ov->size());
+    for (std::size_t n = 0; n < v->size(); ++n) {
+      ASSERT_EQ(std::memcmp(&(*v)[n], &(*ov)[n], sizeof(double)), 0)
+          << what << ", " << threads << " ranges: volume of atom " << n << " " << (*v)[n] << " vs " << (*ov)[n];
+      ASSERT_EQ(std::memcmp(&(*c)[n], &(*oc)[n], sizeof(double)), 0)
+          << what << ", " << threads << " ranges: contact of atom " << n << " " << (*c)[n] << " vs " << (*oc)[n];
+    }
+  }
+}
+
+TEST_F(VolumeTest, ThreadedScan_EqualsOneThreadOnStructures) {
+  struct Case {
+    std::string file;  // empty: corpus absent
+    int radiusSet;
+    double exactness;
+  };
+  const Case cases[] = {{testing::DataFile("1ubq.pdb"), kStouten, 0.2},
+                        {testing::DataFile("pept.pdb"), kProtor, 0.05},
+                        {testing::CorpusFile("3al1.pdb"), kProtor, 0.2}};
+  for (const Case& c : cases) {
+    if (c.file.empty()) continue;  // corpus absent
+    ResetProgramState();
+    SelectRadiusSet(c.radiusSet);
+    SetExactness(c.exactness);
+    TProteinObject p;
+    ReadProtein(p, c.file, "/dev/null", 0);
+    ASSERT_GT(p.AtomCount, 0) << c.file;
+    ExpectSameSumsInRanges(p, {1, 2, 3, 4, 7, 0}, c.file + " at exactness " + std::to_string(c.exactness));
+  }
+}
+
+TEST_F(VolumeTest, ThreadedScan_EqualsOneThreadWhereAtomsStraddleTheRanges) {
+  // Chains along x. Every 0.5 Å: each range boundary cuts through a dozen
+  // atoms' spans of layers, and the neighbours share nearly every cube. Every
+  // 3.1 Å: an atom is the nearest out to the first and last layers of its
+  // span. A second, shifted strand puts atoms of another radius beside it.
+  struct Case {
+    float spacing;
+    int atoms;
+    double exactness;
+  };
+  const Case cases[] = {{0.5f, 120, 0.2}, {0.5f, 120, 0.1}, {3.1f, 40, 0.2}, {3.1f, 40, 0.1}};
+  for (const Case& c : cases) {
+    ResetProgramState();
+    SetExactness(c.exactness);
+    TProteinObject p;
+    for (int i = 0; i < c.atoms; ++i) {
+      const float x = c.spacing * static_cast<float>(i);
+      Add(p, x, 0.3f * static_cast<float>(i % 3), 0.2f * static_cast<float>(i % 5), 3);
+      if (i % 4 == 0) Add(p, x + 0.25f, 1.6f, -0.7f, 7);
+    }
+    ExpectSameSumsInRanges(p, {2, 3, 4, 7, 16, 0},
+                           "chain every " + std::to_string(c.spacing) + " at exactness " + std::to_string(c.exactness));
+  }
+}
+
+TEST_F(VolumeTest, ThreadedScan_MoreRangesThanLayers) {
+  // Two atoms span about ten layers; the ranges are capped at one per layer.
+  SetExactness(0.1);
+  TProteinObject p;
+  Add(p, 0, 0, 0, 3);
+  Add(p, 1.3f, 0.4f, 0, 5);
+  ExpectSameSumsInRanges(p, {9, 12, 40, 1000}, "two atoms");
+}
+
+TEST_F(VolumeTest, ThreadedScan_LeavesProgressToTheCallingThread) {
+  TProteinObject p;
+  ReadProtein(p, testing::DataFile("1ubq.pdb"), "/dev/null", 0);
+  int calls = 0;
+  std::int32_t highest = 0;
+  const std::thread::id caller = std::this_thread::get_id();
+  ProgressStatus.OnChange = [&](TStatus& s) {
+    EXPECT_EQ(std::this_thread::get_id(), caller);
+    ++calls;
+    highest = std::max(highest, s.Position);
+  };
+  std::unique_ptr<TAtomAccumulator> v, c;
+  VolumeOfAtoms(p, v, c, TVolumeMethod::Fast, 3);
+  ProgressStatus.OnChange = nullptr;
+  EXPECT_GT(calls, 2);
+  EXPECT_EQ(highest, ProgressStatus.Total + 1);  // the last layer's position, as on one thread
+  EXPECT_EQ(ProgressStatus.Position, 0);
 }
 
 }  // namespace
