@@ -467,18 +467,23 @@ TProteinRelations ScanGrid(const TProteinObject& p, const TCellGrid& grid, const
   return out;
 }
 
-// The scan in contiguous parts of the grid order on `threads` threads, joined
-// in that order: the same relations as one scan.
-TProteinRelations ScanGridInParts(const TProteinObject& p, const TCellGrid& grid, const TNeighbourLimits& limits,
-                                  int threads, std::vector<std::array<std::uint32_t, 3>>& counts) {
+// The scan in contiguous parts of the grid order on `threads` threads; read
+// in part order they are the relations of one scan.
+std::vector<TProteinRelations> ScanGridInParts(const TProteinObject& p, const TCellGrid& grid,
+                                               const TNeighbourLimits& limits, int threads,
+                                               std::vector<std::array<std::uint32_t, 3>>& counts) {
   const std::size_t n = grid.Order().size();
   const auto parts = static_cast<std::size_t>(std::max(1, threads));
-  if (parts == 1) return ScanGrid(p, grid, limits, 0, n, counts);
   std::vector<TProteinRelations> found(parts);
+  if (parts == 1) {
+    found[0] = ScanGrid(p, grid, limits, 0, n, counts);
+    return found;
+  }
   std::vector<std::vector<std::array<std::uint32_t, 3>>> partCounts(parts);
   auto scan = [&](std::size_t t) {
-    partCounts[t].assign(counts.size(), {0, 0, 0});
-    found[t] = ScanGrid(p, grid, limits, n * t / parts, n * (t + 1) / parts, partCounts[t]);
+    auto& c = t == 0 ? counts : partCounts[t];
+    if (t != 0) c.assign(counts.size(), {0, 0, 0});
+    found[t] = ScanGrid(p, grid, limits, n * t / parts, n * (t + 1) / parts, c);
   };
   {
     std::vector<std::jthread> running;
@@ -491,34 +496,27 @@ TProteinRelations ScanGridInParts(const TProteinObject& p, const TCellGrid& grid
     }
     scan(0);
   }  // joined here
-  TProteinRelations all;
-  std::size_t atoms = 0, relations = 0;
-  for (const auto& f : found) {
-    atoms += f.Found.size();
-    relations += f.Relations.size();
-  }
-  all.Found.reserve(atoms);
-  all.Relations.reserve(relations);
-  for (std::size_t t = 0; t < parts; ++t) {
-    all.Found.insert(all.Found.end(), found[t].Found.begin(), found[t].Found.end());
-    all.Relations.insert(all.Relations.end(), found[t].Relations.begin(), found[t].Relations.end());
+  for (std::size_t t = 1; t < parts; ++t)
     for (std::size_t i = 0; i < counts.size(); ++i)
       for (std::size_t c = 0; c < 3; ++c) counts[i][c] += partCounts[t][i][c];
-  }
-  return all;
+  return found;
 }
 
-void AppendProteinRelations(const TCellGrid& grid, const TProteinRelations& found, const TClassLists& lists) {
+void AppendProteinRelations(const TCellGrid& grid, const std::vector<TProteinRelations>& parts,
+                            const TClassLists& lists) {
   TNeighbourLists* byClass[3] = {lists.Near, lists.Mid, lists.Far};
-  std::size_t next = 0;
-  for (std::size_t k = 0; k < found.Found.size(); ++k) {
-    const std::int32_t a = grid.Order()[k];
-    for (const std::size_t end = next + found.Found[k]; next < end; ++next) {
-      const TFound& f = found.Relations[next];
-      TNeighbourLists& target = *byClass[f.PartnerClass >> kClassShift];
-      const auto b = static_cast<std::int32_t>(f.PartnerClass & ((1u << kClassShift) - 1));
-      target[static_cast<std::size_t>(a - 1)].emplace_back(b, f.Distance);
-      target[static_cast<std::size_t>(b - 1)].emplace_back(a, f.Distance);
+  std::size_t k = 0;  // position in the grid order
+  for (const TProteinRelations& found : parts) {
+    std::size_t next = 0;
+    for (std::size_t q = 0; q < found.Found.size(); ++q, ++k) {
+      const std::int32_t a = grid.Order()[k];
+      for (const std::size_t end = next + found.Found[q]; next < end; ++next) {
+        const TFound& f = found.Relations[next];
+        TNeighbourLists& target = *byClass[f.PartnerClass >> kClassShift];
+        const auto b = static_cast<std::int32_t>(f.PartnerClass & ((1u << kClassShift) - 1));
+        target[static_cast<std::size_t>(a - 1)].emplace_back(b, f.Distance);
+        target[static_cast<std::size_t>(b - 1)].emplace_back(a, f.Distance);
+      }
     }
   }
 }
@@ -589,7 +587,7 @@ void BuildNeighbourLists(TProteinObject& protein, int threads) {
   // Every per-atom list is sized exactly before any entry goes in.
   std::vector<std::array<std::uint32_t, 3>> counts(n);
   const TCellGrid grid(protein, limits);
-  const TProteinRelations found =
+  const std::vector<TProteinRelations> found =
       ScanGridInParts(protein, grid, limits, WorkerThreads(protein.ProteinAtomCount, 2000, threads), counts);
   for (const TPair& q : het) {
     const auto c = static_cast<std::size_t>(ClassOf(q.D, limits));
