@@ -87,7 +87,8 @@ bool TConollyRun::RecallCandidates(const TAtom& atom, TMadeAtom* made) {
   r.Candidates = static_cast<std::uint32_t>(memo_.Candidates.size());
   r.Inner = static_cast<std::uint32_t>(memo_.Inner.size());
 
-  if (!MemoHolds(atom, neighbours_)) return false;
+  // A worker that copied the last run's candidates asked MemoHolds already.
+  if (!(made != nullptr && made->Recalled) && !MemoHolds(atom, neighbours_)) return false;
   const TRunMemo::TRange& o = lastMemo_.Ranges[i];
   if (made != nullptr && made->Recalled)
     candidates_ = std::move(made->Candidates);
