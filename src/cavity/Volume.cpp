@@ -20,6 +20,7 @@
 
 #include "frame/Error.h"
 #include "frame/Status.h"
+#include "frame/Threads.h"
 #include "model/Radii.h"
 #include "structfile/NumberFields.h"
 
@@ -910,7 +911,7 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
     // quarter of the half-edge, each time into about 16 times as many.
     std::int64_t perPair = 1;
     for (double s = kVolumeHalfEdge * 0.25; s >= Model.Exactness && perPair < (1 << 16); s *= 0.25) perPair *= 16;
-    ranges = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, static_cast<unsigned>(kMaxRanges)));
+    ranges = std::min(MachineThreads(), kMaxRanges);
     ranges = static_cast<int>(std::clamp<std::int64_t>(total * perPair / kMinCandidatesPerRange, 1, ranges));
   }
   ranges = std::clamp(ranges, 1, layers);
