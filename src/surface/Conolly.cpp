@@ -97,20 +97,19 @@ void TConollyRun::Execute() {
       pairLog_.clear();
       pairLogged_ = false;
       if (m.Error) std::rethrow_exception(m.Error);
-      neighbours_.swap(m.Neighbours);
+      neighbours_.assign(m.Chunk->Neighbours.begin() + m.Neighbours, m.Chunk->Neighbours.begin() + m.NeighboursEnd);
       if (!memo || !RecallCandidates(atom, &m)) {
         if (!m.Made) {  // the memo held for the worker: it holds here as well
           CollectNeighbours(atom);
           MakeCandidates(atom);
         } else {
-          candidates_ = std::move(m.Candidates);
+          TakeCandidates(m);
           pairLog_ = std::move(m.Log);
           pairLogged_ = !pairLog_.empty();
         }
         FlushPairLog();
         if (memo) KeepCandidates(atom, &m);
       }
-      m = TMadeAtom{};
     }
     Register(atom);
     if (!ListOf(i).empty()) BuildContactPatch(atom);

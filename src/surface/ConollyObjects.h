@@ -173,6 +173,7 @@ class TSurfaceMemo {
   TSurfaceMemo& operator=(TSurfaceMemo&&) noexcept;
   void Clear();                                    // frees what was kept
   std::unique_ptr<surface_detail::TRunMemo> Last;  // null: nothing kept yet
+  std::unique_ptr<surface_detail::TRunMemo> Spare;  // the one before: storage to reuse
 };
 
 // The two drivers: the surface of the protein atoms (1..ProteinAtomCount) or of

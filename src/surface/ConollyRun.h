@@ -61,15 +61,25 @@ struct TRunMemo {
   std::vector<TInnerSearch> Inner;
 };
 
-// What a worker made for one atom ahead of the ordered steps of the run: its
-// neighbours and, unless the memo holds for it, its candidates and the log
-// lines of its pairs; an error is raised when the atom's turn comes.
-// With a memo the worker also makes its copies: of the new candidates for the
-// next run, or of the last run's for this one (Recalled).
-struct TMadeAtom {
+// What workers made for a chunk of atoms, in atom order; the atoms' entries
+// (TMadeAtom) are ranges of it. The run moves the objects out, and the chunk,
+// allocated by one thread, is freed whole.
+struct TMadeChunk {
   std::vector<TAtom*> Neighbours;
   std::vector<std::unique_ptr<TConollyObject>> Candidates;
   std::vector<std::unique_ptr<TConollyObject>> Copies;
+};
+
+// What a worker made for one atom ahead of the ordered steps of the run: its
+// neighbours and, unless the memo holds for it, its candidates and the log
+// lines of its pairs; an error is raised when the atom's turn comes. With a
+// memo the worker also makes the copies: of the new candidates for the next
+// run, or of the last run's candidates for this one (Recalled).
+struct TMadeAtom {
+  TMadeChunk* Chunk = nullptr;
+  std::uint32_t Neighbours = 0, NeighboursEnd = 0;
+  std::uint32_t Candidates = 0, CandidatesEnd = 0;  // new or recalled
+  std::uint32_t Copies = 0, CopiesEnd = 0;
   std::vector<std::string> Log;
   bool Made = false;
   bool Recalled = false;
@@ -146,7 +156,9 @@ class TConollyRun {
 
   friend class TCandidateWorkers;
   void PrepareScan();
-  void MakeAtom(TAtom& atom, TMadeAtom& out, const TConollyRun* memoOwner);
+  void MakeAtom(TAtom& atom, TMadeAtom& out, TMadeChunk& chunk, const TConollyRun* memoOwner);
+  // The made candidates (or recalled copies) of an atom into candidates_.
+  void TakeCandidates(TMadeAtom& made);
   // The candidates of one atom whose neighbours are collected (steps B and C).
   void MakeCandidates(TAtom& atom);
   void FlushPairLog();
@@ -300,6 +312,7 @@ class TCandidateWorkers {
   const TConollyRun* memoOwner_;
   int count_;
   std::vector<TMadeAtom> made_;
+  std::vector<TMadeChunk> chunks_;  // chunk k holds atoms k * size + 1 ..
   std::vector<std::atomic<std::uint8_t>> ready_;
   std::atomic<int> next_{1};
   std::atomic<bool> stop_{false};

@@ -28,21 +28,33 @@ struct TCandidateWorkers::TWorker {
   TConollyRun Run;
 };
 
-void TConollyRun::MakeAtom(TAtom& atom, TMadeAtom& out, const TConollyRun* memoOwner) {
+void TConollyRun::MakeAtom(TAtom& atom, TMadeAtom& out, TMadeChunk& chunk, const TConollyRun* memoOwner) {
+  out.Chunk = &chunk;
+  auto mark = [](std::uint32_t& begin, std::uint32_t& end, std::size_t b, std::size_t e) {
+    begin = static_cast<std::uint32_t>(b);
+    end = static_cast<std::uint32_t>(e);
+  };
   try {
     CollectNeighbours(atom);
-    out.Neighbours = neighbours_;
+    const std::size_t n0 = chunk.Neighbours.size();
+    chunk.Neighbours.insert(chunk.Neighbours.end(), neighbours_.begin(), neighbours_.end());
+    mark(out.Neighbours, out.NeighboursEnd, n0, chunk.Neighbours.size());
+    const std::size_t c0 = chunk.Candidates.size();
     if (memoOwner != nullptr && memoOwner->MemoHolds(atom, neighbours_)) {
-      memoOwner->CopyRecalled(atom, out.Candidates);
+      memoOwner->CopyRecalled(atom, chunk.Candidates);
+      mark(out.Candidates, out.CandidatesEnd, c0, chunk.Candidates.size());
       out.Recalled = true;
       return;
     }
     candidates_.clear();
     MakeCandidates(atom);
-    out.Candidates = std::move(candidates_);
+    for (auto& c : candidates_) chunk.Candidates.push_back(std::move(c));
     candidates_.clear();
+    mark(out.Candidates, out.CandidatesEnd, c0, chunk.Candidates.size());
+    const std::size_t k0 = chunk.Copies.size();
     if (memoOwner != nullptr && pairLog_.empty())
-      for (const auto& c : out.Candidates) out.Copies.push_back(c->Clone());
+      for (std::size_t k = c0; k < chunk.Candidates.size(); ++k) chunk.Copies.push_back(chunk.Candidates[k]->Clone());
+    mark(out.Copies, out.CopiesEnd, k0, chunk.Copies.size());
     out.Log = std::move(pairLog_);
     pairLog_.clear();
     out.Made = true;
@@ -52,6 +64,11 @@ void TConollyRun::MakeAtom(TAtom& atom, TMadeAtom& out, const TConollyRun* memoO
   }
 }
 
+void TConollyRun::TakeCandidates(TMadeAtom& made) {
+  for (std::uint32_t k = made.Candidates; k < made.CandidatesEnd; ++k)
+    candidates_.push_back(std::move(made.Chunk->Candidates[k]));
+}
+
 // The memo is only read here (MemoHolds, CopyRecalled): the run moves the last
 // run's entries of an atom only after the atom was made.
 TCandidateWorkers::TCandidateWorkers(TConollyRun& run, int threads, bool memo)
@@ -59,6 +76,7 @@ TCandidateWorkers::TCandidateWorkers(TConollyRun& run, int threads, bool memo)
       memoOwner_(memo ? &run : nullptr),
       count_(std::max(run.protein_.AtomCount, 0)),
       made_(static_cast<std::size_t>(count_) + 1),
+      chunks_(static_cast<std::size_t>(count_ / kAtomsPerChunk) + 1),
       ready_(static_cast<std::size_t>(count_) + 1) {
   for (int t = 1; t < threads; ++t) {
     workers_.push_back(std::make_unique<TWorker>(run.protein_, run.include_, run.split_));
@@ -82,11 +100,12 @@ TCandidateWorkers::~TCandidateWorkers() {
 bool TCandidateWorkers::MakeChunk(TConollyRun& scratch) {
   const int first = next_.fetch_add(kAtomsPerChunk, std::memory_order_relaxed);
   if (first > count_) return false;
-  for (int i = first; i < first + kAtomsPerChunk && i <= count_; ++i) {
-    const auto n = static_cast<std::size_t>(i);
-    if (run_.Included(i)) scratch.MakeAtom(*run_.AtomOf(i), made_[n], memoOwner_);
-    ready_[n].store(1, std::memory_order_release);
-  }
+  TMadeChunk& chunk = chunks_[static_cast<std::size_t>((first - 1) / kAtomsPerChunk)];
+  const int last = std::min(first + kAtomsPerChunk - 1, count_);
+  for (int i = first; i <= last; ++i)
+    if (run_.Included(i)) scratch.MakeAtom(*run_.AtomOf(i), made_[static_cast<std::size_t>(i)], chunk, memoOwner_);
+  // Ready only when the whole chunk is: its lists no longer grow (and move).
+  for (int i = first; i <= last; ++i) ready_[static_cast<std::size_t>(i)].store(1, std::memory_order_release);
   return true;
 }
 

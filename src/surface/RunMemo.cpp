@@ -29,20 +29,28 @@ void TConollyRun::BeginMemo() {
   const std::size_t count = static_cast<std::size_t>(std::max(protein_.AtomCount, 0));
   const bool sameModel = std::memcmp(&lastMemo_.Probe, &Model.ProbeRadius, sizeof(double)) == 0 &&
                          std::memcmp(lastMemo_.Radii.data(), Model.RadiusTable.data(), sizeof lastMemo_.Radii) == 0;
-  memo_ = TRunMemo{};
+  // The memo before the last lends its storage, its pages already in use.
+  memo_ = carried_->Spare ? std::move(*carried_->Spare) : TRunMemo{};
+  carried_->Spare.reset();
+  memo_.Atoms.clear();
+  memo_.Ranges.clear();
+  memo_.Neighbours.clear();
+  memo_.Candidates.clear();
+  memo_.Inner.clear();
   memo_.Probe = Model.ProbeRadius;
   memo_.Radii = Model.RadiusTable;
   memo_.Atoms.resize(count + 1);
   memo_.Ranges.resize(count + 1);
   unchanged_.assign(count + 1, 0);
-  // Room for every listed neighbour and about four candidates per atom, so
-  // that the lists are never moved while they grow.
+  // Room for every listed neighbour and about four candidates per atom (or
+  // what the last run kept, and some), so that the lists are rarely moved
+  // while they grow.
   std::size_t listed = 0;
   for (const auto* lists : {protein_.NeighboursNear.get(), protein_.NeighboursMid.get(), protein_.NeighboursFar.get()})
     if (lists != nullptr)
       for (const auto& l : *lists) listed += l.size();
   memo_.Neighbours.reserve(listed);
-  memo_.Candidates.reserve(4 * count);
+  memo_.Candidates.reserve(std::max(4 * count, lastMemo_.Candidates.size() + lastMemo_.Candidates.size() / 8));
   for (std::size_t n = 1; n <= count; ++n) {
     const TAtom* a = AtomOf(static_cast<int>(n));
     if (a == nullptr) continue;
@@ -91,7 +99,7 @@ bool TConollyRun::RecallCandidates(const TAtom& atom, TMadeAtom* made) {
   if (!(made != nullptr && made->Recalled) && !MemoHolds(atom, neighbours_)) return false;
   const TRunMemo::TRange& o = lastMemo_.Ranges[i];
   if (made != nullptr && made->Recalled)
-    candidates_ = std::move(made->Candidates);
+    TakeCandidates(*made);
   else
     CopyRecalled(atom, candidates_);
   for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c)
@@ -102,8 +110,9 @@ bool TConollyRun::RecallCandidates(const TAtom& atom, TMadeAtom* made) {
 
 void TConollyRun::KeepCandidates(const TAtom&, TMadeAtom* made) {
   if (pairLogged_) return;
-  if (made != nullptr && made->Made && made->Copies.size() == candidates_.size()) {
-    for (auto& c : made->Copies) memo_.Candidates.push_back(std::move(c));
+  if (made != nullptr && made->Made && made->CopiesEnd - made->Copies == candidates_.size()) {
+    for (std::uint32_t k = made->Copies; k < made->CopiesEnd; ++k)
+      memo_.Candidates.push_back(std::move(made->Chunk->Copies[k]));
     return;
   }
   for (const auto& c : candidates_) memo_.Candidates.push_back(c->Clone());
@@ -127,6 +136,7 @@ void TConollyRun::EndAtomMemo(const TAtom& atom) {
 
 void TConollyRun::EndMemo() {
   carried_->Last = std::make_unique<TRunMemo>(std::move(memo_));
+  carried_->Spare = std::make_unique<TRunMemo>(std::move(lastMemo_));
   lastMemo_ = TRunMemo{};
   unchanged_.clear();
 }
@@ -158,6 +168,9 @@ TSurfaceMemo::TSurfaceMemo() = default;
 TSurfaceMemo::~TSurfaceMemo() = default;
 TSurfaceMemo::TSurfaceMemo(TSurfaceMemo&&) noexcept = default;
 TSurfaceMemo& TSurfaceMemo::operator=(TSurfaceMemo&&) noexcept = default;
-void TSurfaceMemo::Clear() { Last.reset(); }
+void TSurfaceMemo::Clear() {
+  Last.reset();
+  Spare.reset();
+}
 
 }  // namespace cavitas
