@@ -146,6 +146,20 @@ INSTANTIATE_TEST_SUITE_P(Corpus, FastPathCorpus, ::testing::ValuesIn(Names()),
 
 using FastPath = LogToTemp;
 
+// `count` atoms of types 0 and 3 in a cube of half-edge `half`, no two closer than 2.3 Å.
+std::vector<testing::TTestAtom> Packing(std::size_t count, double half, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> coord(-half, half);
+  std::vector<testing::TTestAtom> atoms;
+  while (atoms.size() < count) {
+    const testing::TTestAtom a{coord(rng), coord(rng), coord(rng), static_cast<int>(rng() % 2) * 3};
+    bool clash = false;
+    for (const auto& b : atoms) clash = clash || std::hypot(a.X - b.X, a.Y - b.Y, a.Z - b.Z) < 2.3;
+    if (!clash) atoms.push_back(a);
+  }
+  return atoms;
+}
+
 // Random packings of protein-like density, with mixed radii.
 TEST_F(FastPath, RandomClustersMatchTheReference) {
   std::mt19937 rng(20240611);
@@ -266,15 +280,7 @@ TEST_F(FastPath, NearDegenerateBlockersMatchTheReference) {
 // order, with no change between them (every atom recalled) and with changes
 // the memo must notice, against the reference.
 TEST_F(FastPath, RunAfterRunMatchesTheReference) {
-  std::mt19937 rng(20261209);
-  std::uniform_real_distribution<double> coord(-6.0, 6.0);
-  std::vector<testing::TTestAtom> atoms;
-  while (atoms.size() < 80) {
-    const testing::TTestAtom a{coord(rng), coord(rng), coord(rng), static_cast<int>(rng() % 2) * 3};
-    bool clash = false;
-    for (const auto& b : atoms) clash = clash || std::hypot(a.X - b.X, a.Y - b.Y, a.Z - b.Z) < 2.3;
-    if (!clash) atoms.push_back(a);
-  }
+  const std::vector<testing::TTestAtom> atoms = Packing(80, 6.0, 20261209);
   struct TChange {
     const char* Name;
     void (*Apply)(TProteinObject&);
@@ -331,15 +337,7 @@ TEST_F(FastPath, RunAfterRunRepeatsTheLogLinesOfItsPairs) {
 // centres scattered through a packing, and an atom with a radius type outside
 // the table half-way through it.
 TEST_F(FastPath, ThreadsKeepTheLogLinesAndErrorsInAtomOrder) {
-  std::mt19937 rng(20261210);
-  std::uniform_real_distribution<double> coord(-8.0, 8.0);
-  std::vector<testing::TTestAtom> atoms;
-  while (atoms.size() < 150) {
-    const testing::TTestAtom a{coord(rng), coord(rng), coord(rng), static_cast<int>(rng() % 2) * 3};
-    bool clash = false;
-    for (const auto& b : atoms) clash = clash || std::hypot(a.X - b.X, a.Y - b.Y, a.Z - b.Z) < 2.3;
-    if (!clash) atoms.push_back(a);
-  }
+  std::vector<testing::TTestAtom> atoms = Packing(150, 8.0, 20261210);
   for (const std::size_t k : {5u, 60u, 61u, 149u})  // one sphere inside the other: no degenerate point
     atoms.push_back({atoms[k].X, atoms[k].Y, atoms[k].Z, 3 - atoms[k].RadiusType});
   auto log = [&] {
