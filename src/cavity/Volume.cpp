@@ -8,9 +8,7 @@
 #include <cmath>
 #include <exception>
 #include <span>
-#include <system_error>
 #include <string>
-#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -986,15 +984,9 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
       fail(r);
     }
   };
-  int spawned = 1;
-  {
-    std::vector<std::jthread> workers;
-    workers.reserve(static_cast<std::size_t>(ranges) - 1);
-    try {
-      for (; spawned < ranges; ++spawned) workers.emplace_back(scan, spawned);
-    } catch (const std::system_error&) {
-      // No thread to spare: the calling thread scans the rest after range 0.
-    }
+  // Range 0 on the calling thread, which alone reports the progress.
+  RunParts(ranges, [&](int r) {
+    if (r != 0) return scan(r);
     try {
       for (int i = parts[0].Begin; i < parts[0].Reach; ++i) {
         if (i < parts[0].End) ProgressStatus.SetPosition(i + 1 + done.load(std::memory_order_relaxed));
@@ -1004,8 +996,7 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
       parts[0].Error = std::current_exception();
       fail(0);
     }
-    for (int r = spawned; r < ranges; ++r) scan(r);
-  }  // joins
+  });
   if (const int f = failed.load(); f < ranges) std::rethrow_exception(parts[static_cast<std::size_t>(f)].Error);
   ProgressStatus.SetPosition(layers);
   for (int r = 1; r < ranges; ++r) {

@@ -6,8 +6,6 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <span>
 #include <vector>
@@ -485,23 +483,14 @@ std::vector<TProteinRelations> ScanGridInParts(const TProteinObject& p, const TC
     if (t != 0) c.assign(counts.size(), {0, 0, 0});
     found[t] = ScanGrid(p, grid, limits, n * t / parts, n * (t + 1) / parts, c);
   };
-  {
-    std::vector<std::jthread> running;
-    for (std::size_t t = 1; t < parts; ++t) {
-      try {
-        running.emplace_back(scan, t);
-      } catch (const std::system_error&) {
-        scan(t);  // no thread to be had: this one scans the part
-      }
-    }
-    scan(0);
-  }  // joined here
+  RunParts(static_cast<int>(parts), [&](int t) { scan(static_cast<std::size_t>(t)); });
   for (std::size_t t = 1; t < parts; ++t)
     for (std::size_t i = 0; i < counts.size(); ++i)
       for (std::size_t c = 0; c < 3; ++c) counts[i][c] += partCounts[t][i][c];
   return found;
 }
 
+// Appends the scanned relations in scan order; the lists have room for them.
 void AppendProteinRelations(const TCellGrid& grid, const std::vector<TProteinRelations>& parts,
                             const TClassLists& lists) {
   TNeighbourLists* byClass[3] = {lists.Near, lists.Mid, lists.Far};
