@@ -14,6 +14,7 @@
 #include "cavity/ContactObject.h"
 #include "frame/Error.h"
 #include "frame/LogFile.h"
+#include "frame/Threads.h"
 #include "model/NeighbourGrid.h"
 #include "model/Radii.h"
 #include "model/Tables.h"
@@ -251,14 +252,19 @@ void FindInnerWaterIn(TProteinObject& protein, std::vector<TWaterVerdict>* trace
   // inner[j] for water j = 1..n (index 0 unused).
   std::vector<std::uint8_t> inner(static_cast<std::size_t>(n) + 1, 0);
   std::vector<TWaterVerdict> verdicts(static_cast<std::size_t>(n));
-  for (int j = 1; j <= n; ++j) {
-    TWaterVerdict& v = verdicts[static_cast<std::size_t>(j - 1)];
-    v.Nearest = nearest[static_cast<std::size_t>(j - 1)];
-    if (v.Nearest <= 0 || !HasElements(area.AtomElements, v.Nearest)) continue;
-    WaterPatchDistances(*SlotOf(area.AtomElements, v.Nearest), *waterAtoms[static_cast<std::size_t>(j - 1)], v.P, v.Q);
-    v.Candidate = IsInnerWaterCandidate(v.P, v.Q);
-    if (v.Candidate) inner[static_cast<std::size_t>(j)] = 1;
-  }
+  // Each water's test reads the surface only: the waters are shared among threads.
+  const int parts = std::min(WorkerThreads(n, 200), n);
+  RunParts(parts, [&](int t) {
+    for (int j = n * t / parts + 1; j <= n * (t + 1) / parts; ++j) {
+      TWaterVerdict& v = verdicts[static_cast<std::size_t>(j - 1)];
+      v.Nearest = nearest[static_cast<std::size_t>(j - 1)];
+      if (v.Nearest <= 0 || !HasElements(area.AtomElements, v.Nearest)) continue;
+      WaterPatchDistances(*SlotOf(area.AtomElements, v.Nearest), *waterAtoms[static_cast<std::size_t>(j - 1)], v.P,
+                          v.Q);
+      v.Candidate = IsInnerWaterCandidate(v.P, v.Q);
+      if (v.Candidate) inner[static_cast<std::size_t>(j)] = 1;
+    }
+  });
   const auto publish = [&] {
     if (trace) *trace = verdicts;
   };
