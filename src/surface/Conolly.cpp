@@ -83,8 +83,8 @@ void TConollyRun::Execute() {
     currentAtom_ = i;
     ProgressStatus.SetPosition(i);
     TAtom& atom = *AtomOf(i);
-    candidates_.clear();
     if (!workers) {
+      candidates_.clear();
       CollectNeighbours(atom);
       if (!memo || !RecallCandidates(atom)) {
         MakeCandidates(atom);
@@ -92,7 +92,7 @@ void TConollyRun::Execute() {
         if (memo) KeepCandidates(atom);
       }
     } else {
-      TMadeAtom& m = workers->Take(i);
+      TMadeAtom& m = workers->Take(i);  // may make a chunk with this run's scratch
       candidates_.clear();
       pairLog_.clear();
       pairLogged_ = false;
