@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cavity/ContactObject.h"
+#include "frame/Allocator.h"
 #include "frame/Error.h"
 #include "frame/LogFile.h"
 #include "frame/Parms.h"
@@ -44,6 +45,7 @@ std::string Lower(std::string s) {
 
 int main(int argc, char** argv) {
   using namespace cavitas;
+  KeepFreedMemory();
   std::vector<std::string> params(argv + 1, argv + argc);
   try {
     InitProgramLog(argc > 0 ? argv[0] : "cavitas");

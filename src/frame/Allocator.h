@@ -1,0 +1,15 @@
+#pragma once
+// How the process asks the C allocator for memory. One run builds and frees
+// several large surfaces and neighbour tables in turn; memory handed back to
+// the system between them has to be faulted in again, page by page, by the
+// next stage. A one-shot process is better off keeping what it freed.
+
+namespace cavitas {
+
+// Keeps freed memory in the process (no trimming, no per-block mappings for
+// large blocks) and grows the heap in large steps. Called once, first thing in
+// main, before any thread starts; benchmarks call it too, so that they time
+// what the program does.
+void KeepFreedMemory();
+
+}  // namespace cavitas
