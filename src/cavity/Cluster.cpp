@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -126,38 +127,62 @@ class IndexedContacts {
   std::vector<int> cursor_;  // per atom: no remaining element of it lies before this entry
 };
 
-// The saddles and concave elements not yet assigned (list B), found by identity.
+// The saddles and concave elements not yet assigned (list B), found by
+// identity. Only the holes' elements are ever looked up, so the index is a
+// flat open-addressing table (one allocation, no per-entry nodes).
 class RestList {
  public:
   void Reserve(std::size_t n) {
     items_.reserve(n);
     taken_.reserve(n);
-    index_.reserve(n);
   }
   void Append(TConollyObject* e) {
-    index_.emplace(e, items_.size());
     items_.push_back(e);
     taken_.push_back(0);
   }
   // Deletes e from the list; false when it is not (or no longer) there.
-  bool Take(TConollyObject* e) {
-    const auto it = index_.find(e);
-    if (it == index_.end()) return false;
-    taken_[it->second] = 1;
-    index_.erase(it);
-    return true;
+  bool Take(const TConollyObject* e) {
+    if (slots_.empty()) BuildIndex();
+    for (std::size_t h = Hash(e);; h = (h + 1) & mask_) {
+      const std::uint32_t k = slots_[h];
+      if (k == kEmpty) return false;
+      if (items_[k] != e) continue;
+      if (taken_[k]) return false;
+      taken_[k] = 1;
+      ++takenCount_;
+      return true;
+    }
   }
   template <class F>
   void ForEachRemaining(F&& f) const {
     for (std::size_t i = 0; i < items_.size(); ++i)
       if (!taken_[i]) f(items_[i]);
   }
-  bool Empty() const { return index_.empty(); }
+  bool Empty() const { return takenCount_ == items_.size(); }
 
  private:
+  static constexpr std::uint32_t kEmpty = 0xffffffffu;
+  std::size_t Hash(const TConollyObject* e) const {
+    auto v = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(e));
+    v *= 0x9e3779b97f4a7c15ull;
+    return static_cast<std::size_t>(v >> 32) & mask_;
+  }
+  void BuildIndex() {
+    std::size_t size = 16;
+    while (size < 2 * items_.size()) size *= 2;
+    mask_ = size - 1;
+    slots_.assign(size, kEmpty);
+    for (std::size_t k = 0; k < items_.size(); ++k) {
+      std::size_t h = Hash(items_[k]);
+      while (slots_[h] != kEmpty) h = (h + 1) & mask_;
+      slots_[h] = static_cast<std::uint32_t>(k);
+    }
+  }
   std::vector<TConollyObject*> items_;
   std::vector<std::uint8_t> taken_;
-  std::unordered_map<const TConollyObject*, std::size_t> index_;
+  std::size_t takenCount_ = 0;
+  std::vector<std::uint32_t> slots_;  // positions in items_, built at the first lookup
+  std::size_t mask_ = 0;
 };
 
 // Keeps the table ordered by decreasing size; a new cluster goes behind every
@@ -188,6 +213,8 @@ void ClusterContacts(ContactList& a, std::vector<std::uint8_t>& clustered, std::
     for (std::size_t l = 0; l < cluster.size(); ++l) {
       const TConollyObject1* member = AsContact(cluster[l]);
       const int atom = member->Atom->Number;
+      // All edges at once: their loads overlap instead of following each other.
+      for (int i = 1; i <= member->EdgeCount; ++i) __builtin_prefetch(member->Kante(i));
       for (int i = 1; i <= member->EdgeCount; ++i) {
         const TConollyObject2* e = member->Kante(i);
         const int o = CheckedNumber(e->Atom->Number == atom ? e->Atom2 : e->Atom);
@@ -333,11 +360,15 @@ void ClusterConollyImpl(const TAtomElementLists& atomElements, const TElementLis
   std::vector<TConollyObject1*> contacts;
   RestList rest;
   rest.Reserve(elements.size());
-  for (const auto& e : elements) {
+  // The elements lie scattered on the heap: ask for them a little ahead.
+  constexpr std::size_t kAhead = 16;
+  for (std::size_t i = 0; i < elements.size(); ++i) {
+    if (i + kAhead < elements.size()) __builtin_prefetch(elements[i + kAhead].get());
+    TConollyObject* e = elements[i].get();
     if (e->Kind == kContactPatch)
-      contacts.push_back(AsContact(e.get()));
+      contacts.push_back(AsContact(e));
     else
-      rest.Append(e.get());
+      rest.Append(e);
   }
   CheckMemory(3 * (kMaxAtoms + 1));
   std::vector<std::uint8_t> hasContact(kMaxAtoms + 1, 0), multi(kMaxAtoms + 1, 0), clustered(kMaxAtoms + 1, 0);
@@ -448,30 +479,36 @@ void ClusterConollyLinearScan(const TAtomElementLists& atomElements, const TElem
 ContactIndex::ContactIndex(const TCluster& list) {
   for (TConollyObject* e : list)
     if (e->Kind == kContactPatch) {
-      entries_.push_back({e, e->Atom});
+      entries_.push_back({e, e->Atom, *e->Atom});
       maxRadius_ = std::max(maxRadius_, Radius(*e->Atom));
     }
   if (entries_.empty()) return;
-  order_.resize(entries_.size());
-  for (std::size_t i = 0; i < order_.size(); ++i) order_[i] = static_cast<int>(i);
+  // The tree is built over copies of the centres with their entry positions,
+  // side by side, so that partitioning reads no scattered atoms.
+  std::vector<TBuildItem> items(entries_.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const TCoord& c = entries_[i].At;
+    items[i] = {{c.X, c.Y, c.Z}, static_cast<int>(i)};
+  }
   nodes_.reserve(2 * entries_.size() / kLeafSize + 2);
-  Build(0, static_cast<int>(order_.size()));
+  Build(0, static_cast<int>(items.size()), items);
+  order_.resize(items.size());
+  for (std::size_t k = 0; k < items.size(); ++k) order_[k] = items[k].Entry;
 }
 
-int ContactIndex::Build(int begin, int end) {
+int ContactIndex::Build(int begin, int end, std::vector<TBuildItem>& items) {
   const int id = static_cast<int>(nodes_.size());
   nodes_.push_back({});
   Node node;
   node.Begin = begin;
   node.End = end;
-  const TAtom& a0 = *entries_[static_cast<std::size_t>(order_[static_cast<std::size_t>(begin)])].Atom;
-  node.Lo[0] = node.Hi[0] = a0.X, node.Lo[1] = node.Hi[1] = a0.Y, node.Lo[2] = node.Hi[2] = a0.Z;
+  const TBuildItem& a0 = items[static_cast<std::size_t>(begin)];
+  for (int d = 0; d < 3; ++d) node.Lo[d] = node.Hi[d] = a0.C[d];
   for (int k = begin; k < end; ++k) {
-    const TAtom& a = *entries_[static_cast<std::size_t>(order_[static_cast<std::size_t>(k)])].Atom;
-    const float c[3] = {a.X, a.Y, a.Z};
+    const TBuildItem& a = items[static_cast<std::size_t>(k)];
     for (int d = 0; d < 3; ++d) {
-      node.Lo[d] = std::min(node.Lo[d], c[d]);
-      node.Hi[d] = std::max(node.Hi[d], c[d]);
+      node.Lo[d] = std::min(node.Lo[d], a.C[d]);
+      node.Hi[d] = std::max(node.Hi[d], a.C[d]);
     }
   }
   if (end - begin > kLeafSize) {
@@ -479,14 +516,13 @@ int ContactIndex::Build(int begin, int end) {
     for (int d = 1; d < 3; ++d)
       if (node.Hi[d] - node.Lo[d] > node.Hi[axis] - node.Lo[axis]) axis = d;
     const int mid = begin + (end - begin) / 2;
-    auto coord = [&](int i) {
-      const TAtom& a = *entries_[static_cast<std::size_t>(i)].Atom;
-      return axis == 0 ? a.X : (axis == 1 ? a.Y : a.Z);
-    };
-    std::nth_element(order_.begin() + begin, order_.begin() + mid, order_.begin() + end,
-                     [&](int i, int j) { return coord(i) < coord(j) || (coord(i) == coord(j) && i < j); });
-    node.Left = Build(begin, mid);
-    node.Right = Build(mid, end);
+    const auto ax = static_cast<std::size_t>(axis);
+    std::nth_element(items.begin() + begin, items.begin() + mid, items.begin() + end,
+                     [ax](const TBuildItem& i, const TBuildItem& j) {
+                       return i.C[ax] < j.C[ax] || (i.C[ax] == j.C[ax] && i.Entry < j.Entry);
+                     });
+    node.Left = Build(begin, mid, items);
+    node.Right = Build(mid, end, items);
   }
   nodes_[static_cast<std::size_t>(id)] = node;
   return id;
@@ -552,7 +588,7 @@ long double ClosestContactIndexed(const ContactIndex& index, const TCluster& sec
     index.Search(
         b,
         [&](std::size_t i) {
-          const long double v = SquaredDistance(*from[i].Atom, b);
+          const long double v = SquaredDistance(from[i].At, b);
           if (v < best || (v == best && bestI != kNone && i < bestI)) {
             best = v;
             bestI = i;

@@ -84,6 +84,7 @@ class ContactIndex {
   struct Entry {
     TConollyObject* Element;
     TAtom* Atom;
+    TCoord At;  // the atom's centre, kept here for the searches
   };
   explicit ContactIndex(const TCluster& list);
   const std::vector<Entry>& Entries() const { return entries_; }
@@ -100,7 +101,11 @@ class ContactIndex {
     int Begin = 0, End = 0;  // order_[Begin .. End)
     int Left = -1, Right = -1;
   };
-  int Build(int begin, int end);
+  struct TBuildItem {
+    float C[3];
+    int Entry;
+  };
+  int Build(int begin, int end, std::vector<TBuildItem>& items);
   static long double BoxDistance2(const Node& node, const TCoord& point);
 
   std::vector<Entry> entries_;
