@@ -329,7 +329,7 @@ struct TRowCircle {
 // The blocked rows of m blocker caps (directions U, cos of half-angle CosG):
 // the arithmetic of SweepArcsReference, operation for operation, in one loop
 // without branches over arrays that do not overlap, so that it vectorises.
-void BlockedRows(std::size_t m, const TRowCircle k, const double* __restrict ux, const double* __restrict uy,
+CAVITAS_WIDE_LANES void BlockedRows(std::size_t m, const TRowCircle k, const double* __restrict ux, const double* __restrict uy,
                  const double* __restrict uz, const double* __restrict cosG, double* __restrict start,
                  double* __restrict end, double* __restrict startX, double* __restrict startY,
                  double* __restrict endX, double* __restrict endY) {
@@ -356,6 +356,46 @@ void BlockedRows(std::size_t m, const TRowCircle k, const double* __restrict ux,
   }
 }
 
+// The partner's cap of one circle for the burial screen: unit direction J,
+// cos and sin^2 of its half-angle.
+struct TScreenCircle {
+  double Jx, Jy, Jz, CosJ, SinJ2;
+};
+constexpr std::size_t kBuried = std::numeric_limits<std::size_t>::max();
+
+// The burial screen of one circle over nb caps (whole blocks of kCapBlock):
+// per block, the caps are classified (cls: 1 or 3 blocks part of the circle,
+// 2 buries it); the first burier ends the screen (kBuried, its index in
+// burier), else the blockers of the block are appended to index. Returns
+// how many were listed. The partner's own cap never counts.
+CAVITAS_WIDE_LANES std::size_t ScreenCaps(std::size_t nb, std::size_t partner, const TScreenCircle j,
+                                          const double* __restrict ux, const double* __restrict uy,
+                                          const double* __restrict uz, const double* __restrict cg,
+                                          double* __restrict cls, std::uint32_t* __restrict index,
+                                          std::size_t& burier) {
+  std::size_t m = 0;
+  for (std::size_t q0 = 0; q0 < nb; q0 += kCapBlock) {
+#pragma GCC unroll 1  // kept a loop, so that it is vectorised rather than unrolled
+    for (std::size_t q = q0; q < q0 + kCapBlock; ++q) {
+      const double c = j.Jx * ux[q] + j.Jy * uy[q] + j.Jz * uz[q];
+      const double num = cg[q] - j.CosJ * c;
+      const double den2 = j.SinJ2 * std::max(0.0, 1 - c * c);
+      cls[q] = (num * num < den2 ? 1.0 : 0.0) + (num <= 0 ? 2.0 : 0.0);  // doubles: selects vectorise
+    }
+    if (partner - q0 < kCapBlock) cls[partner] = 0;
+    for (std::size_t q = q0; q < q0 + kCapBlock; ++q)
+      if (cls[q] == 2) {
+        burier = q;
+        return kBuried;
+      }
+    for (std::size_t q = q0; q < q0 + kCapBlock; ++q) {
+      index[m] = static_cast<std::uint32_t>(q);
+      m += static_cast<std::size_t>(cls[q]) & 1;  // 1 or 3
+    }
+  }
+  return m;
+}
+
 }  // namespace
 
 // What the cover test of one circle needs: the partner's cap (unit direction
@@ -374,7 +414,7 @@ struct TCoverCircle {
 // arc is nearly empty or nearly whole, or whose direction is nearly the axis,
 // get N = Px = NaN: such rows are never decided here (their Width is 1e300,
 // beyond every other, so the cover test tries them last).
-void CoverRows(std::size_t m, const TCoverCircle k, const double* __restrict ux, const double* __restrict uy,
+CAVITAS_WIDE_LANES void CoverRows(std::size_t m, const TCoverCircle k, const double* __restrict ux, const double* __restrict uy,
                const double* __restrict uz, const double* __restrict cosG, double* __restrict x,
                double* __restrict y, double* __restrict n, double* __restrict r, double* __restrict px,
                double* __restrict py, double* __restrict width) {
@@ -407,7 +447,7 @@ void CoverRows(std::size_t m, const TCoverCircle k, const double* __restrict ux,
 // arc never covers its own end: that margin is 0 up to rounding (about 1e-16).
 // The answer does not depend on the order in which arcs are tried; hit is
 // scratch space of m entries.
-bool CoveredWithMargin(std::size_t m, const double* __restrict x, const double* __restrict y,
+CAVITAS_WIDE_LANES bool CoveredWithMargin(std::size_t m, const double* __restrict x, const double* __restrict y,
                        const double* __restrict n, const double* __restrict r, const double* __restrict px,
                        const double* __restrict py, const double* __restrict width, double* __restrict hit) {
   constexpr double kMargin = 1e-6;
@@ -486,35 +526,19 @@ void TConollyRun::SweepArcs(TAtom& atom, std::size_t partnerIndex) {
   // burier in it ends the circle, and the blockers of a block that buries
   // nothing are listed. A burier sits early in the order on average, so a
   // buried circle is left after a few blocks.
-  const std::size_t nb = capCos_.size();  // whole blocks
-  double* cls = capClass_.data();
   TBlockedRows& b = blocked_;  // sized for this atom's neighbours by CollectNeighbours
-  std::uint32_t* index = b.Index.data();
-  std::size_t m = 0;
-  for (std::size_t q0 = 0; q0 < nb; q0 += kCapBlock) {
-#pragma GCC unroll 1  // kept a loop, so that it is vectorised rather than unrolled
-    for (std::size_t q = q0; q < q0 + kCapBlock; ++q) {
-      const double c = jx * ux[q] + jy * uy[q] + jz * uz[q];
-      const double num = cg[q] - jc * c;
-      const double den2 = sj2 * std::max(0.0, 1 - c * c);
-      cls[q] = (num * num < den2 ? 1.0 : 0.0) + (num <= 0 ? 2.0 : 0.0);  // doubles: selects vectorise
-    }
-    if (partnerIndex - q0 < kCapBlock) cls[partnerIndex] = 0;
-    for (std::size_t q = q0; q < q0 + kCapBlock; ++q)
-      if (cls[q] == 2) {
-        recentBuriers_[1] = recentBuriers_[0];
-        recentBuriers_[0] = q;
-        return;
-      }
-    for (std::size_t q = q0; q < q0 + kCapBlock; ++q) {
-      index[m] = static_cast<std::uint32_t>(q);
-      m += static_cast<std::size_t>(cls[q]) & 1;  // 1 or 3
-    }
+  std::size_t burier = 0;
+  const std::size_t m = ScreenCaps(capCos_.size(), partnerIndex, {jx, jy, jz, jc, sj2}, ux, uy, uz, cg,
+                                   capClass_.data(), b.Index.data(), burier);
+  if (m == kBuried) {
+    recentBuriers_[1] = recentBuriers_[0];
+    recentBuriers_[0] = burier;
+    return;
   }
 
   // The blockers' caps side by side.
   for (std::size_t t = 0; t < m; ++t) {
-    const std::size_t q = index[t];
+    const std::size_t q = b.Index[t];
     b.Ux[t] = ux[q];
     b.Uy[t] = uy[q];
     b.Uz[t] = uz[q];
