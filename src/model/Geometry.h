@@ -32,6 +32,15 @@ double Dihedral(const TCoord& p1, const TCoord& p2, const TCoord& p3, const TCoo
 // Cosine of the angle between p1-p2 and p3-p4; 0 when either has length 0.
 double CosAngle(const TCoord& p1, const TCoord& p2, const TCoord& p3, const TCoord& p4);
 
+// floor(x) of a long double in [0, 2^31) as an int, without the x87 integer
+// conversion (its switch of the rounding mode costs more than the rest): the
+// value rounded to double may only have gone up, to the next integer.
+inline int FloorIndex(long double x) {
+  int n = static_cast<int>(static_cast<double>(x));
+  if (static_cast<long double>(n) > x) --n;
+  return n;
+}
+
 // A set of integers 1..2550 (the bound of the ladder numbers), in 10 blocks of 255.
 class TLargeSet {
  public:

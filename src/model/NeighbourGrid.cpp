@@ -238,19 +238,11 @@ class TCellGrid {
   void Locate(float coordinate, int axis, int& cell, int& sub) const {
     const Ext t = (Ext(coordinate) - Ext(minimum_[axis])) * Ext(inverse_[axis]);
     if (!(t >= 0) || !(t < kCells + 1)) RaiseLimit("neighbour grid index outside 1..16");
-    const int whole = Floor(t);
+    const int whole = FloorIndex(t);
     cell = whole + 1;
     if (cell > kCells) RaiseLimit("neighbour grid index outside 1..16");
     const int m = split_[axis];
-    sub = (cell - 1) * m + std::min(m - 1, Floor((t - Ext(whole)) * m));
-  }
-  // floor(x) of a long double in [0, 2^31), without the x87 integer
-  // conversion: its change of the rounding mode costs far more than the rest.
-  // The value rounded to double may only have gone up to the next integer.
-  static int Floor(Ext x) {
-    int n = static_cast<int>(static_cast<double>(x));
-    if (Ext(n) > x) --n;
-    return n;
+    sub = (cell - 1) * m + std::min(m - 1, FloorIndex((t - Ext(whole)) * m));
   }
   // The sub-cells of cell `cell` (1..16) along `axis` within reach of sub-cell s.
   bool SubRange(int axis, int cell, int s, int& lo, int& hi) const {

@@ -87,6 +87,17 @@ TEST(SurfaceDistance, TouchingAndOverlappingSpheres) {
   ResetProgramState();
 }
 
+// Values just below an integer round up to it in double; the result must not.
+TEST(FloorIndex, EqualsFloorAtAndNextToIntegers) {
+  const long double below1 = std::nextafter(1.0L, 0.0L);
+  const long double cases[] = {0.0L, 0.25L, below1, 1.0L, std::nextafter(1.0L, 2.0L), 4.999999999999999999L, 5.0L,
+                               16.5L, std::nextafter(16.0L, 0.0L), 2147483646.9999999L,
+                               std::nextafter(2147483647.0L, 0.0L)};
+  for (const long double x : cases)
+    EXPECT_EQ(FloorIndex(x), static_cast<long long>(std::floor(x))) << static_cast<double>(x);
+  EXPECT_EQ(FloorIndex(below1), 0);
+}
+
 TEST(TLargeSet, BlocksBoundariesAndSetAlgebra) {
   TLargeSet s;
   SetClear(s);

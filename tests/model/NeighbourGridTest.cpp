@@ -238,6 +238,19 @@ TEST(BuildNeighbourLists, WideProteinUsesLongerCellsOnThatAxisOnly) {
   ExpectMatchesReferences(denseRod);
 }
 
+// Atoms on a lattice whose coordinates fall on or next to cell and sub-cell
+// boundaries: a cell index rounded the wrong way loses pairs at the edge of
+// the searched range.
+TEST(BuildNeighbourLists, LatticeOnCellBoundariesMatchesAllPairs) {
+  for (const float step : {0.25f, 0.5f, 1.0f / 3.0f}) {
+    TProteinObject p;
+    for (int i = 0; i <= 800; ++i)  // a long rod: its cells are split along x
+      AppendAtom(p, static_cast<float>(i) * step, static_cast<float>(i % 4) * step, static_cast<float>(i % 3) * step);
+    p.ProteinAtomCount = p.AtomCount;
+    ExpectMatchesReferences(p);
+  }
+}
+
 TEST(BuildNeighbourLists, OnlyHeteroAtomsOrOneAtom) {
   TProteinObject hetOnly;
   RandomProtein(hetOnly, 0, 200, 15, 15, 15, 3);
