@@ -7,7 +7,8 @@
 namespace cavitas {
 
 // Keeps freed memory in the process (no trimming, no per-block mappings for
-// large blocks) and grows the heap in large steps. Called once, first thing in
+// large blocks), grows the heap in large steps and asks for huge pages for
+// the first of them (not under an address-space limit). Called once, first thing in
 // main, before any thread starts; benchmarks call it too, so that they time
 // what the program does.
 void KeepFreedMemory();
