@@ -116,6 +116,24 @@ TEST(Cli, ResultIsReproducibleAndCardFileChangesNothing) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("s.txt")));
 }
 
+// Under a limit of the address space the heap grows in ordinary steps; the
+// result is the same.
+TEST(Cli, AddressSpaceLimitGivesTheSameResult) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer runtime needs the whole address space";
+#else
+  TempDir dir;
+  const std::string input = "i:'" + DataFile("1ubq.pdb") + "'";
+  ASSERT_EQ(RunCavitas(dir, input + " o:a.txt l:a.log").Code, 0);
+  const std::string cmd = "ulimit -v 1000000 && cd '" + dir.Path().string() + "' && '" + CAVITAS_BINARY + "' " +
+                          input + " o:b.txt l:b.log >/dev/null 2>&1 </dev/null";
+  const int status = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ReadFile(dir.File("a.txt")), ReadFile(dir.File("b.txt")));
+#endif
+}
+
 TEST(Cli, UnwritableResultIsFileError) {
   TempDir dir;
   const RunResult r = RunCavitas(dir, "i:'" + DataFile("1ubq.pdb") + "' o:nodir/r.txt l:r.log");
