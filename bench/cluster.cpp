@@ -1,9 +1,13 @@
 // Clustering of both surfaces, the hole combination and the result file of
-// 3o21 (1ubq and the four copies of 3o21 for scale). The surfaces are built once; every iteration
-// restores them to their original order before it runs.
+// 3o21 (1ubq and the four copies of 3o21 for scale, 3o21 with detached ions).
+// The surfaces are built once; every iteration restores them to their
+// original order before it runs.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -53,11 +57,42 @@ struct Prepared {
   SavedSurface With, Without;
 };
 
+// 3o21 with a 20 x 20 lattice of sodium ions 10 A apart above it: 400 parts
+// that lie apart from the protein and from each other, each joined to slot 1.
+std::string WithDetachedIons(const std::string& source) {
+  std::ifstream in(source);
+  const std::string out = TempPath("ions.pdb");
+  std::ofstream os(out);
+  std::string line;
+  float lo[2] = {1e9f, 1e9f}, top = -1e9f;
+  while (std::getline(in, line)) {
+    if (line.rfind("END", 0) == 0 || line.rfind("MASTER", 0) == 0 || line.rfind("CONECT", 0) == 0) continue;
+    if (line.rfind("ATOM", 0) == 0 || line.rfind("HETATM", 0) == 0) {
+      lo[0] = std::min(lo[0], std::stof(line.substr(30, 8)));
+      lo[1] = std::min(lo[1], std::stof(line.substr(38, 8)));
+      top = std::max(top, std::stof(line.substr(46, 8)));
+    }
+    os << line << '\n';
+  }
+  char buf[96];
+  for (int n = 1; n <= 400; ++n) {
+    const float x = lo[0] + 10.0f * static_cast<float>((n - 1) / 20);
+    const float y = lo[1] + 10.0f * static_cast<float>((n - 1) % 20);
+    std::snprintf(buf, sizeof buf, "HETATM%5d NA    NA Z%4d    %8.3f%8.3f%8.3f  1.00 20.00          NA  \n", n, n, x, y,
+                  top + 15.0f);
+    os << buf;
+  }
+  os << "END\n";
+  return out;
+}
+
 Prepared* Prepare(const std::string& name) {
   static std::unordered_map<std::string, std::unique_ptr<Prepared>> cache;
   if (auto it = cache.find(name); it != cache.end()) return it->second.get();
-  const std::string file = Corpus(name);
+  const bool ions = name == "3o21+ions";
+  std::string file = Corpus(ions ? "3o21.pdb" : name);
   if (!std::filesystem::exists(file)) return nullptr;
+  if (ions) file = WithDetachedIons(file);
   ResetProgramState();
   ProgramLog().LogFileName = TempPath("program.lg");
   auto p = std::make_unique<Prepared>();
@@ -128,6 +163,8 @@ BENCHMARK_CAPTURE(BM_ClusterConolly, 1ubq, "1ubq.pdb")->Unit(benchmark::kMillise
 BENCHMARK_CAPTURE(BM_ClusterConolly, 3o21, "3o21.pdb")->Unit(benchmark::kMillisecond);
 // Four separate copies: the joining of separate parts at scale.
 BENCHMARK_CAPTURE(BM_ClusterConolly, 3o21x4, "3o21x4.pdb")->Unit(benchmark::kMillisecond);
+// Hundreds of detached ions, each joined to slot 1 in turn.
+BENCHMARK_CAPTURE(BM_ClusterConolly, 3o21+ions, "3o21+ions")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ClusterAndOutput, 1ubq, "1ubq.pdb")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ClusterAndOutput, 3o21, "3o21.pdb")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_CombineAndWrite, 3o21, "3o21.pdb")->Unit(benchmark::kMillisecond);

@@ -259,7 +259,7 @@ void ClusterContacts(ContactList& a, std::vector<std::uint8_t>& clustered, std::
 template <bool Fast>
 void JoinSeparateParts(TClusterTable& clusters, bool join, std::int32_t& separateParts) {
   separateParts = 1;
-  // The index over slot 1 serves every comparison until a part is joined to it.
+  // The index over slot 1, grown by every part joined to it.
   std::optional<detail::ContactIndex> slotOne;
   std::size_t k = 1;  // slot k + 1
   while (k < clusters.size()) {
@@ -282,9 +282,9 @@ void JoinSeparateParts(TClusterTable& clusters, bool join, std::int32_t& separat
       ProgramLog().LogLine(std::to_string(k + 1) + " " + detail::GeneralFloat(h) + " " +
                            detail::GeneralFloat(clearance));
       if (join) {
+        if (slotOne) slotOne->Append(clusters[k]);
         clusters[0].insert(clusters[0].end(), clusters[k].begin(), clusters[k].end());
         clusters.erase(clusters.begin() + static_cast<std::ptrdiff_t>(k));
-        slotOne.reset();
         continue;
       }
     }
@@ -476,32 +476,49 @@ void ClusterConollyLinearScan(const TAtomElementLists& atomElements, const TElem
   ClusterConollyImpl<false>(atomElements, elements, join, clusters, separateParts);
 }
 
-ContactIndex::ContactIndex(const TCluster& list) {
+ContactIndex::ContactIndex(const TCluster& list) { Append(list); }
+
+void ContactIndex::Append(const TCluster& list) {
+  const std::size_t first = entries_.size();
   for (TConollyObject* e : list)
     if (e->Kind == kContactPatch) {
       entries_.push_back({e, e->Atom, *e->Atom});
       maxRadius_ = std::max(maxRadius_, Radius(*e->Atom));
     }
-  if (entries_.empty()) return;
-  // The tree is built over copies of the centres with their entry positions,
-  // side by side, so that partitioning reads no scattered atoms.
-  std::vector<TBuildItem> items(entries_.size());
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    const TCoord& c = entries_[i].At;
-    items[i] = {{c.X, c.Y, c.Z}, static_cast<int>(i)};
+  if (entries_.size() == first) return;
+  // Trailing trees no larger than the entries to build are merged into their
+  // tree; their nodes and positions are the last ones, so they are cut off.
+  std::size_t start = first;
+  while (!trees_.empty() &&
+         start - static_cast<std::size_t>(trees_.back().FirstEntry) <= entries_.size() - start) {
+    start = static_cast<std::size_t>(trees_.back().FirstEntry);
+    nodes_.resize(static_cast<std::size_t>(trees_.back().Root));
+    trees_.pop_back();
   }
-  nodes_.reserve(2 * entries_.size() / kLeafSize + 2);
-  Build(0, static_cast<int>(items.size()), items);
-  order_.resize(items.size());
-  for (std::size_t k = 0; k < items.size(); ++k) order_[k] = items[k].Entry;
+  BuildTree(start);
 }
 
-int ContactIndex::Build(int begin, int end, std::vector<TBuildItem>& items) {
+void ContactIndex::BuildTree(std::size_t firstEntry) {
+  // The tree is built over copies of the centres with their entry positions,
+  // side by side, so that partitioning reads no scattered atoms.
+  std::vector<TBuildItem> items(entries_.size() - firstEntry);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const TCoord& c = entries_[firstEntry + i].At;
+    items[i] = {{c.X, c.Y, c.Z}, static_cast<int>(firstEntry + i)};
+  }
+  nodes_.reserve(nodes_.size() + 2 * items.size() / kLeafSize + 2);
+  const int offset = static_cast<int>(firstEntry);
+  trees_.push_back({Build(0, static_cast<int>(items.size()), items, offset), offset});
+  order_.resize(entries_.size());
+  for (std::size_t k = 0; k < items.size(); ++k) order_[firstEntry + k] = items[k].Entry;
+}
+
+int ContactIndex::Build(int begin, int end, std::vector<TBuildItem>& items, int offset) {
   const int id = static_cast<int>(nodes_.size());
   nodes_.push_back({});
   Node node;
-  node.Begin = begin;
-  node.End = end;
+  node.Begin = offset + begin;
+  node.End = offset + end;
   const TBuildItem& a0 = items[static_cast<std::size_t>(begin)];
   for (int d = 0; d < 3; ++d) node.Lo[d] = node.Hi[d] = a0.C[d];
   for (int k = begin; k < end; ++k) {
@@ -521,8 +538,8 @@ int ContactIndex::Build(int begin, int end, std::vector<TBuildItem>& items) {
                      [ax](const TBuildItem& i, const TBuildItem& j) {
                        return i.C[ax] < j.C[ax] || (i.C[ax] == j.C[ax] && i.Entry < j.Entry);
                      });
-    node.Left = Build(begin, mid, items);
-    node.Right = Build(mid, end, items);
+    node.Left = Build(begin, mid, items, offset);
+    node.Right = Build(mid, end, items, offset);
   }
   nodes_[static_cast<std::size_t>(id)] = node;
   return id;
@@ -544,8 +561,10 @@ long double ContactIndex::BoxDistance2(const Node& node, const TCoord& point) {
 
 template <class Visit, class Limit>
 void ContactIndex::Search(const TCoord& point, Visit&& visit, Limit&& limit) const {
-  if (nodes_.empty()) return;
-  std::vector<std::pair<long double, int>> stack{{BoxDistance2(nodes_[0], point), 0}};
+  std::vector<std::pair<long double, int>> stack;
+  // The first tree is pushed last, so it is searched first.
+  for (auto t = trees_.rbegin(); t != trees_.rend(); ++t)
+    stack.emplace_back(BoxDistance2(nodes_[static_cast<std::size_t>(t->Root)], point), t->Root);
   while (!stack.empty()) {
     const auto [d2, id] = stack.back();
     stack.pop_back();

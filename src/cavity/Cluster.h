@@ -78,7 +78,11 @@ namespace detail {
 void ClusterConollyLinearScan(const TAtomElementLists& atomElements, const TElementList& elements, bool join,
                               TClusterTable& clusters, std::int32_t& separateParts);
 
-// The contact elements of a list in list order, with a k-d tree of boxes over their atoms.
+// The contact elements of a list in list order, with k-d trees of boxes over
+// their atoms. Append adds the contact elements of another list after them;
+// trailing trees no larger than the new entries are rebuilt with them, so a
+// list grown part by part keeps a logarithmic number of trees and each entry
+// is rebuilt a logarithmic number of times.
 class ContactIndex {
  public:
   struct Entry {
@@ -87,8 +91,10 @@ class ContactIndex {
     TCoord At;  // the atom's centre, kept here for the searches
   };
   explicit ContactIndex(const TCluster& list);
+  void Append(const TCluster& list);
   const std::vector<Entry>& Entries() const { return entries_; }
   double MaxRadius() const { return maxRadius_; }
+  std::size_t TreeCount() const { return trees_.size(); }
   // Visits (by position) every entry whose box lies within the squared
   // distance limit() of point; limit is asked again as it shrinks.
   template <class Visit, class Limit>
@@ -105,11 +111,19 @@ class ContactIndex {
     float C[3];
     int Entry;
   };
-  int Build(int begin, int end, std::vector<TBuildItem>& items);
+  // A tree over the entries from FirstEntry to the next tree's; its nodes
+  // start at Root, and its positions in order_ are its entry positions.
+  struct Tree {
+    int Root;
+    int FirstEntry;
+  };
+  void BuildTree(std::size_t firstEntry);
+  int Build(int begin, int end, std::vector<TBuildItem>& items, int offset);
   static long double BoxDistance2(const Node& node, const TCoord& point);
 
   std::vector<Entry> entries_;
   double maxRadius_ = 0;
+  std::vector<Tree> trees_;
   std::vector<Node> nodes_;
   std::vector<int> order_;  // entry positions in tree order
 };

@@ -307,6 +307,34 @@ TEST_F(ClusterTest, ClosestContact_IndexedMatchesPlainIncludingTies) {
   EXPECT_EQ(q, nullptr);
 }
 
+TEST_F(ClusterTest, ContactIndex_GrownPartByPartMatchesPlainScansOfTheJoinedList) {
+  std::mt19937 rng(5);
+  ConstructedSurface s;
+  auto coord = [&] { return static_cast<float>(static_cast<int>(rng() % 41) - 20) * 0.5f; };
+  TCluster joined;
+  for (int i = 0; i < 3; ++i) joined.push_back(s.Contact(s.Atom(coord(), coord(), coord())));
+  detail::ContactIndex index(joined);
+  for (int part = 0; part < 120; ++part) {
+    // Mostly single atoms (the detached ions of a crystal), now and then a larger piece.
+    const int n = part % 17 == 0 ? 40 : 1 + static_cast<int>(rng() % 3);
+    TCluster piece;
+    for (int i = 0; i < n; ++i) piece.push_back(s.Contact(s.Atom(coord(), coord(), coord() + 0.25f * part)));
+    index.Append(piece);
+    joined.insert(joined.end(), piece.begin(), piece.end());
+    ASSERT_EQ(index.Entries().size(), joined.size());
+    // Merged like a binary counter: each tree at least as large as all later ones.
+    EXPECT_LE(index.TreeCount(), static_cast<std::size_t>(std::log2(joined.size())) + 1);
+
+    TCluster probe{s.Contact(s.Atom(coord(), coord(), coord())), s.Contact(joined[rng() % joined.size()]->Atom)};
+    TAtom *p1, *q1, *p2, *q2;
+    EXPECT_EQ(detail::ClosestContactIndexed(index, probe, p2, q2), ClosestContact(&joined, &probe, p1, q1));
+    EXPECT_EQ(p1, p2);
+    EXPECT_EQ(q1, q2);
+    const TAtom& at = *probe[0]->Atom;
+    EXPECT_EQ(detail::MinClearanceIndexed(index, at), MinClearance(&joined, at));
+  }
+}
+
 TEST_F(ClusterTest, MinClearance_PrunedMatchesPlainOnRealSurface) {
   TProteinObject protein;
   ReadProtein(protein, testing::DataFile("pept.pdb"), dir_.File("read.log"), 0);
