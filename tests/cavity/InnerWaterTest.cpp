@@ -208,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
                       GroupCase{"LinkedThroughAThird", {{-1.7f, 0, 0}, {1.7f, 0, 0}, {0, 1.0f, 0}}, {{1, 3, 2}}},
                       // Input order 1 far, 2 near 3: the first group starts at water 1.
                       GroupCase{"TwoGroupsInIndexOrder", {{-3, 0, 0}, {2, 0, 0}, {2, 3.0f, 0}}, {{1}, {2, 3}}}),
-    [](const ::testing::TestParamInfo<GroupCase>& info) { return std::string(info.param.Name); });
+    [](const ::testing::TestParamInfo<GroupCase>& param) { return std::string(param.param.Name); });
 
 TEST_F(InnerWaterTest, FindInnerWater_OnlyTheFirst3000WatersAreExamined) {
   Shell(60);  // a coarser shell is still closed for the probe
@@ -400,8 +400,8 @@ TEST_P(InnerWaterCorpusTest, FindInnerWater_DecisionsHoldOnFreshSurfaces) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, InnerWaterCorpusTest, ::testing::Values("1ubq.pdb", "1hpv.pdb", "3al1.pdb"),
-                         [](const ::testing::TestParamInfo<const char*>& info) {
-                           return std::string(info.param).substr(0, 4);
+                         [](const ::testing::TestParamInfo<const char*>& param) {
+                           return std::string(param.param).substr(0, 4);
                          });
 
 }  // namespace

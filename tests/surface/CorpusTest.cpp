@@ -80,8 +80,8 @@ std::vector<const char*> CorpusNames() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusSurface, ::testing::ValuesIn(CorpusNames()),
-                         [](const ::testing::TestParamInfo<const char*>& info) {
-                           std::string n = info.param;
+                         [](const ::testing::TestParamInfo<const char*>& param) {
+                           std::string n = param.param;
                            return n.substr(0, n.find('.'));
                          });
 
