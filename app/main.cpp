@@ -33,7 +33,7 @@ const char* const kUsage =
     "exit codes: 0 success; 1 file error; 2 usage error; 3 the structure could not be analysed\n"
     "(reason on stderr and in the log); 5 out of memory; 201 a capacity of the data model was\n"
     "exceeded; 40, 101, 103, 150, 200, 301, 303, 401, 402 internal errors of the surface,\n"
-    "cavity, volume or water stages.\n";
+    "cavity, volume or water stages (the shell sees 301, 303, 401, 402 as 45, 47, 145, 146).\n";
 
 std::string Lower(std::string s) {
   for (char& c : s)

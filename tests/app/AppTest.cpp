@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <regex>
 #include <sstream>
@@ -154,6 +155,26 @@ TEST(Cli, FailedReadExitsThreeWithReasonAndNoResult) {
   const std::vector<std::string> lines = Lines(ReadFile(dir.File("r.log")));
   ASSERT_GE(lines.size(), 5u);
   EXPECT_EQ(lines.back().substr(0, 18), "insgesamt       : ");
+}
+
+TEST(Cli, FatalStageErrorExitsWithItsCodeModulo256AndNoResult) {
+  // 801 sodium ions 10 A apart beside a peptide: each is a cluster of its own,
+  // one more than the cluster table holds (error 301).
+  TempDir dir;
+  std::string pdb;
+  for (const std::string& line : Lines(ReadFile(DataFile("pept.pdb"))))
+    if (line.rfind("ATOM", 0) == 0) pdb += line + "\n";
+  char buf[96];
+  for (int n = 1; n <= 801; ++n) {
+    std::snprintf(buf, sizeof buf, "HETATM%5d NA    NA Z%4d    %8.3f%8.3f%8.3f  1.00 20.00          NA\n", n, n,
+                  100.0 + 10.0 * ((n - 1) / 30), 100.0 + 10.0 * ((n - 1) % 30), 50.0);
+    pdb += buf;
+  }
+  WriteFile(dir.File("ions.pdb"), pdb + "END\n");
+  const RunResult r = RunCavitas(dir, "i:ions.pdb o:r.txt l:r.log");
+  EXPECT_EQ(r.Code, 301 % 256);
+  EXPECT_NE(r.Err.find("Mehr als MinConFeldZahl Cluster"), std::string::npos) << r.Err;
+  EXPECT_FALSE(std::filesystem::exists(dir.File("r.txt")));
 }
 
 TEST(Cli, EveryCorpusFileEndsWithSuccessOrFailedRead) {
