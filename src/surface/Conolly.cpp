@@ -329,10 +329,11 @@ struct TRowCircle {
 // The blocked rows of m blocker caps (directions U, cos of half-angle CosG):
 // the arithmetic of SweepArcsReference, operation for operation, in one loop
 // without branches over arrays that do not overlap, so that it vectorises.
-CAVITAS_WIDE_LANES void BlockedRows(std::size_t m, const TRowCircle k, const double* __restrict ux, const double* __restrict uy,
-                 const double* __restrict uz, const double* __restrict cosG, double* __restrict start,
-                 double* __restrict end, double* __restrict startX, double* __restrict startY,
-                 double* __restrict endX, double* __restrict endY) {
+CAVITAS_WIDE_LANES void BlockedRows(std::size_t m, const TRowCircle k, const double* __restrict ux,
+                                    const double* __restrict uy, const double* __restrict uz,
+                                    const double* __restrict cosG, double* __restrict start, double* __restrict end,
+                                    double* __restrict startX, double* __restrict startY, double* __restrict endX,
+                                    double* __restrict endY) {
   for (std::size_t t = 0; t < m; ++t) {
     const double c = k.Jx * ux[t] + k.Jy * uy[t] + k.Jz * uz[t];
     const double num = cosG[t] - k.CosJ * c;
@@ -414,10 +415,11 @@ struct TCoverCircle {
 // arc is nearly empty or nearly whole, or whose direction is nearly the axis,
 // get N = Px = NaN: such rows are never decided here (their Width is 1e300,
 // beyond every other, so the cover test tries them last).
-CAVITAS_WIDE_LANES void CoverRows(std::size_t m, const TCoverCircle k, const double* __restrict ux, const double* __restrict uy,
-               const double* __restrict uz, const double* __restrict cosG, double* __restrict x,
-               double* __restrict y, double* __restrict n, double* __restrict r, double* __restrict px,
-               double* __restrict py, double* __restrict width) {
+CAVITAS_WIDE_LANES void CoverRows(std::size_t m, const TCoverCircle k, const double* __restrict ux,
+                                  const double* __restrict uy, const double* __restrict uz,
+                                  const double* __restrict cosG, double* __restrict x, double* __restrict y,
+                                  double* __restrict n, double* __restrict r, double* __restrict px,
+                                  double* __restrict py, double* __restrict width) {
   constexpr double kIllConditioned = 1e-4;
   const double nan = std::numeric_limits<double>::quiet_NaN();
   for (std::size_t t = 0; t < m; ++t) {
@@ -448,8 +450,9 @@ CAVITAS_WIDE_LANES void CoverRows(std::size_t m, const TCoverCircle k, const dou
 // The answer does not depend on the order in which arcs are tried; hit is
 // scratch space of m entries.
 CAVITAS_WIDE_LANES bool CoveredWithMargin(std::size_t m, const double* __restrict x, const double* __restrict y,
-                       const double* __restrict n, const double* __restrict r, const double* __restrict px,
-                       const double* __restrict py, const double* __restrict width, double* __restrict hit) {
+                                          const double* __restrict n, const double* __restrict r,
+                                          const double* __restrict px, const double* __restrict py,
+                                          const double* __restrict width, double* __restrict hit) {
   constexpr double kMargin = 1e-6;
   if (m < 2) return false;
   // The four widest arcs (smallest cos of the half-width, compared as

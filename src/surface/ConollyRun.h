@@ -18,17 +18,16 @@
 // same IEEE operations run in every lane and no multiply-add is contracted,
 // so both give the same bits. Not under the sanitizers, whose runtime starts
 // after such a choice is made, nor without the loader's support for it.
-#if defined(__x86_64__) && defined(__GNUC__) && defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && \
-    !defined(__SANITIZE_THREAD__)
-#if defined(__has_feature)
-#if !__has_feature(address_sanitizer) && !__has_feature(thread_sanitizer)
-#define CAVITAS_WIDE_LANES __attribute__((target_clones("avx2", "default")))
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define CAVITAS_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define CAVITAS_SANITIZED 1
 #endif
+#endif
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__GLIBC__) && !defined(CAVITAS_SANITIZED)
+#define CAVITAS_WIDE_LANES __attribute__((target_clones("avx2", "default")))
 #else
-#define CAVITAS_WIDE_LANES __attribute__((target_clones("avx2", "default")))
-#endif
-#endif
-#ifndef CAVITAS_WIDE_LANES
 #define CAVITAS_WIDE_LANES
 #endif
 
