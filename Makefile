@@ -1,29 +1,50 @@
-# make run   - release build, then analyse examples/1ubq.pdb into out/
-# make test  - build and run the whole test suite through ctest
-# make bench - build and run the benchmarks
+# make run     - build the program only, then analyse examples/1ubq.pdb into out/
+# make test    - build the program and the test suite, run it through ctest
+# make bench   - build and run the benchmarks
+# make bless   - record the current outputs of the reference structures as golden
+# make install - install the program and its manual page under PREFIX (default /usr/local)
 BUILD ?= build/release
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES = cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev
+PREFIX ?= /usr/local
+BUILD_PACKAGES = cmake g++ make
+TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev libgmock-dev
+BENCH_PACKAGES = $(BUILD_PACKAGES) libbenchmark-dev
+CORPUS = ../shared/corpus
 
-.PHONY: run test bench prereq build clean
+.PHONY: run test bench bless install program clean
 
-prereq:
-	@./tools/prereq.sh $(PACKAGES)
+# A build tree made by `make run` has no tests; `make test` and `make bench`
+# switch theirs on in the same tree (the program is not rebuilt for that).
+program:
+	@./tools/prereq.sh $(BUILD_PACKAGES)
+	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release \
+	  -DCAVITAS_TESTS=OFF -DCAVITAS_BENCH=OFF >/dev/null
+	@cmake --build $(BUILD) --target cavitas -j $(JOBS)
 
-build: prereq
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCAVITAS_BENCH=ON >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS)
-
-run: build
+run: program
 	@mkdir -p out
 	@./$(BUILD)/cavitas i:examples/1ubq.pdb o:out/1ubq.res l:out/1ubq.log; \
 	  code=$$?; echo "result: out/1ubq.res"; echo "log:    out/1ubq.log"; exit $$code
 
-test: build
+test:
+	@./tools/prereq.sh $(TEST_PACKAGES)
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCAVITAS_TESTS=ON >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+	@[ -d $(CORPUS) ] || echo "note: $(CORPUS) is absent, so the tests on the whole corpus of real structures" \
+	  "are skipped; put the corpus's PDB files (and 3o21x4.pdb) there to run them."
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-bench: build
+bench:
+	@./tools/prereq.sh $(BENCH_PACKAGES)
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCAVITAS_BENCH=ON >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true
+
+bless: program
+	@./tools/golden.sh bless $(BUILD)/cavitas
+
+install: program
+	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf build out

@@ -1,39 +1,29 @@
-// Entry point: evaluates the name:value options, runs the pipeline once and
-// maps the outcome to the documented exit codes.
+// Entry point: reads the command line, makes the outputs safe to write, runs
+// the pipeline once and maps its end to the documented exit statuses.
+#include <unistd.h>
+
+#include <csignal>
 #include <iostream>
 #include <memory>
+#include <new>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cavity/ContactObject.h"
 #include "frame/Allocator.h"
+#include "frame/CommandLine.h"
 #include "frame/Error.h"
+#include "frame/ExitCodes.h"
 #include "frame/LogFile.h"
+#include "frame/OutputFiles.h"
 #include "frame/Parms.h"
+#include "frame/Signals.h"
 #include "model/Radii.h"
 
 namespace {
 
-constexpr int kExitIo = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitFailedRun = 3;
-
-const char* const kUsage =
-    "cavitas " CAVITAS_VERSION " - cavities, surfaces and volumes of a protein structure\n"
-    "\n"
-    "usage: cavitas i:INPUT.pdb o:RESULT [rad:PROTOR|STOUTEN] [ex:EXACTNESS] [l:LOGFILE] [s:CARDFILE]\n"
-    "\n"
-    "  i:FILE    input coordinate file in PDB format (required)\n"
-    "  o:FILE    result file (required)\n"
-    "  rad:SET   radius set: protor selects PROTOR, anything else STOUTEN (default STOUTEN)\n"
-    "  ex:X      edge of the volume cubes, 0.0001 < X < 0.9 (default 0.2)\n"
-    "  l:FILE    log file of the run (default test.log)\n"
-    "  s:FILE    also write the structure cards (elements, hetero groups, atoms) with their CH-SUM\n"
-    "\n"
-    "exit codes: 0 success; 1 file error; 2 usage error; 3 the structure could not be analysed\n"
-    "(reason on stderr and in the log); 5 out of memory; 201 a capacity of the data model was\n"
-    "exceeded; 40, 101, 103, 150, 200, 301, 303, 401, 402 internal errors of the surface,\n"
-    "cavity, volume or water stages (the shell sees 301, 303, 401, 402 as 45, 47, 145, 146).\n";
+using namespace cavitas;
 
 std::string Lower(std::string s) {
   for (char& c : s)
@@ -41,66 +31,151 @@ std::string Lower(std::string s) {
   return s;
 }
 
+void Warn(const std::string& text) { std::cerr << "cavitas: warning: " << text << "\n"; }
+
+// Selects the radius set and the exactness the options name, warning of values it ignores.
+void ApplyModelOptions(const TCommandLine& cl) {
+  if (!cl.RadiusWord.empty()) {
+    const std::string word = Lower(cl.RadiusWord);
+    if (word != "protor" && word != "stouten") Warn("unknown radius set '" + cl.RadiusWord + "', using STOUTEN");
+    SelectRadiusSet(word == "protor" ? kProtor : kStouten);
+  }
+  if (cl.ExactnessText.empty()) return;
+  double exactness = 0;
+  if (!ParseDouble(cl.ExactnessText, exactness)) {
+    Warn("exactness '" + cl.ExactnessText + "' is not a number; ignored");
+  } else if (!SetExactness(exactness)) {
+    std::ostringstream text;
+    text << "exactness " << exactness << " outside (0.0001, 0.9) ignored";
+    Warn(text.str());
+  }
+}
+
+// What the read left out, as notes on stderr (the log has the same lines).
+void PrintReductions(const TProteinObject& p, const std::string& input) {
+  if (p.ModelCount >= 2)
+    std::cerr << "cavitas: note: " << input << ": " << p.ModelCount << " models; only model " << p.SelectedModel
+              << " is analysed\n";
+  if (p.DroppedAltLocAtoms > 0)
+    std::cerr << "cavitas: note: " << input << ": " << p.DroppedAltLocAtoms
+              << " atoms at a second or later alternate location left out\n";
+}
+
+struct TRunEnd {
+  TExitCode Code = TExitCode::Success;
+  std::string Message;  // for stderr, without the "cavitas: " prefix
+  bool LogIt = false;   // the run's log does not say it yet
+};
+
+TRunEnd RunAnalysis(TNewContactObject& object, const TCommandLine& cl, const TOutputFiles& outputs,
+                    std::size_t result, std::size_t log, std::size_t cards) {
+  try {
+    object.Run(cl.Input, outputs.WritePath(log), true, outputs.WritePath(result),
+               cl.CardFile.empty() ? std::string() : outputs.WritePath(cards));
+    if (object.Status == 1) return {TExitCode::FailedRun, cl.Input + ": " + object.StatusText, false};
+    return {};
+  } catch (const FatalError& e) {
+    return {ExitCodeOfError(e.Code), FatalErrorLine(e.Code, e.Text), true};
+  } catch (const IoError& e) {
+    return {TExitCode::FileError, outputs.Explain(e.what()), true};
+  } catch (const std::bad_alloc&) {
+    return {TExitCode::OutOfMemory, "out of memory", true};
+  } catch (const std::exception& e) {
+    return {TExitCode::InternalError, std::string("internal error: ") + e.what(), true};
+  }
+}
+
+int Run(const std::vector<std::string>& args) {
+  const std::vector<std::string> params(args.begin() + 1, args.end());
+  const TCommandLine cl = ParseCommandLine(params);
+  switch (cl.Action) {
+    case TCommandLine::TAction::Usage:
+    case TCommandLine::TAction::Help: std::cout << UsageText(); return ToInt(TExitCode::Success);
+    case TCommandLine::TAction::Version: std::cout << "cavitas " << ProgramVersion() << "\n"; return 0;
+    default: break;
+  }
+  for (const std::string& w : cl.Warnings) Warn(w);
+  ApplyModelOptions(cl);
+  if (cl.Action == TCommandLine::TAction::UsageError) {
+    std::cerr << "cavitas: " << cl.Error << "\nTry 'cavitas --help' for more information.\n";
+    return ToInt(TExitCode::Usage);
+  }
+
+  TOutputFiles outputs;
+  const std::size_t result = outputs.Add("result file", cl.Output, true);
+  const std::size_t log = outputs.Add("log file", cl.LogFile, false);
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  const std::size_t cards = cl.CardFile.empty() ? kNone : outputs.Add("structure-card file", cl.CardFile, true);
+  if (const std::string conflict = outputs.Conflict(cl.Input); !conflict.empty()) {
+    std::cerr << "cavitas: refused: the " << conflict << "; nothing written\n";
+    return ToInt(TExitCode::Usage);
+  }
+
+  InitProgramLog(args[0]);
+  ProgramLog().RunLabel = cl.Input;
+  const TSignalGuard signals([&outputs](int number) {
+    const char* name = number == SIGINT ? "SIGINT" : "SIGTERM";
+    outputs.InterruptAndHold(std::string("run interrupted by ") + name + "\r\n");
+    const std::string text = std::string("cavitas: interrupted by ") + name + "; no result file is left\n";
+    (void)!::write(2, text.data(), text.size());
+  });
+  try {
+    outputs.Prepare();
+  } catch (const IoError& e) {
+    std::cerr << "cavitas: " << e.what() << "; nothing written\n";
+    return ToInt(TExitCode::FileError);
+  }
+
+  auto object = std::make_unique<TNewContactObject>();
+  object->LogFileName = outputs.WritePath(log);
+  object->LogHeader.push_back(std::string("cavitas ") + ProgramVersion() + ": " + CommandLineText(args));
+  TRunEnd end = RunAnalysis(*object, cl, outputs, result, log, cards);
+  PrintReductions(*object, cl.Input);
+
+  if (end.Code == TExitCode::Success) {
+    try {
+      outputs.Commit(result);
+      if (cards != kNone) outputs.Commit(cards);
+      outputs.Commit(log);
+      return 0;
+    } catch (const IoError& e) {
+      end = {TExitCode::FileError, e.what(), true};
+    }
+  }
+  std::cerr << "cavitas: " << end.Message << "\n";
+  // The log of a failed run replaces the earlier one and says why the run ended.
+  try {
+    if (end.LogIt) object->LogLine("cavitas: " + end.Message);
+  } catch (const IoError&) {
+  }
+  for (const std::size_t k : {result, cards}) {
+    if (k == kNone) continue;
+    const std::string removed = outputs.Discard(k);
+    if (!removed.empty()) std::cerr << "cavitas: removed the " << removed << " of an earlier run\n";
+  }
+  try {
+    outputs.Commit(log);
+  } catch (const IoError& e) {
+    std::cerr << "cavitas: " << e.what() << "\n";
+  }
+  return ToInt(end.Code);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  using namespace cavitas;
   KeepFreedMemory();
-  std::vector<std::string> params(argv + 1, argv + argc);
+  // A file-size limit makes a write fail (reported, exit 1) instead of killing the process.
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::vector<std::string> args(argv, argv + argc);
+  if (args.empty()) args.emplace_back("cavitas");
   try {
-    InitProgramLog(argc > 0 ? argv[0] : "cavitas");
-    if (params.empty()) {
-      std::cout << kUsage;
-      return 0;
-    }
-    std::string input, output, radiusWord, logFile = "test.log", cardFile;
-    double exactness = Model.Exactness;
-    bool hasInput = false, hasOutput = false, found = false;
-    GetStringOption(params, "i", input, hasInput);
-    GetStringOption(params, "o", output, hasOutput);
-    GetStringOption(params, "rad", radiusWord, found);
-    if (found) {
-      const std::string word = Lower(radiusWord);
-      if (word != "protor" && word != "stouten")
-        std::cerr << "cavitas: warning: unknown radius set '" << radiusWord << "', using STOUTEN\n";
-      SelectRadiusSet(word == "protor" ? kProtor : kStouten);
-    }
-    GetNumberOption(params, "ex", exactness, found);
-    if (found) {
-      if (!SetExactness(exactness))
-        std::cerr << "cavitas: warning: exactness " << exactness << " outside (0.0001, 0.9) ignored\n";
-    } else {
-      std::string raw;
-      GetStringOption(params, "ex", raw, found);
-      if (found) std::cerr << "cavitas: warning: exactness '" << raw << "' is not a number; ignored\n";
-    }
-    GetStringOption(params, "l", logFile, found);
-    GetStringOption(params, "s", cardFile, found);
-    for (const std::string& p : params) {
-      const auto colon = p.find(':');
-      const std::string name = colon == std::string::npos ? p : p.substr(0, colon);
-      if (name != "i" && name != "o" && name != "rad" && name != "ex" && name != "l" && name != "s")
-        std::cerr << "cavitas: warning: unknown parameter '" << p << "' ignored\n";
-    }
-    if (!hasInput || !hasOutput) {
-      std::cerr << "cavitas: both i:INPUT and o:RESULT are required\n\n" << kUsage;
-      return kExitUsage;
-    }
-    auto object = std::make_unique<TNewContactObject>();
-    object->Run(input, logFile, true, output, cardFile);
-    if (object->Status == 1) {
-      std::cerr << "cavitas: " << input << ": " << object->StatusText << "\n";
-      return kExitFailedRun;
-    }
-    return 0;
-  } catch (const FatalError& e) {
-    std::cerr << e.Text << "\n";
-    return e.Code;
-  } catch (const IoError& e) {
-    std::cerr << "cavitas: " << e.what() << "\n";
-    return kExitIo;
+    return Run(args);
   } catch (const std::bad_alloc&) {
-    std::cerr << "!!!! Speicherplatz reicht nicht !!!!!!\n";
-    return 5;
+    std::cerr << "cavitas: out of memory\n";
+    return ToInt(TExitCode::OutOfMemory);
+  } catch (const std::exception& e) {
+    std::cerr << "cavitas: " << e.what() << "\n";
+    return ToInt(TExitCode::InternalError);
   }
 }

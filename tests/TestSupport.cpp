@@ -36,4 +36,23 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
+std::string ReadProgramLog(const std::string& path) {
+  const std::string text = ReadFile(path);
+  std::string plain;
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    std::size_t end = text.find('\n', begin);
+    end = end == std::string::npos ? text.size() : end + 1;
+    std::size_t from = begin;
+    for (int tab = 0; tab < 3 && from < end; ++tab) {
+      const std::size_t t = text.find('\t', from);
+      if (t == std::string::npos || t >= end) break;
+      from = t + 1;
+    }
+    plain.append(text, from, end - from);
+    begin = end;
+  }
+  return plain;
+}
+
 }  // namespace cavitas::testing

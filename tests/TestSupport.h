@@ -25,5 +25,8 @@ class TempDir {
 // Writes text to a file (binary, exactly as given).
 void WriteFile(const std::string& path, const std::string& text);
 std::string ReadFile(const std::string& path);
+// The program log without the time, process and input columns of its records,
+// so that the texts of two runs can be compared.
+std::string ReadProgramLog(const std::string& path);
 
 }  // namespace cavitas::testing

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Golden outputs: the result file, the structure-card file, the log (time
-# numbers and version blanked), the exit status and stderr of every reference
-# structure, compared byte for byte with what the binary makes now.
+# numbers, version and program path blanked), the exit status and stderr of
+# every reference structure, compared byte for byte with what the binary makes now.
 #
 #   tools/golden.sh check BINARY    compare (exit 1 and the differences when any)
 #   tools/golden.sh bless BINARY    record what BINARY makes as the new reference
@@ -51,7 +51,7 @@ run_entry() {
     code=$?
   if [ -f "$dir/$name.log" ]; then
     sed -E -e 's/^(Initialisierung |FindInnerWater  |Connolly 1      |Entfernen       |insgesamt       ): +[0-9]+/\1: N/' \
-      -e 's/^cavitas [0-9][^ ]* /cavitas VERSION /' -i "$dir/$name.log"
+      -e 's/^cavitas [0-9][^ :]*: [^ ]*cavitas /cavitas VERSION: cavitas /' -i "$dir/$name.log"
   fi
   { echo "exit $code"; cat "$dir/$name.err"; } >"$dir/$name.status"
   rm -f "$dir/$name.pdb" "$dir/$name.err" "$dir/$name.out"

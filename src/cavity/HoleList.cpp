@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cerrno>
 #include <fstream>
 #include <map>
 #include <unordered_map>
@@ -229,7 +230,7 @@ void WriteFullOutput(TProteinObject& protein, const TCombinedHoleTable& holeTabl
                std::to_string(std::min<std::size_t>(holeTable.size(), kMaxHoles)) + " holes");
 
   std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-  if (!out) throw IoError("cannot create result file " + fileName);
+  if (!out) throw IoError("cannot create result file " + fileName + ": " + SystemReason(errno));
   std::int32_t sum = kCheckSumStart;
 
   WriteListWithSum(protein.HeaderLines, out, sum);
@@ -277,8 +278,8 @@ void WriteFullOutput(TProteinObject& protein, const TCombinedHoleTable& holeTabl
   }
   WriteLineWithSum(EndCard(), out, sum);
   out << CheckSumCard(sum) << '\n';
-  out.flush();
-  if (!out) throw IoError("cannot write result file " + fileName);
+  out.close();
+  if (!out) throw IoError("cannot write result file " + fileName + ": " + SystemReason(errno));
   protein.CheckSum = sum;
 }
 

@@ -1,5 +1,7 @@
 #include "frame/Error.h"
 
+#include <cstring>
+
 #include "frame/LogFile.h"
 
 namespace cavitas {
@@ -38,6 +40,8 @@ void RaiseError(int code, const std::string& unit, const std::string& routine) {
 void RaiseLimit(const std::string& bound) {
   throw FatalError(kLimitExitCode, "capacity exceeded: " + bound);
 }
+
+std::string SystemReason(int error) { return error ? std::strerror(error) : "input/output error"; }
 
 bool CheckMemory(std::int64_t bytes) {
   if (bytes >= kMemoryGuardBytes) {

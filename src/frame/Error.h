@@ -7,7 +7,8 @@
 
 namespace cavitas {
 
-// A fatal error of a stage: main prints Text on stderr and exits with Code.
+// A fatal error of a stage, by its number (Code) and composed text; main
+// reports it and exits with the status the exit-code table gives the number.
 struct FatalError : std::runtime_error {
   FatalError(int code, std::string text) : std::runtime_error(text), Code(code), Text(std::move(text)) {}
   int Code;
@@ -19,7 +20,11 @@ struct IoError : std::runtime_error {
   explicit IoError(const std::string& what) : std::runtime_error(what) {}
 };
 
-// A bound of the data model that the system would otherwise overrun: exit code 201.
+// The system's reason for a failed file operation (its errno), never "Success".
+std::string SystemReason(int error);
+
+// The error number of a bound of the data model that the system would
+// otherwise overrun (exit status Capacity).
 constexpr int kLimitExitCode = 201;
 [[noreturn]] void RaiseLimit(const std::string& bound);
 

@@ -204,6 +204,7 @@ void CountModels(TProteinObject& protein, const TInputText& text) {
     cursor.SkipLine();
   }
   protein.MultiModel = models >= 2;
+  protein.ModelCount = models;
 }
 
 void CountModels(TProteinObject& protein, const std::string& fileName) {

@@ -38,12 +38,24 @@ void BeginStage(const char* name, std::int32_t total) {
   ProgressStatus.SetPosition(0);
 }
 
+// What the read left out of the analysis without it being an error: the
+// models after the first and the alternate locations after the first.
+void ReportReductions(const TProteinObject& protein) {
+  if (protein.ModelCount >= 2)
+    ReportLine(std::to_string(protein.ModelCount) + " models in the file; only model " +
+               std::to_string(protein.SelectedModel) + " is analysed");
+  if (protein.DroppedAltLocAtoms > 0)
+    ReportLine(std::to_string(protein.DroppedAltLocAtoms) +
+               " atoms at a second or later alternate location left out; the first location is analysed");
+}
+
 }  // namespace
 
 void ReadProtein(TProteinObject& protein, const std::string& inputFile, const std::string& logFile,
                  int inputFormat) {
   protein.SetLogFile(logFile);
   protein.ClearLog();
+  for (const std::string& line : protein.LogHeader) protein.LogLine(line);
   TReadScope scope(protein);
 
   protein.FileName = std::filesystem::path(inputFile).filename().string();
@@ -52,12 +64,13 @@ void ReadProtein(TProteinObject& protein, const std::string& inputFile, const st
   DetectLineMode(protein, text);
   if (inputFormat == 0) CountModels(protein, text);
   BeginStage("einlesen: Zeile ", protein.LineCount);
-  protein.CheckSum = ReadCheckSum(inputFile);
+  protein.CheckSum = ReadCheckSumOfText(text.Bytes);
 
   const std::unique_ptr<TRecordSource> source = OpenRecordSource(protein, text, inputFormat);
   protein.ResidueCount = 0;
   TProteinReader reader(protein, *source, inputFormat);
   reader.ReadRecords();
+  ReportReductions(protein);
   if (protein.Status == 1) return;
 
   if (protein.ResidueCount != static_cast<std::int32_t>(protein.Residues.size())) {

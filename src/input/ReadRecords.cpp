@@ -98,6 +98,7 @@ void TProteinReader::ReadRecords() {
                                            " HAS NONSTANDARD NAME. RESIDUE WILL BE IGNORED !!!");
         }
         if (!primaryLocation) {
+          if (letter != '-') ++protein_.DroppedAltLocAtoms;
           ReportLine("In Residue " + line.ResidueName + " " + line.ResidueId + " alternate location indicator");
           protein_.SetWarningStatus(7, " !!! IN RESIDUE " + line.ResidueName + line.ResidueId +
                                            " ALTERNATE LOCATION INDICATOR ");

@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <fstream>
+#include <iterator>
 
 #include "frame/Error.h"
 #include "frame/LogFile.h"
@@ -56,16 +57,18 @@ void WriteLines(const TMyCollection<TString>& list, std::ostream& file) {
 
 std::string CheckSumCard(std::int32_t sum) { return "CH-SUM" + FormatInt(sum, 12); }
 
-std::int32_t ReadCheckSum(const std::string& fileName) {
+std::int32_t ReadCheckSumOfText(std::string_view text) {
   std::int32_t stored = -1;
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) throw IoError("cannot open " + fileName);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.size() <= 6 || line.compare(0, 6, "CH-SUM") != 0) continue;
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    std::size_t end = text.find('\n', begin);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(begin, end - begin);
+    begin = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.size() <= 6 || line.substr(0, 6) != "CH-SUM") continue;
     const std::size_t first = line.find_first_not_of(' ', 6);
-    if (first == std::string::npos) continue;
+    if (first == std::string_view::npos) continue;
     const std::size_t last = line.find_last_not_of(" \r\t");
     const char* b = line.data() + first;
     const char* e = line.data() + last + 1;
@@ -74,10 +77,17 @@ std::int32_t ReadCheckSum(const std::string& fileName) {
     if (ec == std::errc() && ptr == e) {
       stored = value;
     } else {
-      ReportLine("CH-SUM card without a valid checksum: " + line.substr(first));
+      ReportLine("CH-SUM card without a valid checksum: " + std::string(line.substr(first)));
     }
   }
   return stored;
+}
+
+std::int32_t ReadCheckSum(const std::string& fileName) {
+  std::ifstream in(fileName, std::ios::binary);
+  if (!in) throw IoError("cannot open " + fileName);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return ReadCheckSumOfText(text);
 }
 
 void ReadCheckSum(const TProteinObject&, const std::string& fileName, std::int32_t& stored) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "model/Protein.h"
 
@@ -30,6 +31,9 @@ std::string CheckSumCard(std::int32_t sum);
 // and leaves the value as it was. Lines end at a line feed; a carriage return
 // before it is not part of the line. The file must be readable (IoError otherwise).
 std::int32_t ReadCheckSum(const std::string& fileName);
+// The same scan over a text already read, so that an input is read only once
+// (a pipe cannot be read twice).
+std::int32_t ReadCheckSumOfText(std::string_view text);
 // The same scan; lineMode false (lines read up to a line feed) gives the same
 // lines here, since a trailing carriage return and blanks never belong to the value.
 void ReadCheckSum(const TProteinObject& protein, const std::string& fileName, std::int32_t& stored);

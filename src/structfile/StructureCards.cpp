@@ -1,6 +1,7 @@
 #include "structfile/StructureCards.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 
 #include "frame/Error.h"
@@ -273,12 +274,12 @@ std::int32_t SumStructureCards(const TProteinObject& protein) {
 
 void WriteStructureCards(const TProteinObject& protein, const std::string& file) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  if (!out) throw IoError("cannot create " + file);
+  if (!out) throw IoError("cannot create structure-card file " + file + ": " + SystemReason(errno));
   std::int32_t sum = kCheckSumStart;
   RenderStructureCards(protein, [&](const std::string& line) { WriteLineWithSum(line, out, sum); });
   out << CheckSumCard(sum) << '\n';
   out.close();
-  if (!out) throw IoError("cannot write " + file);
+  if (!out) throw IoError("cannot write structure-card file " + file + ": " + SystemReason(errno));
 }
 
 }  // namespace cavitas

@@ -1,17 +1,31 @@
-// The command line as users and pipelines see it: exit codes, files touched, log shape.
+// The command line as users and pipelines see it: exit codes, files touched,
+// log shape, signals, concurrent runs.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <map>
 #include <regex>
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include "TestSupport.h"
+#include "frame/ExitCodes.h"
+
+extern char** environ;
 
 namespace cavitas {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::DataFile;
 using testing::ReadFile;
 using testing::TempDir;
@@ -22,12 +36,34 @@ struct RunResult {
   std::string Out, Err;
 };
 
-RunResult RunCavitas(const TempDir& dir, const std::string& args) {
+// Runs `prefix` (shell commands such as a ulimit) and then the program with
+// args in dir; the program is `binary` (default: the one built).
+RunResult RunCavitas(const TempDir& dir, const std::string& args, const std::string& prefix = "",
+                     const std::string& binary = CAVITAS_BINARY) {
   const std::string out = dir.File("stdout.txt"), err = dir.File("stderr.txt");
-  const std::string cmd = "cd '" + dir.Path().string() + "' && '" + CAVITAS_BINARY + "' " + args + " >'" + out +
+  const std::string cmd = prefix + "cd '" + dir.Path().string() + "' && '" + binary + "' " + args + " >'" + out +
                           "' 2>'" + err + "' </dev/null";
   const int status = std::system(cmd.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+  RunResult r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+  fs::remove(out);
+  fs::remove(err);
+  return r;
+}
+
+// Starts the program in dir without waiting; its stderr goes to dir/stderr.txt.
+pid_t Spawn(const TempDir& dir, const std::string& args) {
+  const std::string cmd = "cd '" + dir.Path().string() + "' && exec '" + CAVITAS_BINARY + "' " + args +
+                          " >/dev/null 2>stderr.txt </dev/null";
+  const char* argv[] = {"/bin/sh", "-c", cmd.c_str(), nullptr};
+  pid_t pid = 0;
+  EXPECT_EQ(posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+  return pid;
+}
+
+int WaitExit(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -40,51 +76,132 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-TEST(Cli, NoParametersPrintsUsageAndSucceeds) {
+std::set<std::string> Names(const TempDir& dir) {
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir.Path())) names.insert(e.path().filename().string());
+  return names;
+}
+
+bool HasTemporaryFile(const TempDir& dir) {
+  for (const std::string& n : Names(dir))
+    if (n.find(".cavitas-") != std::string::npos) return true;
+  return false;
+}
+
+std::string Input1ubq() { return "i:'" + DataFile("1ubq.pdb") + "'"; }
+
+// The ATOM lines of pept.pdb and `ions` sodium ions 10 A apart, each a part of its own.
+std::string PeptideWithIons(int ions) {
+  std::string pdb;
+  for (const std::string& line : Lines(ReadFile(DataFile("pept.pdb"))))
+    if (line.rfind("ATOM", 0) == 0) pdb += line + "\n";
+  char buf[96];
+  for (int n = 1; n <= ions; ++n) {
+    std::snprintf(buf, sizeof buf, "HETATM%5d NA    NA Z%4d    %8.3f%8.3f%8.3f  1.00 20.00          NA\n", n, n,
+                  100.0 + 10.0 * ((n - 1) / 30), 100.0 + 10.0 * ((n - 1) % 30), 50.0);
+    pdb += buf;
+  }
+  return pdb + "END\n";
+}
+
+TEST(Cli, HelpVersionAndNoParametersPrintOnStdoutAndSucceed) {
   TempDir dir;
-  const RunResult r = RunCavitas(dir, "");
-  EXPECT_EQ(r.Code, 0);
-  EXPECT_NE(r.Out.find("usage: cavitas i:"), std::string::npos);
+  for (const char* args : {"", "--help", "-h", "i:x.pdb --help"}) {
+    const RunResult r = RunCavitas(dir, args);
+    EXPECT_EQ(r.Code, 0) << args;
+    EXPECT_NE(r.Out.find("usage: cavitas i:"), std::string::npos) << args;
+    for (const TExitCodeEntry& e : ExitCodeTable())  // the exit statuses are listed from their table
+      EXPECT_NE(r.Out.find(e.Meaning), std::string::npos) << e.Meaning;
+    EXPECT_EQ(r.Err, "") << args;
+  }
+  const RunResult v = RunCavitas(dir, "--version");
+  EXPECT_EQ(v.Code, 0);
+  EXPECT_TRUE(std::regex_match(v.Out, std::regex("cavitas [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << v.Out;
+  EXPECT_EQ(Names(dir), std::set<std::string>{});
 }
 
 TEST(Cli, MissingInputOrOutputIsUsageErrorAndTouchesNothing) {
-  for (const char* args : {"-i:x.pdb o:r.txt", "I:x.pdb o:r.txt", "i:x.pdb", "o:r.txt l:r.log"}) {
+  for (const char* args : {"-i:x.pdb o:r.txt", "I:x.pdb o:r.txt", "i:x.pdb", "o:r.txt l:r.log", "i: o:r.txt"}) {
     TempDir dir;
     const RunResult r = RunCavitas(dir, args);
     EXPECT_EQ(r.Code, 2) << args;
     EXPECT_NE(r.Err.find("required"), std::string::npos) << args;
-    EXPECT_FALSE(std::filesystem::exists(dir.File("r.txt"))) << args;
-    EXPECT_FALSE(std::filesystem::exists(dir.File("r.log"))) << args;
-    EXPECT_FALSE(std::filesystem::exists(dir.File("test.log"))) << args;
+    EXPECT_TRUE(Names(dir).empty()) << args;
   }
 }
 
-TEST(Cli, IgnoredValuesAndUnknownParametersWarn) {
+TEST(Cli, IgnoredValuesUnknownAndRepeatedParametersWarn) {
   TempDir dir;
-  const RunResult r = RunCavitas(dir, "o:r.txt ex:0.9 rad:protor2 colour:red");
+  const RunResult r = RunCavitas(dir, "o:r.txt ex:0.9 rad:protor2 colour:red o:s.txt");
   EXPECT_EQ(r.Code, 2);
-  EXPECT_NE(r.Err.find("exactness"), std::string::npos);
-  EXPECT_NE(r.Err.find("radius set"), std::string::npos);
-  EXPECT_NE(r.Err.find("colour:red"), std::string::npos);
+  for (const char* text : {"exactness", "radius set", "colour:red", "option o: given more than once; the first one (o:r.txt)"})
+    EXPECT_NE(r.Err.find(text), std::string::npos) << text << "\n" << r.Err;
+  // The first of a repeated input is analysed, with a warning.
+  const RunResult twice = RunCavitas(dir, Input1ubq() + " i:missing.pdb o:r.txt l:r.log");
+  EXPECT_EQ(twice.Code, 0) << twice.Err;
+  EXPECT_NE(twice.Err.find("option i: given more than once"), std::string::npos) << twice.Err;
 }
 
 TEST(Cli, UnreadableInputIsFileError) {
   TempDir dir;
-  std::filesystem::create_directory(dir.File("adir"));
+  fs::create_directory(dir.File("adir"));
   for (const char* input : {"missing.pdb", "adir"}) {
     const RunResult r = RunCavitas(dir, std::string("i:") + input + " o:r.txt l:r.log");
     EXPECT_EQ(r.Code, 1) << input;
     EXPECT_NE(r.Err.find(input), std::string::npos) << r.Err;
-    EXPECT_FALSE(std::filesystem::exists(dir.File("r.txt")));
+    EXPECT_FALSE(fs::exists(dir.File("r.txt")));
+    EXPECT_FALSE(HasTemporaryFile(dir));
   }
 }
 
-TEST(Cli, RealStructureEndsLogWithFiveTimeLines) {
+// An output that is the input, or another output, is refused before anything
+// is written: by name, through a link, or as a second name of the same file.
+TEST(Cli, OutputNamingTheInputOrAnotherOutputIsRefused) {
   TempDir dir;
-  const RunResult r = RunCavitas(dir, "i:'" + DataFile("1ubq.pdb") + "' o:r.txt l:r.log");
+  fs::copy_file(DataFile("pept.pdb"), dir.File("in.pdb"));
+  fs::create_symlink(dir.File("in.pdb"), dir.File("link.pdb"));
+  fs::create_hard_link(dir.File("in.pdb"), dir.File("hard.pdb"));
+  fs::create_directory(dir.File("sub"));
+  const std::string original = ReadFile(dir.File("in.pdb"));
+  const char* cases[] = {"o:in.pdb",          "o:r.txt l:in.pdb",       "o:r.txt s:in.pdb",  "o:./sub/../in.pdb",
+                         "o:link.pdb",        "o:hard.pdb",             "o:r.txt l:r.txt",   "o:r.txt s:r.txt",
+                         "o:r.txt s:sub/../r.txt l:x.log", "o:test.log"};
+  for (const char* outputs : cases) {
+    const RunResult r = RunCavitas(dir, std::string("i:in.pdb ") + outputs);
+    EXPECT_EQ(r.Code, 2) << outputs;
+    EXPECT_NE(r.Err.find("refused"), std::string::npos) << outputs << ": " << r.Err;
+    EXPECT_EQ(ReadFile(dir.File("in.pdb")), original) << outputs;
+    EXPECT_EQ(Names(dir), (std::set<std::string>{"in.pdb", "link.pdb", "hard.pdb", "sub"})) << outputs;
+  }
+  // Devices may take several outputs.
+  const RunResult r = RunCavitas(dir, "i:in.pdb o:r.txt l:/dev/null s:/dev/null");
+  EXPECT_EQ(r.Code, 0) << r.Err;
+}
+
+TEST(Cli, OutputThatCannotBeCreatedFailsBeforeAnyWork) {
+  TempDir dir;
+  fs::create_directory(dir.File("adir"));
+  for (const char* outputs : {"o:nodir/r.txt l:r.log", "o:r.txt l:nodir/r.log", "o:r.txt s:nodir/c.crd",
+                              "o:adir", "o:r.txt l:adir"}) {
+    const RunResult r = RunCavitas(dir, Input1ubq() + " " + outputs);
+    EXPECT_EQ(r.Code, 1) << outputs;
+    EXPECT_TRUE(r.Err.find("No such file or directory") != std::string::npos ||
+                r.Err.find("Is a directory") != std::string::npos)
+        << r.Err;
+    EXPECT_NE(r.Err.find("nothing written"), std::string::npos) << r.Err;
+    EXPECT_EQ(Names(dir), std::set<std::string>{"adir"}) << outputs;
+  }
+}
+
+TEST(Cli, RealStructureLogsVersionCommandAndFiveTimeLines) {
+  TempDir dir;
+  const RunResult r = RunCavitas(dir, Input1ubq() + " o:r.txt l:r.log");
   ASSERT_EQ(r.Code, 0) << r.Err;
+  EXPECT_EQ(Names(dir), (std::set<std::string>{"r.txt", "r.log"}));
   const std::vector<std::string> lines = Lines(ReadFile(dir.File("r.log")));
-  ASSERT_GE(lines.size(), 5u);
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex("cavitas [0-9.]+: .*cavitas i:.*1ubq.pdb o:r.txt l:r.log")))
+      << lines[0];
   const char* labels[] = {"Initialisierung : ", "FindInnerWater  : ", "Connolly 1      : ", "Entfernen       : ",
                           "insgesamt       : "};
   const std::regex field(" *[0-9]+");
@@ -94,93 +211,220 @@ TEST(Cli, RealStructureEndsLogWithFiveTimeLines) {
     EXPECT_EQ(line.substr(0, 18), labels[k]);
     EXPECT_TRUE(std::regex_match(line.substr(18), field)) << line;
   }
-  // Apart from the numbers of the time lines, a second run logs the same lines.
-  const RunResult again = RunCavitas(dir, "i:'" + DataFile("1ubq.pdb") + "' o:r.txt l:r2.log");
+  // Apart from the command line and the numbers of the time lines, a second run logs the same lines.
+  const RunResult again = RunCavitas(dir, Input1ubq() + " o:r.txt l:r2.log");
   ASSERT_EQ(again.Code, 0);
-  std::vector<std::string> second = Lines(ReadFile(dir.File("r2.log")));
-  std::vector<std::string> first = lines;
-  ASSERT_EQ(first.size(), second.size());
-  for (std::size_t k = 0; k + 5 < first.size(); ++k) EXPECT_EQ(first[k], second[k]);
+  const std::vector<std::string> second = Lines(ReadFile(dir.File("r2.log")));
+  ASSERT_EQ(lines.size(), second.size());
+  for (std::size_t k = 1; k + 5 < lines.size(); ++k) EXPECT_EQ(lines[k], second[k]);
 }
 
 TEST(Cli, ResultIsReproducibleAndCardFileChangesNothing) {
   TempDir dir;
-  const std::string input = "i:'" + DataFile("1ubq.pdb") + "'";
-  ASSERT_EQ(RunCavitas(dir, input + " o:a.txt l:a.log").Code, 0);
-  ASSERT_EQ(RunCavitas(dir, input + " o:b.txt l:b.log s:cards.txt").Code, 0);
+  ASSERT_EQ(RunCavitas(dir, Input1ubq() + " o:a.txt l:a.log").Code, 0);
+  ASSERT_EQ(RunCavitas(dir, Input1ubq() + " o:b.txt l:b.log s:cards.txt").Code, 0);
   const std::string a = ReadFile(dir.File("a.txt"));
   EXPECT_FALSE(a.empty());
   EXPECT_EQ(a, ReadFile(dir.File("b.txt")));
   const std::vector<std::string> cards = Lines(ReadFile(dir.File("cards.txt")));
   ASSERT_FALSE(cards.empty());
   EXPECT_EQ(cards.back().substr(0, 6), "CH-SUM");
-  EXPECT_FALSE(std::filesystem::exists(dir.File("s.txt")));
+}
+
+// The input is read once, so a named pipe (or a process substitution) works.
+TEST(Cli, InputFromANamedPipeGivesTheSameResult) {
+  TempDir dir;
+  ASSERT_EQ(RunCavitas(dir, Input1ubq() + " o:a.txt l:a.log").Code, 0);
+  ASSERT_EQ(mkfifo(dir.File("pipe.pdb").c_str(), 0600), 0);
+  const RunResult r =
+      RunCavitas(dir, "i:pipe.pdb o:b.txt l:b.log", "(cat '" + DataFile("1ubq.pdb") + "' >'" + dir.File("pipe.pdb") + "' &) && ");
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  EXPECT_EQ(ReadFile(dir.File("a.txt")), ReadFile(dir.File("b.txt")));
 }
 
 // Under a limit of the address space the heap grows in ordinary steps; the
-// result is the same.
-TEST(Cli, AddressSpaceLimitGivesTheSameResult) {
+// result is the same. A far tighter limit is running out of memory.
+TEST(Cli, AddressSpaceLimitGivesTheSameResultOrOutOfMemory) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizer runtime needs the whole address space";
 #else
   TempDir dir;
-  const std::string input = "i:'" + DataFile("1ubq.pdb") + "'";
-  ASSERT_EQ(RunCavitas(dir, input + " o:a.txt l:a.log").Code, 0);
-  const std::string cmd = "ulimit -v 1000000 && cd '" + dir.Path().string() + "' && '" + CAVITAS_BINARY + "' " +
-                          input + " o:b.txt l:b.log >/dev/null 2>&1 </dev/null";
-  const int status = std::system(cmd.c_str());
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  ASSERT_EQ(RunCavitas(dir, Input1ubq() + " o:a.txt l:a.log").Code, 0);
+  EXPECT_EQ(RunCavitas(dir, Input1ubq() + " o:b.txt l:b.log", "ulimit -v 1000000 && ").Code, 0);
   EXPECT_EQ(ReadFile(dir.File("a.txt")), ReadFile(dir.File("b.txt")));
+  const RunResult r = RunCavitas(dir, Input1ubq() + " o:b.txt l:b.log", "ulimit -v 20000 && ");
+  EXPECT_EQ(r.Code, ToInt(TExitCode::OutOfMemory));
+  EXPECT_NE(r.Err.find("cavitas: out of memory"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("removed the result file b.txt"), std::string::npos) << r.Err;
+  EXPECT_FALSE(fs::exists(dir.File("b.txt")));
 #endif
 }
 
-TEST(Cli, UnwritableResultIsFileError) {
+// A write that fails (here a file-size limit, as a full disk would) is
+// reported with the file and the reason; no partial or temporary file stays.
+TEST(Cli, WriteErrorIsFileErrorWithReasonAndLeavesNoPartialFile) {
   TempDir dir;
-  const RunResult r = RunCavitas(dir, "i:'" + DataFile("1ubq.pdb") + "' o:nodir/r.txt l:r.log");
+  ASSERT_EQ(RunCavitas(dir, Input1ubq() + " o:r.txt l:r.log").Code, 0);
+  const RunResult r = RunCavitas(dir, Input1ubq() + " o:r.txt l:r.log s:c.crd", "ulimit -f 20 && ");
   EXPECT_EQ(r.Code, 1);
-  EXPECT_NE(r.Err.find("nodir/r.txt"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("cannot write structure-card file c.crd: File too large"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("removed the result file r.txt of an earlier run"), std::string::npos) << r.Err;
+  EXPECT_EQ(Names(dir), std::set<std::string>{"r.log"});
+  EXPECT_NE(ReadFile(dir.File("r.log")).find("File too large"), std::string::npos);
 }
 
-TEST(Cli, FailedReadExitsThreeWithReasonAndNoResult) {
+TEST(Cli, FailedReadExitsThreeWithReasonAndRemovesAnEarlierResult) {
   TempDir dir;
   WriteFile(dir.File("het.pdb"),
             "HETATM    1  O   HOH A 101      10.000  10.000  10.000  1.00 20.00           O\n"
             "HETATM    2 FE   HEM A 102      12.000  10.000  10.000  1.00 20.00          FE\n"
             "END\n");
-  const RunResult r = RunCavitas(dir, "i:het.pdb o:r.txt l:r.log");
+  WriteFile(dir.File("r.txt"), "the result of an earlier run\n");
+  WriteFile(dir.File("c.crd"), "the cards of an earlier run\n");
+  const RunResult r = RunCavitas(dir, "i:het.pdb o:r.txt l:r.log s:c.crd");
   EXPECT_EQ(r.Code, 3);
   EXPECT_NE(r.Err.find("NO RESIDUE WITH COMPLETE BACKBONE"), std::string::npos) << r.Err;
-  EXPECT_FALSE(std::filesystem::exists(dir.File("r.txt")));
+  EXPECT_NE(r.Err.find("removed the result file r.txt"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("removed the structure-card file c.crd"), std::string::npos) << r.Err;
+  EXPECT_EQ(Names(dir), (std::set<std::string>{"het.pdb", "r.log"}));
   const std::vector<std::string> lines = Lines(ReadFile(dir.File("r.log")));
   ASSERT_GE(lines.size(), 5u);
   EXPECT_EQ(lines.back().substr(0, 18), "insgesamt       : ");
 }
 
-TEST(Cli, FatalStageErrorExitsWithItsCodeModulo256AndNoResult) {
+TEST(Cli, InternalErrorExitsFourWithItsNumberAndNoResult) {
   // 801 sodium ions 10 A apart beside a peptide: each is a cluster of its own,
   // one more than the cluster table holds (error 301).
+  TempDir dir;
+  WriteFile(dir.File("ions.pdb"), PeptideWithIons(801));
+  const RunResult r = RunCavitas(dir, "i:ions.pdb o:r.txt l:r.log");
+  EXPECT_EQ(r.Code, ToInt(TExitCode::InternalError));
+  EXPECT_NE(r.Err.find("cavitas: internal error 301: more clusters than the cluster table holds [Mehr als "
+                       "MinConFeldZahl Cluster"),
+            std::string::npos)
+      << r.Err;
+  EXPECT_EQ(Names(dir), (std::set<std::string>{"ions.pdb", "r.log"}));
+  EXPECT_NE(ReadFile(dir.File("r.log")).find("internal error 301"), std::string::npos);
+}
+
+TEST(Cli, CapacityExceededExitsSix) {
+  // 60 001 hetero atoms 5 A apart: more atoms than one surface takes.
   TempDir dir;
   std::string pdb;
   for (const std::string& line : Lines(ReadFile(DataFile("pept.pdb"))))
     if (line.rfind("ATOM", 0) == 0) pdb += line + "\n";
   char buf[96];
-  for (int n = 1; n <= 801; ++n) {
-    std::snprintf(buf, sizeof buf, "HETATM%5d NA    NA Z%4d    %8.3f%8.3f%8.3f  1.00 20.00          NA\n", n, n,
-                  100.0 + 10.0 * ((n - 1) / 30), 100.0 + 10.0 * ((n - 1) % 30), 50.0);
+  for (int n = 0; n < 60001; ++n) {
+    std::snprintf(buf, sizeof buf, "HETATM%5d  C   LIG Z   1    %8.3f%8.3f%8.3f  1.00 20.00           C\n",
+                  n % 100000, 100.0 + 5.0 * (n % 40), 100.0 + 5.0 * (n / 40 % 40), 100.0 + 5.0 * (n / 1600));
     pdb += buf;
   }
-  WriteFile(dir.File("ions.pdb"), pdb + "END\n");
-  const RunResult r = RunCavitas(dir, "i:ions.pdb o:r.txt l:r.log");
-  EXPECT_EQ(r.Code, 301 % 256);
-  EXPECT_NE(r.Err.find("Mehr als MinConFeldZahl Cluster"), std::string::npos) << r.Err;
-  EXPECT_FALSE(std::filesystem::exists(dir.File("r.txt")));
+  WriteFile(dir.File("big.pdb"), pdb + "END\n");
+  const RunResult r = RunCavitas(dir, "i:big.pdb o:r.txt l:r.log");
+  EXPECT_EQ(r.Code, ToInt(TExitCode::Capacity));
+  EXPECT_NE(r.Err.find("capacity exceeded"), std::string::npos) << r.Err;
+  EXPECT_FALSE(fs::exists(dir.File("r.txt")));
+}
+
+// SIGINT and SIGTERM in the middle of the analysis: the conventional status,
+// no result file (an earlier one is removed), no temporary file, and the log
+// of the run so far with a line that says so.
+TEST(Cli, SignalEndsTheRunPromptlyAndLeavesNoResult) {
+  for (const int sig : {SIGINT, SIGTERM}) {
+    TempDir dir;
+    WriteFile(dir.File("r.txt"), "the result of an earlier run\n");
+    const auto start = std::chrono::steady_clock::now();
+    // A fine volume grid keeps the run busy for minutes; it is stopped as soon
+    // as its log shows the surfaces done.
+    const pid_t pid = Spawn(dir, Input1ubq() + " o:r.txt l:r.log s:c.crd ex:0.01");
+    bool busy = false;
+    while (!busy && std::chrono::steady_clock::now() - start < std::chrono::seconds(60)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      for (const std::string& n : Names(dir))
+        if (n.rfind("r.log.cavitas-", 0) == 0 && ReadFile(dir.File(n)).find("Connolly 1") != std::string::npos)
+          busy = true;
+    }
+    ASSERT_TRUE(busy);
+    kill(pid, sig);
+    EXPECT_EQ(WaitExit(pid), sig == SIGINT ? 130 : 143);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+    EXPECT_EQ(Names(dir), (std::set<std::string>{"r.log", "stderr.txt"}));
+    const std::vector<std::string> log = Lines(ReadFile(dir.File("r.log")));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), sig == SIGINT ? "run interrupted by SIGINT" : "run interrupted by SIGTERM");
+    EXPECT_NE(ReadFile(dir.File("stderr.txt")).find("interrupted"), std::string::npos);
+  }
+}
+
+TEST(Cli, SignalDuringALargeRun) {
+  const std::string large = testing::CorpusFile("3o21x4.pdb");
+  if (large.empty()) GTEST_SKIP() << "corpus not available";
+  TempDir dir;
+  const pid_t pid = Spawn(dir, "i:'" + large + "' o:r.txt l:r.log");
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  kill(pid, SIGTERM);
+  EXPECT_EQ(WaitExit(pid), 143);
+  EXPECT_FALSE(fs::exists(dir.File("r.txt")));
+  EXPECT_FALSE(HasTemporaryFile(dir));
+}
+
+// Concurrent runs share the program log beside the executable: every record is
+// one whole line that names its run, and each run's records are those of a
+// run alone. Their results are those of a run alone. The log is found beside
+// the executable also when the program is started through PATH.
+TEST(Cli, ConcurrentRunsKeepTheProgramLogWholeAndTheirResults) {
+  TempDir dir;
+  fs::create_directory(dir.File("bin"));
+  fs::copy_file(CAVITAS_BINARY, dir.File("bin/cavitas"));
+  WriteFile(dir.File("ions.pdb"), PeptideWithIons(3));
+  const std::string path = "PATH='" + dir.File("bin") + "':\"$PATH\" && ";
+  ASSERT_EQ(RunCavitas(dir, "i:ions.pdb o:alone.txt l:alone.log", path, "cavitas").Code, 0);
+  EXPECT_FALSE(fs::exists(dir.File("cavitas.lg")));
+  const std::vector<std::string> alone = Lines(testing::ReadProgramLog(dir.File("bin/cavitas.lg")));
+  ASSERT_FALSE(alone.empty());
+  fs::remove(dir.File("bin/cavitas.lg"));
+
+  std::string all;
+  for (int k = 0; k < 8; ++k) all += "cavitas i:ions.pdb o:r" + std::to_string(k) + ".txt l:r" + std::to_string(k) + ".log & ";
+  ASSERT_EQ(RunCavitas(dir, "--version >/dev/null; " + all + "wait", path, "cavitas").Code, 0);
+  for (int k = 0; k < 8; ++k)
+    EXPECT_EQ(ReadFile(dir.File("r" + std::to_string(k) + ".txt")), ReadFile(dir.File("alone.txt"))) << k;
+
+  const std::regex record("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}Z\t([0-9]+)\tions\\.pdb\t(.*)\r");
+  std::map<std::string, std::vector<std::string>> byProcess;
+  std::istringstream in(ReadFile(dir.File("bin/cavitas.lg")));
+  for (std::string line; std::getline(in, line);) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(line, m, record)) << line;
+    byProcess[m[1]].push_back(m[2]);
+  }
+  EXPECT_EQ(byProcess.size(), 8u);
+  for (const auto& [pid, texts] : byProcess) EXPECT_EQ(texts, alone) << pid;
+}
+
+TEST(Cli, ModelsAndAlternateLocationsLeftOutAreNoted) {
+  TempDir dir;
+  std::string atoms;
+  for (const std::string& line : Lines(ReadFile(DataFile("pept.pdb"))))
+    if (line.rfind("ATOM", 0) == 0) atoms += line + "\n";
+  std::string altB = atoms.substr(0, atoms.find('\n') + 1);
+  altB[16] = 'B';
+  WriteFile(dir.File("models.pdb"), "MODEL        1\n" + atoms + altB + "ENDMDL\nMODEL        2\n" + atoms + "ENDMDL\n");
+  const RunResult r = RunCavitas(dir, "i:models.pdb o:r.txt l:r.log");
+  EXPECT_EQ(r.Code, 0) << r.Err;
+  EXPECT_NE(r.Err.find("note: models.pdb: 2 models; only model 1 is analysed"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("note: models.pdb: 1 atoms at a second or later alternate location left out"),
+            std::string::npos)
+      << r.Err;
+  const std::string log = ReadFile(dir.File("r.log"));
+  EXPECT_NE(log.find("2 models in the file; only model 1 is analysed"), std::string::npos);
+  EXPECT_NE(log.find("1 atoms at a second or later alternate location left out"), std::string::npos);
 }
 
 TEST(Cli, EveryCorpusFileEndsWithSuccessOrFailedRead) {
   const std::string any = testing::CorpusFile("1ubq.pdb");
   if (any.empty()) GTEST_SKIP() << "corpus not available";
-  const std::filesystem::path corpus = std::filesystem::path(any).parent_path();
+  const fs::path corpus = fs::path(any).parent_path();
   for (const char* name : {"tiny.pdb", "odd01.pdb", "odd02.pdb", "small02.pdb", "names.pdb", "disordered.pdb",
                            "pept.pdb", "1ejg.pdb", "3al1.pdb", "1lcd.pdb", "2beg.pdb"}) {
     TempDir dir;
@@ -189,6 +433,20 @@ TEST(Cli, EveryCorpusFileEndsWithSuccessOrFailedRead) {
     const std::vector<std::string> lines = Lines(ReadFile(dir.File("r.log")));
     ASSERT_FALSE(lines.empty()) << name;
     EXPECT_EQ(lines.back().substr(0, 18), "insgesamt       : ") << name;
+  }
+}
+
+// The README and the manual page list every exit status of the table.
+TEST(Cli, DocumentsListEveryExitStatus) {
+  const fs::path root = fs::path(CAVITAS_TEST_DATA).parent_path().parent_path();
+  for (const char* doc : {"README.md", "docs/cavitas.1"}) {
+    const std::string text = ReadFile((root / doc).string());
+    ASSERT_FALSE(text.empty()) << doc;
+    for (const TExitCodeEntry& e : ExitCodeTable()) {
+      const std::string code = std::to_string(ToInt(e.Code));
+      const std::regex row("(^|\n)(\\| |\\.TP\n\\.B )" + code + "( \\||\n)");
+      EXPECT_TRUE(std::regex_search(text, row)) << doc << " lacks exit status " << code;
+    }
   }
 }
 

@@ -31,7 +31,7 @@ class ClusterTest : public ::testing::Test {
 
   std::vector<std::string> ProgramLogLines() const {
     std::vector<std::string> lines;
-    std::istringstream in(testing::ReadFile(dir_.File("program.lg")));
+    std::istringstream in(testing::ReadProgramLog(dir_.File("program.lg")));
     for (std::string line; std::getline(in, line);) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       lines.push_back(line);

@@ -175,7 +175,10 @@ TEST_P(ReadProteinTest, ReadRecords_AlternateLocationBIsReportedAndDropped) {
           AtomLine(7, " OG ", "SER", 'A', 1, 1.2, 1, 3.5, 'B');
   const TReadResult r = Read(text);
   const TProteinObject& p = *r.Protein;
-  EXPECT_EQ(r.Log, std::vector<std::string>{"In Residue SER     1 A alternate location indicator"});
+  EXPECT_EQ(r.Log, (std::vector<std::string>{
+                       "In Residue SER     1 A alternate location indicator",
+                       "1 atoms at a second or later alternate location left out; the first location is analysed"}));
+  EXPECT_EQ(p.DroppedAltLocAtoms, 1);
   EXPECT_EQ(p.Status, 7);
   EXPECT_EQ(p.StatusText, " !!! IN RESIDUE SER    1 A ALTERNATE LOCATION INDICATOR ");
   ASSERT_EQ(p.ResidueCount, 1);
@@ -406,12 +409,14 @@ TEST_P(ReadProteinTest, ReadPdbRecord_ModelSelectionReadsTheFirstModel) {
   EXPECT_TRUE(r.Protein->MultiModel);
   EXPECT_EQ(r.Protein->ResidueCount, 2);
   EXPECT_EQ(r.Protein->Residue(1).ResidueId, "   1 A");
+  EXPECT_NE(std::find(r.Log.begin(), r.Log.end(), "2 models in the file; only model 1 is analysed"), r.Log.end());
 
   // A single MODEL record selects nothing: the atoms after ENDMDL are read too.
   const std::string one = HeaderCards() + "MODEL        1\n" + model1.Text() + "ENDMDL\n" + model2.Text();
   const TReadResult r1 = Read(one);
   EXPECT_FALSE(r1.Protein->MultiModel);
   EXPECT_EQ(r1.Protein->ResidueCount, 5);
+  for (const std::string& line : r1.Log) EXPECT_EQ(line.find("models"), std::string::npos) << line;
 }
 
 TEST_P(ReadProteinTest, ReadPdbRecord_ResolutionFromRemark) {

@@ -9,6 +9,7 @@
 #include "frame/LogFile.h"
 #include "model/Radii.h"
 #include "surface/ConollyObjects.h"
+#include "TestSupport.h"
 #include "surface/SurfaceTestSupport.h"
 
 namespace cavitas {
@@ -245,16 +246,7 @@ TEST(ConcavePatch, IsOwnerOnlyForIncreasingNumbers) {
 namespace cavitas {
 namespace {
 
-std::string ReadLog(const std::string& path) {
-  std::string text;
-  if (FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    std::fclose(f);
-  }
-  return text;
-}
+std::string ReadLog(const std::string& path) { return testing::ReadProgramLog(path); }
 
 // Four expanded spheres of radius 3 through the origin: the probe touches four
 // atoms at once, free arcs of length zero leave two contact-patch cycles open,

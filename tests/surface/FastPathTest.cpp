@@ -340,10 +340,7 @@ TEST_F(FastPath, ThreadsKeepTheLogLinesAndErrorsInAtomOrder) {
   std::vector<testing::TTestAtom> atoms = Packing(150, 8.0, 20261210);
   for (const std::size_t k : {5u, 60u, 61u, 149u})  // one sphere inside the other: no degenerate point
     atoms.push_back({atoms[k].X, atoms[k].Y, atoms[k].Z, 3 - atoms[k].RadiusType});
-  auto log = [&] {
-    std::ifstream in(dir_.File("program.lg"));
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
+  auto log = [&] { return testing::ReadProgramLog(dir_.File("program.lg")); };
   for (const bool broken : {false, true}) {
     auto p = testing::MakeProtein(atoms, 120);
     if (broken) p->AtomAt(77)->RadiusType = 40;
