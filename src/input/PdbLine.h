@@ -34,7 +34,7 @@ struct TPdbLine {
   // characters), blanks up to 128 and "." in position 128 for shorter lines.
   std::string Text = std::string(kPdbTextLength, ' ');
 
-  // ATOM
+  // ATOM and HETATM
   std::string AtomName = "    ";     // columns 13-16
   std::string ResidueName = "    ";  // columns 18-20 and a blank
   char AltLoc = ' ';                 // column 17
@@ -43,6 +43,10 @@ struct TPdbLine {
   float X = 0, Y = 0, Z = 0;
   float Occupancy = 0, BFactor = 0;
   float Volume = 0, ContactVolume = 0;  // carried by structure files; 0 for PDB
+  // What programs write beside the coordinates: the segment identifier
+  // (columns 73-76) and the element symbol (columns 77-78); blank when absent.
+  std::string Segment = "    ";
+  std::string Element = "  ";
   // Carried by structure files only (0 for PDB): the atom's own number and its
   // neighbour entries in its element's list.
   std::int32_t GivenNumber = 0;
@@ -69,6 +73,9 @@ class TRecordSource {
     (void)proteinAtoms;
     return false;
   }
+  // Called once after the record loop, however it ended: a source that sums
+  // up what it did to the records (see TNormalisingSource) reports it here.
+  virtual void EndOfRead() {}
 };
 
 }  // namespace cavitas

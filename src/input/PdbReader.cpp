@@ -210,6 +210,29 @@ void CountModels(TProteinObject& protein, const std::string& fileName) {
   CountModels(protein, LoadInputText(fileName));
 }
 
+TSegmentSurvey SurveySegments(const TInputText& text, bool lineMode) {
+  TSegmentSurvey survey;
+  TTextCursor cursor(text.Bytes, lineMode);
+  while (!cursor.AtEnd()) {
+    const std::string_view record = cursor.ReadField(6);
+    if (record == "ATOM  " || record == "HETATM") {
+      cursor.SkipChars(15);  // columns 7-21
+      char chain = ' ';
+      cursor.ReadChar(chain);
+      cursor.SkipChars(50);  // columns 23-72
+      const std::string segment(Trim(cursor.ReadField(4)));
+      if (chain != ' ') {
+        if (survey.Chains.find(chain) == std::string::npos) survey.Chains += chain;
+      } else if (!segment.empty() &&
+                 std::find(survey.Segments.begin(), survey.Segments.end(), segment) == survey.Segments.end()) {
+        survey.Segments.push_back(segment);
+      }
+    }
+    cursor.SkipLine();
+  }
+  return survey;
+}
+
 // ---------------------------------------------------------------------------
 // Numbers
 
@@ -299,16 +322,9 @@ void TPdbRecordReader::ReadPdbRecord(TPdbLine& line) {
       ReadSSBond(line);
       break;
     case kAtomRecord:
-      if (protein_.AcceptAtoms) {
-        ReadAtom(line);
-      } else {
-        line.Kind = kOtherRecord;
-        cursor_.SkipLine();
-      }
-      break;
     case kHetAtmRecord:
       if (protein_.AcceptAtoms) {
-        ReadHetAtom();
+        ReadAtom(line, line.Kind == kAtomRecord ? "ATOM" : "HETATM");
       } else {
         line.Kind = kOtherRecord;
         cursor_.SkipLine();
@@ -375,10 +391,12 @@ bool TPdbRecordReader::ReadCoordinates(const char* record, float& x, float& y, f
   return ok;
 }
 
-void TPdbRecordReader::ReadAtom(TPdbLine& line) {
+void TPdbRecordReader::ReadAtom(TPdbLine& line, const char* record) {
   line.AtomName.assign(4, ' ');
   line.ResidueName.assign(4, ' ');
   line.ResidueId.assign(6, ' ');
+  line.Segment.assign(4, ' ');
+  line.Element.assign(2, ' ');
   line.AltLoc = ' ';
   line.Volume = line.ContactVolume = 0;
   line.GivenNumber = line.NeighbourCount = line.NeighbourStart = 0;
@@ -393,48 +411,15 @@ void TPdbRecordReader::ReadAtom(TPdbLine& line) {
   ReadInto(cursor_, line.ResidueId, 5);
   line.ResidueId[5] = chain;
   cursor_.SkipChars(3);
-  const bool ok = ReadCoordinates("ATOM", line.X, line.Y, line.Z);
+  const bool ok = ReadCoordinates(record, line.X, line.Y, line.Z);
   line.Occupancy = ReadRealField(cursor_, 6);
   line.BFactor = ReadRealField(cursor_, 6);
+  cursor_.SkipChars(6);  // columns 67-72
+  ReadInto(cursor_, line.Segment, 4);
+  ReadInto(cursor_, line.Element, 2);
   line.OneLetter = ResidueLetter(line.ResidueName);
   cursor_.SkipLine();
   if (!ok) line.Kind = kOtherRecord;
-}
-
-void TPdbRecordReader::ReadHetAtom() {
-  CheckMemory(static_cast<std::int64_t>(sizeof(THetAtom)));
-  auto het = std::make_unique<THetAtom>();
-  cursor_.SkipChars(6);
-  ReadInto(cursor_, het->AtomName, 4);
-  cursor_.ReadChar(het->AltLoc);
-  ReadInto(cursor_, het->ResName, 3);
-  cursor_.SkipChars(1);
-  cursor_.ReadChar(het->Chain);
-  ReadInto(cursor_, het->ResNumber, 5);
-  cursor_.SkipChars(3);
-  if (IsHydrogenName(het->AtomName)) {
-    cursor_.SkipLine();
-    return;
-  }
-  auto atom = std::make_unique<TAtom>();
-  const bool ok = ReadCoordinates("HETATM", atom->X, atom->Y, atom->Z);
-  atom->Occupancy = ReadRealField(cursor_, 6);
-  atom->BFactor = ReadRealField(cursor_, 6);
-  cursor_.SkipLine();
-  if (!ok) return;
-
-  ClassifyHetAtom(het->AtomName, atom->RadiusType, atom->AtomCode);
-  TAtom& stored = *atom;
-  het->Atom = atom.get();
-  het->OwnedAtom = std::move(atom);
-  if (IsWaterName(het->ResName)) {
-    protein_.Waters.push_back(std::move(het));
-  } else {
-    protein_.HetAtoms.push_back(std::move(het));
-  }
-  // A water gets the count of hetero atoms read so far; the read driver
-  // renumbers the hetero atoms when it appends them to the atom table.
-  stored.Number = static_cast<std::int32_t>(protein_.HetAtoms.size());
 }
 
 void TPdbRecordReader::ReadModel() {

@@ -58,6 +58,7 @@ void ReadProtein(TProteinObject& protein, const std::string& inputFile, const st
   protein.ResidueCount = 0;
   TProteinReader reader(protein, *source, inputFormat);
   reader.ReadRecords();
+  source->EndOfRead();
   if (protein.Status == 1) return;
 
   if (protein.ResidueCount != static_cast<std::int32_t>(protein.Residues.size())) {
