@@ -203,9 +203,7 @@ void TNormalisingSource::ReleaseSelenomethionine() {
         r.AtomName = " SD ";
         NoteMapping("MSE SE -> SD");
       }
-    } else {
-      r.Kind = kHetAtmRecord;
-    }
+    }  // else it goes on as written: HETATM, or ATOM records of a residue that is no amino acid
     ready_.push_back(std::move(r));
   }
   if (complete) NoteMapping("MSE -> MET");

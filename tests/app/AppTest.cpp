@@ -7,38 +7,18 @@
 #include <regex>
 #include <sstream>
 
-#include "TestSupport.h"
+#include "app/CliSupport.h"
 
 namespace cavitas {
 namespace {
 
 using testing::DataFile;
+using testing::Lines;
+using testing::RunCavitas;
+using testing::RunResult;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
-
-struct RunResult {
-  int Code;
-  std::string Out, Err;
-};
-
-RunResult RunCavitas(const TempDir& dir, const std::string& args) {
-  const std::string out = dir.File("stdout.txt"), err = dir.File("stderr.txt");
-  const std::string cmd = "cd '" + dir.Path().string() + "' && '" + CAVITAS_BINARY + "' " + args + " >'" + out +
-                          "' 2>'" + err + "' </dev/null";
-  const int status = std::system(cmd.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
 
 TEST(Cli, NoParametersPrintsUsageAndSucceeds) {
   TempDir dir;
