@@ -3,7 +3,11 @@
 // and the interface a record reader implements. Header-only, so that the
 // structure-card readers can produce the same record without linking input.
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "model/Protein.h"
+#include "model/Tables.h"
 
 namespace cavitas {
 
@@ -57,6 +61,27 @@ struct TPdbLine {
   std::string Bond1 = "      ";
   std::string Bond2 = "      ";
 };
+
+// The hetero atom of a decoded ATOM or HETATM record: its names, place and
+// factors, its atom classified by name as an element. The caller numbers it.
+inline std::unique_ptr<THetAtom> HetAtomOf(const TPdbLine& line) {
+  auto het = std::make_unique<THetAtom>();
+  het->ResNumber = line.ResidueId.substr(0, 5);
+  het->Chain = line.ResidueId[5];
+  het->ResName = line.ResidueName;
+  het->AtomName = line.AtomName;
+  het->AltLoc = line.AltLoc;
+  het->OwnedAtom = std::make_unique<TAtom>();
+  het->Atom = het->OwnedAtom.get();
+  TAtom& atom = *het->Atom;
+  atom.X = line.X;
+  atom.Y = line.Y;
+  atom.Z = line.Z;
+  atom.Occupancy = line.Occupancy;
+  atom.BFactor = line.BFactor;
+  ClassifyHetAtom(line.AtomName, atom.RadiusType, atom.AtomCode);
+  return het;
+}
 
 // A reader of one input format: each call consumes one record and decodes it
 // into `line`; at the end of the input it returns kEndRecord (again on every

@@ -103,22 +103,8 @@ void MapForceFieldNames(TPdbLine& line, std::vector<std::string>& applied) {
 
 void StoreHetRecord(TProteinObject& protein, const TPdbLine& line) {
   CheckMemory(static_cast<std::int64_t>(sizeof(THetAtom)));
-  auto het = std::make_unique<THetAtom>();
-  het->ResNumber = line.ResidueId.substr(0, 5);
-  het->Chain = line.ResidueId[5];
-  het->ResName = line.ResidueName;
-  het->AtomName = line.AtomName;
-  het->AltLoc = line.AltLoc;
-  auto atom = std::make_unique<TAtom>();
-  atom->X = line.X;
-  atom->Y = line.Y;
-  atom->Z = line.Z;
-  atom->Occupancy = line.Occupancy;
-  atom->BFactor = line.BFactor;
-  ClassifyHetAtom(het->AtomName, atom->RadiusType, atom->AtomCode);
-  TAtom& stored = *atom;
-  het->Atom = atom.get();
-  het->OwnedAtom = std::move(atom);
+  std::unique_ptr<THetAtom> het = HetAtomOf(line);
+  TAtom& stored = *het->Atom;
   if (IsWaterName(het->ResName)) {
     protein.Waters.push_back(std::move(het));
   } else {
