@@ -130,8 +130,9 @@ void TConollyRun::Execute() {
   if (memo) EndMemo();
   ProgressStatus.StageName.clear();
   ProgressStatus.SetPosition(0);
-  // Points the zero-length edges closed stay as they are; any other makes
-  // every atom through a recorded point move, as does a coincident centre.
+  // Points the zero-length edges closed stay as they are. The atoms of tied
+  // arcs and coincident equal spheres move, and, when a point stayed open,
+  // every atom through a recorded point.
   std::vector<int> atoms = coincidentAtoms_;
   atoms.insert(atoms.end(), tiedAtoms_.begin(), tiedAtoms_.end());
   if (!closed || !openAtoms_.empty()) atoms.insert(atoms.end(), degenerateAtoms_.begin(), degenerateAtoms_.end());
