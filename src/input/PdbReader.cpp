@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <set>
 
 #include "frame/Error.h"
 #include "frame/LogFile.h"
@@ -212,23 +213,23 @@ void CountModels(TProteinObject& protein, const std::string& fileName) {
 
 TSegmentSurvey SurveySegments(const TInputText& text, bool lineMode) {
   TSegmentSurvey survey;
+  std::set<std::string> seen;
   TTextCursor cursor(text.Bytes, lineMode);
   while (!cursor.AtEnd()) {
     const std::string_view record = cursor.ReadField(6);
-    if (record == "ATOM  " || record == "HETATM") {
-      cursor.SkipChars(15);  // columns 7-21
-      char chain = ' ';
-      cursor.ReadChar(chain);
-      cursor.SkipChars(50);  // columns 23-72
-      const std::string segment(Trim(cursor.ReadField(4)));
-      if (chain != ' ') {
-        if (survey.Chains.find(chain) == std::string::npos) survey.Chains += chain;
-      } else if (!segment.empty() &&
-                 std::find(survey.Segments.begin(), survey.Segments.end(), segment) == survey.Segments.end()) {
-        survey.Segments.push_back(segment);
-      }
+    if (record != "ATOM  " && record != "HETATM") {
+      cursor.SkipLine();
+      continue;
     }
-    cursor.SkipLine();
+    // Columns 22 (chain) and 73-76 (segment) of the rest of the line, which starts at column 7.
+    const std::string_view rest = cursor.ReadRestOfLine();
+    const char chain = rest.size() > 15 ? rest[15] : ' ';
+    if (chain != ' ') {
+      if (survey.Chains.find(chain) == std::string::npos) survey.Chains += chain;
+      continue;
+    }
+    const std::string segment(Trim(rest.size() > 66 ? rest.substr(66, 4) : std::string_view()));
+    if (!segment.empty() && seen.insert(segment).second) survey.Segments.push_back(segment);
   }
   return survey;
 }
@@ -417,7 +418,8 @@ void TPdbRecordReader::ReadAtom(TPdbLine& line, const char* record) {
   cursor_.SkipChars(6);  // columns 67-72
   ReadInto(cursor_, line.Segment, 4);
   ReadInto(cursor_, line.Element, 2);
-  line.OneLetter = ResidueLetter(line.ResidueName);
+  // A HETATM record is a hetero atom whatever its residue is called.
+  line.OneLetter = line.Kind == kAtomRecord ? ResidueLetter(line.ResidueName) : '-';
   cursor_.SkipLine();
   if (!ok) line.Kind = kOtherRecord;
 }

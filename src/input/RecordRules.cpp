@@ -1,6 +1,7 @@
 #include "input/RecordRules.h"
 
 #include <algorithm>
+#include <string_view>
 #include <utility>
 
 #include "frame/Error.h"
@@ -11,9 +12,9 @@ namespace cavitas {
 
 namespace {
 
-std::string Trimmed(const std::string& s) {
+std::string_view Trimmed(std::string_view s) {
   const std::size_t first = s.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
+  if (first == std::string_view::npos) return {};
   return s.substr(first, s.find_last_not_of(' ') - first + 1);
 }
 
@@ -21,7 +22,7 @@ bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
-std::string ResidueName3(const TPdbLine& line) { return line.ResidueName.substr(0, 3); }
+std::string_view ResidueName3(const TPdbLine& line) { return std::string_view(line.ResidueName).substr(0, 3); }
 
 struct TNameMap {
   const char* From;
@@ -46,10 +47,10 @@ void Note(std::vector<std::string>& applied, const std::string& text) {
   if (std::find(applied.begin(), applied.end(), text) == applied.end()) applied.push_back(text);
 }
 
-void RenameAtom(TPdbLine& line, const std::string& from, const char* to, const std::string& prefix,
+void RenameAtom(TPdbLine& line, std::string_view from, const char* to, const std::string& prefix,
                 std::vector<std::string>& applied) {
+  Note(applied, prefix + std::string(from) + " -> " + std::string(Trimmed(to)));
   line.AtomName = to;
-  Note(applied, prefix + from + " -> " + Trimmed(to));
 }
 
 // Chain letters given to segments, in this order.
@@ -58,7 +59,7 @@ constexpr char kSegmentChains[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrs
 }  // namespace
 
 std::string ElementSymbol(const TPdbLine& line) {
-  const std::string e = Trimmed(line.Element);
+  const std::string_view e = Trimmed(line.Element);
   if (e.empty() || e.size() > 2 || !std::all_of(e.begin(), e.end(), IsLetter)) return {};
   std::string upper;
   for (const char c : e) upper += Upper(c);
@@ -66,8 +67,10 @@ std::string ElementSymbol(const TPdbLine& line) {
 }
 
 bool IsHydrogenRecord(const TPdbLine& line) {
-  const std::string element = ElementSymbol(line);
-  if (!element.empty()) return element == "H" || element == "D";
+  // The element symbol, when there is one, decides (without a copy: this runs for every atom).
+  const std::string_view e = Trimmed(line.Element);
+  if (!e.empty() && e.size() <= 2 && std::all_of(e.begin(), e.end(), IsLetter))
+    return e.size() == 1 && (Upper(e[0]) == 'H' || Upper(e[0]) == 'D');
   if (IsHydrogenName(line.AtomName)) return true;
   // Heavy atoms of residues in ATOM records never start in column 13.
   return line.Kind == kAtomRecord && (line.AtomName[0] == 'H' || line.AtomName[0] == 'D');
@@ -78,27 +81,34 @@ bool IsMembraneMarker(const TPdbLine& line) { return ResidueName3(line) == "DUM"
 bool TakenAsHetero(const TPdbLine& line) { return line.Kind == kAtomRecord && line.OneLetter == '-'; }
 
 void MapForceFieldNames(TPdbLine& line, std::vector<std::string>& applied) {
-  const std::string residue = ResidueName3(line);
+  const std::string_view residue = ResidueName3(line);
   for (const TNameMap& m : kResidueNames) {
     if (residue != m.From) continue;
+    Note(applied, std::string(m.From) + " -> " + m.To);
     line.ResidueName = std::string(m.To) + ' ';
     line.OneLetter = ResidueLetter(line.ResidueName);
-    Note(applied, std::string(m.From) + " -> " + m.To);
     break;
   }
-  const std::string name = Trimmed(line.AtomName);
-  if (IsWaterName(line.ResidueName)) {
+  const std::string_view name = Trimmed(line.AtomName);
+  if (line.OneLetter == '-') {
+    if (!IsWaterName(line.ResidueName)) return;
     for (const char* oxygen : kWaterOxygens)
-      if (name == oxygen) RenameAtom(line, name, " O  ", "", applied);
+      if (name == oxygen) {
+        RenameAtom(line, name, " O  ", "", applied);
+        break;
+      }
     return;
   }
-  if (line.OneLetter == '-') return;
-  if (ResidueName3(line) == "ILE" && name == "CD") {
+  if (name == "CD" && ResidueName3(line) == "ILE") {
     RenameAtom(line, name, " CD1", "ILE ", applied);
     return;
   }
+  if (name.size() != 3 || name[0] != 'O') return;
   for (const TNameMap& m : kTerminalOxygens)
-    if (name == m.From) RenameAtom(line, name, m.To, "", applied);
+    if (name == m.From) {
+      RenameAtom(line, name, m.To, "", applied);
+      break;
+    }
 }
 
 void StoreHetRecord(TProteinObject& protein, const TPdbLine& line) {
@@ -129,8 +139,8 @@ std::map<std::string, char> ChainsForSegments(const std::vector<std::string>& se
 }
 
 TNormalisingSource::TNormalisingSource(TProteinObject& protein, std::unique_ptr<TRecordSource> raw,
-                                       std::map<std::string, char> segmentChains)
-    : protein_(protein), raw_(std::move(raw)), segmentChains_(std::move(segmentChains)) {}
+                                       std::function<std::map<std::string, char>()> segmentChains)
+    : protein_(protein), raw_(std::move(raw)), surveySegments_(std::move(segmentChains)) {}
 
 void TNormalisingSource::ReadRecord(TPdbLine& line) {
   for (;;) {
@@ -198,7 +208,7 @@ void TNormalisingSource::ReleaseSelenomethionine() {
 
 void TNormalisingSource::Emit(TPdbLine& line) {
   if (TakenAsHetero(line)) {
-    const std::string name = Trimmed(line.ResidueName);
+    const std::string name(Trimmed(line.ResidueName));
     if (heteroNames_.insert(name).second)
       ReportLine("residue " + name + " in ATOM records read as " +
                  (IsWaterName(line.ResidueName) ? "water" : "a hetero group"));
@@ -209,8 +219,14 @@ void TNormalisingSource::Emit(TPdbLine& line) {
 
 void TNormalisingSource::KeepSegmentsApart(TPdbLine& line) {
   char& chain = line.ResidueId[5];
-  if (chain != ' ' || segmentChains_.empty()) return;
-  const std::string segment = Trimmed(line.Segment);
+  if (chain != ' ' || Trimmed(line.Segment).empty()) return;
+  // Most files name their chains: the whole input is surveyed only for one that does not.
+  if (!surveyed_) {
+    surveyed_ = true;
+    if (surveySegments_) segmentChains_ = surveySegments_();
+  }
+  if (segmentChains_.empty()) return;
+  const std::string segment(Trimmed(line.Segment));
   const auto it = segmentChains_.find(segment);
   if (it == segmentChains_.end()) return;
   chain = it->second;

@@ -6,6 +6,7 @@
 // hetero atoms. Every rule acts on decoded records (TPdbLine), so any reader
 // of coordinate files shares them by wrapping itself in a TNormalisingSource.
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -61,9 +62,11 @@ void StoreHetRecord(TProteinObject& protein, const TPdbLine& line);
 // the hydrogens ignored, the name mappings applied and the markers ignored.
 class TNormalisingSource : public TRecordSource {
  public:
-  // segmentChains: from ChainsForSegments (empty: chains as written).
+  // segmentChains: asked for at the first record with a blank chain and a
+  // segment identifier, gives what ChainsForSegments gives for the whole
+  // input (none: chains as written).
   TNormalisingSource(TProteinObject& protein, std::unique_ptr<TRecordSource> raw,
-                     std::map<std::string, char> segmentChains = {});
+                     std::function<std::map<std::string, char>()> segmentChains = {});
   void ReadRecord(TPdbLine& line) override;
   bool DeclaredCounts(std::int32_t& residues, std::int32_t& proteinAtoms) const override {
     return raw_->DeclaredCounts(residues, proteinAtoms);
@@ -88,6 +91,8 @@ class TNormalisingSource : public TRecordSource {
   std::int64_t hydrogens_ = 0, markers_ = 0;
   std::vector<std::string> mappings_;  // in the order first applied
   std::set<std::string> heteroNames_;  // residue names already reported as hetero
+  std::function<std::map<std::string, char>()> surveySegments_;
+  bool surveyed_ = false;
   std::map<std::string, char> segmentChains_;
 };
 
