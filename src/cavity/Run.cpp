@@ -90,6 +90,8 @@ void TNewContactObject::Run(const std::string& inputFile, const std::string& log
   SurfacePass(true, withHet, holesWithHet, HoleCountWithHet);
   time.Line("Connolly 1      : ");
   SurfacePass(false, withoutHet, holesWithoutHet, HoleCountWithoutHet);
+  // The surfaces are clustered: later stages read the atoms as they were read.
+  RestoreDisplacedAtoms(*this);
 
   CombineHoles(holesWithHet, HoleCountWithHet, holesWithoutHet, HoleCountWithoutHet, holeTable, HoleDefinitions);
   HoleDefinitions.Count = 2;

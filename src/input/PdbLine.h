@@ -3,7 +3,11 @@
 // and the interface a record reader implements. Header-only, so that the
 // structure-card readers can produce the same record without linking input.
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "model/Protein.h"
+#include "model/Tables.h"
 
 namespace cavitas {
 
@@ -34,7 +38,7 @@ struct TPdbLine {
   // characters), blanks up to 128 and "." in position 128 for shorter lines.
   std::string Text = std::string(kPdbTextLength, ' ');
 
-  // ATOM
+  // ATOM and HETATM
   std::string AtomName = "    ";     // columns 13-16
   std::string ResidueName = "    ";  // columns 18-20 and a blank
   char AltLoc = ' ';                 // column 17
@@ -43,6 +47,10 @@ struct TPdbLine {
   float X = 0, Y = 0, Z = 0;
   float Occupancy = 0, BFactor = 0;
   float Volume = 0, ContactVolume = 0;  // carried by structure files; 0 for PDB
+  // What programs write beside the coordinates: the segment identifier
+  // (columns 73-76) and the element symbol (columns 77-78); blank when absent.
+  std::string Segment = "    ";
+  std::string Element = "  ";
   // Carried by structure files only (0 for PDB): the atom's own number and its
   // neighbour entries in its element's list.
   std::int32_t GivenNumber = 0;
@@ -53,6 +61,27 @@ struct TPdbLine {
   std::string Bond1 = "      ";
   std::string Bond2 = "      ";
 };
+
+// The hetero atom of a decoded ATOM or HETATM record: its names, place and
+// factors, its atom classified by name as an element. The caller numbers it.
+inline std::unique_ptr<THetAtom> HetAtomOf(const TPdbLine& line) {
+  auto het = std::make_unique<THetAtom>();
+  het->ResNumber = line.ResidueId.substr(0, 5);
+  het->Chain = line.ResidueId[5];
+  het->ResName = line.ResidueName;
+  het->AtomName = line.AtomName;
+  het->AltLoc = line.AltLoc;
+  het->OwnedAtom = std::make_unique<TAtom>();
+  het->Atom = het->OwnedAtom.get();
+  TAtom& atom = *het->Atom;
+  atom.X = line.X;
+  atom.Y = line.Y;
+  atom.Z = line.Z;
+  atom.Occupancy = line.Occupancy;
+  atom.BFactor = line.BFactor;
+  ClassifyHetAtom(line.AtomName, atom.RadiusType, atom.AtomCode);
+  return het;
+}
 
 // A reader of one input format: each call consumes one record and decodes it
 // into `line`; at the end of the input it returns kEndRecord (again on every
@@ -69,6 +98,9 @@ class TRecordSource {
     (void)proteinAtoms;
     return false;
   }
+  // Called once after the record loop, however it ended: a source that sums
+  // up what it did to the records (see TNormalisingSource) reports it here.
+  virtual void EndOfRead() {}
 };
 
 }  // namespace cavitas

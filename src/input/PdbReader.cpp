@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <set>
 
 #include "frame/Error.h"
 #include "frame/LogFile.h"
@@ -211,6 +212,29 @@ void CountModels(TProteinObject& protein, const std::string& fileName) {
   CountModels(protein, LoadInputText(fileName));
 }
 
+TSegmentSurvey SurveySegments(const TInputText& text, bool lineMode) {
+  TSegmentSurvey survey;
+  std::set<std::string> seen;
+  TTextCursor cursor(text.Bytes, lineMode);
+  while (!cursor.AtEnd()) {
+    const std::string_view record = cursor.ReadField(6);
+    if (record != "ATOM  " && record != "HETATM") {
+      cursor.SkipLine();
+      continue;
+    }
+    // Columns 22 (chain) and 73-76 (segment) of the rest of the line, which starts at column 7.
+    const std::string_view rest = cursor.ReadRestOfLine();
+    const char chain = rest.size() > 15 ? rest[15] : ' ';
+    if (chain != ' ') {
+      if (survey.Chains.find(chain) == std::string::npos) survey.Chains += chain;
+      continue;
+    }
+    const std::string segment(Trim(rest.size() > 66 ? rest.substr(66, 4) : std::string_view()));
+    if (!segment.empty() && seen.insert(segment).second) survey.Segments.push_back(segment);
+  }
+  return survey;
+}
+
 // ---------------------------------------------------------------------------
 // Numbers
 
@@ -300,16 +324,9 @@ void TPdbRecordReader::ReadPdbRecord(TPdbLine& line) {
       ReadSSBond(line);
       break;
     case kAtomRecord:
-      if (protein_.AcceptAtoms) {
-        ReadAtom(line);
-      } else {
-        line.Kind = kOtherRecord;
-        cursor_.SkipLine();
-      }
-      break;
     case kHetAtmRecord:
       if (protein_.AcceptAtoms) {
-        ReadHetAtom();
+        ReadAtom(line, line.Kind == kAtomRecord ? "ATOM" : "HETATM");
       } else {
         line.Kind = kOtherRecord;
         cursor_.SkipLine();
@@ -376,10 +393,12 @@ bool TPdbRecordReader::ReadCoordinates(const char* record, float& x, float& y, f
   return ok;
 }
 
-void TPdbRecordReader::ReadAtom(TPdbLine& line) {
+void TPdbRecordReader::ReadAtom(TPdbLine& line, const char* record) {
   line.AtomName.assign(4, ' ');
   line.ResidueName.assign(4, ' ');
   line.ResidueId.assign(6, ' ');
+  line.Segment.assign(4, ' ');
+  line.Element.assign(2, ' ');
   line.AltLoc = ' ';
   line.Volume = line.ContactVolume = 0;
   line.GivenNumber = line.NeighbourCount = line.NeighbourStart = 0;
@@ -394,48 +413,16 @@ void TPdbRecordReader::ReadAtom(TPdbLine& line) {
   ReadInto(cursor_, line.ResidueId, 5);
   line.ResidueId[5] = chain;
   cursor_.SkipChars(3);
-  const bool ok = ReadCoordinates("ATOM", line.X, line.Y, line.Z);
+  const bool ok = ReadCoordinates(record, line.X, line.Y, line.Z);
   line.Occupancy = ReadRealField(cursor_, 6);
   line.BFactor = ReadRealField(cursor_, 6);
-  line.OneLetter = ResidueLetter(line.ResidueName);
+  cursor_.SkipChars(6);  // columns 67-72
+  ReadInto(cursor_, line.Segment, 4);
+  ReadInto(cursor_, line.Element, 2);
+  // A HETATM record is a hetero atom whatever its residue is called.
+  line.OneLetter = line.Kind == kAtomRecord ? ResidueLetter(line.ResidueName) : '-';
   cursor_.SkipLine();
   if (!ok) line.Kind = kOtherRecord;
-}
-
-void TPdbRecordReader::ReadHetAtom() {
-  CheckMemory(static_cast<std::int64_t>(sizeof(THetAtom)));
-  auto het = std::make_unique<THetAtom>();
-  cursor_.SkipChars(6);
-  ReadInto(cursor_, het->AtomName, 4);
-  cursor_.ReadChar(het->AltLoc);
-  ReadInto(cursor_, het->ResName, 3);
-  cursor_.SkipChars(1);
-  cursor_.ReadChar(het->Chain);
-  ReadInto(cursor_, het->ResNumber, 5);
-  cursor_.SkipChars(3);
-  if (IsHydrogenName(het->AtomName)) {
-    cursor_.SkipLine();
-    return;
-  }
-  auto atom = std::make_unique<TAtom>();
-  const bool ok = ReadCoordinates("HETATM", atom->X, atom->Y, atom->Z);
-  atom->Occupancy = ReadRealField(cursor_, 6);
-  atom->BFactor = ReadRealField(cursor_, 6);
-  cursor_.SkipLine();
-  if (!ok) return;
-
-  ClassifyHetAtom(het->AtomName, atom->RadiusType, atom->AtomCode);
-  TAtom& stored = *atom;
-  het->Atom = atom.get();
-  het->OwnedAtom = std::move(atom);
-  if (IsWaterName(het->ResName)) {
-    protein_.Waters.push_back(std::move(het));
-  } else {
-    protein_.HetAtoms.push_back(std::move(het));
-  }
-  // A water gets the count of hetero atoms read so far; the read driver
-  // renumbers the hetero atoms when it appends them to the atom table.
-  stored.Number = static_cast<std::int32_t>(protein_.HetAtoms.size());
 }
 
 void TPdbRecordReader::ReadModel() {

@@ -1,8 +1,8 @@
 #pragma once
 // The fixed-column PDB record reader: the two preliminary passes (line mode and
 // line count, MODEL count), the character cursor with its field readers, and
-// ReadPdbRecord, which decodes one record and keeps header lines, hetero atoms,
-// waters and the resolution in the protein.
+// ReadPdbRecord, which decodes one record and keeps header lines and the
+// resolution in the protein.
 //
 // The whole file is read into memory once; every pass works on that text, so no
 // pass can read past its end whatever the file holds (binary data, NULs, lines
@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "input/PdbLine.h"
 #include "model/Protein.h"
@@ -65,6 +66,15 @@ void DetectLineMode(TProteinObject& protein, const std::string& fileName);
 void CountModels(TProteinObject& protein, const TInputText& text);
 void CountModels(TProteinObject& protein, const std::string& fileName);
 
+// The segment identifiers (columns 73-76) of ATOM and HETATM lines whose chain
+// column is blank, in order of first appearance, and the chain letters the
+// other lines use: what ChainsForSegments (RecordRules.h) needs.
+struct TSegmentSurvey {
+  std::vector<std::string> Segments;
+  std::string Chains;
+};
+TSegmentSurvey SurveySegments(const TInputText& text, bool lineMode);
+
 // A decimal number (optional sign, digits with an optional point, optional
 // exponent) after trimming blanks; "." is the separator in every locale.
 bool ParseReal(std::string_view field, double& value);
@@ -79,7 +89,9 @@ float ReadRealField(TTextCursor& cursor, int width);
 // when only blanks were found or the conversion failed.
 void ScanNumber(const std::string& text, int from, int to, int& error, double& value);
 
-// The PDB record source of the read driver.
+// The PDB record decoder. ATOM and HETATM records come out decoded alike; the
+// read driver gets them through TNormalisingSource (RecordRules.h), which
+// drops hydrogens, maps names and stores the hetero atoms.
 class TPdbRecordReader : public TRecordSource {
  public:
   TPdbRecordReader(TProteinObject& protein, const TInputText& text);
@@ -90,8 +102,8 @@ class TPdbRecordReader : public TRecordSource {
  private:
   void ReadText(TPdbLine& line, const char* name);
   void ReadSSBond(TPdbLine& line);
-  void ReadAtom(TPdbLine& line);
-  void ReadHetAtom();
+  // ATOM and HETATM records alike; `record` names the kind in reports.
+  void ReadAtom(TPdbLine& line, const char* record);
   void ReadModel();
   bool ReadCoordinates(const char* record, float& x, float& y, float& z);
   void ScanResolution(const std::string& text);

@@ -70,6 +70,7 @@ void ReadProtein(TProteinObject& protein, const std::string& inputFile, const st
   protein.ResidueCount = 0;
   TProteinReader reader(protein, *source, inputFormat);
   reader.ReadRecords();
+  source->EndOfRead();
   ReportReductions(protein);
   if (protein.Status == 1) return;
 

@@ -253,10 +253,14 @@ void TProteinReader::CheckSideChainDistances() {
 void TProteinReader::CheckSideChainCount() {
   const int expected = ExpectedSideChainCount(pending_.OneLetter);
   if (expected < 0) return;
-  if (pending_.SideCount < expected) {
+  // The terminal oxygen of a chain end is no side-chain atom of its own.
+  int count = 0;
+  for (int i = 0; i < pending_.SideCount; ++i)
+    if (pending_.Side[static_cast<std::size_t>(i)].Name != " OXT") ++count;
+  if (count < expected) {
     ReportLine("not enough sidechain atoms in residue " + ResidueLabel());
     protein_.SetWarningStatus(3, " !!! RESIDUE " + ResidueLabel() + " HAS NOT ENOUGH SIDECHAIN ATOMS");
-  } else if (pending_.SideCount > expected) {
+  } else if (count > expected) {
     ReportLine("too many sidechain atoms in residue " + ResidueLabel());
     protein_.SetWarningStatus(4, " !!! RESIDUE " + ResidueLabel() + " HAS TO MANY SIDECHAIN ATOMS");
   }

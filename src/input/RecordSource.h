@@ -10,7 +10,7 @@
 
 namespace cavitas {
 
-// Format 0 gives the PDB reader. Formats 1..3 are not readable yet and, like
+// Format 0 gives the PDB reader behind the rules of RecordRules.h. Formats 1..3 are not readable yet and, like
 // any other value, throw IoError naming the file.
 std::unique_ptr<TRecordSource> OpenRecordSource(TProteinObject& protein, const TInputText& text, int inputFormat);
 

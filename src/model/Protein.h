@@ -212,6 +212,13 @@ class TProteinObject : public TLogFileObject {
   TMyCollection<TString> HeaderLines, CompndLines, SourceLines, AuthorLines, RemarkLines;
   double Resolution = 50.0;
   std::vector<std::int32_t> ChainBreaks;  // residue index after which the chain is broken
+  // Atoms the surface construction moved off an exact degeneracy, with their
+  // coordinates as read; RestoreDisplacedAtoms (surface) puts them back.
+  struct TDisplacedAtom {
+    TAtom* Atom;
+    TCoord Original;
+  };
+  std::vector<TDisplacedAtom> DisplacedAtoms;
   bool StreamFlag = false;
   std::unique_ptr<TNeighbourLists> NeighboursNear, NeighboursMid, NeighboursFar;
   bool LineMode = true;

@@ -17,6 +17,7 @@ namespace {
 
 const char* const kOverflowText = " !!! BRIDGETABLE OVERFLOW !!!";
 const char* const kOverwrittenText = " !!! STRAND COLUMN OVERWRITTEN !!!";
+constexpr std::int32_t kOverwrittenStatus = 31;  // a warning: the run goes on
 
 // A residue has bridges to at most this many later partners.
 constexpr int kMaxBridgePartners = 2;
@@ -315,6 +316,7 @@ void MarkStrands(TProteinObject& protein, TReadState& state) {
     if (first) return {r.BridgeLabel1, r.BridgePartner1};
     return {r.BridgeLabel2, r.BridgePartner2};
   };
+  bool overwritten = false;
   for (int g = 1; g <= count; ++g) {
     if (Ladder(state, g).LinkFrom != 0) continue;
     TCharSet i1, i2, j1, j2;
@@ -339,13 +341,18 @@ void MarkStrands(TProteinObject& protein, TReadState& state) {
     const bool jColumn1 = j1.OnlyBlank();
     const bool iUsed = !(iColumn1 ? i1 : i2).OnlyBlank();
     const bool jUsed = !(jColumn1 ? j1 : j2).OnlyBlank();
-    if ((iUsed || jUsed) && protein.Status != 1) {
-      protein.Status = 1;
+    if (iUsed || jUsed) {
+      // A residue in a third ladder (a bulge, a chain lying on a copy of
+      // itself): that ladder chain stays unmarked and the analysis goes on,
+      // since nothing after the strand letters depends on it. The table of
+      // all ladders is logged at the first one.
       protein.LogLine(BridgeTableLine(state, g));
-      for (int n = 1; n <= count; ++n) protein.LogLine(BridgeTableLine(state, n));
-      protein.StatusText = kOverwrittenText;
+      if (!overwritten)
+        for (int n = 1; n <= count; ++n) protein.LogLine(BridgeTableLine(state, n));
+      overwritten = true;
       ReportLine(kOverwrittenText);
-      return;
+      protein.SetWarningStatus(kOverwrittenStatus, kOverwrittenText);
+      continue;
     }
     for (int m = g; m != 0; m = Ladder(state, m).LinkTo) {
       const TBridgeEntry& e = Ladder(state, m);

@@ -382,29 +382,16 @@ std::int32_t TStructureCardReader::ReadEntries(std::string_view card, std::size_
 
 void TStructureCardReader::AddHetAtom(const TPdbLine& v, std::int32_t serial, std::int32_t entryCount,
                                       std::int32_t entryStart) {
-  auto het = std::make_unique<THetAtom>();
-  het->ResNumber = v.ResidueId.substr(0, 5);
-  het->Chain = v.ResidueId[5];
-  het->ResName = v.ResidueName;
-  het->AtomName = v.AtomName;
-  het->AltLoc = v.AltLoc;
-  auto atom = std::make_unique<TAtom>();
-  atom->X = v.X;
-  atom->Y = v.Y;
-  atom->Z = v.Z;
-  atom->Occupancy = v.Occupancy;
-  atom->BFactor = v.BFactor;
-  atom->Volume = v.Volume;
-  atom->ContactVolume = v.ContactVolume;
-  atom->Number = serial;
-  atom->NeighbourCount = entryCount;
-  atom->NeighbourStart = entryStart;
-  atom->ResidueIndex = ++hetRecordsRead_;
-  ClassifyHetAtom(v.AtomName, atom->RadiusType, atom->AtomCode);
+  std::unique_ptr<THetAtom> het = HetAtomOf(v);
+  TAtom& atom = *het->Atom;
+  atom.Volume = v.Volume;
+  atom.ContactVolume = v.ContactVolume;
+  atom.Number = serial;
+  atom.NeighbourCount = entryCount;
+  atom.NeighbourStart = entryStart;
+  atom.ResidueIndex = ++hetRecordsRead_;
   if (protein_.ElementTable[static_cast<std::size_t>(currentElement_)].ElementKind == kElementWater)
-    atom->AtomCode = kWaterCode;
-  het->Atom = atom.get();
-  het->OwnedAtom = std::move(atom);
+    atom.AtomCode = kWaterCode;
   protein_.HetAtoms.push_back(std::move(het));
 }
 

@@ -88,6 +88,10 @@ void TConollyRun::Execute() {
       CollectNeighbours(atom);
       if (!memo || !RecallCandidates(atom)) {
         MakeCandidates(atom);
+        if (pairLogged_) {
+          NoteCoincidentNeighbours(atom);
+          tiedAtoms_.insert(tiedAtoms_.end(), tied_.begin(), tied_.end());
+        }
         FlushPairLog();
         if (memo) KeepCandidates(atom);
       }
@@ -106,6 +110,11 @@ void TConollyRun::Execute() {
           TakeCandidates(m);
           pairLog_ = std::move(m.Log);
           pairLogged_ = !pairLog_.empty();
+          tied_ = std::move(m.Tied);
+        }
+        if (pairLogged_) {
+          NoteCoincidentNeighbours(atom);
+          tiedAtoms_.insert(tiedAtoms_.end(), tied_.begin(), tied_.end());
         }
         FlushPairLog();
         if (memo) KeepCandidates(atom, &m);
@@ -116,10 +125,20 @@ void TConollyRun::Execute() {
     if (memo) EndAtomMemo(atom);
   }
   workers.reset();
-  if (problemInRun_) RepairDegeneratePoints();
+  bool closed = true;
+  if (problemInRun_) closed = RepairDegeneratePoints();
   if (memo) EndMemo();
   ProgressStatus.StageName.clear();
   ProgressStatus.SetPosition(0);
+  // Points the zero-length edges closed stay as they are. The atoms of tied
+  // arcs and coincident equal spheres move, and, when a point stayed open,
+  // every atom through a recorded point.
+  std::vector<int> atoms = coincidentAtoms_;
+  atoms.insert(atoms.end(), tiedAtoms_.begin(), tiedAtoms_.end());
+  if (!closed || !openAtoms_.empty()) atoms.insert(atoms.end(), degenerateAtoms_.begin(), degenerateAtoms_.end());
+  std::sort(atoms.begin(), atoms.end());
+  atoms.erase(std::unique(atoms.begin(), atoms.end()), atoms.end());
+  if (!atoms.empty()) throw TUnresolvedDegeneracy{std::move(atoms)};
 }
 
 // The tables of the per-atom steps; a worker needs them as much as the run.
@@ -142,6 +161,7 @@ void TConollyRun::PrepareScan() {
 void TConollyRun::MakeCandidates(TAtom& atom) {
   pairLogged_ = false;
   pairLog_.clear();
+  tied_.clear();
   if (neighbours_.empty() || (neighbours_.size() == 1 && neighbours_[0] == &atom)) {
     candidates_.push_back(std::make_unique<TConollyObject1>(&atom, TCoord{1, 0, 0}));
   } else {
@@ -661,6 +681,34 @@ void TConollyRun::SweepArcsReference(TAtom& atom, std::size_t partnerIndex, cons
   EmitFreeArcs(atom, partner, circle);
 }
 
+void TConollyRun::NoteTiedArc(TAtom& atom, TAtom& partner, std::size_t k1, std::size_t k2) {
+  const TArcRow& r1 = arcCutOffs_[k1];
+  const TArcRow& r2 = arcCutOffs_[k2];
+  const auto near = [](double x, double y, double u, double v) {
+    return (u - x) * (u - x) + (v - y) * (v - y) < kTiedEnds2;
+  };
+  // The rows other than `own` with an end at (x, y).
+  const auto tiedAt = [&](std::size_t own, double x, double y) {
+    std::size_t tied = 0;
+    for (std::size_t q = 0; q < arcCutOffs_.size(); ++q) {
+      const TArcRow& r = arcCutOffs_[q];
+      if (q != own && (near(x, y, r.StartX, r.StartY) || near(x, y, r.EndX, r.EndY))) ++tied;
+    }
+    return tied;
+  };
+  const bool sliver = near(r1.EndX, r1.EndY, r2.StartX, r2.StartY);
+  if (!sliver && tiedAt(k1, r1.EndX, r1.EndY) < 2 && tiedAt(k2, r2.StartX, r2.StartY) < 2) return;
+  tied_.push_back(atom.Number);
+  tied_.push_back(partner.Number);
+  for (const TArcRow& r : arcCutOffs_)
+    if (near(r1.EndX, r1.EndY, r.StartX, r.StartY) || near(r1.EndX, r1.EndY, r.EndX, r.EndY) ||
+        near(r2.StartX, r2.StartY, r.StartX, r.StartY) || near(r2.StartX, r2.StartY, r.EndX, r.EndY))
+      tied_.push_back(r.Blocker->Number);
+  pairLogged_ = true;
+  pairLog_.push_back("Atom Nr " + std::to_string(atom.Number) + " and " + std::to_string(partner.Number) +
+                     ": a free arc ends where five or more expanded spheres meet, or has no length");
+}
+
 void TConollyRun::EmitFreeArcs(TAtom& atom, TAtom& partner, const TProbeCircle& circle) {
   const Ext r = circle.Radius;
   if (arcCutOffs_.empty()) {
@@ -722,6 +770,7 @@ void TConollyRun::EmitFreeArcs(TAtom& atom, TAtom& partner, const TProbeCircle& 
     // d. The free arc [s, e] and its two concave corners.
     const TArcRow& r1 = rows[static_cast<std::size_t>(k1)];
     const TArcRow& r2 = rows[static_cast<std::size_t>(k2)];
+    NoteTiedArc(atom, partner, static_cast<std::size_t>(k1), static_cast<std::size_t>(k2));
     const double sa = realAngle(r1.EndX, r1.EndY, s), ea = realAngle(r2.StartX, r2.StartY, e);
     candidates_.push_back(std::make_unique<TConollyObject2>(
         &atom, r2.Blocker, r1.Blocker, std::max(0.0, ea - sa), static_cast<double>(r),
@@ -822,6 +871,11 @@ void TConollyRun::BuildContactPatch(TAtom& atom) {
     break;
   }
   if (!removed && !problemForAtom_) ComputeInnerPoint(atom, *patch);
+  if (problemForAtom_) {
+    openAtoms_.insert(i);
+  } else {
+    openAtoms_.erase(i);
+  }
   cycleRecords_.clear();
   severalCycles_ = false;
 }
@@ -873,26 +927,44 @@ bool TConollyRun::FollowCycle(TAtom& atom, TConollyObject1& patch, const TSaddle
 
 namespace surface_detail {
 
+// Runs the construction until no exact degeneracy is left open, moving the
+// atoms through such points between the runs (kDisplacementRounds at most).
+template <class Construction>
+void ResolvingDegeneracies(TProteinObject& protein, const Construction& construction) {
+  for (int round = 0;; ++round) {
+    try {
+      construction();
+      return;
+    } catch (const TAbandonRun&) {
+      return;  // status 102 is set; the caller turns it into a failed run
+    } catch (const TUnresolvedDegeneracy& d) {
+      if (round + 1 >= kDisplacementRounds) RaiseError(103, "conolly", "GetAtConolly");
+      DisplaceAtoms(protein, d.Atoms, round);
+    }
+  }
+}
+
 void GetAtConollyReference(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
                            std::int32_t& status, bool split, TElementList& elements) {
-  TConollyRun run(protein, include, atomElements, status, split, elements, true);
-  try {
+  const std::int32_t entry = status;
+  ResolvingDegeneracies(protein, [&] {
+    status = entry;  // what a run given up left behind does not count
+    TConollyRun run(protein, include, atomElements, status, split, elements, true);
     run.Execute();
-  } catch (const TAbandonRun&) {
-  }
+  });
 }
 
 }  // namespace surface_detail
 
 void GetAtConolly(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
                   std::int32_t& status, bool split, TElementList& elements, TSurfaceMemo* memo, int threads) {
-  surface_detail::TConollyRun run(protein, include, atomElements, status, split, elements, false, memo,
-                                  WorkerThreads(std::count(include.begin(), include.end(), true), 1000, threads));
-  try {
+  const int workers = WorkerThreads(std::count(include.begin(), include.end(), true), 1000, threads);
+  const std::int32_t entry = status;
+  surface_detail::ResolvingDegeneracies(protein, [&] {
+    status = entry;  // what a run given up left behind does not count
+    surface_detail::TConollyRun run(protein, include, atomElements, status, split, elements, false, memo, workers);
     run.Execute();
-  } catch (const surface_detail::TAbandonRun&) {
-    // Status 102 is set; the caller turns it into a failed run.
-  }
+  });
 }
 
 namespace {

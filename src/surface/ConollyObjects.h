@@ -201,6 +201,14 @@ void GetAtConolly(TProteinObject& protein, const std::vector<bool>& include, TAt
                   std::int32_t& status, bool split, TElementList& elements, TSurfaceMemo* memo = nullptr,
                   int threads = 0);
 
+// Exact degeneracies (four or more expanded spheres through one point, or
+// coincident centres) that the zero-length edges cannot close are resolved by
+// moving the atoms involved by a tiny reproducible step and building the
+// surface again (GetAtConolly). The moved atoms keep their new coordinates for
+// the later surfaces of the run; this puts every one back where it was read,
+// for the stages after the surfaces.
+void RestoreDisplacedAtoms(TProteinObject& protein);
+
 // The unit-sphere samples that measure contact-patch areas (built once, depth 3: 1280 samples).
 struct TSphereSample {
   TExtVector Direction;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <set>
 #include <vector>
 
 #include "surface/ConollyObjects.h"
@@ -46,6 +47,28 @@ constexpr std::size_t kCapBlock = 8;         // caps per block of the burial scr
 // Thrown (and caught inside GetAtConolly) when the element list overflows:
 // the run is abandoned with status 102.
 struct TAbandonRun {};
+
+// Thrown at the end of a run (and caught by GetAtConolly, which moves the
+// atoms and runs again) when a contact patch stayed open at an exact
+// degeneracy or two centres coincide: the atoms through those points.
+struct TUnresolvedDegeneracy {
+  std::vector<int> Atoms;  // numbers, ascending, each once
+};
+
+// The atoms of a run that ended with TUnresolvedDegeneracy are moved by
+// kFirstDisplacement Å, twice as far in each further round, in a direction
+// drawn from the atom's number and the round; after kDisplacementRounds
+// rounds the run stops with error 103 (the guard: no test reaches it).
+constexpr double kFirstDisplacement = 0.005;
+constexpr int kDisplacementRounds = 6;
+// An atom's expanded sphere passes through a degenerate point when it lies
+// within this distance (Å) of it.
+constexpr double kThroughPoint = 1e-3;
+// Two ends of blocked arcs of one probe circle meet when their unit directions
+// lie closer than this (squared): about 1e-5 rad, the rounding that single
+// precision coordinates leave in an exact symmetry.
+constexpr double kTiedEnds2 = 1e-10;
+void DisplaceAtoms(TProteinObject& protein, const std::vector<int>& numbers, int round);
 
 // What the fast per-atom steps of one run produced, kept for the next run:
 // the two passes of a structure differ only near its hetero atoms. The
@@ -99,6 +122,7 @@ struct TMadeAtom {
   std::uint32_t Candidates = 0, CandidatesEnd = 0;  // new or recalled
   std::uint32_t Copies = 0, CopiesEnd = 0;
   std::vector<std::string> Log;
+  std::vector<int> Tied;  // atoms of tied arcs (TConollyRun::NoteTiedArc)
   bool Made = false;
   bool Recalled = false;
   std::exception_ptr Error;
@@ -199,6 +223,13 @@ class TConollyRun {
   void SweepArcsReference(TAtom& atom, std::size_t partnerIndex, const TProbeCircle& circle);
   // The sweep over arcCutOffs_: free arcs and their concave corners become candidates.
   void EmitFreeArcs(TAtom& atom, TAtom& partner, const TProbeCircle& circle);
+  // Exact degeneracies the cycles may not report: a free arc (from the end of
+  // row k1 to the start of row k2) of no length, where four spheres meet and
+  // rounding left a gap, or one that ends where two more blocked arcs end or
+  // begin, a point of five or more spheres that no zero-length edge closes.
+  // Its atoms go to tied_, a line to the pair log (so the memo does not keep
+  // the atom).
+  void NoteTiedArc(TAtom& atom, TAtom& partner, std::size_t k1, std::size_t k2);
   void Register(TAtom& atom);
   void AppendElement(std::unique_ptr<TConollyObject> element, int atomNumber);
   void BuildContactPatch(TAtom& atom);
@@ -229,10 +260,13 @@ class TConollyRun {
   void SplitPatch(TAtom& atom, TConollyObject1& patch);
   void ReportInnerPointFailure(const TAtom& atom);
 
-  // Degenerate points.
+  // Degenerate points. The repair gives false when a point is beyond the
+  // zero-length edges (five atoms, no fourth atom, not two or four open cycles).
   void RecordProblem(int a1, int a2, int a3, const TCoord& point);
-  void RepairDegeneratePoints();
-  [[noreturn]] void StopDegenerate();
+  bool RepairDegeneratePoints();
+  // Notes the atoms of the neighbour list whose expanded spheres pass through point.
+  void NoteAtomsThrough(const TAtom& atom, const TCoord& point);
+  void NoteCoincidentNeighbours(const TAtom& atom);
 
   std::string AtomText(int number) const;
 
@@ -294,6 +328,11 @@ class TConollyRun {
   std::vector<TProblem> problems_;
   std::vector<TFailure> failures_;
   int problemCount_ = 0;
+  std::vector<int> degenerateAtoms_;  // through the recorded points
+  std::vector<int> coincidentAtoms_;  // the higher-numbered of two coincident equal spheres
+  std::vector<int> tied_;             // of the atom being made: atoms of tied arcs (NoteTiedArc)
+  std::vector<int> tiedAtoms_;        // of the run
+  std::set<int> openAtoms_;           // whose contact patch stayed open
   bool problemInRun_ = false;
   bool problemForAtom_ = false;
   bool turnFlag_ = true;

@@ -3,7 +3,11 @@
 // contact-patch cycles stay open there. They are recorded during the per-atom
 // loop and repaired afterwards with a zero-length saddle edge.
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <string>
 
 #include "frame/Error.h"
@@ -35,9 +39,32 @@ struct TSaddleInfo {
 
 }  // namespace
 
-void TConollyRun::StopDegenerate() { RaiseError(103, "conolly", "GetAtConolly"); }
+void TConollyRun::NoteAtomsThrough(const TAtom& atom, const TCoord& point) {
+  degenerateAtoms_.push_back(atom.Number);
+  const double P = Model.ProbeRadius;
+  for (const TAtom* n : neighbours_) {
+    const double gap = std::sqrt(static_cast<double>(Dist2(*n, point))) -
+                       (Model.RadiusTable[static_cast<std::size_t>(n->RadiusType)] + P);
+    if (std::fabs(gap) < kThroughPoint) degenerateAtoms_.push_back(n->Number);
+  }
+}
+
+void TConollyRun::NoteCoincidentNeighbours(const TAtom& atom) {
+  // Of two coincident centres with different radii one sphere lies inside the
+  // other, which the construction handles exactly; equal radii make one
+  // sphere twice.
+  const double radius = Model.RadiusTable[static_cast<std::size_t>(atom.RadiusType)];
+  for (const TAtom* n : neighbours_)
+    if (n->Number > atom.Number && n->X == atom.X && n->Y == atom.Y && n->Z == atom.Z &&
+        Model.RadiusTable[static_cast<std::size_t>(n->RadiusType)] == radius)
+      coincidentAtoms_.push_back(n->Number);
+}
 
 void TConollyRun::RecordProblem(int a1, int a2, int a3, const TCoord& point) {
+  // The atom's neighbour list is current: its cycle is being built.
+  NoteAtomsThrough(*AtomOf(a1), point);
+  degenerateAtoms_.push_back(a2);
+  degenerateAtoms_.push_back(a3);
   ++problemCount_;
   if (problemCount_ > kMaxProblems) {
     ProgramLog().LogText("Zu viele Probleme mit degenerierten Schnittpunkten bei GetAtConnolly");
@@ -57,7 +84,7 @@ void TConollyRun::RecordProblem(int a1, int a2, int a3, const TCoord& point) {
   ProgramLog().LogLine(" im Punkt (" + Fixed12(point.X) + Fixed12(point.Y) + Fixed12(point.Z) + ") .");
 }
 
-void TConollyRun::RepairDegeneratePoints() {
+bool TConollyRun::RepairDegeneratePoints() {
   // 2. Merge records of one point into problems of four atoms.
   for (std::size_t p = 0; p < problems_.size(); ++p) {
     for (std::size_t q = p + 1; q < problems_.size();) {
@@ -79,7 +106,7 @@ void TConollyRun::RepairDegeneratePoints() {
           ProgramLog().LogLine("Mehr als 4 Atome schneiden sich in einem Punkt in");
           ProgramLog().LogLine(Num(P.A[0]) + " " + Num(P.A[1]) + " " + Num(P.A[2]) + " " + Num(P.A[3]) + " " +
                                Num(other) + " Merging 4AtomProblems ");
-          StopDegenerate();
+          return false;
         }
         P.A[3] = other;
       }
@@ -122,14 +149,14 @@ void TConollyRun::RepairDegeneratePoints() {
             ProgramLog().LogLine("Mehr als 4 Atome schneiden sich in einem Punkt in");
             ProgramLog().LogLine(Num(pr.A[0]) + " " + Num(pr.A[1]) + " " + Num(pr.A[2]) + " " + Num(pr.A[3]) + " " +
                                  Num(s.Partner) + " Suche nach 4. Punkt");
-            StopDegenerate();
+            return false;
           }
         }
       }
       if (pr.A[3] == 0) {
         ProgramLog().LogLine("4.Atom nicht gefunden zu ");
         ProgramLog().LogLine(Num(pr.A[0]) + " " + Num(pr.A[1]) + " " + Num(pr.A[2]) + " " + " Suche nach 4. Punkt");
-        StopDegenerate();
+        return false;
       }
       problems_[row].A[3] = pr.A[3];
     }
@@ -145,7 +172,7 @@ void TConollyRun::RepairDegeneratePoints() {
       ProgramLog().LogLine(Num(static_cast<int>(open.size())) + "offene Zyklen beim Subproblem ");
       ProgramLog().LogLine(Num(pr.A[0]) + " " + Num(pr.A[1]) + " " + Num(pr.A[2]) + " " + Num(pr.A[3]) + " " +
                            " Konstruktion neuer Kanten");
-      StopDegenerate();
+      return false;
     }
     // e. A zero-length saddle edge between the two open atoms.
     if (open.size() == 2) {
@@ -212,6 +239,71 @@ void TConollyRun::RepairDegeneratePoints() {
       }
     }
   }
+  return true;
+}
+
+namespace {
+
+// splitmix64: a fixed, portable stream of bits for the directions of the moves.
+std::uint64_t Mix(std::uint64_t x) {
+  x += 0x9e3779b97f4a7c15ULL;
+  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
+  return x ^ (x >> 31);
+}
+
+// A unit direction drawn from the atom's number and the round.
+std::array<double, 3> Direction(int number, int round) {
+  std::uint64_t state = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(number)) << 8) |
+                        static_cast<std::uint64_t>(round & 0xff);
+  for (;;) {
+    std::array<double, 3> d{};
+    for (double& c : d) {
+      state = Mix(state);
+      c = static_cast<double>(state >> 11) * 0x1.0p-52 - 1.0;  // [-1, 1)
+    }
+    const double n2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+    if (n2 > 0.01 && n2 <= 1.0) {  // uniform over directions, never near zero length
+      const double n = std::sqrt(n2);
+      for (double& c : d) c /= n;
+      return d;
+    }
+  }
+}
+
+}  // namespace
+
+void DisplaceAtoms(TProteinObject& protein, const std::vector<int>& numbers, int round) {
+  const double step = kFirstDisplacement * static_cast<double>(1 << round);
+  for (const int number : numbers) {
+    TAtom* atom = protein.AtomAt(number);
+    if (atom == nullptr) continue;
+    auto& moved = protein.DisplacedAtoms;
+    auto it = std::find_if(moved.begin(), moved.end(), [atom](const auto& d) { return d.Atom == atom; });
+    if (it == moved.end()) {
+      moved.push_back({atom, static_cast<TCoord&>(*atom)});
+      it = std::prev(moved.end());
+    }
+    const std::array<double, 3> d = Direction(number, round);
+    atom->X = static_cast<float>(it->Original.X + step * d[0]);
+    atom->Y = static_cast<float>(it->Original.Y + step * d[1]);
+    atom->Z = static_cast<float>(it->Original.Z + step * d[2]);
+  }
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "%zu atoms moved by %.3f A for the surface: their expanded spheres met four or more in one point, "
+                "or coincided",
+                numbers.size(), step);
+  ReportLine(text);
 }
 
 }  // namespace cavitas::surface_detail
+
+namespace cavitas {
+
+void RestoreDisplacedAtoms(TProteinObject& protein) {
+  for (const auto& d : protein.DisplacedAtoms) static_cast<TCoord&>(*d.Atom) = d.Original;
+  protein.DisplacedAtoms.clear();
+}
+
+}  // namespace cavitas

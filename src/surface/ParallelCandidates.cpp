@@ -57,6 +57,8 @@ void TConollyRun::MakeAtom(TAtom& atom, TMadeAtom& out, TMadeChunk& chunk, const
     mark(out.Copies, out.CopiesEnd, k0, chunk.Copies.size());
     out.Log = std::move(pairLog_);
     pairLog_.clear();
+    out.Tied = std::move(tied_);
+    tied_.clear();
     out.Made = true;
   } catch (...) {
     // Raised again when the atom's turn comes, as the single thread would.

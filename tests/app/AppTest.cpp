@@ -17,7 +17,7 @@
 #include <sstream>
 #include <thread>
 
-#include "TestSupport.h"
+#include "app/CliSupport.h"
 #include "frame/ExitCodes.h"
 
 extern char** environ;
@@ -27,28 +27,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::DataFile;
+using testing::Lines;
 using testing::ReadFile;
+using testing::RunCavitas;
+using testing::RunResult;
 using testing::TempDir;
 using testing::WriteFile;
-
-struct RunResult {
-  int Code;
-  std::string Out, Err;
-};
-
-// Runs `prefix` (shell commands such as a ulimit) and then the program with
-// args in dir; the program is `binary` (default: the one built).
-RunResult RunCavitas(const TempDir& dir, const std::string& args, const std::string& prefix = "",
-                     const std::string& binary = CAVITAS_BINARY) {
-  const std::string out = dir.File("stdout.txt"), err = dir.File("stderr.txt");
-  const std::string cmd = prefix + "cd '" + dir.Path().string() + "' && '" + binary + "' " + args + " >'" + out +
-                          "' 2>'" + err + "' </dev/null";
-  const int status = std::system(cmd.c_str());
-  RunResult r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
-  fs::remove(out);
-  fs::remove(err);
-  return r;
-}
 
 // Starts the program in dir without waiting; its stderr goes to dir/stderr.txt.
 pid_t Spawn(const TempDir& dir, const std::string& args) {
@@ -64,16 +48,6 @@ int WaitExit(pid_t pid) {
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
 }
 
 std::set<std::string> Names(const TempDir& dir) {

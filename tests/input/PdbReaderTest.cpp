@@ -138,27 +138,22 @@ TEST_F(PdbReaderTest, ReadPdbRecord_SSBondIdentities) {
   EXPECT_EQ(lines[1].Bond1, "      ");
 }
 
-TEST_F(PdbReaderTest, ReadPdbRecord_HetatmWaterHeteroAndHydrogen) {
-  const std::string text =
-      "HETATM    1  O   HOH A 101      10.000  10.000  10.000  1.00 10.00\n"
-      "HETATM    2  O   WAT A 102      11.000  10.000  10.000  1.00 10.00\n"
-      "HETATM    3  H1  HOH A 101      10.500  10.000  10.000  1.00 10.00\n"
-      "HETATM    4 ZN    ZN A 201      12.000  10.000  10.000  0.50 20.00\n"
-      "HETATM    5  C1  LIG A 301      13.000  10.000  10.000  1.00 10.00\n"
-      "HETATM    6  C2  LIG A 301       bad    10.000  10.000  1.00 10.00\n";
-  Kinds(text);
-  ASSERT_EQ(protein_.Waters.size(), 2u);
-  ASSERT_EQ(protein_.HetAtoms.size(), 2u);
-  const THetAtom& zn = *protein_.HetAtoms[0];
-  EXPECT_EQ(zn.AtomName, "ZN  ");
-  EXPECT_EQ(zn.ResName, " ZN ");
-  EXPECT_EQ(zn.ResNumber, " 201 ");
-  EXPECT_EQ(zn.Atom->AtomCode, 304);
-  EXPECT_EQ(zn.Atom->Number, 1);
-  EXPECT_FLOAT_EQ(zn.Atom->Occupancy, 0.5f);
-  EXPECT_EQ(protein_.HetAtoms[1]->Atom->Number, 2);
-  EXPECT_EQ(protein_.Waters[1]->ResName, "WAT ");
-  EXPECT_EQ(Log(), "line 6: HETATM record ignored, coordinate \"   bad  \" is not a number\r\n");
+TEST_F(PdbReaderTest, ReadPdbRecord_HetatmDecodesLikeAtomWithSegmentAndElement) {
+  std::vector<TPdbLine> lines;
+  Kinds("HETATM    4 ZN    ZN A 201      12.000  10.000  10.000  0.50 20.00      SEG1ZN2+\n"
+        "ATOM      5 HG21 ILE   301      13.000  10.000  10.000  1.00 10.00\n",
+        &lines);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].Kind, kHetAtmRecord);
+  EXPECT_EQ(lines[0].AtomName, "ZN  ");
+  EXPECT_EQ(lines[0].ResidueName, " ZN ");
+  EXPECT_EQ(lines[0].ResidueId, " 201 A");
+  EXPECT_FLOAT_EQ(lines[0].Occupancy, 0.5f);
+  EXPECT_EQ(lines[0].Segment, "SEG1");
+  EXPECT_EQ(lines[0].Element, "ZN");
+  EXPECT_EQ(lines[1].Segment, "    ");  // cut short: blank
+  EXPECT_EQ(lines[1].Element, "  ");
+  EXPECT_TRUE(protein_.HetAtoms.empty());  // storing is the driver's business (RecordRules.h)
 }
 
 TEST_F(PdbReaderTest, ReadPdbRecord_RecordsOfUnselectedModelsAreSkipped) {

@@ -154,17 +154,20 @@ TEST_P(ReadProteinTest, FinishResidue_AlternateBackboneIsIgnored) {
   EXPECT_TRUE(p.ChainBreaks.empty());
 }
 
-TEST_P(ReadProteinTest, ReadRecords_NonstandardResidueIsReportedPerAtom) {
+TEST_P(ReadProteinTest, ReadRecords_OtherResidueInAtomRecordsIsAHeteroGroup) {
   TChainBuilder b;
-  b.Ala().Residue("MSE", {" CB ", " CG "}).Ala();
+  b.Ala().Residue("LIG", {" CB ", " CG "}).Ala().Residue("LIG", {" C1 "});
   const TReadResult r = Read(HeaderCards() + b.Text());
   const TProteinObject& p = *r.Protein;
-  const std::string line = "Residue MSE     2 A has nonstandard name and will be ignored";
-  EXPECT_EQ(std::count(r.Log.begin(), r.Log.end(), line), 6);
-  EXPECT_EQ(p.Status, 6);
-  EXPECT_EQ(p.StatusText, " !!! RESIDUE MSE    2 A HAS NONSTANDARD NAME. RESIDUE WILL BE IGNORED !!!");
+  const std::vector<std::string> log = {"residue LIG in ATOM records read as a hetero group",
+                                        " !!! POLYPEPTIDE CHAIN INTERRUPTED !!!"};
+  EXPECT_EQ(r.Log, log);
+  EXPECT_EQ(p.Status, 30);
   EXPECT_EQ(p.ResidueCount, 2);
-  EXPECT_EQ(p.ChainBreaks, std::vector<std::int32_t>{1});  // the gap left by the ignored residue
+  EXPECT_EQ(p.HetAtoms.size(), 11u);  // no atom is lost
+  EXPECT_EQ(p.AtomCount, p.ProteinAtomCount + 11);
+  EXPECT_EQ(p.HetAtoms[0]->ResName, "LIG ");
+  EXPECT_EQ(p.ChainBreaks, std::vector<std::int32_t>{1});  // the gap the hetero group leaves in the chain
 }
 
 TEST_P(ReadProteinTest, ReadRecords_AlternateLocationBIsReportedAndDropped) {
@@ -218,7 +221,10 @@ struct TSideChainCase {
 
 TEST_P(ReadProteinTest, CheckSideChainCount_ExpectationsByResidueLetter) {
   const std::vector<TSideChainCase> cases = {
-      {"oxt", "ALA", {" CB ", " OXT"}, 4, "too many sidechain atoms in residue  ALA    1 A",
+      {"oxt stays and is not counted", "ALA", {" CB ", " OXT"}, 0, "", " "},
+      {"oxt does not make up for a missing atom", "SER", {" CB ", " OXT"}, 3,
+       "not enough sidechain atoms in residue  SER    1 A", " !!! RESIDUE  SER    1 A HAS NOT ENOUGH SIDECHAIN ATOMS"},
+      {"too many", "ALA", {" CB ", " CB ", " OXT"}, 4, "too many sidechain atoms in residue  ALA    1 A",
        " !!! RESIDUE  ALA    1 A HAS TO MANY SIDECHAIN ATOMS"},
       {"short", "SER", {" CB "}, 3, "not enough sidechain atoms in residue  SER    1 A",
        " !!! RESIDUE  SER    1 A HAS NOT ENOUGH SIDECHAIN ATOMS"},

@@ -210,8 +210,9 @@ TEST(MarkStrands, SingleBridgeIsBAndStrandNeverBecomesB) {
   EXPECT_EQ(p->Residue(50).SheetLabel, 'B');
 }
 
-TEST(MarkStrands, ThirdColumnStopsWithTable) {
-  // Residue 10 takes part in three ladders: the third finds both columns used.
+TEST(MarkStrands, ThirdColumnIsLeftUnmarkedWithTableAndWarning) {
+  // Residue 10 takes part in three ladders: the third finds both columns used
+  // and stays unmarked; the others keep their marks and sheet letters.
   auto p = BuildLine(80);
   TReadState state;
   AddBridge(*p, state, 10, 30, kBridgeAntiparallel);
@@ -222,7 +223,7 @@ TEST(MarkStrands, ThirdColumnStopsWithTable) {
   LabelSheets(state);
   LogCapture log(*p);
   MarkStrands(*p, state);
-  EXPECT_EQ(p->Status, 1);
+  EXPECT_EQ(p->Status, 31);
   EXPECT_EQ(p->StatusText, " !!! STRAND COLUMN OVERWRITTEN !!!");
   const std::vector<std::string> expected = {
       "    4A d p    10   10   70   70 1 2 3 4", "    1A A a    10   10   30   30 1 2 3 4",
@@ -232,7 +233,8 @@ TEST(MarkStrands, ThirdColumnStopsWithTable) {
   EXPECT_EQ(p->Residue(10).BridgeLabel1, 'A');
   EXPECT_EQ(p->Residue(10).BridgeLabel2, 'b');
   EXPECT_EQ(p->Residue(70).BridgeLabel1, ' ');
-  EXPECT_EQ(p->Residue(10).SheetLabel, ' ');
+  EXPECT_EQ(p->Residue(70).SSSymbol, ' ');
+  EXPECT_EQ(p->Residue(10).SheetLabel, 'A');
 }
 
 TEST(AddBridge, OverflowSetsStatus1) {

@@ -289,27 +289,5 @@ TEST(DegeneratePoint, FourSpheresThroughOnePointAreBridgedByAZeroLengthEdge) {
   }
 }
 
-// A point where three cycles stay open cannot be repaired: the specified lines,
-// then error 103 instead of a silent end.
-TEST(DegeneratePoint, ThreeOpenCyclesStopWithError103) {
-  auto p = MakeProtein({{2, 2, -1, 7}, {-2, 2, -1, 7}, {-2, -2, -1, 7}, {2, -2, -1, 7}});
-  const std::string log = ::testing::TempDir() + "surface_degenerate3.lg";
-  std::remove(log.c_str());
-  ProgramLog().LogFileName = log;
-  TSurface s;
-  std::int32_t status = 0;
-  int code = 0;
-  try {
-    ComputeSurfaceWithHet(*p, s, status);
-  } catch (const FatalError& e) {
-    code = e.Code;
-  }
-  ProgramLog().LogFileName = "test.log";
-  EXPECT_EQ(code, 103);
-  EXPECT_NE(ReadLog(log).find("3offene Zyklen beim Subproblem \r\n1 3 2 4  Konstruktion neuer Kanten"),
-            std::string::npos)
-      << ReadLog(log);
-}
-
 }  // namespace
 }  // namespace cavitas

@@ -27,35 +27,7 @@
 namespace cavitas {
 namespace {
 
-// Every element in list order with all of its geometry as hex floats.
-std::string Serialise(const TElementList& elements) {
-  std::string out;
-  char b[160];
-  auto add = [&](const char* fmt, auto... v) {
-    std::snprintf(b, sizeof b, fmt, v...);
-    out += b;
-  };
-  for (const auto& e : elements) {
-    add("%d %d", e->Kind, e->Atom->Number);
-    if (e->Kind == kContactPatch) {
-      const auto& c = static_cast<const TConollyObject1&>(*e);
-      add(" %a %a %a", c.InnerPoint.X, c.InnerPoint.Y, c.InnerPoint.Z);
-      for (const TConollyObject2* x : c.Edges) add(" %d-%d", x->Atom->Number, x->Atom2->Number);
-    } else if (e->Kind == kSaddlePatch) {
-      const auto& c = static_cast<const TConollyObject2&>(*e);
-      add(" %d %d %d %a %a %d", c.Atom2->Number, c.StartAtom ? c.StartAtom->Number : 0,
-          c.EndAtom ? c.EndAtom->Number : 0, c.Angle, c.Radius, c.Degenerate ? 1 : 0);
-      for (const long double v : c.Center) add(" %La", v);
-      for (const auto& row : c.Frame)
-        for (const long double v : row) add(" %La", v);
-    } else {
-      const auto& c = static_cast<const TConollyObject3&>(*e);
-      add(" %d %d %a %a %a", c.Atom2->Number, c.Atom3->Number, c.ProbeCenter.X, c.ProbeCenter.Y, c.ProbeCenter.Z);
-    }
-    out += "\n";
-  }
-  return out;
-}
+using testing::Serialise;
 
 struct TOutcome {
   int Code = 0;  // exit code of a fatal stop, 0 when the run finished

@@ -26,6 +26,9 @@ std::vector<const T*> ElementsOfKind(const TSurface& s, int kind) {
   return out;
 }
 
+// Every element in list order with all of its geometry as hex floats.
+std::string Serialise(const TElementList& elements);
+
 // Invariants of a finished surface; returns "" or a description of the first few failures.
 // lastAtom: the highest atom number that took part.
 std::string CheckSurfaceInvariants(const TProteinObject& p, const TSurface& s, int lastAtom,
