@@ -6,7 +6,7 @@
 BUILD ?= build/release
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
-BUILD_PACKAGES = cmake g++ make
+BUILD_PACKAGES = cmake g++ make gemmi-dev tao-pegtl-dev zlib1g-dev
 TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev libgmock-dev
 BENCH_PACKAGES = $(BUILD_PACKAGES) libbenchmark-dev
 CORPUS = ../shared/corpus

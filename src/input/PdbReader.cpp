@@ -25,7 +25,8 @@ TInputText LoadInputText(const std::string& fileName) {
   // fopen succeeds on a directory; reading it would fail later with a less clear reason.
   if (std::filesystem::is_directory(fileName, ec))
     throw IoError("cannot read input file " + fileName + ": " + std::strerror(EISDIR));
-  std::FILE* f = std::fopen(fileName.c_str(), "rb");
+  // "-" is standard input.
+  std::FILE* f = fileName == "-" ? std::fopen("/dev/stdin", "rb") : std::fopen(fileName.c_str(), "rb");
   if (!f) throw IoError("cannot open input file " + fileName + ": " + std::strerror(errno));
   char buffer[1 << 16];
   for (;;) {

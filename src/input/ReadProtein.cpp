@@ -4,6 +4,7 @@
 
 #include "frame/LogFile.h"
 #include "frame/Status.h"
+#include "input/InputFormat.h"
 #include "input/PdbReader.h"
 #include "input/ReadRecords.h"
 #include "input/RecordSource.h"
@@ -60,13 +61,20 @@ void ReadProtein(TProteinObject& protein, const std::string& inputFile, const st
 
   protein.FileName = std::filesystem::path(inputFile).filename().string();
   protein.AcceptAtoms = true;
-  const TInputText text = LoadInputText(inputFile);
-  DetectLineMode(protein, text);
-  if (inputFormat == 0) CountModels(protein, text);
-  BeginStage("einlesen: Zeile ", protein.LineCount);
+  TInputText text = LoadInputText(inputFile);
+  TInputKind kind;
+  if (inputFormat == 0) {
+    kind = DecodeInput(text);
+    protein.InputFormatName = kind.Name();
+  }
+  if (kind.Format == TCoordinateFormat::Pdb) {
+    DetectLineMode(protein, text);
+    if (inputFormat == 0) CountModels(protein, text);
+  }
   protein.CheckSum = ReadCheckSumOfText(text.Bytes);
 
-  const std::unique_ptr<TRecordSource> source = OpenRecordSource(protein, text, inputFormat);
+  const std::unique_ptr<TRecordSource> source = OpenRecordSource(protein, text, inputFormat, kind.Format);
+  BeginStage("einlesen: Zeile ", protein.LineCount);
   protein.ResidueCount = 0;
   TProteinReader reader(protein, *source, inputFormat);
   reader.ReadRecords();

@@ -3,12 +3,16 @@
 #include <string>
 
 #include "frame/Error.h"
+#include "input/CifReader.h"
 #include "input/RecordRules.h"
 #include "structfile/CardReader.h"
 
 namespace cavitas {
 
-std::unique_ptr<TRecordSource> OpenRecordSource(TProteinObject& protein, const TInputText& text, int inputFormat) {
+std::unique_ptr<TRecordSource> OpenRecordSource(TProteinObject& protein, const TInputText& text, int inputFormat,
+                                                TCoordinateFormat coordinates) {
+  if (inputFormat == 0 && coordinates == TCoordinateFormat::Cif)
+    return std::make_unique<TNormalisingSource>(protein, std::make_unique<TCifRecordReader>(protein, text));
   if (inputFormat == 0) {
     const bool lineMode = protein.LineMode;
     return std::make_unique<TNormalisingSource>(protein, std::make_unique<TPdbRecordReader>(protein, text), [&text, lineMode] {

@@ -4,14 +4,17 @@
 // (card variant) are to return their TRecordSource here.
 #include <memory>
 
+#include "input/InputFormat.h"
 #include "input/PdbLine.h"
 #include "input/PdbReader.h"
 #include "model/Protein.h"
 
 namespace cavitas {
 
-// Format 0 gives the PDB reader behind the rules of RecordRules.h. Formats 1..3 are not readable yet and, like
-// any other value, throw IoError naming the file.
-std::unique_ptr<TRecordSource> OpenRecordSource(TProteinObject& protein, const TInputText& text, int inputFormat);
+// Format 0 gives the reader of coordinate files (PDB, or mmCIF as `coordinates`
+// says) behind the rules of RecordRules.h; formats 1..3 the structure-card
+// readers; any other value throws IoError naming the file.
+std::unique_ptr<TRecordSource> OpenRecordSource(TProteinObject& protein, const TInputText& text, int inputFormat,
+                                                TCoordinateFormat coordinates = TCoordinateFormat::Pdb);
 
 }  // namespace cavitas

@@ -224,7 +224,8 @@ class TProteinObject : public TLogFileObject {
   bool LineMode = true;
   bool MultiModel = false;
   std::int32_t SelectedModel = 1;
-  std::int32_t ModelCount = 0;          // MODEL records of the input
+  std::string InputFormatName = "PDB";  // what the input was read as ("mmCIF (gzip)", ...)
+  std::int32_t ModelCount = 0;          // models of the input
   std::int32_t DroppedAltLocAtoms = 0;  // protein atoms at a second or later alternate location
   // Written first into the run's log, right after the read empties it (the
   // program, its version and its command line).

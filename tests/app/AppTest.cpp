@@ -216,6 +216,38 @@ TEST(Cli, InputFromANamedPipeGivesTheSameResult) {
   EXPECT_EQ(ReadFile(dir.File("a.txt")), ReadFile(dir.File("b.txt")));
 }
 
+// PDB and mmCIF, plain or gzip, or on standard input: told from the content.
+TEST(Cli, InputFormatsAreToldFromTheContent) {
+  TempDir dir;
+  ASSERT_EQ(RunCavitas(dir, Input1ubq() + " o:pdb.txt l:pdb.log").Code, 0);
+  auto records = [&](const std::string& file) {
+    std::string kept;
+    for (const std::string& line : Lines(ReadFile(dir.File(file))))
+      if (line.rfind("ATOM", 0) == 0 || line.rfind("HETATM", 0) == 0 || line.rfind("HOLE", 0) == 0 ||
+          line.rfind("NRHOLE", 0) == 0)
+        kept += line + "\n";
+    return kept;
+  };
+  const RunResult cif = RunCavitas(dir, "i:'" + DataFile("1ubq.cif.gz") + "' o:cif.txt l:cif.log");
+  ASSERT_EQ(cif.Code, 0) << cif.Err;
+  EXPECT_EQ(records("cif.txt"), records("pdb.txt"));
+  ASSERT_EQ(RunCavitas(dir, "o:gz.txt l:gz.log i:in.pdb.gz", "gzip -c '" + DataFile("1ubq.pdb") + "' >'" +
+                                                                  dir.File("in.pdb.gz") + "' && ")
+                .Code,
+            0);
+  EXPECT_EQ(ReadFile(dir.File("gz.txt")), ReadFile(dir.File("pdb.txt")));
+  const std::string fromStdin = "cd '" + dir.Path().string() + "' && '" + CAVITAS_BINARY +
+                                "' i:- o:stdin.txt l:stdin.log 2>/dev/null <'" + DataFile("1ubq.pdb") + "'";
+  ASSERT_EQ(std::system(fromStdin.c_str()), 0);
+  EXPECT_EQ(ReadFile(dir.File("stdin.txt")), ReadFile(dir.File("pdb.txt")));
+
+  WriteFile(dir.File("letter.txt"), "Dear reader,\nthis is no structure.\n");
+  const RunResult prose = RunCavitas(dir, "i:letter.txt o:r.txt l:r.log");
+  EXPECT_EQ(prose.Code, 1);
+  EXPECT_NE(prose.Err.find("letter.txt: not a PDB or mmCIF file"), std::string::npos) << prose.Err;
+  EXPECT_FALSE(fs::exists(dir.File("r.txt")));
+}
+
 // Under a limit of the address space the heap grows in ordinary steps; the
 // result is the same. A far tighter limit is running out of memory.
 TEST(Cli, AddressSpaceLimitGivesTheSameResultOrOutOfMemory) {

@@ -438,12 +438,13 @@ TEST_P(ReadProteinTest, ReadPdbRecord_ResolutionFromRemark) {
   EXPECT_DOUBLE_EQ(none.Protein->Resolution, 50.0);
 }
 
-TEST_P(ReadProteinTest, ReadProtein_EmptyFileHasNoResidue) {
-  const TReadResult r = Read("");
+// An empty file is no structure file at all, and says so.
+TEST_P(ReadProteinTest, ReadProtein_EmptyFileIsNotAStructureFile) {
+  EXPECT_THROW(Read(""), IoError);
+  // A file of header records alone is a PDB file without residues.
+  const TReadResult r = Read("HEADER    EMPTY\n");
   EXPECT_EQ(r.Protein->Status, 1);
   EXPECT_EQ(r.Protein->StatusText, " !!! NO RESIDUE WITH COMPLETE BACKBONE !!!");
-  EXPECT_EQ(r.Log, std::vector<std::string>{" !!! NO RESIDUE WITH COMPLETE BACKBONE !!!"});
-  EXPECT_EQ(r.Protein->LineCount, 0);
 }
 
 TEST_P(ReadProteinTest, ReadPdbRecord_JunkCoordinateDropsTheAtomWithAReport) {
