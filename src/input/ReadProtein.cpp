@@ -4,6 +4,7 @@
 
 #include "frame/LogFile.h"
 #include "frame/Status.h"
+#include "input/InputChecks.h"
 #include "input/PdbReader.h"
 #include "input/ReadRecords.h"
 #include "input/RecordSource.h"
@@ -95,8 +96,7 @@ void ReadProtein(TProteinObject& protein, const std::string& inputFile, const st
     protein.SetFatalStatus("Too many atoms");
     return;
   }
-  RemoveDuplicateAtoms(protein.HetAtoms);
-  RemoveDuplicateAtoms(protein.Waters);
+  RemoveCoincidentHetAtoms(protein);
 
   // Hetero atoms follow the protein atoms; waters stay outside the atom table.
   std::int32_t number = protein.ProteinAtomCount;
@@ -109,6 +109,7 @@ void ReadProtein(TProteinObject& protein, const std::string& inputFile, const st
     protein.PutAtom(number, std::move(het->OwnedAtom));
   }
   protein.AtomCount = number;
+  ReportIsolatedAtoms(protein, reader.AtomLines());
 }
 
 }  // namespace cavitas
