@@ -24,7 +24,7 @@ void TPointIndex::Insert(const TCoord& point, std::int32_t id) {
 std::int32_t TPointIndex::FindWithin(const TCoord& p, double d2, std::int32_t none) const {
   std::int32_t found = none;
   ForEachNear(p, std::sqrt(d2), [&](std::int32_t id, const TCoord& q) {
-    if (Distance2(p, q) >= d2) return true;
+    if (!(Distance2(p, q) < d2)) return true;  // NaN coincides with nothing
     found = id;
     return false;
   });
