@@ -258,17 +258,23 @@ TEST(BuildNeighbourLists, LatticeOnCellBoundariesMatchesAllPairs) {
 TEST(BuildNeighbourLists, DistantPartsMatchTheLiteralScanAndAllPairs) {
   struct Case {
     const char* what;
+    int atoms;
+    float ex, ey, ez;  // extent of the main part
     float dx, dy, dz;  // where the second part lies
     int second;        // its atoms (1: a stray atom)
     float shift;       // all atoms moved by this along each axis
   };
-  const Case cases[] = {{"stray 5000 A out", 5000, 5000, 5000, 1, 0},
-                        {"copy 300 A away", 300, -250, 280, 600, 0},
-                        {"moved by 3000 A", 0, 0, 0, 0, 3000}};
+  const Case cases[] = {
+      {"stray 5000 A out", 800, 20, 18, 15, 5000, 5000, 5000, 1, 0},
+      {"copy 300 A away", 800, 20, 18, 15, 300, -250, 280, 600, 0},
+      {"moved by 3000 A", 800, 20, 18, 15, 0, 0, 0, 0, 3000},
+      // One cell of the 16 holds more atoms than a mask of their ranks should sweep.
+      {"sheet of 4200 atoms and a stray", 4200, 120, 120, 6, 5000, 5000, 5000, 1, 0},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TProteinObject p;
-    RandomProtein(p, 800, 0, 20, 18, 15, 17);
+    RandomProtein(p, c.atoms, 0, c.ex, c.ey, c.ez, 17);
     std::mt19937 rng(5);
     std::uniform_real_distribution<float> u(-8, 8);
     for (int i = 0; i < c.second; ++i) AppendAtom(p, c.dx + u(rng), c.dy + u(rng), c.dz + u(rng));
