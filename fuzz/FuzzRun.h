@@ -30,11 +30,13 @@ inline bool WriteText(const std::string& path, const std::string& text) {
   return true;
 }
 
-// With CAVITAS_FUZZ_EXPORT=DIR every input text is also kept in DIR (named by
-// its hash), so that a corpus can be replayed through the program itself.
+// With CAVITAS_FUZZ_EXPORT=DIR the input text is only written to DIR (named by
+// its hash), not analysed, so that a corpus can be replayed through the program.
 inline void RunWholeAnalysis(const std::string& path, const std::string& text) {
-  if (const char* dir = std::getenv("CAVITAS_FUZZ_EXPORT"))
+  if (const char* dir = std::getenv("CAVITAS_FUZZ_EXPORT")) {
     WriteText(std::string(dir) + "/" + std::to_string(std::hash<std::string>{}(text)) + ".pdb", text);
+    return;
+  }
   if (!WriteText(path, text)) return;
   ProgramLog().LogFileName = "/dev/null";
   CurrentLogTarget = nullptr;

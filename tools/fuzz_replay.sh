@@ -11,7 +11,8 @@ binary=$(realpath "${1:-$root/build/release/cavitas}")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/inputs"
-# The geometry target's corpus holds edit programs: it writes the PDB texts they make.
+# The geometry target's corpus holds edit programs: the target writes the PDB
+# texts they make (without analysing them).
 if [ -d "$build/corpus_fuzz_geometry" ]; then
   CAVITAS_FUZZ_EXPORT="$work/inputs" "$build/fuzz/fuzz_geometry" -runs=0 "$build/corpus_fuzz_geometry" >/dev/null 2>&1
 fi
