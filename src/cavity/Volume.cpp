@@ -373,7 +373,9 @@ void NearestThree(const float* q, const float* r, int count, float b1[64], float
 
 class TFastVolumeScan {
  public:
-  TFastVolumeScan(const TVolumeGrid& grid, const TAxisSteps& ax, TSums<double>& sums) : grid_(grid), sums_(sums) {
+  TFastVolumeScan(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSteps& ay, const TAxisSteps& az,
+                  TSums<double>& sums)
+      : grid_(grid), sums_(sums) {
     for (int x = 0; x < kCells; ++x)
       for (int y = 0; y < kCells; ++y)
         for (int z = 0; z < kCells; ++z) {
@@ -392,6 +394,8 @@ class TFastVolumeScan {
           }
         }
     PrepareLayers(ax);
+    StepsOfCells(ay, yFirst_, yLast_);
+    StepsOfCells(az, zFirst_, zLast_);
   }
 
   // Only the atoms whose entry in `owned` (by number) is non-zero take
@@ -417,9 +421,7 @@ class TFastVolumeScan {
     if (ax.Lo[ii] > ax.Hi[ii] || active.empty()) return;
     const int nz = static_cast<int>(az.Centre.size());
     const float px = ax.Centre[ii];
-    std::array<int, kCells> yFirst, yLast, zFirst, zLast;
-    StepsOfCells(ay, yFirst, yLast);
-    StepsOfCells(az, zFirst, zLast);
+    const std::array<int, kCells>&yFirst = yFirst_, &yLast = yLast_, &zFirst = zFirst_, &zLast = zLast_;
     std::size_t entryCount = 0;
     int jMin = INT_MAX, jMax = -1, kMin = nz, kMax = -1;
     // The atoms of the searched cells (in rank order) that are candidates in this layer.
@@ -946,6 +948,7 @@ class TFastVolumeScan {
   std::vector<int> byFirst_, byFirstStart_;  // ranks by first layer (ascending inside one)
   std::vector<int> active_, next_;
   int activeLayer_ = -1;
+  std::array<int, kCells> yFirst_{}, yLast_{}, zFirst_{}, zLast_{};  // StepsOfCells of the y and z steps
   std::vector<TEntry> entries_;
   std::vector<int> start_, fill_, lists_;
   std::vector<double> topD_;
@@ -978,7 +981,7 @@ constexpr int kMaxRanges = 8;
 // serial one whatever the number of ranges.
 void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSteps& ay, const TAxisSteps& az,
                     int layers, TSums<double>& sums, int threads) {
-  TFastVolumeScan first(grid, ax, sums);
+  TFastVolumeScan first(grid, ax, ay, az, sums);
   std::vector<int> from(kAccumulatorEntries, INT_MAX), to(kAccumulatorEntries, -1);
   first.CandidateLayers(from, to);
   // The work of an atom (its candidate layers), counted at its first layer.
@@ -1059,7 +1062,7 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
       part.Vol.assign(kAccumulatorEntries, 0.0);
       part.Con.assign(kAccumulatorEntries, 0.0);
       TSums<double> own{part.Vol, part.Con};
-      TFastVolumeScan range(grid, ax, own);
+      TFastVolumeScan range(grid, ax, ay, az, own);
       range.OwnOnly(part.Own.data());
       for (int i = part.Begin; i < part.Reach && failed.load(std::memory_order_relaxed) > r; ++i) {
         range.Layer(ax, ay, az, i);
