@@ -9,6 +9,7 @@
 #include <string>
 
 #include "frame/LogFile.h"
+#include "input/InputChecks.h"
 #include "input/PdbReader.h"
 #include "input/ReadProtein.h"
 #include "model/NeighbourGrid.h"
@@ -61,5 +62,43 @@ BENCHMARK_CAPTURE(BM_ReadProtein, 3o21x4, std::string("3o21x4.pdb"), false)->Uni
 BENCHMARK_CAPTURE(BM_ReadProtein, 3o21_with_neighbours, std::string("3o21.pdb"), true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ReadProtein, 3o21x4_with_neighbours, std::string("3o21x4.pdb"), true)
     ->Unit(benchmark::kMillisecond);
+
+// Hetero atoms and waters at the place of earlier atoms removed through the
+// point index: n waters on a 3.1 Å lattice, every tenth a copy of the one
+// before. Linear in n (the complexity fit reports it).
+TMyCollection<THetAtom> LatticeWaters(int n) {
+  TMyCollection<THetAtom> waters;
+  for (int i = 0; i < n; ++i) {
+    auto water = std::make_unique<THetAtom>();
+    water->OwnedAtom = std::make_unique<TAtom>();
+    water->Atom = water->OwnedAtom.get();
+    const int k = i % 10 == 9 ? i - 1 : i;
+    water->Atom->X = 3.1f * static_cast<float>(k % 47);
+    water->Atom->Y = 3.1f * static_cast<float>(k / 47 % 47);
+    water->Atom->Z = 3.1f * static_cast<float>(k / (47 * 47));
+    waters.push_back(std::move(water));
+  }
+  return waters;
+}
+
+void BM_RemoveCoincidentWaters(benchmark::State& state) {
+  const auto n = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    TProteinObject p;
+    p.SetLogFile(LogPath());
+    p.ClearLog();
+    CurrentLogTarget = &p;
+    p.Waters = LatticeWaters(n);
+    state.ResumeTiming();
+    RemoveCoincidentHetAtoms(p);
+    benchmark::DoNotOptimize(p.Waters.size());
+    state.PauseTiming();
+    CurrentLogTarget = nullptr;
+    state.ResumeTiming();
+  }
+  state.SetComplexityN(n);
+}
+BENCHMARK(BM_RemoveCoincidentWaters)->Arg(12500)->Arg(25000)->Arg(50000)->Arg(100000)->Unit(benchmark::kMillisecond)->Complexity();
 
 }  // namespace

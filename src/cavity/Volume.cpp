@@ -32,6 +32,9 @@ constexpr std::int64_t kAccumulatorBytes = static_cast<std::int64_t>(kMaxAtoms) 
 
 double Margin() { return Model.ProbeRadius + 2.4; }
 
+// The widest scan box (Å) the steps of one axis are laid out for.
+constexpr long double kMaxScanExtent = 1e6L;
+
 // ---------------------------------------------------------------------------
 // Arithmetic shared by every scan. Real is the type of the distance and split
 // arithmetic; the fast scan and the plain reference both use double and must
@@ -370,10 +373,10 @@ void NearestThree(const float* q, const float* r, int count, float b1[64], float
 
 class TFastVolumeScan {
  public:
-  TFastVolumeScan(const TVolumeGrid& grid, TSums<double>& sums) : grid_(grid), sums_(sums) {
-    slabStart_.assign(kCells + 1, 0);
-    for (int x = 0; x < kCells; ++x) {
-      slabStart_[static_cast<std::size_t>(x)] = static_cast<int>(num_.size());
+  TFastVolumeScan(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSteps& ay, const TAxisSteps& az,
+                  TSums<double>& sums)
+      : grid_(grid), sums_(sums) {
+    for (int x = 0; x < kCells; ++x)
       for (int y = 0; y < kCells; ++y)
         for (int z = 0; z < kCells; ++z) {
           const TNewCollection<TAtom>* cell = grid.Cell(x, y, z);
@@ -385,12 +388,14 @@ class TFastVolumeScan {
             rad_.push_back(Radius(*a));
             cut_.push_back(grid.CutOff[a->RadiusType]);
             num_.push_back(a->Number);
+            cellX_.push_back(static_cast<std::uint8_t>(x));
             cellY_.push_back(static_cast<std::uint8_t>(y));
             cellZ_.push_back(static_cast<std::uint8_t>(z));
           }
         }
-    }
-    slabStart_[kCells] = static_cast<int>(num_.size());
+    PrepareLayers(ax);
+    StepsOfCells(ay, yFirst_, yLast_);
+    StepsOfCells(az, zFirst_, zLast_);
   }
 
   // Only the atoms whose entry in `owned` (by number) is non-zero take
@@ -401,41 +406,28 @@ class TFastVolumeScan {
   // candidate by the test Layer makes first, so that no addition can reach it
   // outside [first, last]; first > last for an atom that is a candidate nowhere.
   // Duplicate numbers share the span.
-  void CandidateLayers(const TAxisSteps& ax, std::vector<int>& first, std::vector<int>& last) const {
-    const std::vector<float>& c = ax.Centre;
-    const int n = static_cast<int>(c.size());
+  void CandidateLayers(std::vector<int>& first, std::vector<int>& last) const {
     for (std::size_t a = 0; a < num_.size(); ++a) {
-      const double cut = cut_[a];
-      auto candidate = [&](int i) {
-        const double dx = double(c[static_cast<std::size_t>(i)]) - double(ax_[a]);
-        return dx * dx < cut;
-      };
-      // Centres ascend, so the rounded dx * dx falls, then rises: the layers of
-      // an atom form one run, around the centre nearest to it.
-      int i = static_cast<int>(std::lower_bound(c.begin(), c.end(), ax_[a]) - c.begin());
-      if (i == n || (i > 0 && !candidate(i))) --i;
-      if (i < 0 || !candidate(i)) continue;
-      int lo = i, hi = i;
-      while (lo > 0 && candidate(lo - 1)) --lo;
-      while (hi + 1 < n && candidate(hi + 1)) ++hi;
+      if (firstLayer_[a] > lastLayer_[a]) continue;
       const std::size_t num = static_cast<std::size_t>(num_[a]);
-      first[num] = std::min(first[num], lo);
-      last[num] = std::max(last[num], hi);
+      first[num] = std::min(first[num], firstLayer_[a]);
+      last[num] = std::max(last[num], lastLayer_[a]);
     }
   }
 
   void Layer(const TAxisSteps& ax, const TAxisSteps& ay, const TAxisSteps& az, int i) {
+    const std::vector<int>& active = ActiveAt(i);
     const std::size_t ii = static_cast<std::size_t>(i);
-    if (ax.Lo[ii] > ax.Hi[ii]) return;
-    const int ny = static_cast<int>(ay.Centre.size());
+    if (ax.Lo[ii] > ax.Hi[ii] || active.empty()) return;
     const int nz = static_cast<int>(az.Centre.size());
     const float px = ax.Centre[ii];
-    std::array<int, kCells> yFirst, yLast, zFirst, zLast;
-    StepsOfCells(ay, yFirst, yLast);
-    StepsOfCells(az, zFirst, zLast);
+    const std::array<int, kCells>&yFirst = yFirst_, &yLast = yLast_, &zFirst = zFirst_, &zLast = zLast_;
     std::size_t entryCount = 0;
-    for (int a = slabStart_[static_cast<std::size_t>(ax.Lo[ii])]; a < slabStart_[static_cast<std::size_t>(ax.Hi[ii]) + 1]; ++a) {
+    int jMin = INT_MAX, jMax = -1, kMin = nz, kMax = -1;
+    // The atoms of the searched cells (in rank order) that are candidates in this layer.
+    for (const int a : active) {
       const std::size_t as = static_cast<std::size_t>(a);
+      if (cellX_[as] < ax.Lo[ii] || cellX_[as] > ax.Hi[ii]) continue;
       const double cut = cut_[as];
       const double dx = double(px) - double(ax_[as]);
       const double dx2 = dx * dx;
@@ -461,30 +453,58 @@ class TFastVolumeScan {
         const std::size_t need = entryCount + static_cast<std::size_t>(k1 - k0 + 1);
         if (need > entries_.size()) entries_.resize(std::max(2 * entries_.size(), need));
         // Every cube of the window is written, the next one overwriting it when out.
-        std::pair<int, int>* out = entries_.data() + entryCount;
+        TEntry* out = entries_.data() + entryCount;
         for (int k = k0; k <= k1; ++k) {
           const double dz = double(az.Centre[static_cast<std::size_t>(k)]) - double(az_[as]);
-          *out = {j * nz + k, a};
+          *out = {j, k, a};
           out += dxy + dz * dz < cut;
         }
-        entryCount = static_cast<std::size_t>(out - entries_.data());
+        const std::size_t written = static_cast<std::size_t>(out - entries_.data());
+        if (written > entryCount) {
+          jMin = std::min(jMin, j);
+          jMax = std::max(jMax, j);
+          kMin = std::min(kMin, k0);
+          kMax = std::max(kMax, k1);
+        }
+        entryCount = written;
       }
     }
+    if (entryCount == 0) return;
     const auto entries = std::span(entries_.data(), entryCount);
-    // Stable counting sort by cube keeps each list in rank order.
-    start_.assign(static_cast<std::size_t>(ny) * static_cast<std::size_t>(nz) + 1, 0);
-    for (const auto& e : entries) ++start_[static_cast<std::size_t>(e.first) + 1];
-    for (std::size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
+    // The cubes in ascending (j, k), each with its candidates in rank order:
+    // a stable counting sort over the rows and columns in use while they are
+    // not many more than the entries, else a stable sort of the entries (a
+    // layer through parts far apart).
+    const auto rows = static_cast<std::uint64_t>(jMax - jMin + 1), columns = static_cast<std::uint64_t>(kMax - kMin + 1);
     Fit(lists_, entryCount);
-    fill_.assign(start_.begin(), start_.end() - 1);
-    for (const auto& e : entries) lists_[static_cast<std::size_t>(fill_[static_cast<std::size_t>(e.first)]++)] = e.second;
-    for (int j = 0; j < ny; ++j)
-      for (int k = 0; k < nz; ++k) {
-        const std::size_t c = static_cast<std::size_t>(j * nz + k);
-        const int b = start_[c], e = start_[c + 1];
-        if (b == e) continue;
-        TopCube(TCoord{px, ay.Centre[static_cast<std::size_t>(j)], az.Centre[static_cast<std::size_t>(k)]}, &lists_[static_cast<std::size_t>(b)], e - b);
-      }
+    if (rows * columns <= 4 * static_cast<std::uint64_t>(entryCount) + 4096) {
+      const auto cubeOf = [&](const TEntry& e) {
+        return static_cast<std::size_t>(e.J - jMin) * static_cast<std::size_t>(columns) + static_cast<std::size_t>(e.K - kMin);
+      };
+      start_.assign(static_cast<std::size_t>(rows * columns) + 1, 0);
+      for (const TEntry& e : entries) ++start_[cubeOf(e) + 1];
+      for (std::size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
+      fill_.assign(start_.begin(), start_.end() - 1);
+      for (const TEntry& e : entries) lists_[static_cast<std::size_t>(fill_[cubeOf(e)]++)] = e.A;
+      for (int j = jMin; j <= jMax; ++j)
+        for (int k = kMin; k <= kMax; ++k) {
+          const std::size_t c = static_cast<std::size_t>(j - jMin) * static_cast<std::size_t>(columns) + static_cast<std::size_t>(k - kMin);
+          const int b = start_[c], e = start_[c + 1];
+          if (b == e) continue;
+          TopCube(TCoord{px, ay.Centre[static_cast<std::size_t>(j)], az.Centre[static_cast<std::size_t>(k)]}, &lists_[static_cast<std::size_t>(b)], e - b);
+        }
+      return;
+    }
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const TEntry& u, const TEntry& v) { return u.J < v.J || (u.J == v.J && u.K < v.K); });
+    for (std::size_t e = 0; e < entryCount; ++e) lists_[e] = entries[e].A;
+    for (std::size_t b = 0; b < entryCount;) {
+      std::size_t e = b + 1;
+      while (e < entryCount && entries[e].J == entries[b].J && entries[e].K == entries[b].K) ++e;
+      TopCube(TCoord{px, ay.Centre[static_cast<std::size_t>(entries[b].J)], az.Centre[static_cast<std::size_t>(entries[b].K)]},
+              &lists_[b], static_cast<int>(e - b));
+      b = e;
+    }
   }
 
  private:
@@ -529,6 +549,71 @@ class TFastVolumeScan {
     std::vector<float> Qf, Rf;  // float squared distances [atom * 64 + sub-cube] and radii for the first sorting
     std::vector<double> Dfull;  // full-list distances at a sub-cube that fell back
   };
+
+  struct TEntry {
+    int J, K;  // the cube's row and column in the layer
+    int A;     // the atom's rank
+  };
+
+  // The layers where each atom (by rank) is a candidate by the x distance
+  // alone: one run, since the centres ascend and the rounded dx * dx falls,
+  // then rises, around the centre nearest to the atom. And the atoms by their
+  // first layer, for the sweep of ActiveAt.
+  void PrepareLayers(const TAxisSteps& ax) {
+    const std::vector<float>& c = ax.Centre;
+    const int n = static_cast<int>(c.size());
+    const std::size_t count = num_.size();
+    firstLayer_.assign(count, INT_MAX);
+    lastLayer_.assign(count, -1);
+    std::vector<int> perLayer(static_cast<std::size_t>(n) + 1, 0);
+    for (std::size_t a = 0; a < count; ++a) {
+      const double cut = cut_[a];
+      auto candidate = [&](int i) {
+        const double dx = double(c[static_cast<std::size_t>(i)]) - double(ax_[a]);
+        return dx * dx < cut;
+      };
+      int i = static_cast<int>(std::lower_bound(c.begin(), c.end(), ax_[a]) - c.begin());
+      if (i == n || (i > 0 && !candidate(i))) --i;
+      if (i < 0 || !candidate(i)) continue;
+      int lo = i, hi = i;
+      while (lo > 0 && candidate(lo - 1)) --lo;
+      while (hi + 1 < n && candidate(hi + 1)) ++hi;
+      firstLayer_[a] = lo;
+      lastLayer_[a] = hi;
+      ++perLayer[static_cast<std::size_t>(lo) + 1];
+    }
+    for (std::size_t i = 1; i < perLayer.size(); ++i) perLayer[i] += perLayer[i - 1];
+    byFirstStart_ = perLayer;
+    byFirst_.resize(static_cast<std::size_t>(perLayer.back()));
+    for (std::size_t a = 0; a < count; ++a)
+      if (firstLayer_[a] <= lastLayer_[a]) byFirst_[static_cast<std::size_t>(perLayer[static_cast<std::size_t>(firstLayer_[a])]++)] = static_cast<int>(a);
+  }
+
+  // The atoms (ranks, ascending) that are candidates in layer i by the x
+  // distance. Consecutive layers update the previous list: those whose last
+  // layer has passed leave, those whose first layer this is join; so a scan
+  // costs what its atoms' layers cost, however far apart the atoms lie.
+  const std::vector<int>& ActiveAt(int i) {
+    if (i != activeLayer_ + 1 || activeLayer_ < 0) {
+      active_.clear();
+      for (std::size_t a = 0; a < num_.size(); ++a)
+        if (firstLayer_[a] <= i && i <= lastLayer_[a]) active_.push_back(static_cast<int>(a));
+    } else {
+      next_.clear();
+      const auto joinBegin = byFirst_.begin() + byFirstStart_[static_cast<std::size_t>(i)];
+      const auto joinEnd = byFirst_.begin() + byFirstStart_[static_cast<std::size_t>(i) + 1];
+      auto join = joinBegin;
+      for (const int a : active_) {
+        if (lastLayer_[static_cast<std::size_t>(a)] < i) continue;
+        while (join != joinEnd && *join < a) next_.push_back(*join++);
+        next_.push_back(a);
+      }
+      next_.insert(next_.end(), join, joinEnd);
+      active_.swap(next_);
+    }
+    activeLayer_ = i;
+    return active_;
+  }
 
   // For each grid cell along an axis, the steps whose searched cell range
   // holds it. Lo and Hi never decrease along the axis, so these form one run
@@ -858,9 +943,13 @@ class TFastVolumeScan {
   std::vector<float> ax_, ay_, az_;
   std::vector<double> rad_, cut_;
   std::vector<std::int32_t> num_;
-  std::vector<std::uint8_t> cellY_, cellZ_;
-  std::vector<int> slabStart_;
-  std::vector<std::pair<int, int>> entries_;
+  std::vector<std::uint8_t> cellX_, cellY_, cellZ_;
+  std::vector<int> firstLayer_, lastLayer_;  // by rank; first > last: a candidate nowhere
+  std::vector<int> byFirst_, byFirstStart_;  // ranks by first layer (ascending inside one)
+  std::vector<int> active_, next_;
+  int activeLayer_ = -1;
+  std::array<int, kCells> yFirst_{}, yLast_{}, zFirst_{}, zLast_{};  // StepsOfCells of the y and z steps
+  std::vector<TEntry> entries_;
   std::vector<int> start_, fill_, lists_;
   std::vector<double> topD_;
   const int* full_ = nullptr;  // rank indices of the top-level cube's candidates
@@ -892,9 +981,9 @@ constexpr int kMaxRanges = 8;
 // serial one whatever the number of ranges.
 void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSteps& ay, const TAxisSteps& az,
                     int layers, TSums<double>& sums, int threads) {
-  TFastVolumeScan first(grid, sums);
+  TFastVolumeScan first(grid, ax, ay, az, sums);
   std::vector<int> from(kAccumulatorEntries, INT_MAX), to(kAccumulatorEntries, -1);
-  first.CandidateLayers(ax, from, to);
+  first.CandidateLayers(from, to);
   // The work of an atom (its candidate layers), counted at its first layer.
   std::vector<std::int64_t> work(static_cast<std::size_t>(layers), 0);
   std::int64_t total = 0;
@@ -973,7 +1062,7 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
       part.Vol.assign(kAccumulatorEntries, 0.0);
       part.Con.assign(kAccumulatorEntries, 0.0);
       TSums<double> own{part.Vol, part.Con};
-      TFastVolumeScan range(grid, own);
+      TFastVolumeScan range(grid, ax, ay, az, own);
       range.OwnOnly(part.Own.data());
       for (int i = part.Begin; i < part.Reach && failed.load(std::memory_order_relaxed) > r; ++i) {
         range.Layer(ax, ay, az, i);
@@ -1035,8 +1124,10 @@ void VolumeOfCube(const TCoord& P, const TNewCollection<TAtom>& L, double V, dou
 void SetUpVolumeGrid(TVolumeGrid& grid, const TProteinObject& protein, const std::vector<std::uint8_t>& included,
                      std::unique_ptr<TAtomAccumulator>& volume, std::unique_ptr<TAtomAccumulator>& contactVolume) {
   FreeVolumeGrid(grid);
+  // The box of the atoms present; without atoms it stays inverted.
   grid.Min = TCoord{1000.0f, 1000.0f, 1000.0f};
   grid.Max = TCoord{-1000.0f, -1000.0f, -1000.0f};
+  bool first = true;
   const int last = std::min(protein.AtomCount, static_cast<int>(included.size()) - 1);
   auto each = [&](auto&& visit) {
     for (int i = 1; i <= last; ++i) {
@@ -1046,6 +1137,10 @@ void SetUpVolumeGrid(TVolumeGrid& grid, const TProteinObject& protein, const std
     }
   };
   each([&](const TAtom& a) {
+    if (first) {
+      grid.Min = grid.Max = TCoord{a.X, a.Y, a.Z};
+      first = false;
+    }
     grid.Min.X = std::min(grid.Min.X, a.X);
     grid.Min.Y = std::min(grid.Min.Y, a.Y);
     grid.Min.Z = std::min(grid.Min.Z, a.Z);
@@ -1112,6 +1207,12 @@ void ScanVolumeLayers(const TProteinObject& protein, const std::vector<std::uint
   auto count = [](float lo, float hi) {
     return static_cast<int>(std::trunc((static_cast<long double>(hi) - lo) * 0.5L / static_cast<long double>(kVolumeHalfEdge)));
   };
+  // The steps per axis follow the extent of the box (coordinates are below
+  // 10000 Å, so at most about 25 000); the scan itself visits only the cubes
+  // near atoms.
+  for (const auto& [lo, hi] : {std::pair{low.X, high.X}, std::pair{low.Y, high.Y}, std::pair{low.Z, high.Z}})
+    if (!(static_cast<long double>(hi) - lo <= kMaxScanExtent))
+      RaiseLimit("volume scan box wider than " + std::to_string(static_cast<int>(kMaxScanExtent)) + " A");
   const int nx = count(low.X, high.X), ny = count(low.Y, high.Y), nz = count(low.Z, high.Z);
   ProgressStatus.Total = nx;
   ProgressStatus.SetPosition(0);

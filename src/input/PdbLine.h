@@ -34,6 +34,7 @@ constexpr int kPdbTextLength = 128;
 // One decoded record; a reader reuses the same value for every record.
 struct TPdbLine {
   std::uint8_t Kind = kOtherRecord;
+  std::int32_t Line = 0;  // the input line the record starts on (0 where unknown)
   // Header kinds and REMARK: the record name, the rest of the line (at most 122
   // characters), blanks up to 128 and "." in position 128 for shorter lines.
   std::string Text = std::string(kPdbTextLength, ' ');
@@ -71,6 +72,7 @@ inline std::unique_ptr<THetAtom> HetAtomOf(const TPdbLine& line) {
   het->ResName = line.ResidueName;
   het->AtomName = line.AtomName;
   het->AltLoc = line.AltLoc;
+  het->Line = line.Line;
   het->OwnedAtom = std::make_unique<TAtom>();
   het->Atom = het->OwnedAtom.get();
   TAtom& atom = *het->Atom;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -18,27 +19,61 @@ namespace cavitas {
 // ---------------------------------------------------------------------------
 // Input text
 
-TInputText LoadInputText(const std::string& fileName) {
+namespace {
+
+std::int64_t CountLineFeeds(std::string_view text) {
+  std::int64_t count = 0;
+  for (std::size_t p = text.find('\n'); p != std::string_view::npos; p = text.find('\n', p + 1)) ++count;
+  return count;
+}
+
+}  // namespace
+
+TInputText LoadInputText(const std::string& fileName, const TInputLimits& limits) {
   TInputText text;
   text.FileName = fileName;
   std::error_code ec;
   // fopen succeeds on a directory; reading it would fail later with a less clear reason.
   if (std::filesystem::is_directory(fileName, ec))
     throw IoError("cannot read input file " + fileName + ": " + std::strerror(EISDIR));
+  const auto tooLarge = [&] {
+    return IoError("input file " + fileName + " is larger than the limit of " + std::to_string(limits.Bytes) +
+                   " bytes");
+  };
+  const auto tooLong = [&] {
+    return IoError("input file " + fileName + " has more than the limit of " + std::to_string(limits.Lines) +
+                   " lines");
+  };
+  // A regular file too large is refused before it is read; the others are
+  // counted while they are read.
+  if (std::filesystem::is_regular_file(fileName, ec)) {
+    const auto size = std::filesystem::file_size(fileName, ec);
+    if (!ec && size > static_cast<std::uintmax_t>(limits.Bytes)) throw tooLarge();
+    if (!ec) text.Bytes.reserve(static_cast<std::size_t>(size));
+  }
   // "-" is standard input.
   std::FILE* f = fileName == "-" ? std::fopen("/dev/stdin", "rb") : std::fopen(fileName.c_str(), "rb");
   if (!f) throw IoError("cannot open input file " + fileName + ": " + std::strerror(errno));
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(f, &std::fclose);
   char buffer[1 << 16];
+  std::int64_t lines = 0;
   for (;;) {
     const std::size_t n = std::fread(buffer, 1, sizeof buffer, f);
+    lines += CountLineFeeds(std::string_view(buffer, n));
+    if (static_cast<std::int64_t>(text.Bytes.size() + n) > limits.Bytes) throw tooLarge();
+    if (lines > limits.Lines) throw tooLong();
     text.Bytes.append(buffer, n);
     if (n < sizeof buffer) break;
   }
-  const bool failed = std::ferror(f) != 0;
-  const int reason = errno;
-  std::fclose(f);
-  if (failed) throw IoError("cannot read input file " + fileName + ": " + std::strerror(reason));
+  if (std::ferror(f) != 0) throw IoError("cannot read input file " + fileName + ": " + std::strerror(errno));
   return text;
+}
+
+void BlankControlCharacters(std::string& text) {
+  for (char& c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 32 || u == 127) c = ' ';
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -250,6 +285,18 @@ std::int32_t ReadIntField(TTextCursor& cursor, int width) {
   return (ec == std::errc() && ptr == number.data() + number.size()) ? v : 0;
 }
 
+TCoordinateCheck CheckCoordinate(std::string_view field, float& value) {
+  float v = 0;
+  if (!ParseReal(field, v)) {
+    // A decimal number beyond the range of a Single is out of range, not junk.
+    double wide = 0;
+    return ParseReal(field, wide) ? TCoordinateCheck::OutOfRange : TCoordinateCheck::NotANumber;
+  }
+  if (!(std::fabs(v) < kCoordinateLimit)) return TCoordinateCheck::OutOfRange;
+  value = v;
+  return TCoordinateCheck::Ok;
+}
+
 float ReadRealField(TTextCursor& cursor, int width) {
   float v = 0;
   return ParseReal(cursor.ReadField(width), v) ? v : 0.0f;
@@ -289,9 +336,18 @@ constexpr std::size_t kMaxRestOfLine = kPdbTextLength - 6;  // columns 7..128
 constexpr int kResolutionFirst = 8, kResolutionLast = 117;
 
 // Reads up to `width` characters into the front of `target` (already blank).
+// Names and identities go into the result file, so control characters become blanks.
 void ReadInto(TTextCursor& cursor, std::string& target, int width) {
-  const std::string_view field = cursor.ReadField(width);
+  std::string field(cursor.ReadField(width));
+  BlankControlCharacters(field);
   target.replace(0, field.size(), field);
+}
+
+char ReadPrintable(TTextCursor& cursor) {
+  char c = ' ';
+  cursor.ReadChar(c);
+  const auto u = static_cast<unsigned char>(c);
+  return u < 32 || u == 127 ? ' ' : c;
 }
 
 }  // namespace
@@ -305,6 +361,7 @@ void TPdbRecordReader::ReadPdbRecord(TPdbLine& line) {
     line.Kind = kEndRecord;
     return;
   }
+  line.Line = cursor_.LineNumber();
   // The letter found is column 1; a name cut short by the line end matches nothing.
   char name[6];
   int length = 0;
@@ -361,6 +418,7 @@ void TPdbRecordReader::ReadText(TPdbLine& line, const char* name) {
   line.Text.assign(name, 6);
   line.Text.append(rest.substr(0, kMaxRestOfLine));
   line.Text.resize(kPdbTextLength, ' ');
+  BlankControlCharacters(line.Text);
   if (6 + rest.size() < static_cast<std::size_t>(kPdbTextLength)) line.Text[kPdbTextLength - 1] = '.';
 }
 
@@ -370,8 +428,7 @@ void TPdbRecordReader::ReadSSBond(TPdbLine& line) {
   cursor_.SkipChars(2);  // columns 7-8
   for (std::string* bond : {&line.Bond1, &line.Bond2}) {
     cursor_.SkipChars(7);
-    char chain = ' ';
-    cursor_.ReadChar(chain);
+    const char chain = ReadPrintable(cursor_);
     cursor_.SkipChars(1);
     ReadInto(cursor_, *bond, 5);
     (*bond)[5] = chain;
@@ -384,12 +441,15 @@ bool TPdbRecordReader::ReadCoordinates(const char* record, float& x, float& y, f
   bool ok = true;
   for (float* target : targets) {
     const std::string_view field = cursor_.ReadField(8);
-    if (ok && !ParseReal(field, *target)) {
-      // Never place an atom at the origin because its coordinate is junk.
-      ReportLine("line " + std::to_string(cursor_.LineNumber()) + ": " + record + " record ignored, coordinate \"" +
-                 std::string(field) + "\" is not a number");
-      ok = false;
-    }
+    if (!ok) continue;
+    // Never place an atom at the origin because its coordinate is junk, nor
+    // where the model cannot tell it from its neighbours.
+    const TCoordinateCheck check = CheckCoordinate(field, *target);
+    if (check == TCoordinateCheck::Ok) continue;
+    ReportLine("line " + std::to_string(cursor_.LineNumber()) + ": " + record + " record ignored, coordinate \"" +
+               std::string(field) +
+               (check == TCoordinateCheck::NotANumber ? "\" is not a number" : "\" lies outside -10000..10000"));
+    ok = false;
   }
   return ok;
 }
@@ -409,8 +469,7 @@ void TPdbRecordReader::ReadAtom(TPdbLine& line, const char* record) {
   cursor_.ReadChar(line.AltLoc);
   ReadInto(cursor_, line.ResidueName, 3);
   cursor_.SkipChars(1);
-  char chain = ' ';
-  cursor_.ReadChar(chain);
+  const char chain = ReadPrintable(cursor_);
   ReadInto(cursor_, line.ResidueId, 5);
   line.ResidueId[5] = chain;
   cursor_.SkipChars(3);

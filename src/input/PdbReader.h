@@ -18,12 +18,18 @@
 namespace cavitas {
 
 // The bytes of one input file. Throws IoError naming the file and the system's
-// reason when it cannot be opened or read (missing, a directory, no permission).
+// reason when it cannot be opened or read (missing, a directory, no permission),
+// and when it holds more than the limits allow (then reading stops there, so a
+// device that never ends, such as /dev/zero, is refused too).
 struct TInputText {
   std::string FileName;
   std::string Bytes;
 };
-TInputText LoadInputText(const std::string& fileName);
+struct TInputLimits {
+  std::int64_t Bytes = 1'000'000'000;  // 1 GB of text
+  std::int64_t Lines = 50'000'000;     // line feeds
+};
+TInputText LoadInputText(const std::string& fileName, const TInputLimits& limits = {});
 
 // A read position in the text. A line ends at LF, CR LF or, in line mode, also
 // at a lone CR; without line mode only LF (with an optional CR before it) ends
@@ -58,6 +64,17 @@ class TTextCursor {
   std::size_t countedTo_ = 0;
   std::int32_t linesBefore_ = 0;
 };
+
+// Header text as it goes into the result file: control characters (NUL, tab,
+// other bytes below 32, and 127) become blanks.
+void BlankControlCharacters(std::string& text);
+
+// Coordinates the model can place: beyond 10000 Å a Single no longer resolves
+// the 0.001 Å by which atoms are told apart, and the result file's fixed
+// columns cannot hold them.
+constexpr double kCoordinateLimit = 10000.0;
+enum class TCoordinateCheck { Ok, NotANumber, OutOfRange };
+TCoordinateCheck CheckCoordinate(std::string_view field, float& value);
 
 // LineMode := the first line is shorter than 150 characters; LineCount := the number of lines.
 void DetectLineMode(TProteinObject& protein, const TInputText& text);

@@ -4,6 +4,7 @@
 
 #include "frame/LogFile.h"
 #include "frame/Status.h"
+#include "input/InputChecks.h"
 #include "input/InputFormat.h"
 #include "input/PdbReader.h"
 #include "input/ReadRecords.h"
@@ -117,8 +118,7 @@ void ReadProtein(TProteinObject& protein, const std::string& inputFile, const st
     protein.SetFatalStatus("Too many atoms");
     return;
   }
-  RemoveDuplicateAtoms(protein.HetAtoms);
-  RemoveDuplicateAtoms(protein.Waters);
+  RemoveCoincidentHetAtoms(protein);
 
   // Hetero atoms follow the protein atoms; waters stay outside the atom table.
   std::int32_t number = protein.ProteinAtomCount;
@@ -131,6 +131,7 @@ void ReadProtein(TProteinObject& protein, const std::string& inputFile, const st
     protein.PutAtom(number, std::move(het->OwnedAtom));
   }
   protein.AtomCount = number;
+  ReportIsolatedAtoms(protein, reader.AtomLines());
 }
 
 }  // namespace cavitas

@@ -34,6 +34,8 @@ int ExpectedSideChainCount(char letter) {
   }
 }
 
+std::string AtomsText(int n) { return std::to_string(n) + (n == 1 ? " atom" : " atoms"); }
+
 }  // namespace
 
 TProteinReader::TProteinReader(TProteinObject& protein, TRecordSource& source, int inputFormat)
@@ -49,7 +51,11 @@ void TProteinReader::ResetPending() {
   pending_.SideChainStart = 0;
   pending_.FirstAtom = 0;
   pending_.Slot.fill(nullptr);
+  pending_.SlotLine.fill(0);
   pending_.SideCount = 0;
+  pending_.CoincidentBackbone = false;
+  pending_.CoincidentSide = 0;
+  pending_.CoincidentLine = 0;
 }
 
 void TProteinReader::ReadRecords() {
@@ -137,6 +143,7 @@ void TProteinReader::ReadRecords() {
     protein_.SetFatalStatus(" !!! NUMBER OF ATOMS OR RESIDUES EXCEEDS STORAGE CAPACITY !!!");
     return;
   }
+  CheckCollapse();
   if (kindCount_[kHeaderRecord] == 0) protein_.SetWarningStatus(10, " !!! HEADER-CARD MISSING !!!");
   if (kindCount_[kCompndRecord] == 0) protein_.SetWarningStatus(11, " !!! COMPOUND-CARD MISSING !!!");
   if (kindCount_[kSourceRecord] == 0) protein_.SetWarningStatus(12, " !!! SOURCE-CARD MISSING !!!");
@@ -154,7 +161,7 @@ void TProteinReader::ReadRecords() {
 
 TAtom* TProteinReader::StoreAtom(const TCoord& position, float occupancy, float bFactor, float volume,
                                  float contactVolume, std::int32_t givenNumber, std::int32_t neighbourCount,
-                                 std::int32_t neighbourStart) {
+                                 std::int32_t neighbourStart, std::int32_t line) {
   if (atomCounter_ >= kMaxAtoms) {
     // The counter stays at the table's size, so ProteinAtomCount never exceeds it.
     ReportLine("Too many atoms");
@@ -172,6 +179,8 @@ TAtom* TProteinReader::StoreAtom(const TCoord& position, float occupancy, float 
   atom->Number = givenNumber > 0 ? givenNumber : atomCounter_;
   TAtom* stored = atom.get();
   protein_.PutAtom(atomCounter_, std::move(atom));
+  if (atomLines_.size() <= static_cast<std::size_t>(atomCounter_)) atomLines_.resize(static_cast<std::size_t>(atomCounter_) + 1);
+  atomLines_[static_cast<std::size_t>(atomCounter_)] = line;
   if (stored->Number != atomCounter_) {
     protein_.SetFatalStatus("Fehler beim Einlesen - Falsche Nummer");
     ReportLine("FEHLER - FALSCHE NUMMER");
@@ -189,15 +198,21 @@ void TProteinReader::AddAtom(const std::string& name, const TPdbLine& values, st
   const int kind = BackboneKindOf(name);
   if (kind >= 0) {
     if (pending_.Slot[static_cast<std::size_t>(kind)]) return;  // a second copy is ignored silently
+    if (CoincidesWithPending(position)) NoteCoincident(values.Line, true);
     TAtom* atom = StoreAtom(position, values.Occupancy, values.BFactor, values.Volume, values.ContactVolume,
-                            givenNumber, further1, further2);
+                            givenNumber, further1, further2, values.Line);
     if (!atom) return;
+    pending_.SlotLine[static_cast<std::size_t>(kind)] = values.Line;
     atom->RadiusType = static_cast<std::uint8_t>(kind);  // the backbone kinds are their radius types
     BackboneAtomCode(pending_.OneLetter, kind, atom->AtomCode);
     pending_.Slot[static_cast<std::size_t>(kind)] = atom;
     return;
   }
   if (pending_.SideCount >= kMaxSideChainPerResidue || IsHydrogenName(name)) return;
+  if (CoincidesWithPending(position)) {
+    NoteCoincident(values.Line, false);
+    return;
+  }
   TPendingSideAtom& side = pending_.Side[static_cast<std::size_t>(pending_.SideCount++)];
   side.Name = name;
   side.Position = position;
@@ -208,6 +223,71 @@ void TProteinReader::AddAtom(const std::string& name, const TPdbLine& values, st
   side.GivenNumber = givenNumber;
   side.NeighbourCount = further1;
   side.NeighbourStart = further2;
+  side.Line = values.Line;
+}
+
+bool TProteinReader::CoincidesWithPending(const TCoord& position) const {
+  for (const TAtom* atom : pending_.Slot)
+    if (atom != nullptr && Distance2(*atom, position) < kCoincident2) return true;
+  for (int i = 0; i < pending_.SideCount; ++i)
+    if (Distance2(pending_.Side[static_cast<std::size_t>(i)].Position, position) < kCoincident2) return true;
+  return false;
+}
+
+void TProteinReader::NoteCoincident(std::int32_t line, bool backbone) {
+  if (!pending_.CoincidentBackbone && pending_.CoincidentSide == 0) pending_.CoincidentLine = line;
+  if (backbone) {
+    pending_.CoincidentBackbone = true;
+  } else {
+    ++pending_.CoincidentSide;
+  }
+}
+
+bool TProteinReader::BackboneCoincidesWithPlaced() {
+  for (int k = 0; k < kSlots; ++k) {
+    const TAtom* atom = pending_.Slot[static_cast<std::size_t>(k)];
+    if (atom != nullptr && placed_.FindWithin(*atom, kCoincident2, -1) >= 0)
+      NoteCoincident(pending_.SlotLine[static_cast<std::size_t>(k)], true);
+  }
+  return pending_.CoincidentBackbone;
+}
+
+void TProteinReader::LeaveOutPlacedSideAtoms() {
+  int kept = 0;
+  for (int i = 0; i < pending_.SideCount; ++i) {
+    const TPendingSideAtom& side = pending_.Side[static_cast<std::size_t>(i)];
+    if (placed_.FindWithin(side.Position, kCoincident2, -1) >= 0) {
+      NoteCoincident(side.Line, false);
+      continue;
+    }
+    if (kept != i) pending_.Side[static_cast<std::size_t>(kept)] = side;
+    ++kept;
+  }
+  pending_.SideCount = kept;
+}
+
+void TProteinReader::ReportCoincidentSideAtoms() {
+  if (pending_.CoincidentSide == 0) return;
+  ReportLine("line " + std::to_string(pending_.CoincidentLine) + ": " + AtomsText(pending_.CoincidentSide) +
+             " of residue " + ResidueLabel() + " at the place of atoms read before, ignored");
+  protein_.SetWarningStatus(45, " !!! RESIDUE " + ResidueLabel() + " HAS ATOMS AT THE PLACE OF OTHER ATOMS !!!");
+}
+
+void TProteinReader::PlaceAcceptedAtoms(const TBACKBONE& residue) {
+  for (const TAtom* atom : {residue.AtomN, residue.AtomCA, residue.AtomC, residue.AtomO}) placed_.Insert(*atom, atom->Number);
+  for (std::size_t k = static_cast<std::size_t>(residue.SideChainStart) + 1; k < protein_.SideAtoms.size(); ++k)
+    placed_.Insert(*protein_.SideAtoms[k], protein_.SideAtoms[k]->Number);
+}
+
+void TProteinReader::CheckCollapse() {
+  // Most residues copies of others (all atoms at one point, or the same chain
+  // repeated without MODEL records): a result would describe nothing real.
+  if (coincidentResidues_ <= protein_.ResidueCount) return;
+  const std::string of = std::to_string(coincidentResidues_ + protein_.ResidueCount);
+  const std::string ignored = std::to_string(coincidentResidues_);
+  ReportLine("structure collapsed: " + ignored + " of " + of +
+             " complete residues lie at the place of other residues or atoms");
+  protein_.SetFatalStatus(" !!! STRUCTURE COLLAPSED: " + ignored + " OF " + of + " RESIDUES COINCIDE WITH OTHERS !!!");
 }
 
 void TProteinReader::FreeBackbone() {
@@ -294,15 +374,27 @@ void TProteinReader::FinishResidue() {
       FreeBackbone();
     }
   }
+  bool coincident = false;
+  if (complete && !duplicate && BackboneCoincidesWithPlaced()) {
+    coincident = true;
+    ReportLine("line " + std::to_string(pending_.CoincidentLine) + ": backbone atoms of residue " + ResidueLabel() +
+               " coincide with other atoms. It will be ignored!");
+    protein_.SetWarningStatus(5, " !!! BACKBONE OF RESIDUE " + ResidueLabel() +
+                                     " COINCIDES WITH OTHER ATOMS. RESIDUE WILL BE IGNORED !!!");
+    FreeBackbone();
+  }
+  if (duplicate || coincident) ++coincidentResidues_;
 
   // A residue beyond the table is not stored: the flag also covers the call
   // that would add residue kMaxResidues + 1.
-  const bool accept = complete && !duplicate;
+  const bool accept = complete && !duplicate && !coincident;
   capacityFull_ = sideAtomsStored_ + pending_.SideCount > kMaxSideAtoms || residueCount > kMaxResidues ||
                   (accept && residueCount >= kMaxResidues);
   if (accept && capacityFull_) FreeBackbone();
 
   if (accept && !capacityFull_) {
+    LeaveOutPlacedSideAtoms();
+    ReportCoincidentSideAtoms();
     CheckSideChainDistances();
     CheckSideChainCount();
     TAtom& n = *slot[kBackboneN];
@@ -350,7 +442,7 @@ void TProteinReader::FinishResidue() {
     for (int i = 0; i < pending_.SideCount; ++i) {
       const TPendingSideAtom& side = pending_.Side[static_cast<std::size_t>(i)];
       TAtom* atom = StoreAtom(side.Position, side.Occupancy, side.BFactor, side.Volume, side.ContactVolume,
-                              side.GivenNumber, side.NeighbourCount, side.NeighbourStart);
+                              side.GivenNumber, side.NeighbourCount, side.NeighbourStart, side.Line);
       if (!atom) break;
       FindSideAtom(pending_.OneLetter, side.Name, atom->RadiusType, atom->AtomCode);
       atom->ResidueIndex = residueCount;
@@ -363,6 +455,7 @@ void TProteinReader::FinishResidue() {
       protein_.SideAtomNames.push_back(side.Name);
     }
     sideAtomsStored_ += pending_.SideCount;
+    PlaceAcceptedAtoms(*protein_.Residues.back());
   }
 
   // Every TER and every ignored residue ends a chain segment.

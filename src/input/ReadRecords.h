@@ -7,7 +7,10 @@
 #include <cstdint>
 #include <string>
 
+#include <vector>
+
 #include "input/PdbLine.h"
+#include "model/PointIndex.h"
 #include "model/Protein.h"
 #include "secstruct/ReadState.h"
 
@@ -25,6 +28,9 @@ class TProteinReader {
   // Shared with the secondary-structure flag steps (the SS-bond pairs).
   TReadState State;
 
+  // The input line of every stored protein atom, by Number (0 where unknown).
+  const std::vector<std::int32_t>& AtomLines() const { return atomLines_; }
+
  private:
   static constexpr int kSlots = 4;  // indexed by backbone kind: N 0, C 1, O 2, CA 3
 
@@ -33,6 +39,7 @@ class TProteinReader {
     TCoord Position;
     float Occupancy = 0, BFactor = 0, Volume = 0, ContactVolume = 0;
     std::int32_t GivenNumber = 0, NeighbourCount = 0, NeighbourStart = 0;
+    std::int32_t Line = 0;
   };
 
   // The residue being assembled; its fields default like a new TBACKBONE.
@@ -44,8 +51,13 @@ class TProteinReader {
     std::int32_t SideChainStart = 0;
     std::int32_t FirstAtom = 0;
     std::array<TAtom*, kSlots> Slot{};  // null while the slot is free
+    std::array<std::int32_t, kSlots> SlotLine{};
     int SideCount = 0;
     std::array<TPendingSideAtom, kMaxSideChainPerResidue> Side;
+    // Atoms that coincide with an atom read before them (within 0.001 Å).
+    bool CoincidentBackbone = false;  // a backbone atom among them: the residue is ignored
+    int CoincidentSide = 0;           // side-chain atoms left out
+    std::int32_t CoincidentLine = 0;  // line of the first of them
   };
 
   void AddAtom(const std::string& name, const TPdbLine& values, std::int32_t givenNumber, std::int32_t further1,
@@ -53,6 +65,16 @@ class TProteinReader {
   void FinishResidue();
   void CheckSideChainDistances();
   void CheckSideChainCount();
+  // Coincident atoms: an atom within 0.001 Å of an atom read before it would
+  // make the surfaces degenerate. A side-chain atom is left out; a backbone
+  // atom makes the whole residue ignored.
+  bool CoincidesWithPending(const TCoord& position) const;
+  void NoteCoincident(std::int32_t line, bool backbone);
+  bool BackboneCoincidesWithPlaced();
+  void LeaveOutPlacedSideAtoms();
+  void ReportCoincidentSideAtoms();
+  void PlaceAcceptedAtoms(const TBACKBONE& residue);
+  void CheckCollapse();
   // Appends a break after residue r unless it is already the last one; false
   // (with Status 1) when the break table is full.
   bool RecordBreak(std::int32_t r);
@@ -62,7 +84,8 @@ class TProteinReader {
   // Allocates atom `counter` with the given values; null (with Status 1) when
   // the atom table is full or the given number does not match.
   TAtom* StoreAtom(const TCoord& position, float occupancy, float bFactor, float volume, float contactVolume,
-                   std::int32_t givenNumber, std::int32_t neighbourCount, std::int32_t neighbourStart);
+                   std::int32_t givenNumber, std::int32_t neighbourCount, std::int32_t neighbourStart,
+                   std::int32_t line);
 
   TProteinObject& protein_;
   TRecordSource& source_;
@@ -72,6 +95,9 @@ class TProteinReader {
   std::int32_t sideAtomsStored_ = 0;
   std::array<std::int32_t, kRecordKindCount> kindCount_{};
   bool capacityFull_ = false;
+  TPointIndex placed_{kCoincidentCell};  // the atoms of the accepted residues
+  int coincidentResidues_ = 0;           // residues ignored as copies of others
+  std::vector<std::int32_t> atomLines_;
 };
 
 }  // namespace cavitas

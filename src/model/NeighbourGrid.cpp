@@ -6,12 +6,14 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <span>
 #include <vector>
 
 #include "frame/Error.h"
 #include "frame/Threads.h"
+#include "model/CellTable.h"
 #include "model/Radii.h"
 
 #if defined(__SSE2__)
@@ -82,18 +84,21 @@ class TCellGrid {
     std::vector<std::uint32_t> Slots;  // candidates that passed the coarse test
     std::vector<std::uint64_t> Bits;   // ranks inside one cell that hold a partner
     std::vector<std::pair<std::int32_t, double>> ByRank;
+    std::vector<std::tuple<std::uint32_t, std::int32_t, double>> Sorted;  // rank, partner, distance
   };
 
   TCellGrid(const TProteinObject& p, const TNeighbourLimits& limits) : far_(limits.Far) {
     const int n = p.ProteinAtomCount;
+    // The box of the atoms present; without atoms it stays inverted (one
+    // cell of the minimum edge per axis).
     float minimum[3] = {1000.0f, 1000.0f, 1000.0f};
     float maximum[3] = {-1000.0f, -1000.0f, -1000.0f};
     for (int i = 1; i <= n; ++i) {
       const TAtom& a = *p.AtomAt(i);
       const float c[3] = {a.X, a.Y, a.Z};
       for (int k = 0; k < 3; ++k) {
-        if (minimum[k] > c[k]) minimum[k] = c[k];
-        if (maximum[k] < c[k]) maximum[k] = c[k];
+        if (i == 1 || minimum[k] > c[k]) minimum[k] = c[k];
+        if (i == 1 || maximum[k] < c[k]) maximum[k] = c[k];
       }
     }
     for (int k = 0; k < 3; ++k) {
@@ -103,21 +108,15 @@ class TCellGrid {
       if (edge < limits.MinCellEdge) edge = static_cast<float>(limits.MinCellEdge);
       inverse_[k] = static_cast<float>(1.0L / Ext(edge));
       // Sub-cells at least far/reach wide, searched reach sub-cells to each side:
-      // reach 2 where it makes the searched width smaller.
+      // reach 2 where it makes the searched width smaller. However wide the
+      // box, the sub-cells stay this small: the cell table keeps only the
+      // occupied ones.
       const double wide = static_cast<double>(edge), far = limits.Far * 1.001;
-      const int m1 = std::max(1, static_cast<int>(std::floor(wide / far)));
-      const int m2 = static_cast<int>(std::floor(2 * wide / far));
+      const int m1 = std::max(1, SplitOf(wide / far));
+      const int m2 = SplitOf(2 * wide / far);
       const bool two = m2 >= 2 && 5.0 / m2 < 3.0 / m1;
       split_[k] = two ? m2 : m1;
       reach_[k] = two ? 2 : 1;
-    }
-    // Never many more sub-cells than atoms. Fewer, wider sub-cells stay correct;
-    // the reach never exceeds the split, so partners stay in adjacent cells.
-    const double cellLimit = std::max(4096.0, 8.0 * n);
-    while (4096.0 * split_[0] * split_[1] * split_[2] > cellLimit) {
-      const auto k = static_cast<std::size_t>(std::max_element(split_, split_ + 3) - split_);
-      split_[k] -= 1;
-      reach_[k] = std::min(reach_[k], split_[k]);
     }
     for (int k = 0; k < 3; ++k) dim_[k] = kCells * split_[k];
 
@@ -125,7 +124,7 @@ class TCellGrid {
     cell_.resize(un + 1);
     sub_.resize(un + 1);
     std::vector<int> coarseStart(kCells * kCells * kCells + 1, 0);
-    start_.assign(static_cast<std::size_t>(dim_[0]) * dim_[1] * dim_[2] + 1, 0);
+    std::vector<std::uint64_t> subKey(un);
     for (int i = 1; i <= n; ++i) {
       const TAtom& a = *p.AtomAt(i);
       TIndex& c = cell_[static_cast<std::size_t>(i)];
@@ -134,33 +133,38 @@ class TCellGrid {
       Locate(a.Y, 1, c.Y, s.Y);
       Locate(a.Z, 2, c.Z, s.Z);
       ++coarseStart[static_cast<std::size_t>(CoarseLinear(c)) + 1];
-      ++start_[static_cast<std::size_t>(SubLinear(s.X, s.Y, s.Z)) + 1];
+      subKey[static_cast<std::size_t>(i - 1)] = SubLinear(s.X, s.Y, s.Z);
     }
-    // Counting sorts keep ascending Number inside every cell and sub-cell.
+    // Counting sort keeps ascending Number inside every cell; the cell table
+    // does the same inside every sub-cell.
     std::size_t largest = 0;
     for (std::size_t c = 1; c < coarseStart.size(); ++c) {
       largest = std::max(largest, static_cast<std::size_t>(coarseStart[c]));
       coarseStart[c] += coarseStart[c - 1];
     }
-    for (std::size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
     std::vector<int> coarseFill(coarseStart.begin(), coarseStart.end() - 1);
-    std::vector<int> fill(start_.begin(), start_.end() - 1);
     order_.resize(un);
+    std::vector<std::uint32_t> rankOf(un + 1);
+    for (int i = 1; i <= n; ++i) {
+      const auto coarse = static_cast<std::size_t>(CoarseLinear(cell_[static_cast<std::size_t>(i)]));
+      const int position = coarseFill[coarse]++;
+      order_[static_cast<std::size_t>(position)] = i;
+      rankOf[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(position - coarseStart[coarse]);
+    }
+    const std::uint64_t subCells =
+        static_cast<std::uint64_t>(dim_[0]) * static_cast<std::uint64_t>(dim_[1]) * static_cast<std::uint64_t>(dim_[2]);
+    std::vector<std::int32_t> itemOfSlot;
+    table_.Build(subKey, subCells, std::max<std::uint64_t>(4096, 8 * static_cast<std::uint64_t>(n)), itemOfSlot);
     number_.resize(un);
     rank_.resize(un);
     x_.resize(un);
     y_.resize(un);
     z_.resize(un);
-    for (int i = 1; i <= n; ++i) {
-      const auto ui = static_cast<std::size_t>(i);
-      const auto coarse = static_cast<std::size_t>(CoarseLinear(cell_[ui]));
-      const int position = coarseFill[coarse]++;
-      order_[static_cast<std::size_t>(position)] = i;
-      const TIndex& s = sub_[ui];
-      const auto slot = static_cast<std::size_t>(fill[static_cast<std::size_t>(SubLinear(s.X, s.Y, s.Z))]++);
+    for (std::size_t slot = 0; slot < un; ++slot) {
+      const std::int32_t i = itemOfSlot[slot] + 1;
       const TAtom& a = *p.AtomAt(i);
       number_[slot] = i;
-      rank_[slot] = static_cast<std::uint32_t>(position - coarseStart[coarse]);
+      rank_[slot] = rankOf[static_cast<std::size_t>(i)];
       x_[slot] = a.X;
       y_[slot] = a.Y;
       z_[slot] = a.Z;
@@ -175,8 +179,10 @@ class TCellGrid {
   TScratch Scratch() const {
     TScratch s;
     s.Slots.resize(largest_);
-    s.Bits.assign(largest_ / 64 + 1, 0);
-    s.ByRank.resize(largest_);
+    if (RanksByBits()) {
+      s.Bits.assign(largest_ / 64 + 1, 0);
+      s.ByRank.resize(largest_);
+    }
     return s;
   }
 
@@ -213,8 +219,21 @@ class TCellGrid {
             }
             continue;
           }
-          // Several sub-cells interleave in Number: mark the partners by their
-          // rank inside the cell and emit them in rank order.
+          // Several sub-cells interleave in Number: the partners go out in
+          // their rank order inside the cell, found by marking the ranks where
+          // the cell is small enough to sweep them, else by sorting the few.
+          if (!RanksByBits()) {
+            auto& sorted = scratch.Sorted;
+            sorted.clear();
+            for (const std::uint32_t slot : candidates) {
+              const double d = Distance(pa, TCoord{x_[slot], y_[slot], z_[slot]});
+              if (d < far_) sorted.emplace_back(rank_[slot], number_[slot], d);
+            }
+            std::sort(sorted.begin(), sorted.end(),
+                      [](const auto& u, const auto& v) { return std::get<0>(u) < std::get<0>(v); });
+            for (const auto& [r, b, d] : sorted) emit(b, d);
+            continue;
+          }
           for (const std::uint32_t slot : candidates) {
             const double d = Distance(pa, TCoord{x_[slot], y_[slot], z_[slot]});
             if (!(d < far_)) continue;
@@ -234,6 +253,14 @@ class TCellGrid {
   }
 
  private:
+  // Sub-cells per cell for a ratio of widths, bounded so that sub-cell keys fit 64 bits.
+  static int SplitOf(double ratio) {
+    constexpr double kMaxSplit = 1 << 16;
+    return static_cast<int>(std::floor(std::clamp(ratio, 0.0, kMaxSplit)));
+  }
+  // Ranks of one cell are swept by a bit mask while the largest cell holds
+  // no more atoms than fit a few cache lines of it.
+  bool RanksByBits() const { return largest_ <= 4096; }
   // Cell (1..16) and sub-cell (0..16m-1) of a coordinate along one axis.
   void Locate(float coordinate, int axis, int& cell, int& sub) const {
     const Ext t = (Ext(coordinate) - Ext(minimum_[axis])) * Ext(inverse_[axis]);
@@ -254,9 +281,10 @@ class TCellGrid {
   // Writes to `found` the slots of sub-cell `sub` holding atoms numbered below a
   // that may lie closer than the far limit to pa (a superset: the caller
   // measures exactly) and returns the slot after the last one written.
-  std::uint32_t* Candidates(const TCoord& pa, std::int32_t a, int sub, std::uint32_t* found) const {
-    const auto first = static_cast<std::size_t>(start_[static_cast<std::size_t>(sub)]);
-    const auto end = static_cast<std::size_t>(start_[static_cast<std::size_t>(sub) + 1]);
+  std::uint32_t* Candidates(const TCoord& pa, std::int32_t a, std::uint64_t sub, std::uint32_t* found) const {
+    const auto [cellFirst, cellEnd] = table_.Range(sub);
+    const auto first = static_cast<std::size_t>(cellFirst);
+    const auto end = static_cast<std::size_t>(cellEnd);
     if (first == end || number_[first] >= a) return found;
     // Atoms ascend in Number, so the partners below a are a prefix of the sub-cell.
     std::size_t stop = end;
@@ -284,7 +312,11 @@ class TCellGrid {
     return found;
   }
   static int CoarseLinear(const TIndex& c) { return ((c.X - 1) * kCells + (c.Y - 1)) * kCells + (c.Z - 1); }
-  int SubLinear(int sx, int sy, int sz) const { return (sx * dim_[1] + sy) * dim_[2] + sz; }
+  std::uint64_t SubLinear(int sx, int sy, int sz) const {
+    return (static_cast<std::uint64_t>(sx) * static_cast<std::uint64_t>(dim_[1]) + static_cast<std::uint64_t>(sy)) *
+               static_cast<std::uint64_t>(dim_[2]) +
+           static_cast<std::uint64_t>(sz);
+  }
 
   float minimum_[3]{}, inverse_[3]{};
   int split_[3]{1, 1, 1}, reach_[3]{1, 1, 1}, dim_[3]{kCells, kCells, kCells};
@@ -293,7 +325,7 @@ class TCellGrid {
   std::size_t largest_ = 0;       // most atoms in one cell
   std::vector<TIndex> cell_, sub_;  // by Number: cell 1..16, sub-cell 0..16m-1
   std::vector<std::int32_t> order_;
-  std::vector<int> start_;  // sub-cell c holds slots start_[c] .. start_[c+1]-1
+  TCellTable table_;  // the slots of each sub-cell
   std::vector<std::int32_t> number_;
   std::vector<std::uint32_t> rank_;  // position of the slot's atom in its cell, by Number
   std::vector<float> x_, y_, z_;
@@ -315,37 +347,29 @@ class TSearchGrid {
         if (i == 1 || c[k] > maximum[k]) maximum[k] = c[k];
       }
     }
-    // Cells no smaller than the far limit (with room for rounding), and never
-    // many more cells than atoms, so a sparse structure does not explode the table.
-    double edge = limits.Far * 1.001;
-    const double cellLimit = std::max(4096.0, 8.0 * static_cast<double>(count));
-    for (;;) {
-      double cells = 1;
-      for (int k = 0; k < 3; ++k) cells *= std::floor((maximum[k] - minimum[k]) / edge) + 1;
-      if (cells <= cellLimit) break;
-      edge *= 1.25;
-    }
+    // Cells no smaller than the far limit (with room for rounding); the cell
+    // table keeps only the occupied ones when the box is sparse.
+    const double edge = limits.Far * 1.001;
     for (int k = 0; k < 3; ++k) {
       minimum_[k] = minimum[k];
       inverse_[k] = 1.0 / edge;
-      dim_[k] = static_cast<int>(std::floor((maximum[k] - minimum[k]) / edge)) + 1;
+      dim_[k] = static_cast<int>(std::floor(std::clamp((maximum[k] - minimum[k]) / edge, 0.0, double(kMaxDim - 1)))) + 1;
     }
-    std::vector<int> cellOf(n + 1);
-    start_.assign(static_cast<std::size_t>(dim_[0]) * dim_[1] * dim_[2] + 1, 0);
+    std::vector<std::uint64_t> cellOf(n);
     for (int i = 1; i <= count; ++i) {
       const TAtom& a = *p.AtomAt(i);
-      const int c = Linear(Index(a.X, 0), Index(a.Y, 1), Index(a.Z, 2));
-      cellOf[static_cast<std::size_t>(i)] = c;
-      ++start_[static_cast<std::size_t>(c) + 1];
+      cellOf[static_cast<std::size_t>(i - 1)] = Linear(Index(a.X, 0), Index(a.Y, 1), Index(a.Z, 2));
     }
-    for (std::size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
-    std::vector<int> fill(start_.begin(), start_.end() - 1);
+    std::vector<std::int32_t> itemOfSlot;
+    const std::uint64_t cells =
+        static_cast<std::uint64_t>(dim_[0]) * static_cast<std::uint64_t>(dim_[1]) * static_cast<std::uint64_t>(dim_[2]);
+    table_.Build(cellOf, cells, std::max<std::uint64_t>(4096, 8 * static_cast<std::uint64_t>(n)), itemOfSlot);
     number_.resize(n);
     x_.resize(n);
     y_.resize(n);
     z_.resize(n);
-    for (int i = 1; i <= count; ++i) {
-      const auto slot = static_cast<std::size_t>(fill[static_cast<std::size_t>(cellOf[static_cast<std::size_t>(i)])]++);
+    for (std::size_t slot = 0; slot < n; ++slot) {
+      const std::int32_t i = itemOfSlot[slot] + 1;
       const TAtom& a = *p.AtomAt(i);
       number_[slot] = i;
       x_[slot] = a.X;
@@ -362,11 +386,12 @@ class TSearchGrid {
     const double px = c.X, py = c.Y, pz = c.Z;
     for (int nx = std::max(ix - 1, 0); nx <= std::min(ix + 1, dim_[0] - 1); ++nx)
       for (int ny = std::max(iy - 1, 0); ny <= std::min(iy + 1, dim_[1] - 1); ++ny) {
-        // The z-neighbours are adjacent in storage: one contiguous run per (nx, ny).
-        const int first = Linear(nx, ny, std::max(iz - 1, 0)), last = Linear(nx, ny, std::min(iz + 1, dim_[2] - 1));
-        for (int cell = first; cell <= last; ++cell) {
-          const auto end = static_cast<std::size_t>(start_[static_cast<std::size_t>(cell) + 1]);
-          auto s = static_cast<std::size_t>(start_[static_cast<std::size_t>(cell)]);
+        const std::uint64_t first = Linear(nx, ny, std::max(iz - 1, 0));
+        const std::uint64_t last = Linear(nx, ny, std::min(iz + 1, dim_[2] - 1));
+        for (std::uint64_t cell = first; cell <= last; ++cell) {
+          const auto [cellFirst, cellEnd] = table_.Range(cell);
+          const auto end = static_cast<std::size_t>(cellEnd);
+          auto s = static_cast<std::size_t>(cellFirst);
           // Atoms ascend in Number, so the ones below `below` are a prefix of the cell.
           std::size_t stop = s;
           while (stop < end && number_[stop] < below) ++stop;
@@ -384,17 +409,23 @@ class TSearchGrid {
   }
 
  private:
+  static constexpr int kMaxDim = 1 << 20;  // cells per axis, so that keys fit 64 bits
   int Index(float coordinate, int axis) const {
     const double t = (static_cast<double>(coordinate) - minimum_[axis]) * inverse_[axis];
     if (!(t >= 0)) return 0;
-    return std::min(static_cast<int>(t), dim_[axis] - 1);
+    if (!(t < dim_[axis] - 1)) return dim_[axis] - 1;
+    return static_cast<int>(t);
   }
-  int Linear(int ix, int iy, int iz) const { return (ix * dim_[1] + iy) * dim_[2] + iz; }
+  std::uint64_t Linear(int ix, int iy, int iz) const {
+    return (static_cast<std::uint64_t>(ix) * static_cast<std::uint64_t>(dim_[1]) + static_cast<std::uint64_t>(iy)) *
+               static_cast<std::uint64_t>(dim_[2]) +
+           static_cast<std::uint64_t>(iz);
+  }
 
   double minimum_[3]{}, inverse_[3]{};
   int dim_[3]{1, 1, 1};
   double far2_ = 0;
-  std::vector<int> start_;
+  TCellTable table_;
   std::vector<std::int32_t> number_;
   std::vector<float> x_, y_, z_;
 };

@@ -19,15 +19,23 @@ std::unique_ptr<TAtom> TProteinObject::TakeAtom(int i) {
   return std::move(Atoms[static_cast<std::size_t>(i)]);
 }
 
-void RemoveDuplicateAtoms(TMyCollection<THetAtom>& list) {
-  for (std::size_t k = list.size(); k-- > 1;) {
-    for (std::size_t j = 0; j < k; ++j) {
-      if (Distance2(*list[j]->Atom, *list[k]->Atom) < 1e-6) {
-        list.erase(list.begin() + static_cast<std::ptrdiff_t>(k));
-        break;
-      }
-    }
+std::vector<bool> FlagCoincidentAtoms(const TMyCollection<THetAtom>& list, TPointIndex& earlier) {
+  std::vector<bool> flags(list.size(), false);
+  for (std::size_t k = 0; k < list.size(); ++k) {
+    const TAtom& atom = *list[k]->Atom;
+    flags[k] = earlier.FindWithin(atom, kCoincident2, -1) >= 0;
+    earlier.Insert(atom, static_cast<std::int32_t>(k));
   }
+  return flags;
+}
+
+void RemoveDuplicateAtoms(TMyCollection<THetAtom>& list) {
+  TPointIndex index(kCoincidentCell);
+  const std::vector<bool> flags = FlagCoincidentAtoms(list, index);
+  std::size_t keep = 0;
+  for (std::size_t k = 0; k < list.size(); ++k)
+    if (!flags[k]) list[keep++] = std::move(list[k]);
+  list.resize(keep);
 }
 
 }  // namespace cavitas

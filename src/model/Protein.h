@@ -15,6 +15,7 @@
 #include "frame/LogFile.h"
 #include "model/Geometry.h"
 #include "model/Limits.h"
+#include "model/PointIndex.h"
 
 namespace cavitas {
 
@@ -46,6 +47,7 @@ struct THetAtom {
   std::string ResName = "    ";   // 3 characters and a blank
   std::string AtomName = "    ";  // 4 characters
   char AltLoc = ' ';
+  std::int32_t Line = 0;  // input line of its record (0 where unknown)
   TAtom* Atom = nullptr;
   std::unique_ptr<TAtom> OwnedAtom;
 };
@@ -235,8 +237,16 @@ class TProteinObject : public TLogFileObject {
   THoleDefinitions HoleDefinitions;
 };
 
-// Deletes, from the last item down to the second, every hetero atom lying closer
-// than 1e-6 (squared distance) to an earlier one.
+// Atoms closer than 0.001 Å (squared distance below 1e-6) count as one.
+constexpr double kCoincident2 = 1e-6;
+constexpr double kCoincidentCell = 1.0;  // cell edge of an index that finds them
+
+// Flags every item lying within 0.001 Å of a point already in `earlier` or of
+// an earlier item (flagged or not), and inserts every item into `earlier`
+// (ids: positions in the list).
+std::vector<bool> FlagCoincidentAtoms(const TMyCollection<THetAtom>& list, TPointIndex& earlier);
+
+// Deletes every hetero atom lying within 0.001 Å of an earlier one, keeping the order of the rest.
 void RemoveDuplicateAtoms(TMyCollection<THetAtom>& list);
 
 }  // namespace cavitas

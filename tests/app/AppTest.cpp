@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -425,6 +426,151 @@ TEST(Cli, ModelsAndAlternateLocationsLeftOutAreNoted) {
   const std::string log = ReadFile(dir.File("r.log"));
   EXPECT_NE(log.find("2 models in the file; only model 1 is analysed"), std::string::npos);
   EXPECT_NE(log.find("1 atoms at a second or later alternate location left out"), std::string::npos);
+}
+
+// 1ubq with every ATOM and HETATM line passed through `edit` (an empty string drops the line).
+template <class Edit>
+std::string Edited(Edit&& edit) {
+  std::string out;
+  for (const std::string& line : Lines(ReadFile(DataFile("1ubq.pdb")))) {
+    const bool atom = line.rfind("ATOM  ", 0) == 0 || line.rfind("HETATM", 0) == 0;
+    const std::string changed = atom ? edit(line) : line;
+    if (!changed.empty()) out += changed + "\n";
+  }
+  return out;
+}
+
+std::string Field(double v) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, v >= 1e5 || v <= -1e4 ? "%8.1f" : "%8.3f", v);
+  return buffer;
+}
+
+std::string Moved(const std::string& line, double dx, double dy, double dz) {
+  const double d[3] = {dx, dy, dz};
+  std::string out = line.substr(0, 30);
+  for (int k = 0; k < 3; ++k) out += Field(std::atof(line.substr(30 + 8 * static_cast<std::size_t>(k), 8).c_str()) + d[k]);
+  return out + line.substr(54);
+}
+
+std::string Ion(double x, double y, double z) {
+  return "HETATM 9999 NA    NA Z 900    " + Field(x) + Field(y) + Field(z) + "  1.00 20.00          NA";
+}
+
+std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& prefix) {
+  std::vector<std::string> out;
+  for (const std::string& line : Lines(text))
+    if (line.rfind(prefix, 0) == 0) out.push_back(line);
+  return out;
+}
+
+// Volume, contact volume and surface flag: the last three fields of a result line.
+struct TAtomResult {
+  double Volume, Contact;
+  std::string Flag;
+};
+TAtomResult ResultOf(const std::string& line) {
+  std::istringstream in(line.substr(54));
+  std::vector<std::string> fields;
+  for (std::string f; in >> f;) fields.push_back(f);
+  const std::size_t n = fields.size();
+  return {std::atof(fields[n - 3].c_str()), std::atof(fields[n - 2].c_str()), fields[n - 1]};
+}
+
+// Odd coordinates on a real structure: every run ends at once with a result or
+// a documented exit code and its reason. A stray ion beyond the structure's
+// lower corner (the volume cubes start there) or duplicated lines leave the
+// protein's result as it was; a structure moved by 3000 Å keeps its holes and
+// flags, its volumes within the last printed digit.
+TEST(Cli, HostileCoordinatesEndWithAResultOrAReason) {
+  TempDir dir;
+  WriteFile(dir.File("clean.pdb"), Edited([](const std::string& l) { return l; }));
+  ASSERT_EQ(RunCavitas(dir, "i:clean.pdb o:clean.txt l:clean.log").Code, 0);
+  const std::string clean = ReadFile(dir.File("clean.txt"));
+  int ca = 0, atoms = 0;
+  struct Case {
+    std::string Name, Text;
+    int Code;
+    std::string Reason;  // in the log, or on stderr without a result
+  };
+  const std::string last = "HETATM  661";
+  const Case cases[] = {
+      {"stray2000", Edited([&](const std::string& l) { return l.rfind(last, 0) == 0 ? l + "\n" + Ion(2000, 50, 40) : l; }),
+       0, "has no other atom within 20 A; it is analysed as an isolated atom"},
+      {"stray5000", Edited([&](const std::string& l) { return l.rfind(last, 0) == 0 ? l + "\n" + Ion(5000, 5000, 5000) : l; }),
+       0, "has no other atom within 20 A; it is analysed as an isolated atom"},
+      {"moved", Edited([](const std::string& l) { return Moved(l, 3000, 3000, 3000); }), 0, ""},
+      {"typos", Edited([&](const std::string& l) {
+         if (l.substr(12, 4) != " CA ") return l;
+         ++ca;
+         return ca == 10 ? Moved(l, 215000, 0, 0) : ca == 40 ? Moved(l, 0, 0, -93100) : l;
+       }),
+       0, "lies outside -10000..10000"},
+      {"duplicates", Edited([&](const std::string& l) { return ++atoms % 7 == 0 ? l + "\n" + l : l; }), 0,
+       "at the place of atoms read before, ignored"},
+      {"onepoint", Edited([](const std::string& l) { return l.substr(0, 30) + "   1.000   2.000   3.000" + l.substr(54); }),
+       3, "STRUCTURE COLLAPSED: 76 OF 76 RESIDUES COINCIDE WITH OTHERS"},
+      {"far", Edited([](const std::string& l) { return l.substr(0, 30) + " 99999.9 99999.9 99999.9" + l.substr(54); }), 3,
+       "NO RESIDUE WITH COMPLETE BACKBONE"},
+      {"nultail", ReadFile(DataFile("1ubq.pdb")), 1, "is larger than the limit of 1000000000 bytes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    WriteFile(dir.File(c.Name + ".pdb"), c.Text);
+    if (c.Name == "nultail") std::filesystem::resize_file(dir.File(c.Name + ".pdb"), 2'000'000'000);  // sparse
+    const RunResult r = RunCavitas(dir, "i:" + c.Name + ".pdb o:" + c.Name + ".txt l:" + c.Name + ".log");
+    ASSERT_EQ(r.Code, c.Code) << r.Err;
+    const std::string result = ReadFile(dir.File(c.Name + ".txt"));
+    if (c.Code != 0) {
+      EXPECT_NE(r.Err.find(c.Reason), std::string::npos) << r.Err;
+      EXPECT_FALSE(std::filesystem::exists(dir.File(c.Name + ".txt")));
+      continue;
+    }
+    EXPECT_NE(ReadFile(dir.File(c.Name + ".log")).find(c.Reason), std::string::npos);
+    if (c.Name == "typos") continue;  // two residues fewer
+    const auto atomsOf = [](const std::string& text) { return LinesStartingWith(text, "ATOM"); };
+    EXPECT_EQ(LinesStartingWith(result, "HOLE"), LinesStartingWith(clean, "HOLE"));
+    if (c.Name.rfind("stray", 0) == 0 || c.Name == "duplicates") {
+      EXPECT_EQ(atomsOf(result), atomsOf(clean));
+    }
+    if (c.Name == "duplicates") {
+      EXPECT_EQ(result, clean);
+    }
+    if (c.Name == "moved") {
+      const std::vector<std::string> a = atomsOf(clean), b = atomsOf(result);
+      ASSERT_EQ(a.size(), b.size());
+      for (std::size_t i = 0; i < a.size(); ++i) {
+        const TAtomResult x = ResultOf(a[i]), y = ResultOf(b[i]);
+        EXPECT_NEAR(x.Volume, y.Volume, 0.0101) << a[i];
+        EXPECT_NEAR(x.Contact, y.Contact, 0.0101) << a[i];
+        EXPECT_EQ(x.Flag, y.Flag) << a[i];
+      }
+    }
+  }
+}
+
+// Waters on waters: each removed and reported once per residue, the first 100
+// in full, then a count.
+TEST(Cli, CoincidentWatersAreRemovedAndCounted) {
+  TempDir dir;
+  std::string waters;
+  char buf[96];
+  for (int n = 1; n <= 400; ++n) {
+    const double x = 60.0 + 3.1 * (n % 20), y = 60.0 + 3.1 * (n / 20);
+    for (int copy = 0; copy < 2; ++copy) {
+      std::snprintf(buf, sizeof buf, "HETATM%5d  O   HOH W%4d    %8.3f%8.3f%8.3f  1.00 20.00           O\n", n, 2 * n + copy,
+                    x, y, 60.0);
+      waters += buf;
+    }
+  }
+  std::string text = Edited([](const std::string& l) { return l; });
+  text.insert(text.rfind("END"), waters);
+  WriteFile(dir.File("w.pdb"), text);
+  const RunResult r = RunCavitas(dir, "i:w.pdb o:w.txt l:w.log");
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  const std::string log = ReadFile(dir.File("w.log"));
+  EXPECT_NE(log.find("1 atom of hetero residue HOH W   3  at the place of atoms read before, ignored"), std::string::npos);
+  EXPECT_NE(log.find("300 more hetero residues with coincident atoms"), std::string::npos);
 }
 
 TEST(Cli, EveryCorpusFileEndsWithSuccessOrFailedRead) {

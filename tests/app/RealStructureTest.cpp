@@ -138,6 +138,8 @@ TEST(RealStructures, MembraneMarkersAreIgnored) {
 
 // A chain lying on a copy of itself, exactly or shifted by less than a bond:
 // coincident atoms and points of many spheres, strands in three ladders.
+// An exact copy is left out as coincident atoms; a copy shifted by less than a
+// bond is kept and its exact degeneracies resolved.
 TEST(RealStructures, ChainOnACopyOfItselfGivesAResult) {
   for (const double shift : {0.0, 0.3}) {
     SCOPED_TRACE(shift);
@@ -153,7 +155,8 @@ TEST(RealStructures, ChainOnACopyOfItselfGivesAResult) {
     WriteFile(dir.File("twice.pdb"), original + "TER\n" + copy + "END\n");
     const TOutputs out = Analyse(dir, dir.File("twice.pdb"), "twice");
     EXPECT_EQ(out.Code, 0);
-    EXPECT_NE(out.Result.find("LENGTH       152 AA"), std::string::npos) << out.Result.substr(0, 400);
+    const std::string length = shift == 0 ? "LENGTH        76 AA" : "LENGTH       152 AA";
+    EXPECT_NE(out.Result.find(length), std::string::npos) << out.Result.substr(0, 1200);
   }
 }
 

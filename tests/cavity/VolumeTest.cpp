@@ -467,6 +467,32 @@ TEST_F(VolumeTest, ThreadedScan_EqualsOneThreadWhereAtomsStraddleTheRanges) {
   }
 }
 
+// An atom far from the structure: the cube lattice starts at the same corner,
+// no other atom's sums change by a bit, and across the far parts (rows and
+// columns too sparse to count out) the fast scan still equals the
+// straightforward one, in ranges as on one thread.
+TEST_F(VolumeTest, FastScan_DistantAtomChangesNoOtherAtom) {
+  TProteinObject p;
+  ReadProtein(p, testing::DataFile("pept.pdb"), "/dev/null", 0);
+  ASSERT_GT(p.AtomCount, 0);
+  std::unique_ptr<TAtomAccumulator> bv, bc;
+  VolumeOfAtoms(p, bv, bc, TVolumeMethod::Fast, 1);
+  float top[3] = {-1e9f, -1e9f, -1e9f};
+  for (int i = 1; i <= p.AtomCount; ++i) {
+    top[0] = std::max(top[0], p.AtomAt(i)->X);
+    top[1] = std::max(top[1], p.AtomAt(i)->Y);
+    top[2] = std::max(top[2], p.AtomAt(i)->Z);
+  }
+  const int n = p.AtomCount;
+  Add(p, top[0] + 3, top[1] + 200, top[2] + 200, 2);
+  ExpectSameSumsInRanges(p, {2, 3}, "pept with an atom 280 A out");
+  std::unique_ptr<TAtomAccumulator> v, c;
+  VolumeOfAtoms(p, v, c, TVolumeMethod::Fast, 1);
+  ASSERT_EQ(std::memcmp(v->data(), bv->data(), (static_cast<std::size_t>(n) + 1) * sizeof(double)), 0);
+  ASSERT_EQ(std::memcmp(c->data(), bc->data(), (static_cast<std::size_t>(n) + 1) * sizeof(double)), 0);
+  EXPECT_NEAR((*v)[static_cast<std::size_t>(n) + 1], Sphere(Model.RadiusTable[2]), 0.02 * Sphere(Model.RadiusTable[2]));
+}
+
 TEST_F(VolumeTest, ThreadedScan_MoreRangesThanLayers) {
   // Two atoms span about ten layers; the ranges are capped at one per layer.
   SetExactness(0.1);

@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "frame/Error.h"
 #include "frame/LogFile.h"
 #include "input/InputTestSupport.h"
 #include "input/PdbReader.h"
@@ -278,6 +279,77 @@ TEST(ScanNumber, TakesTheFirstBlankDelimitedToken) {
     EXPECT_EQ(error != 0, c.Error != 0) << c.Text;
     if (c.Error == 0) {
       EXPECT_DOUBLE_EQ(value, c.Value) << c.Text;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace cavitas::testing
+
+namespace cavitas::testing {
+namespace {
+
+TEST(CheckCoordinate, NumbersWithinTheModelsRangeOnly) {
+  struct Case {
+    const char* field;
+    TCoordinateCheck check;
+  };
+  const Case cases[] = {{" 9999.99", TCoordinateCheck::Ok},        {"-9999.99", TCoordinateCheck::Ok},
+                        {" 3045.12", TCoordinateCheck::Ok},        {"10000.00", TCoordinateCheck::OutOfRange},
+                        {"215043.0", TCoordinateCheck::OutOfRange}, {"-93104.0", TCoordinateCheck::OutOfRange},
+                        {"  1e39  ", TCoordinateCheck::OutOfRange}, {" -1e300 ", TCoordinateCheck::OutOfRange},
+                        {"   nan  ", TCoordinateCheck::NotANumber}, {"   inf  ", TCoordinateCheck::NotANumber},
+                        {"        ", TCoordinateCheck::NotANumber}};
+  for (const Case& c : cases) {
+    float v = -1;
+    EXPECT_EQ(CheckCoordinate(c.field, v), c.check) << c.field;
+    if (c.check != TCoordinateCheck::Ok) {
+      EXPECT_EQ(v, -1) << c.field;
+    }
+  }
+}
+
+TEST_F(PdbReaderTest, ReadPdbRecord_CoordinateBeyondTheRangeIsReportedWithItsLine) {
+  const std::string text = "REMARK\nATOM      1  CA  ALA A   1    215043.0   1.000   2.000  1.00 20.00\n";
+  std::vector<TPdbLine> lines;
+  Kinds(text, &lines);
+  EXPECT_EQ(lines[1].Kind, kOtherRecord);
+  EXPECT_EQ(Log(), "line 2: ATOM record ignored, coordinate \"215043.0\" lies outside -10000..10000\r\n");
+}
+
+TEST_F(PdbReaderTest, ReadPdbRecord_ControlCharactersInHeaderAndNamesBecomeBlanks) {
+  std::string text = "HEADER    A\tB" + std::string(1, '\0') + "C\x7f" + "D\n" + AtomLine(1, " CA ", "ALA", 'A', 7, 1, 2, 3);
+  const std::size_t name = text.find(" CA ");
+  text[name + 2] = '\x01';  // in the atom name
+  text[name + 9] = '\0';    // the chain
+  std::vector<TPdbLine> lines;
+  Kinds(text, &lines);
+  ASSERT_EQ(protein_.HeaderLines.size(), 1u);
+  EXPECT_EQ(protein_.HeaderLines[0]->Text.substr(0, 16), "HEADER    A B C ");
+  EXPECT_EQ(lines[1].AtomName, " C  ");
+  EXPECT_EQ(lines[1].ResidueId, "   7  ");
+  EXPECT_EQ(lines[1].Line, 2);
+}
+
+TEST(LoadInputText, RefusesTextBeyondItsLimits) {
+  TempDir dir;
+  WriteFile(dir.File("ten.pdb"), "0123456789\n");
+  EXPECT_EQ(LoadInputText(dir.File("ten.pdb"), {11, 1}).Bytes.size(), 11u);
+  struct Case {
+    const char* file;
+    TInputLimits limits;
+    const char* message;
+  };
+  const Case cases[] = {{"ten.pdb", {10, 100}, "is larger than the limit of 10 bytes"},
+                        {"ten.pdb", {100, 0}, "has more than the limit of 0 lines"},
+                        {"/dev/zero", {1 << 20, 100}, "is larger than the limit of 1048576 bytes"}};
+  for (const Case& c : cases) {
+    const std::string path = c.file[0] == '/' ? c.file : dir.File(c.file);
+    try {
+      LoadInputText(path, c.limits);
+      ADD_FAILURE() << c.file << " read";
+    } catch (const IoError& e) {
+      EXPECT_NE(std::string(e.what()).find(path + " " + c.message), std::string::npos) << e.what();
     }
   }
 }

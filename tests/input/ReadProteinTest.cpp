@@ -44,6 +44,14 @@ std::string CopyLines(const std::string& text, const std::string& needle, int co
   return out;
 }
 
+// The first line containing `needle`, with its line end.
+std::string LineWith(const std::string& text, const std::string& needle) {
+  const std::size_t at = text.find(needle);
+  if (at == std::string::npos) return "";
+  const std::size_t start = text.rfind('\n', at) == std::string::npos ? 0 : text.rfind('\n', at) + 1;
+  return text.substr(start, text.find('\n', at) + 1 - start);
+}
+
 class ReadProteinTest : public ::testing::TestWithParam<bool> {
  protected:
   TReadResult Read(const std::string& lf) { return ReadPdbText(GetParam() ? WithCrLf(lf) : lf); }
@@ -152,6 +160,81 @@ TEST_P(ReadProteinTest, FinishResidue_AlternateBackboneIsIgnored) {
   EXPECT_EQ(p.Residue(3).FirstAtom, 11);
   EXPECT_EQ(p.ProteinAtomCount, 15);
   EXPECT_TRUE(p.ChainBreaks.empty());
+}
+
+// Atoms at the place of atoms read before them (within 0.001 Å) would make the
+// surfaces degenerate: a side-chain copy is left out, a residue whose backbone
+// coincides with anything is ignored, hetero atoms and waters on any earlier
+// atom are removed; each residue is reported once, with the line.
+TEST_P(ReadProteinTest, CoincidentAtomsAreLeftOutOncePerResidue) {
+  TChainBuilder b;
+  b.Ala().Residue("SER", {" CB ", " OG "}).Ala();
+  std::string text = b.Text();
+  // The serine's CB (line 14, after 4 header lines) twice more: lines 15 and 16.
+  const std::string cb = LineWith(text, " CB  SER");
+  text.insert(text.find(cb) + cb.size(), cb + cb);
+  // A fourth residue (lines 23-27) whose CA (line 24) lies on its N.
+  TChainBuilder longer;
+  longer.Ala().Ala().Ala().Ala();
+  std::string last = CopyLines(longer.Text(), "ALA A   4", 1, 'A');
+  const std::string n = LineWith(last, " N   ALA"), ca = LineWith(last, " CA  ALA");
+  last.replace(last.find(ca), ca.size(), ca.substr(0, 30) + n.substr(30));
+  std::string het;
+  het += HetAtomLine(40, " O  ", "HOH", 'W', 1, 50, 50, 50);
+  het += HetAtomLine(41, " O  ", "HOH", 'W', 2, 50, 50, 50.0004);  // line 29: on water 1
+  het += HetAtomLine(42, "ZN  ", " ZN", 'Z', 9, 60, 60, 60);
+  het += HetAtomLine(43, " O  ", "HOH", 'W', 3, 60, 60, 60);  // line 31: on the zinc
+  const TReadResult r = Read(HeaderCards() + text + last + het + "END   \n");
+  const TProteinObject& p = *r.Protein;
+  ASSERT_EQ(p.ResidueCount, 3);
+  EXPECT_EQ(p.Residue(2).SideChainCount, 2);
+  EXPECT_EQ(p.ProteinAtomCount, 16);
+  EXPECT_TRUE(LogHas(r, "line 15: 2 atoms of residue  SER    2 A at the place of atoms read before, ignored"));
+  EXPECT_TRUE(LogHas(r, "line 24: backbone atoms of residue  ALA    4 A coincide with other atoms. It will be ignored!"));
+  EXPECT_EQ(p.Status, 45) << p.StatusText;
+  EXPECT_EQ(p.HetAtoms.size(), 1u);
+  ASSERT_EQ(p.Waters.size(), 1u);
+  EXPECT_EQ(p.Waters[0]->ResNumber, "   1 ");
+  EXPECT_TRUE(LogHas(r, "line 29: 1 atom of hetero residue HOH W   2  at the place of atoms read before, ignored"));
+  EXPECT_TRUE(LogHas(r, "line 31: 1 atom of hetero residue HOH W   3  at the place of atoms read before, ignored"));
+}
+
+TEST_P(ReadProteinTest, CollapsedStructureEndsWithStatusOne) {
+  // Every residue on one point, or the same chain three times over.
+  TChainBuilder b;
+  b.Ala().Ala().Ala();
+  std::string onePoint;
+  for (std::size_t start = 0, end; start < b.Text().size(); start = end + 1) {
+    end = b.Text().find('\n', start);
+    onePoint += b.Text().substr(start, 30) + "   1.000   2.000   3.000" + b.Text().substr(start + 54, end + 1 - start - 54);
+  }
+  const TReadResult r = Read(HeaderCards() + onePoint + "END   \n");
+  EXPECT_EQ(r.Protein->Status, 1);
+  EXPECT_EQ(r.Protein->StatusText, " !!! STRUCTURE COLLAPSED: 3 OF 3 RESIDUES COINCIDE WITH OTHERS !!!");
+  EXPECT_TRUE(LogHas(r, "structure collapsed: 3 of 3 complete residues lie at the place of other residues or atoms"));
+
+  const TReadResult thrice = Read(HeaderCards() + b.Text() + "TER   \n" + b.Text() + "TER   \n" + b.Text() + "END   \n");
+  EXPECT_EQ(thrice.Protein->Status, 1);
+  EXPECT_EQ(thrice.Protein->StatusText, " !!! STRUCTURE COLLAPSED: 6 OF 9 RESIDUES COINCIDE WITH OTHERS !!!");
+  // Twice is a copy, not a collapse: the first is analysed.
+  const TReadResult twice = Read(HeaderCards() + b.Text() + "TER   \n" + b.Text() + "END   \n");
+  EXPECT_NE(twice.Protein->Status, 1) << twice.Protein->StatusText;
+  EXPECT_EQ(twice.Protein->ResidueCount, 3);
+}
+
+TEST_P(ReadProteinTest, IsolatedAtomsAreReportedWithTheirLineAndKept) {
+  TChainBuilder b;
+  b.Ala().Ala();
+  const std::string het = HetAtomLine(20, "NA  ", " NA", 'Z', 900, 2000, 0, 0) +
+                          HetAtomLine(21, "NA  ", " NA", 'Z', 901, 2, 25, 0);  // 20 Å or more from all
+  const TReadResult r = Read(HeaderCards() + b.Text() + het + "END   \n");
+  const TProteinObject& p = *r.Protein;
+  ASSERT_EQ(p.AtomCount, 12);
+  EXPECT_TRUE(LogHas(r, "line 15: atom 11 of residue  NA Z 900  has no other atom within 20 A; it is analysed as an "
+                        "isolated atom"));
+  EXPECT_EQ(std::count_if(r.Log.begin(), r.Log.end(),
+                          [](const std::string& l) { return l.find("isolated atom") != std::string::npos; }),
+            std::ptrdiff_t{2});
 }
 
 TEST_P(ReadProteinTest, ReadRecords_OtherResidueInAtomRecordsIsAHeteroGroup) {
@@ -271,7 +354,10 @@ TEST_P(ReadProteinTest, FinishResidue_LongPeptideBondIsABreakButHydrogenIsStillP
   EXPECT_TRUE(r2.Protein->ChainBreaks.empty());
 }
 
-TEST_P(ReadProteinTest, FinishResidue_CoincidingCAndOLeaveHydrogenOnN) {
+// Coincident C and O would reach the surfaces as one point twice: the residue
+// is ignored like any residue whose backbone atoms coincide, and the next one
+// starts the chain with its hydrogen on N.
+TEST_P(ReadProteinTest, FinishResidue_CoincidingCAndOIgnoreTheResidue) {
   std::string text = HeaderCards();
   text += AtomLine(1, " N  ", "ALA", 'A', 1, 0, 0, 0) + AtomLine(2, " CA ", "ALA", 'A', 1, 1.2, 0, 0.8) +
           AtomLine(3, " C  ", "ALA", 'A', 1, 2.5, 0, 0) + AtomLine(4, " O  ", "ALA", 'A', 1, 2.5, 0, 0) +
@@ -281,11 +367,12 @@ TEST_P(ReadProteinTest, FinishResidue_CoincidingCAndOLeaveHydrogenOnN) {
           AtomLine(10, " CB ", "ALA", 'A', 2, 5.0, 0, 2.3);
   const TReadResult r = Read(text);
   const TProteinObject& p = *r.Protein;
-  EXPECT_TRUE(LogHas(r, "Coordinates of atoms N and O in residue    1 A are identical !!!"));
-  EXPECT_EQ(p.Status, 44);
-  EXPECT_EQ(p.StatusText, " !!! RESIDUE  ALA    2 A HAS EQUAL COORDINATES for atoms C and O");
-  EXPECT_FLOAT_EQ(p.Residue(2).HPos.X, 3.8f);
-  EXPECT_FLOAT_EQ(p.Residue(2).HPos.Z, 0.0f);
+  EXPECT_TRUE(LogHas(r, "line 8: backbone atoms of residue  ALA    1 A coincide with other atoms. It will be ignored!"));
+  EXPECT_EQ(p.Status, 5);
+  ASSERT_EQ(p.ResidueCount, 1);
+  EXPECT_EQ(p.Residue(1).ResidueId, "   2 A");
+  EXPECT_FLOAT_EQ(p.Residue(1).HPos.X, 3.8f);
+  EXPECT_FLOAT_EQ(p.Residue(1).HPos.Z, 0.0f);
 }
 
 TEST_P(ReadProteinTest, FinishResidue_ProlineKeepsHydrogenOnN) {
@@ -417,11 +504,13 @@ TEST_P(ReadProteinTest, ReadPdbRecord_ModelSelectionReadsTheFirstModel) {
   EXPECT_EQ(r.Protein->Residue(1).ResidueId, "   1 A");
   EXPECT_NE(std::find(r.Log.begin(), r.Log.end(), "2 models in the file; only model 1 is analysed"), r.Log.end());
 
-  // A single MODEL record selects nothing: the atoms after ENDMDL are read too.
+  // A single MODEL record selects nothing: the atoms after ENDMDL are read too
+  // (the two residues of chain B on those of chain A as copies, left out).
   const std::string one = HeaderCards() + "MODEL        1\n" + model1.Text() + "ENDMDL\n" + model2.Text();
   const TReadResult r1 = Read(one);
   EXPECT_FALSE(r1.Protein->MultiModel);
-  EXPECT_EQ(r1.Protein->ResidueCount, 5);
+  ASSERT_EQ(r1.Protein->ResidueCount, 3);
+  EXPECT_EQ(r1.Protein->Residue(3).ResidueId, "   3 B");
   for (const std::string& line : r1.Log) EXPECT_EQ(line.find("models"), std::string::npos) << line;
 }
 

@@ -40,13 +40,14 @@ TAllLists LiteralBuild(const TProteinObject& p) {
     l[static_cast<std::size_t>(b - 1)].emplace_back(a, d);
   };
   std::array<std::array<std::array<std::vector<const TAtom*>, 17>, 17>, 17> cells;
+  // The box of the protein atoms (inverted without any).
   float mn[3] = {1000.0f, 1000.0f, 1000.0f}, mx[3] = {-1000.0f, -1000.0f, -1000.0f}, inv[3];
   for (int i = 1; i <= p.ProteinAtomCount; ++i) {
     const TAtom& a = *p.AtomAt(i);
     const float c[3] = {a.X, a.Y, a.Z};
     for (int k = 0; k < 3; ++k) {
-      if (mn[k] > c[k]) mn[k] = c[k];
-      if (mx[k] < c[k]) mx[k] = c[k];
+      if (i == 1 || mn[k] > c[k]) mn[k] = c[k];
+      if (i == 1 || mx[k] < c[k]) mx[k] = c[k];
     }
   }
   for (int k = 0; k < 3; ++k) {
@@ -247,6 +248,45 @@ TEST(BuildNeighbourLists, LatticeOnCellBoundariesMatchesAllPairs) {
     for (int i = 0; i <= 800; ++i)  // a long rod: its cells are split along x
       AppendAtom(p, static_cast<float>(i) * step, static_cast<float>(i % 4) * step, static_cast<float>(i % 3) * step);
     p.ProteinAtomCount = p.AtomCount;
+    ExpectMatchesReferences(p);
+  }
+}
+
+// Parts far apart (a stray atom, a copy hundreds of Å away, a structure moved
+// beyond 1000 Å): the cells between them are never stored, and the lists stay
+// those of the literal scan over the 16 cells of the whole box.
+TEST(BuildNeighbourLists, DistantPartsMatchTheLiteralScanAndAllPairs) {
+  struct Case {
+    const char* what;
+    int atoms;
+    float ex, ey, ez;  // extent of the main part
+    float dx, dy, dz;  // where the second part lies
+    int second;        // its atoms (1: a stray atom)
+    float shift;       // all atoms moved by this along each axis
+  };
+  const Case cases[] = {
+      {"stray 5000 A out", 800, 20, 18, 15, 5000, 5000, 5000, 1, 0},
+      {"copy 300 A away", 800, 20, 18, 15, 300, -250, 280, 600, 0},
+      {"moved by 3000 A", 800, 20, 18, 15, 0, 0, 0, 0, 3000},
+      // One cell of the 16 holds more atoms than a mask of their ranks should sweep.
+      {"sheet of 4200 atoms and a stray", 4200, 120, 120, 6, 5000, 5000, 5000, 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TProteinObject p;
+    RandomProtein(p, c.atoms, 0, c.ex, c.ey, c.ez, 17);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> u(-8, 8);
+    for (int i = 0; i < c.second; ++i) AppendAtom(p, c.dx + u(rng), c.dy + u(rng), c.dz + u(rng));
+    p.ProteinAtomCount = p.AtomCount;
+    AppendAtom(p, -c.dx, 1, 2);  // a hetero atom out on its own
+    for (int i = 0; i < 40; ++i) AppendAtom(p, u(rng), u(rng), u(rng));
+    for (int i = 1; i <= p.AtomCount; ++i) {
+      TAtom& a = *p.Atoms[static_cast<std::size_t>(i)];
+      a.X += c.shift;
+      a.Y += c.shift;
+      a.Z += c.shift;
+    }
     ExpectMatchesReferences(p);
   }
 }
