@@ -1,5 +1,5 @@
 #!/bin/sh
-# Replays the corpora that tools/fuzz.sh grew for the two whole-analysis
+# Replays the corpora that tools/fuzz.sh grew for the whole-analysis
 # targets through the program itself and counts the exit codes. Every input
 # must end with 0 (a result), 1 (a file error) or 3 (a structure that cannot be
 # analysed); any other code is listed and makes the script fail.
@@ -17,6 +17,14 @@ if [ -d "$build/corpus_fuzz_geometry" ]; then
   CAVITAS_FUZZ_EXPORT="$work/inputs" "$build/fuzz/fuzz_geometry" -runs=0 "$build/corpus_fuzz_geometry" >/dev/null 2>&1
 fi
 [ -d "$build/corpus_fuzz_pdb" ] && cp "$build/corpus_fuzz_pdb"/* "$work/inputs/" 2>/dev/null || true
+# The mmCIF target's inputs, with the data block it puts in front of them.
+if [ -d "$build/corpus_fuzz_cif" ]; then
+  for f in "$build/corpus_fuzz_cif"/*; do
+    [ -f "$f" ] || continue
+    if head -c 5 "$f" | grep -q '^data_'; then cp "$f" "$work/inputs/cif_$(basename "$f")"; else
+      { printf 'data_fuzz\n'; cat "$f"; } > "$work/inputs/cif_$(basename "$f")"; fi
+  done
+fi
 status=0
 total=0
 : > "$work/codes"

@@ -1,7 +1,5 @@
 #include "input/CifReader.h"
 
-#include <gemmi/cif.hpp>
-
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -10,11 +8,10 @@
 
 #include "frame/Error.h"
 #include "frame/LogFile.h"
+#include "input/CifDocument.h"
 #include "model/Tables.h"
 
 namespace cavitas {
-
-namespace cif = gemmi::cif;
 
 namespace {
 
@@ -31,18 +28,18 @@ const std::vector<std::string> kAtomSiteTags = {
     "?auth_comp_id", "?label_comp_id", "?auth_asym_id", "?label_asym_id",      "?auth_seq_id",  "?label_seq_id",
     "?pdbx_PDB_ins_code", "?label_alt_id", "?occupancy", "?B_iso_or_equiv", "?type_symbol", "?pdbx_PDB_model_num"};
 
-// A value as text: quotes removed, "?" and "." (unknown, not applicable) empty.
-std::string Value(const cif::Table::Row& row, int column) {
-  if (!row.has(static_cast<std::size_t>(column))) return {};
-  const std::string& raw = row[static_cast<std::size_t>(column)];
-  return cif::is_null(raw) ? std::string() : cif::as_string(raw);
-}
-
-// The author's value where given, else the label's.
-std::string AuthorOrLabel(const cif::Table::Row& row, int author, int label) {
-  std::string v = Value(row, author);
-  return v.empty() ? Value(row, label) : v;
-}
+// One row of a table.
+struct TRow {
+  const TCifTable& Table;
+  std::size_t Index;
+  // Quotes removed, "?" and "." (unknown, not applicable) empty.
+  std::string Value(int column) const { return Table.Value(Index, column); }
+  // The author's value where given, else the label's.
+  std::string AuthorOrLabel(int author, int label) const {
+    std::string v = Value(author);
+    return v.empty() ? Value(label) : v;
+  }
+};
 
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -104,19 +101,6 @@ std::string PdbDate(const std::string& iso) {
   return text;
 }
 
-// The values of one tag of a category, in order (a loop or a single pair).
-std::vector<std::string> Values(cif::Block& block, const std::string& tag) {
-  std::vector<std::string> out;
-  cif::Column c = block.find_values(tag);
-  for (const std::string& v : c) out.push_back(cif::is_null(v) ? std::string() : cif::as_string(v));
-  return out;
-}
-
-std::string FirstValue(cif::Block& block, const std::string& tag) {
-  const std::string* v = block.find_value(tag);
-  return (v && !cif::is_null(*v)) ? cif::as_string(*v) : std::string();
-}
-
 }  // namespace
 
 std::vector<std::pair<std::string, char>> ChainIdentifiers(const std::vector<std::string>& names) {
@@ -152,9 +136,8 @@ std::vector<std::pair<std::string, char>> ChainIdentifiers(const std::vector<std
 struct TCifRecordReader::TState {
   TProteinObject& Protein;
   std::string FileName;
-  cif::Document Document;
-  cif::Block* Block = nullptr;
-  std::unique_ptr<cif::Table> Sites;
+  std::unique_ptr<TCifBlock> Block;
+  TCifTable Sites;
   std::string Model;  // the model read (empty: the file does not number them)
   std::map<std::string, char> Chains;
   std::vector<TPdbLine> Bonds;  // SSBOND records, handed out first
@@ -167,7 +150,7 @@ struct TCifRecordReader::TState {
   bool Ended = false;
 
   explicit TState(TProteinObject& p) : Protein(p) {}
-  bool Decode(const cif::Table::Row& row, TPdbLine& line);
+  bool Decode(const TRow& row, TPdbLine& line);
   void ReadHeader();
   void ReadBonds();
 };
@@ -178,24 +161,21 @@ TCifRecordReader::TCifRecordReader(TProteinObject& protein, const TInputText& te
   s.FileName = text.FileName;
   const std::string what = "cannot read input file " + text.FileName + ": ";
   try {
-    s.Document = cif::read_memory(text.Bytes.data(), text.Bytes.size(), text.FileName.c_str());
+    s.Block = std::make_unique<TCifBlock>(text.Bytes.data(), text.Bytes.size(), text.FileName);
   } catch (const std::exception& e) {
     throw IoError(what + "not valid mmCIF (" + e.what() + ")");
   }
-  if (s.Document.blocks.empty()) throw IoError(what + "an mmCIF file without a data block");
-  s.Block = &s.Document.blocks.front();
-  const bool hasSites = s.Block->find_values("_atom_site.Cartn_x").item() != nullptr ||
-                        s.Block->find_values("_atom_site.id").item() != nullptr;
-  s.Sites = std::make_unique<cif::Table>(s.Block->find("_atom_site.", kAtomSiteTags));
+  if (!s.Block->HasBlock()) throw IoError(what + "an mmCIF file without a data block");
+  const bool hasSites = s.Block->HasTag("_atom_site.Cartn_x") || s.Block->HasTag("_atom_site.id");
+  s.Sites = s.Block->Find("_atom_site.", kAtomSiteTags);
   if (hasSites) {
-    const cif::Table& t = *s.Sites;
-    auto has = [&](int c) { return t.ok() && t.positions[static_cast<std::size_t>(c)] >= 0; };
+    const TCifTable& t = s.Sites;
     std::string missing;
-    if (!t.ok()) missing = "Cartn_x, Cartn_y or Cartn_z";
-    else if (!has(kAuthAtom) && !has(kLabelAtom)) missing = "auth_atom_id or label_atom_id";
-    else if (!has(kAuthComp) && !has(kLabelComp)) missing = "auth_comp_id or label_comp_id";
-    else if (!has(kAuthAsym) && !has(kLabelAsym)) missing = "auth_asym_id or label_asym_id";
-    else if (!has(kAuthSeq) && !has(kLabelSeq)) missing = "auth_seq_id or label_seq_id";
+    if (!t.Ok()) missing = "Cartn_x, Cartn_y or Cartn_z";
+    else if (!t.Has(kAuthAtom) && !t.Has(kLabelAtom)) missing = "auth_atom_id or label_atom_id";
+    else if (!t.Has(kAuthComp) && !t.Has(kLabelComp)) missing = "auth_comp_id or label_comp_id";
+    else if (!t.Has(kAuthAsym) && !t.Has(kLabelAsym)) missing = "auth_asym_id or label_asym_id";
+    else if (!t.Has(kAuthSeq) && !t.Has(kLabelSeq)) missing = "auth_seq_id or label_seq_id";
     if (!missing.empty()) throw IoError(what + "its atom sites lack " + missing);
   }
 
@@ -203,15 +183,15 @@ TCifRecordReader::TCifRecordReader(TProteinObject& protein, const TInputText& te
   std::vector<std::string> chainNames;
   std::set<std::string> seenChains, models;
   std::int64_t rows = 0;
-  if (s.Sites->ok()) {
-    for (std::size_t i = 0; i < s.Sites->length(); ++i) {
-      const cif::Table::Row row = (*s.Sites)[i];
-      const std::string model = Value(row, kModel);
+  for (std::size_t i = 0; i < s.Sites.Rows(); ++i) {
+    {
+      const TRow row{s.Sites, i};
+      const std::string model = row.Value(kModel);
       if (i == 0) s.Model = model;
       models.insert(model);
       if (model != s.Model) continue;
       ++rows;
-      const std::string chain = AuthorOrLabel(row, kAuthAsym, kLabelAsym);
+      const std::string chain = row.AuthorOrLabel(kAuthAsym, kLabelAsym);
       if (seenChains.insert(chain).second) chainNames.push_back(chain);
     }
   }
@@ -240,27 +220,27 @@ TCifRecordReader::TCifRecordReader(TProteinObject& protein, const TInputText& te
 TCifRecordReader::~TCifRecordReader() = default;
 
 void TCifRecordReader::TState::ReadHeader() {
-  cif::Block& b = *Block;
-  const std::string id = FirstValue(b, "_entry.id");
-  const std::string keywords = FirstValue(b, "_struct_keywords.pdbx_keywords");
-  const std::string date = PdbDate(FirstValue(b, "_pdbx_database_status.recvd_initial_deposition_date"));
+  const TCifBlock& b = *Block;
+  const std::string id = b.FirstValue("_entry.id");
+  const std::string keywords = b.FirstValue("_struct_keywords.pdbx_keywords");
+  const std::string date = PdbDate(b.FirstValue("_pdbx_database_status.recvd_initial_deposition_date"));
   if (!id.empty() || !keywords.empty())
     Protein.HeaderLines.push_back(std::make_unique<TString>(
         RecordText("HEADER", "    " + LeftAligned(keywords, 40) + LeftAligned(date, 9) + "   " + id)));
 
   // One molecule per polymer entity, with its chains and its organism.
-  const std::vector<std::string> entities = Values(b, "_entity.id");
-  const std::vector<std::string> types = Values(b, "_entity.type");
-  const std::vector<std::string> names = Values(b, "_entity.pdbx_description");
-  const std::vector<std::string> polyEntities = Values(b, "_entity_poly.entity_id");
-  const std::vector<std::string> strands = Values(b, "_entity_poly.pdbx_strand_id");
+  const std::vector<std::string> entities = b.Values("_entity.id");
+  const std::vector<std::string> types = b.Values("_entity.type");
+  const std::vector<std::string> names = b.Values("_entity.pdbx_description");
+  const std::vector<std::string> polyEntities = b.Values("_entity_poly.entity_id");
+  const std::vector<std::string> strands = b.Values("_entity_poly.pdbx_strand_id");
   std::map<std::string, std::string> organism;
   for (const char* prefix : {"_pdbx_entity_src_syn.", "_entity_src_nat.", "_entity_src_gen."}) {
     const std::string tag = std::string(prefix) + (std::string(prefix) == "_entity_src_gen." ? "pdbx_gene_src_scientific_name"
                                                    : std::string(prefix) == "_entity_src_nat." ? "pdbx_organism_scientific"
                                                                                               : "organism_scientific");
-    const std::vector<std::string> ids = Values(b, std::string(prefix) + "entity_id");
-    const std::vector<std::string> orgs = Values(b, tag);
+    const std::vector<std::string> ids = b.Values(std::string(prefix) + "entity_id");
+    const std::vector<std::string> orgs = b.Values(tag);
     for (std::size_t k = 0; k < ids.size() && k < orgs.size(); ++k)
       if (!orgs[k].empty()) organism[ids[k]] = Upper(orgs[k]);
   }
@@ -295,7 +275,7 @@ void TCifRecordReader::TState::ReadHeader() {
 
   std::vector<std::string> authorLines;
   std::string line;
-  for (const std::string& name : Values(b, "_audit_author.name")) {
+  for (const std::string& name : b.Values("_audit_author.name")) {
     if (name.empty()) continue;
     // "Vijay-Kumar, S." is written "S.VIJAY-KUMAR", as in PDB files.
     std::string piece = name;
@@ -315,7 +295,7 @@ void TCifRecordReader::TState::ReadHeader() {
   AddContinued(Protein.AuthorLines, "AUTHOR", authorLines);
 
   for (const char* tag : {"_refine.ls_d_res_high", "_reflns.d_resolution_high", "_em_3d_reconstruction.resolution"}) {
-    const std::string v = FirstValue(b, tag);
+    const std::string v = b.FirstValue(tag);
     double value = 0;
     if (!v.empty() && ParseReal(v, value)) {
       Protein.Resolution = value;
@@ -325,25 +305,24 @@ void TCifRecordReader::TState::ReadHeader() {
 }
 
 void TCifRecordReader::TState::ReadBonds() {
-  cif::Table conn = Block->find("_struct_conn.",
+  const TCifTable conn = Block->Find("_struct_conn.",
                                 {"conn_type_id", "?ptnr1_auth_asym_id", "?ptnr1_label_asym_id", "?ptnr1_auth_seq_id",
                                  "?ptnr1_label_seq_id", "?pdbx_ptnr1_PDB_ins_code", "?ptnr2_auth_asym_id",
                                  "?ptnr2_label_asym_id", "?ptnr2_auth_seq_id", "?ptnr2_label_seq_id",
                                  "?pdbx_ptnr2_PDB_ins_code"});
-  if (!conn.ok()) return;
-  for (std::size_t i = 0; i < conn.length(); ++i) {
-    const cif::Table::Row row = conn[i];
-    if (Value(row, 0) != "disulf") continue;
+  for (std::size_t i = 0; i < conn.Rows(); ++i) {
+    const TRow row{conn, i};
+    if (row.Value(0) != "disulf") continue;
     std::string ids[2];
     bool known = true;
     for (int p = 0; p < 2; ++p) {
       const int base = 1 + 5 * p;
-      const auto chain = Chains.find(AuthorOrLabel(row, base, base + 1));
+      const auto chain = Chains.find(row.AuthorOrLabel(base, base + 1));
       if (chain == Chains.end()) {
         known = false;
         break;
       }
-      ids[p] = ResidueIdOf(AuthorOrLabel(row, base + 2, base + 3), Value(row, base + 4), chain->second);
+      ids[p] = ResidueIdOf(row.AuthorOrLabel(base + 2, base + 3), row.Value(base + 4), chain->second);
     }
     if (!known) continue;
     TPdbLine bond;
@@ -354,38 +333,38 @@ void TCifRecordReader::TState::ReadBonds() {
   }
 }
 
-bool TCifRecordReader::TState::Decode(const cif::Table::Row& row, TPdbLine& line) {
-  const std::string chainName = AuthorOrLabel(row, kAuthAsym, kLabelAsym);
+bool TCifRecordReader::TState::Decode(const TRow& row, TPdbLine& line) {
+  const std::string chainName = row.AuthorOrLabel(kAuthAsym, kLabelAsym);
   const auto chain = Chains.find(chainName);
   const char chainId = chain == Chains.end() ? ' ' : chain->second;
-  const std::string symbol = Upper(Value(row, kSymbol));
-  const std::string atomName = AuthorOrLabel(row, kAuthAtom, kLabelAtom);
-  const std::string comp = AuthorOrLabel(row, kAuthComp, kLabelComp);
+  const std::string symbol = Upper(row.Value(kSymbol));
+  const std::string atomName = row.AuthorOrLabel(kAuthAtom, kLabelAtom);
+  const std::string comp = row.AuthorOrLabel(kAuthComp, kLabelComp);
 
   float* const targets[3] = {&line.X, &line.Y, &line.Z};
   for (int c = 0; c < 3; ++c) {
-    const std::string v = Value(row, kX + c);
+    const std::string v = row.Value(kX + c);
     if (!ParseReal(v, *targets[c])) {
       ReportLine("atom site " + atomName + " " + comp + " " + chainName + ": record ignored, coordinate \"" +
-                 (v.empty() ? std::string(row[static_cast<std::size_t>(kX + c)]) : v) + "\" is not a number");
+                 (v.empty() ? row.Table.Raw(row.Index, kX + c) : v) + "\" is not a number");
       return false;
     }
   }
   line.AtomName = PdbAtomName(atomName, symbol);
   line.ResidueName = RightAligned(comp.substr(0, 3), 3) + " ";
-  const std::string alt = Value(row, kAltId);
+  const std::string alt = row.Value(kAltId);
   line.AltLoc = alt.empty() ? ' ' : alt[0];
-  line.ResidueId = ResidueIdOf(AuthorOrLabel(row, kAuthSeq, kLabelSeq), Value(row, kInsCode), chainId);
+  line.ResidueId = ResidueIdOf(row.AuthorOrLabel(kAuthSeq, kLabelSeq), row.Value(kInsCode), chainId);
   line.Occupancy = 0;
   line.BFactor = 0;
-  ParseReal(Value(row, kOccupancy), line.Occupancy);
-  ParseReal(Value(row, kBFactor), line.BFactor);
+  ParseReal(row.Value(kOccupancy), line.Occupancy);
+  ParseReal(row.Value(kBFactor), line.BFactor);
   line.Element = RightAligned(symbol.substr(0, 2), 2);
   line.Segment = "    ";
   line.Volume = line.ContactVolume = 0;
   line.GivenNumber = line.NeighbourCount = line.NeighbourStart = 0;
   line.OneLetter = ResidueLetter(line.ResidueName);
-  const std::string group = Value(row, kGroup);
+  const std::string group = row.Value(kGroup);
   if (group == "HETATM")
     line.Kind = kHetAtmRecord;
   else if (group == "ATOM")
@@ -406,12 +385,12 @@ void TCifRecordReader::ReadRecord(TPdbLine& line) {
     line = s.HeldLine;
     return;
   }
-  while (!s.Ended && s.Sites->ok() && s.NextRow < s.Sites->length()) {
-    const cif::Table::Row row = (*s.Sites)[s.NextRow++];
-    if (Value(row, kModel) != s.Model) continue;
+  while (!s.Ended && s.NextRow < s.Sites.Rows()) {
+    const TRow row{s.Sites, s.NextRow++};
+    if (row.Value(kModel) != s.Model) continue;
     if (!s.Decode(row, line)) continue;
     // A chain ends where the next begins: the archive's mmCIF has no TER records.
-    const std::string chain = AuthorOrLabel(row, kAuthAsym, kLabelAsym);
+    const std::string chain = row.AuthorOrLabel(kAuthAsym, kLabelAsym);
     if (s.HavePrevious && chain != s.PreviousChain) {
       s.HeldLine = line;
       s.Held = true;
