@@ -70,7 +70,7 @@ void Nearest(benchmark::State& state, const char* name) {
     flags[static_cast<std::size_t>(i)] = !area.AtomElements[static_cast<std::size_t>(i)].empty();
   std::vector<const cavitas::TAtom*> waters;
   for (const auto& w : p->Waters)
-    if (waters.size() < cavitas::kMaxExaminedWaters) waters.push_back(w->Atom);
+    waters.push_back(w->Atom);
   for (auto _ : state) {
     auto nearest = Indexed ? cavitas::detail::NearestSurfaceAtomsIndexed(*p, p->AtomCount, flags, waters)
                            : cavitas::detail::NearestSurfaceAtomsScan(*p, p->AtomCount, flags, waters);

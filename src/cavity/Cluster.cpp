@@ -30,10 +30,10 @@ long double SquaredDistance(const TCoord& a, const TCoord& b) {
   return dx * dx + dy * dy + dz * dz;
 }
 
-// Atom numbers index the per-atom byte arrays (1..108000).
+// Atom numbers index the per-atom byte arrays, which reach the largest number.
 int CheckedNumber(const TAtom* atom) {
   const int n = atom->Number;
-  if (n < 1 || n > kMaxAtoms) RaiseLimit("atom number " + std::to_string(n) + " outside 1..108000 in the clustering");
+  if (n < 1) RaiseLimit("atom number " + std::to_string(n) + " below 1 in the clustering");
   return n;
 }
 
@@ -205,7 +205,6 @@ void ClusterContacts(ContactList& a, std::vector<std::uint8_t>& clustered, std::
   while (!a.Empty()) {
     ++n;
     ProgressStatus.SetPosition(n);
-    if (n > kMaxHoles) RaiseError(301, kUnit, kRoutine);
     TCluster cluster;
     TConollyObject1* seed = a.PopFirst();
     cluster.push_back(seed);
@@ -370,8 +369,10 @@ void ClusterConollyImpl(const TAtomElementLists& atomElements, const TElementLis
     else
       rest.Append(e);
   }
-  CheckMemory(3 * (kMaxAtoms + 1));
-  std::vector<std::uint8_t> hasContact(kMaxAtoms + 1, 0), multi(kMaxAtoms + 1, 0), clustered(kMaxAtoms + 1, 0);
+  int top = 0;
+  for (const TConollyObject1* c : contacts) top = std::max(top, CheckedNumber(c->Atom));
+  const auto size = static_cast<std::size_t>(top) + 1;
+  std::vector<std::uint8_t> hasContact(size, 0), multi(size, 0), clustered(size, 0);
   for (const TConollyObject1* c : contacts) {
     const auto n = static_cast<std::size_t>(CheckedNumber(c->Atom));
     if (hasContact[n])

@@ -70,16 +70,15 @@ bool Covers(const HoleProfile& h, const HoleProfile& w) {
 }
 
 void CheckCount(std::int32_t n, const THoleTable& table, const char* name) {
-  if (n < 0 || n > kMaxHoles || static_cast<std::size_t>(n) > table.size())
+  if (n < 0 || static_cast<std::size_t>(n) > table.size())
     RaiseLimit(std::string("hole count ") + std::to_string(n) + " of " + name + " outside its table of " +
-               std::to_string(std::min<std::size_t>(table.size(), kMaxHoles)) + " holes");
+               std::to_string(table.size()) + " holes");
 }
 
 const THoleList& HoleAt(const THoleTable& table, std::int32_t i) { return table[static_cast<std::size_t>(i - 1)]; }
 
 int CheckedNumber(const TAtom& atom) {
-  if (atom.Number < 1 || atom.Number > kMaxAtoms)
-    RaiseLimit("atom number " + std::to_string(atom.Number) + " outside 1..108000 in the result file");
+  if (atom.Number < 1) RaiseLimit("atom number " + std::to_string(atom.Number) + " below 1 in the result file");
   return atom.Number;
 }
 
@@ -142,11 +141,7 @@ void CombineHoles(const THoleTable& holesWithHet, std::int32_t holeCountWithHet,
   const auto nH = static_cast<std::size_t>(holeCountWithHet);
   const auto nW = static_cast<std::size_t>(holeCountWithoutHet);
   holeTable.clear();
-  auto add = [&](const THoleList* hole) {
-    if (holeTable.size() >= static_cast<std::size_t>(kMaxHoles))
-      RaiseLimit("more than 800 holes in the combined hole table");
-    holeTable.push_back(hole);
-  };
+  auto add = [&](const THoleList* hole) { holeTable.push_back(hole); };
 
   std::vector<HoleProfile> with(nH), without(nW);
   std::vector<THoleClass> classes(nH);
@@ -225,9 +220,9 @@ void WriteFullOutput(TProteinObject& protein, const TCombinedHoleTable& holeTabl
   const THoleDefinitions& defs = protein.HoleDefinitions;
   const std::int64_t holeCount = static_cast<std::int64_t>(defs.HolesPartlyFilled) + defs.HolesNotFilled +
                                  defs.PartlyFilledHolesHetRemoved + defs.FilledHolesHetRemoved;
-  if (holeCount < 0 || holeCount > kMaxHoles || static_cast<std::size_t>(holeCount) > holeTable.size())
+  if (holeCount < 0 || static_cast<std::size_t>(holeCount) > holeTable.size())
     RaiseLimit("hole count " + std::to_string(holeCount) + " outside the combined hole table of " +
-               std::to_string(std::min<std::size_t>(holeTable.size(), kMaxHoles)) + " holes");
+               std::to_string(holeTable.size()) + " holes");
 
   std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
   if (!out) throw IoError("cannot create result file " + fileName + ": " + SystemReason(errno));
@@ -250,11 +245,18 @@ void WriteFullOutput(TProteinObject& protein, const TCombinedHoleTable& holeTabl
   }
 
   // Surface flag "0": the atom has a contact patch on the outer surface built with hetero atoms.
-  std::vector<std::uint8_t> outer(static_cast<std::size_t>(kMaxAtoms) + 1, 0);
-  for (const auto& e : outerElements)
-    if (e->Kind == kContactPatch) outer[static_cast<std::size_t>(CheckedNumber(*e->Atom))] = 1;
+  std::vector<std::uint8_t> outer(static_cast<std::size_t>(std::max(protein.AtomCount, 0)) + 1, 0);
+  for (const auto& e : outerElements) {
+    if (e->Kind != kContactPatch) continue;
+    const auto n = static_cast<std::size_t>(CheckedNumber(*e->Atom));
+    if (n >= outer.size()) outer.resize(n + 1, 0);
+    outer[n] = 1;
+  }
   auto flag = [&](const TAtom& a) {
-    return (a.Number >= 1 && a.Number <= kMaxAtoms && outer[static_cast<std::size_t>(a.Number)]) ? "0" : "1";
+    return (a.Number >= 1 && static_cast<std::size_t>(a.Number) < outer.size() &&
+            outer[static_cast<std::size_t>(a.Number)])
+               ? "0"
+               : "1";
   };
   auto values = [&](const TAtom& a) {
     return FormatReal(a.Volume, 7, 2) + FormatReal(a.ContactVolume, 7, 2) + " " + flag(a);
@@ -268,7 +270,7 @@ void WriteFullOutput(TProteinObject& protein, const TCombinedHoleTable& holeTabl
     }
   }
   for (std::int32_t i = protein.ProteinAtomCount + 1; i <= protein.AtomCount; ++i) {
-    if (i < 1 || i > kMaxAtoms) continue;
+    if (i < 1) continue;
     const TAtom* atom = protein.AtomAt(i);
     if (!atom || atom->ResidueIndex < 1 || static_cast<std::size_t>(atom->ResidueIndex) > protein.HetAtoms.size())
       continue;

@@ -28,7 +28,7 @@ constexpr double kWaterSphere = 1.4;      // radius of the water sphere in the p
 constexpr double kGroupDistance2 = 10.89;  // (3.3 Å)^2: two inner waters in one element
 
 const std::vector<TConollyObject*>* SlotOf(const TAtomElementLists& lists, int atom) {
-  if (atom < 1 || atom > kMaxSurfaceAtoms) RaiseLimit("atom " + std::to_string(atom) + " outside the per-atom element lists (60000)");
+  if (atom < 1) RaiseLimit("atom " + std::to_string(atom) + " below 1 in the per-atom element lists");
   if (static_cast<std::size_t>(atom) >= lists.size()) return nullptr;
   return &lists[static_cast<std::size_t>(atom)];
 }
@@ -36,11 +36,6 @@ const std::vector<TConollyObject*>* SlotOf(const TAtomElementLists& lists, int a
 bool HasElements(const TAtomElementLists& lists, int atom) {
   const auto* slot = SlotOf(lists, atom);
   return slot != nullptr && !slot->empty();
-}
-
-void CheckSurfaceSize(int atomCount) {
-  if (atomCount > kMaxSurfaceAtoms)
-    RaiseLimit("more than 60000 atoms in the inner-water search (" + std::to_string(atomCount) + ")");
 }
 
 // The candidates' atoms while they stand in the atom table for the trial
@@ -106,11 +101,6 @@ std::vector<std::vector<TConfirmed>> GroupWaters(std::vector<TConfirmed> confirm
     groups.push_back(std::move(group));
   }
   return groups;
-}
-
-void StopTooManyAtoms(TProteinObject& protein) {
-  ReportLine("Too many atoms");
-  protein.SetFatalStatus("Too many atoms");
 }
 
 }  // namespace
@@ -232,7 +222,6 @@ void FindInnerWaterIn(TProteinObject& protein, std::vector<TWaterVerdict>* trace
   if (protein.Waters.empty()) return;
 
   const std::int32_t n0 = protein.AtomCount;
-  CheckSurfaceSize(n0);
   TClusteredConollyArea area;
   if (!protein.NeighboursNear) BuildNeighbourLists(protein);
   area.Compute(protein, true, true, memo);
@@ -240,7 +229,7 @@ void FindInnerWaterIn(TProteinObject& protein, std::vector<TWaterVerdict>* trace
   for (int i = 1; i <= protein.AtomCount; ++i)
     if (HasElements(area.AtomElements, i)) surfaceAtom[static_cast<std::size_t>(i)] = 1;
 
-  const int n = std::min(static_cast<int>(protein.Waters.size()), kMaxExaminedWaters);
+  const int n = static_cast<int>(protein.Waters.size());
   std::vector<const TAtom*> waterAtoms;
   for (int j = 1; j <= n; ++j) {
     const TAtom* atom = protein.Waters[static_cast<std::size_t>(j - 1)]->Atom;
@@ -275,11 +264,6 @@ void FindInnerWaterIn(TProteinObject& protein, std::vector<TWaterVerdict>* trace
     for (int j = 1; j <= n; ++j) {
       if (!inner[static_cast<std::size_t>(j)]) continue;
       ++r;
-      if (r > kMaxAtoms) {
-        StopTooManyAtoms(protein);
-        publish();
-        return;  // the trial hands the atoms back to their waters
-      }
       trial.Put(r, *protein.Waters[static_cast<std::size_t>(j - 1)], j);
     }
     if (r == n0) {
@@ -288,7 +272,6 @@ void FindInnerWaterIn(TProteinObject& protein, std::vector<TWaterVerdict>* trace
       return;
     }
 
-    CheckSurfaceSize(r);
     RemoveHetNeighbours(protein);
     protein.AtomCount = r;
     area.Clear();
@@ -297,7 +280,7 @@ void FindInnerWaterIn(TProteinObject& protein, std::vector<TWaterVerdict>* trace
     for (int i = n0 + 1; i <= protein.AtomCount; ++i) {
       if (!HasElements(area.AtomElements, i)) continue;
       const int j = protein.AtomAt(i)->ResidueIndex;
-      if (j < 1 || j > n) RaiseLimit("water index " + std::to_string(j) + " outside 1..3000");
+      if (j < 1 || j > n) RaiseLimit("water index " + std::to_string(j) + " outside 1.." + std::to_string(n));
       inner[static_cast<std::size_t>(j)] = 0;
       verdicts[static_cast<std::size_t>(j - 1)].Exposed = true;
     }
@@ -315,11 +298,6 @@ void FindInnerWaterIn(TProteinObject& protein, std::vector<TWaterVerdict>* trace
   if (!confirmed.empty()) {
     for (const auto& group : GroupWaters(std::move(confirmed))) {
       const auto size = static_cast<std::int32_t>(group.size());
-      if (static_cast<std::int64_t>(r) + size > kMaxAtoms) {
-        StopTooManyAtoms(protein);
-        publish();
-        return;
-      }
       for (std::int32_t o = 1; o <= size; ++o) {
         const TConfirmed& c = group[static_cast<std::size_t>(o - 1)];
         verdicts[static_cast<std::size_t>(c.Index - 1)].Inner = true;
@@ -333,9 +311,7 @@ void FindInnerWaterIn(TProteinObject& protein, std::vector<TWaterVerdict>* trace
       }
       protein.HetElementCount += 1;
       const std::int32_t row = protein.ElementCount + protein.HetElementCount;
-      if (row > kMaxElements || static_cast<std::size_t>(row) >= protein.ElementTable.size())
-        RaiseError(402, "Psobject", "TNewContactObject.FindInnerWater");
-      TElementZeile& element = protein.ElementTable[static_cast<std::size_t>(row)];
+      TElementZeile& element = protein.ElementRow(row);
       element.First = r + 1;
       element.Last = r + size;
       element.ConnectedFrom = 0;

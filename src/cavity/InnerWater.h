@@ -9,9 +9,7 @@
 
 namespace cavitas {
 
-constexpr int kMaxExaminedWaters = 3000;
-
-// What the search decided for one examined water (the first 3000 of Waters).
+// What the search decided for one water of Waters.
 struct TWaterVerdict {
   std::int32_t Nearest = 0;      // nearest atom of the first outer surface, 0 = none
   double P = 1000.0, Q = 1000.0;  // smallest probe and patch distance over that atom's contact patches

@@ -27,8 +27,6 @@ namespace cavitas {
 namespace {
 
 constexpr int kCells = kVolumeGridCells;
-constexpr std::size_t kAccumulatorEntries = static_cast<std::size_t>(kMaxAtoms) + 1;
-constexpr std::int64_t kAccumulatorBytes = static_cast<std::int64_t>(kMaxAtoms) * 8;  // 864000
 
 double Margin() { return Model.ProbeRadius + 2.4; }
 
@@ -982,12 +980,13 @@ constexpr int kMaxRanges = 8;
 void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSteps& ay, const TAxisSteps& az,
                     int layers, TSums<double>& sums, int threads) {
   TFastVolumeScan first(grid, ax, ay, az, sums);
-  std::vector<int> from(kAccumulatorEntries, INT_MAX), to(kAccumulatorEntries, -1);
+  const std::size_t entries = sums.Vol.size();  // atom numbers 0..AtomCount
+  std::vector<int> from(entries, INT_MAX), to(entries, -1);
   first.CandidateLayers(from, to);
   // The work of an atom (its candidate layers), counted at its first layer.
   std::vector<std::int64_t> work(static_cast<std::size_t>(layers), 0);
   std::int64_t total = 0;
-  for (std::size_t n = 0; n < kAccumulatorEntries; ++n) {
+  for (std::size_t n = 0; n < entries; ++n) {
     if (from[n] > to[n]) continue;
     work[static_cast<std::size_t>(from[n])] += to[n] - from[n] + 1;
     total += to[n] - from[n] + 1;
@@ -1031,14 +1030,14 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
       part.End = r + 1 == ranges ? layers : i;
       i = part.End;
       part.Reach = part.End;
-      part.Own.assign(kAccumulatorEntries, 0);
+      part.Own.assign(entries, 0);
     }
   }
   std::vector<int> home(static_cast<std::size_t>(layers));
   for (int r = 0; r < ranges; ++r)
     for (int i = parts[static_cast<std::size_t>(r)].Begin; i < parts[static_cast<std::size_t>(r)].End; ++i)
       home[static_cast<std::size_t>(i)] = r;
-  for (std::size_t n = 0; n < kAccumulatorEntries; ++n) {
+  for (std::size_t n = 0; n < entries; ++n) {
     if (from[n] > to[n]) continue;
     TRange& part = parts[static_cast<std::size_t>(home[static_cast<std::size_t>(from[n])])];
     part.Own[n] = 1;
@@ -1059,8 +1058,8 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
   auto scan = [&](int r) {
     TRange& part = parts[static_cast<std::size_t>(r)];
     try {
-      part.Vol.assign(kAccumulatorEntries, 0.0);
-      part.Con.assign(kAccumulatorEntries, 0.0);
+      part.Vol.assign(entries, 0.0);
+      part.Con.assign(entries, 0.0);
       TSums<double> own{part.Vol, part.Con};
       TFastVolumeScan range(grid, ax, ay, az, own);
       range.OwnOnly(part.Own.data());
@@ -1090,7 +1089,7 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
   ProgressStatus.SetPosition(layers);
   for (int r = 1; r < ranges; ++r) {
     const TRange& part = parts[static_cast<std::size_t>(r)];
-    for (std::size_t n = 0; n < kAccumulatorEntries; ++n) {
+    for (std::size_t n = 0; n < entries; ++n) {
       if (part.Own[n] == 0) continue;
       // Range 0 writes its own atoms only, the ranges own disjoint sets.
       assert(sums.Vol[n] == 0.0 && sums.Con[n] == 0.0);
@@ -1112,7 +1111,7 @@ bool IsCandidate(const TVolumeGrid& grid, const TCoord& centre, const TAtom& ato
 
 void delAT(TAtomAccumulator* accumulator) {
   if (accumulator == nullptr) RaiseError(401, "Volumen", "delAT");
-  accumulator->assign(kAccumulatorEntries, 0.0);
+  accumulator->assign(accumulator->size(), 0.0);
 }
 
 void VolumeOfCube(const TCoord& P, const TNewCollection<TAtom>& L, double V, double s, TAtomAccumulator& volume,
@@ -1165,7 +1164,8 @@ void SetUpVolumeGrid(TVolumeGrid& grid, const TProteinObject& protein, const std
     return static_cast<int>(c);
   };
   each([&](const TAtom& a) {
-    if (a.Number < 1 || a.Number > kMaxAtoms) RaiseLimit("atom number 1..108000 in the volume scan");
+    if (a.Number < 1 || static_cast<std::size_t>(a.Number) >= included.size())
+      RaiseLimit("atom number " + std::to_string(a.Number) + " outside the volume scan's atoms");
     const int x = cellOf(a.X, grid.Min.X, grid.Inverse.X);
     const int y = cellOf(a.Y, grid.Min.Y, grid.Inverse.Y);
     const int z = cellOf(a.Z, grid.Min.Z, grid.Inverse.Z);
@@ -1181,10 +1181,8 @@ void SetUpVolumeGrid(TVolumeGrid& grid, const TProteinObject& protein, const std
     grid.CutOff[t] = reach * reach;
   }
   for (auto* acc : {&volume, &contactVolume}) {
-    if (!*acc) {
-      CheckMemory(kAccumulatorBytes);
-      *acc = std::make_unique<TAtomAccumulator>();
-    }
+    if (!*acc) *acc = std::make_unique<TAtomAccumulator>();
+    (*acc)->resize(included.size());
     delAT(acc->get());
   }
 }
@@ -1244,8 +1242,7 @@ void ScanVolumeLayers(const TProteinObject& protein, const std::vector<std::uint
 
 void VolumeOfAtoms(TProteinObject& protein, std::unique_ptr<TAtomAccumulator>& volume,
                    std::unique_ptr<TAtomAccumulator>& contactVolume, TVolumeMethod method, int threads) {
-  if (protein.AtomCount > kMaxAtoms) RaiseLimit("atom count 108000 in the volume scan");
-  std::vector<std::uint8_t> included(kAccumulatorEntries, 0);
+  std::vector<std::uint8_t> included(static_cast<std::size_t>(std::max(protein.AtomCount, 0)) + 1, 0);
   for (int i = 1; i <= protein.AtomCount; ++i) included[static_cast<std::size_t>(i)] = 1;
   ScanVolumeLayers(protein, included, volume, contactVolume, method, threads);
 }
@@ -1257,7 +1254,7 @@ void ComputeVolumes(TProteinObject& protein, TVolumeMethod method) {
       std::make_unique<TString>("REMARK   volume evaluated with exactness " + FormatReal(Model.Exactness, 10, 6)));
   std::unique_ptr<TAtomAccumulator> volume, contactVolume;
   VolumeOfAtoms(protein, volume, contactVolume, method);
-  const int last = std::min(protein.AtomCount, kMaxAtoms);
+  const int last = std::min(protein.AtomCount, static_cast<int>(volume->size()) - 1);
   for (int i = 1; i <= last; ++i) {
     TAtom* a = protein.AtomAt(i);
     if (a == nullptr) continue;

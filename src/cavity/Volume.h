@@ -30,7 +30,7 @@ constexpr double kSqrt3 = 1.7320508075688772;
 constexpr int kVolumeGridCells = 16;          // per axis
 constexpr double kVolumeMinCellSlack = 2.5;   // minimum cell edge = this + ProbeRadius + half-edge
 
-// Per-atom sums indexed by atom Number (entry 0 unused), kMaxAtoms + 1 Doubles.
+// Per-atom sums indexed by atom Number (entry 0 unused), one Double per atom of the scan.
 using TAtomAccumulator = std::vector<double>;
 
 // The atom grid and cut-off table of one scan.
@@ -72,7 +72,7 @@ void SetUpVolumeGrid(TVolumeGrid& grid, const TProteinObject& protein, const std
                      std::unique_ptr<TAtomAccumulator>& volume, std::unique_ptr<TAtomAccumulator>& contactVolume);
 void FreeVolumeGrid(TVolumeGrid& grid);
 
-// Zeroes all kMaxAtoms + 1 entries; a null accumulator is fatal error 401.
+// Zeroes every entry; a null accumulator is fatal error 401.
 void delAT(TAtomAccumulator* accumulator);
 
 bool IsCandidate(const TVolumeGrid& grid, const TCoord& centre, const TAtom& atom);

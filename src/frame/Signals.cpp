@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace cavitas {
@@ -30,8 +31,11 @@ struct TSignalGuard::TState {
 TSignalGuard::TSignalGuard(std::function<void(int)> onSignal) : state_(std::make_shared<TState>()) {
   state_->OnSignal = std::move(onSignal);
   const sigset_t set = RunSignals();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  std::thread([state = state_, set] {
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &set, &previous);
+  // Without a thread for them (no memory for its stack) the signals keep
+  // their default action: the run still ends, only without the clean-up.
+  auto waiter = [state = state_, set] {
     int number = 0;
     while (sigwait(&set, &number) != 0) {
     }
@@ -40,7 +44,12 @@ TSignalGuard::TSignalGuard(std::function<void(int)> onSignal) : state_(std::make
       if (state->Armed) state->OnSignal(number);
     }
     _exit(128 + number);
-  }).detach();
+  };
+  try {
+    std::thread(waiter).detach();
+  } catch (const std::system_error&) {
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  }
 }
 
 TSignalGuard::~TSignalGuard() {

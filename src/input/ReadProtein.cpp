@@ -113,11 +113,6 @@ void ReadProtein(TProteinObject& protein, const std::string& inputFile, const st
   if (!protein.ChainBreaks.empty() && protein.ChainBreaks.back() >= protein.ResidueCount)
     protein.ChainBreaks.pop_back();
 
-  if (protein.ProteinAtomCount + static_cast<std::int64_t>(protein.HetAtoms.size()) > kMaxAtoms) {
-    ReportLine("Too many atoms");
-    protein.SetFatalStatus("Too many atoms");
-    return;
-  }
   RemoveCoincidentHetAtoms(protein);
 
   // Hetero atoms follow the protein atoms; waters stay outside the atom table.

@@ -72,13 +72,7 @@ void TProteinReader::ReadRecords() {
     switch (kind) {
       case kSSBondRecord:
         State.SSBondCount += 1;
-        if (State.SSBondCount <= kMaxSSBonds) {
-          State.SSBondPairs.push_back(TSSBondPair{line.Bond1, line.Bond2});
-        } else {
-          State.SSBondCount = kMaxSSBonds;
-          ReportLine("More than 50 ssbonds. SSBOND will be ignored");
-          protein_.SetWarningStatus(8, "More than 50 ssbonds. SSBOND will be ignored");
-        }
+        State.SSBondPairs.push_back(TSSBondPair{line.Bond1, line.Bond2});
         break;
       case kAtomRecord: {
         const char letter = line.OneLetter;
@@ -86,7 +80,7 @@ void TProteinReader::ReadRecords() {
         if (letter != '-' && primaryLocation) {
           if (line.ResidueId != pending_.ResidueId) {
             FinishResidue();
-            if (capacityFull_ || protein_.Status == 1) break;
+            if (protein_.Status == 1) break;
             pending_.ResidueId = line.ResidueId;
             pending_.OneLetter = letter;
             pending_.ResidueName = line.ResidueName;
@@ -119,7 +113,7 @@ void TProteinReader::ReadRecords() {
         break;  // header kinds, REMARK, HETATM, MODEL, ENDMDL: the record reader has handled them
     }
     if (protein_.Status == 1) break;
-    if (kind == kEndRecord || capacityFull_) break;
+    if (kind == kEndRecord) break;
   }
 
   protein_.ProteinAtomCount = atomCounter_;
@@ -138,11 +132,6 @@ void TProteinReader::ReadRecords() {
     protein_.AtomCount = protein_.ProteinAtomCount;
   }
 
-  if (capacityFull_) {
-    ReportLine(" !!! NUMBER OF ATOMS OR RESIDUES EXCEEDS STORAGE CAPACITY !!!");
-    protein_.SetFatalStatus(" !!! NUMBER OF ATOMS OR RESIDUES EXCEEDS STORAGE CAPACITY !!!");
-    return;
-  }
   CheckCollapse();
   if (kindCount_[kHeaderRecord] == 0) protein_.SetWarningStatus(10, " !!! HEADER-CARD MISSING !!!");
   if (kindCount_[kCompndRecord] == 0) protein_.SetWarningStatus(11, " !!! COMPOUND-CARD MISSING !!!");
@@ -162,12 +151,6 @@ void TProteinReader::ReadRecords() {
 TAtom* TProteinReader::StoreAtom(const TCoord& position, float occupancy, float bFactor, float volume,
                                  float contactVolume, std::int32_t givenNumber, std::int32_t neighbourCount,
                                  std::int32_t neighbourStart, std::int32_t line) {
-  if (atomCounter_ >= kMaxAtoms) {
-    // The counter stays at the table's size, so ProteinAtomCount never exceeds it.
-    ReportLine("Too many atoms");
-    protein_.SetFatalStatus("Too many atoms");
-    return nullptr;
-  }
   ++atomCounter_;
   CheckMemory(static_cast<std::int64_t>(sizeof(TAtom)));
   auto atom = std::make_unique<TAtom>();
@@ -301,16 +284,9 @@ void TProteinReader::FreeBackbone() {
   }
 }
 
-bool TProteinReader::RecordBreak(std::int32_t r) {
+void TProteinReader::RecordBreak(std::int32_t r) {
   std::vector<std::int32_t>& breaks = protein_.ChainBreaks;
-  if (!breaks.empty() && breaks.back() == r) return true;
-  if (static_cast<int>(breaks.size()) >= kMaxChainBreaks) {
-    ReportLine("Too many Breaks");
-    protein_.SetFatalStatus("Too many breaks");
-    return false;
-  }
-  breaks.push_back(r);
-  return true;
+  if (breaks.empty() || breaks.back() != r) breaks.push_back(r);
 }
 
 void TProteinReader::CheckSideChainDistances() {
@@ -385,14 +361,8 @@ void TProteinReader::FinishResidue() {
   }
   if (duplicate || coincident) ++coincidentResidues_;
 
-  // A residue beyond the table is not stored: the flag also covers the call
-  // that would add residue kMaxResidues + 1.
   const bool accept = complete && !duplicate && !coincident;
-  capacityFull_ = sideAtomsStored_ + pending_.SideCount > kMaxSideAtoms || residueCount > kMaxResidues ||
-                  (accept && residueCount >= kMaxResidues);
-  if (accept && capacityFull_) FreeBackbone();
-
-  if (accept && !capacityFull_) {
+  if (accept) {
     LeaveOutPlacedSideAtoms();
     ReportCoincidentSideAtoms();
     CheckSideChainDistances();
@@ -401,11 +371,7 @@ void TProteinReader::FinishResidue() {
     TCoord hpos = n;
     if (residueCount >= 1) {
       const TBACKBONE& p = protein_.Residue(residueCount);
-      if (Distance(*p.AtomC, n) > kChainBreakDistance && !RecordBreak(residueCount)) {
-        FreeBackbone();
-        ResetPending();
-        return;
-      }
+      if (Distance(*p.AtomC, n) > kChainBreakDistance) RecordBreak(residueCount);
       // The amide hydrogen lies 1 Å from N, opposite to the preceding carbonyl
       // (placed from the preceding residue even across a break).
       if (pending_.OneLetter != 'P') {
@@ -446,11 +412,6 @@ void TProteinReader::FinishResidue() {
       if (!atom) break;
       FindSideAtom(pending_.OneLetter, side.Name, atom->RadiusType, atom->AtomCode);
       atom->ResidueIndex = residueCount;
-      if (sideAtomsStored_ + i + 1 > kMaxSideAtoms) {
-        ReportLine("Too many sideatoms");
-        protein_.SetFatalStatus("Too many atoms");
-        break;
-      }
       protein_.SideAtoms.push_back(atom);
       protein_.SideAtomNames.push_back(side.Name);
     }

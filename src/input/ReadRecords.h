@@ -77,7 +77,7 @@ class TProteinReader {
   void CheckCollapse();
   // Appends a break after residue r unless it is already the last one; false
   // (with Status 1) when the break table is full.
-  bool RecordBreak(std::int32_t r);
+  void RecordBreak(std::int32_t r);
   void FreeBackbone();
   void ResetPending();
   std::string ResidueLabel() const;
@@ -94,7 +94,6 @@ class TProteinReader {
   std::int32_t atomCounter_ = 0;
   std::int32_t sideAtomsStored_ = 0;
   std::array<std::int32_t, kRecordKindCount> kindCount_{};
-  bool capacityFull_ = false;
   TPointIndex placed_{kCoincidentCell};  // the atoms of the accepted residues
   int coincidentResidues_ = 0;           // residues ignored as copies of others
   std::vector<std::int32_t> atomLines_;

@@ -96,24 +96,4 @@ double CosAngle(const TCoord& p1, const TCoord& p2, const TCoord& p3, const TCoo
   return 0;
 }
 
-bool TLargeSet::IsEmpty() const {
-  for (std::uint64_t w : bits_)
-    if (w) return false;
-  return true;
-}
-
-void TLargeSet::Union(const TLargeSet& t) {
-  for (std::size_t i = 0; i < bits_.size(); ++i) bits_[i] |= t.bits_[i];
-}
-
-void TLargeSet::Subtract(const TLargeSet& t) {
-  for (std::size_t i = 0; i < bits_.size(); ++i) bits_[i] &= ~t.bits_[i];
-}
-
-bool TLargeSet::IsSingle(int m) const {
-  TLargeSet single;
-  single.Include(m);
-  return *this == single;
-}
-
 }  // namespace cavitas

@@ -41,32 +41,4 @@ inline int FloorIndex(long double x) {
   return n;
 }
 
-// A set of integers 1..2550 (the bound of the ladder numbers), in 10 blocks of 255.
-class TLargeSet {
- public:
-  static constexpr int kCapacity = 2550;
-  void Clear() { bits_.fill(0); }
-  void Include(int m) { bits_[Word(m)] |= Bit(m); }
-  void Exclude(int m) { bits_[Word(m)] &= ~Bit(m); }
-  bool Contains(int m) const { return (bits_[Word(m)] & Bit(m)) != 0; }
-  bool IsEmpty() const;
-  void Union(const TLargeSet& t);
-  void Subtract(const TLargeSet& t);
-  bool IsSingle(int m) const;
-  bool operator==(const TLargeSet&) const = default;
-
- private:
-  static int Word(int m) { return (m - 1) / 64; }
-  static std::uint64_t Bit(int m) { return std::uint64_t{1} << ((m - 1) % 64); }
-  std::array<std::uint64_t, (kCapacity + 63) / 64> bits_{};
-};
-
-inline void SetClear(TLargeSet& s) { s.Clear(); }
-inline void SetInclude(TLargeSet& s, int m) { s.Include(m); }
-inline bool SetContains(const TLargeSet& s, int m) { return s.Contains(m); }
-inline bool SetIsEmpty(const TLargeSet& s) { return s.IsEmpty(); }
-inline void SetUnion(TLargeSet& s, const TLargeSet& t) { s.Union(t); }
-inline void SetSubtract(TLargeSet& s, const TLargeSet& t) { s.Subtract(t); }
-inline bool SetIsSingle(const TLargeSet& s, int m) { return s.IsSingle(m); }
-
 }  // namespace cavitas

@@ -1,21 +1,20 @@
 #pragma once
-// Capacities of the data model. They are behaviour: exceeding one gives the
-// message and status the system defines for it, never a write past a table.
+// Limits of the data model. The tables of a structure (atoms, residues,
+// hetero atoms, waters, chain breaks, disulphide bonds, ladders, elements,
+// holes) grow with it and have none; what remains are validation bounds of
+// single residues and of the card format, and a guard against corrupt counts
+// in stored files.
 
 namespace cavitas {
 
-constexpr int kMaxAtoms = 108000;
-constexpr int kMaxSideAtoms = 60000;
-constexpr int kMaxResidues = 11998;
-constexpr int kMaxSideChainPerResidue = 20;
-constexpr int kMaxChainBreaks = 1000;
-constexpr int kMaxSSBonds = 200;
-constexpr int kMaxLadders = 2550;
-constexpr int kMaxElements = 8000;
-constexpr int kMaxHoles = 800;           // clusters or holes per table
-constexpr int kMaxSurfaceAtoms = 60000;  // per-atom element lists of one surface
-constexpr int kMaxSSSE = 500;
-constexpr int kMaxSSSEEntries = 50;
-constexpr int kMaxTextLength = 120;
+constexpr int kMaxSideChainPerResidue = 20;  // more side-chain atoms than any residue has
+constexpr int kMaxSSSE = 500;                // super-element cards of a structure file
+constexpr int kMaxSSSEEntries = 50;          // entries of one super element
+constexpr int kMaxTextLength = 120;          // one text line of the header records
+
+// The largest count a stored structure (cards, stream) may declare before its
+// items are read: far beyond any structure, it keeps a corrupt count from
+// asking for memory that no file could fill.
+constexpr int kMaxStoredCount = 200000000;
 
 }  // namespace cavitas

@@ -53,8 +53,8 @@ inline void AddPair(const TClassLists& lists, const TNeighbourLimits& limits, st
 // Checks the atom table the lists are built on: counts inside the table bounds
 // and every atom present with Number equal to its index.
 void ValidateAtoms(const TProteinObject& p) {
-  if (p.AtomCount < 0 || p.AtomCount > kMaxAtoms)
-    RaiseLimit("atom count " + std::to_string(p.AtomCount) + " outside 0.." + std::to_string(kMaxAtoms));
+  if (p.AtomCount < 0 || p.AtomCount >= (1 << 30))
+    RaiseLimit("atom count " + std::to_string(p.AtomCount) + " outside 0..2^30 - 1");
   if (p.ProteinAtomCount < 0 || p.ProteinAtomCount > p.AtomCount)
     RaiseLimit("protein atom count " + std::to_string(p.ProteinAtomCount) + " outside 0.." +
                std::to_string(p.AtomCount));
@@ -462,8 +462,7 @@ struct TFound {
   std::uint32_t PartnerClass;
   float Distance;
 };
-constexpr int kClassShift = 30;
-static_assert(kMaxAtoms < (1 << kClassShift));
+constexpr int kClassShift = 30;  // atom numbers below 2^30 (ValidateAtoms)
 
 struct TProteinRelations {
   std::vector<std::uint32_t> Found;  // relations of the k-th atom in scan order
@@ -638,8 +637,7 @@ void AddHetNeighbours(TProteinObject& protein) {
 }
 
 void RemoveHetNeighbours(TProteinObject& protein) {
-  if (protein.AtomCount > kMaxAtoms || protein.ProteinAtomCount < 0)
-    RaiseLimit("atom count " + std::to_string(protein.AtomCount) + " outside 0.." + std::to_string(kMaxAtoms));
+  if (protein.ProteinAtomCount < 0) RaiseLimit("protein atom count " + std::to_string(protein.ProteinAtomCount));
   const int first = protein.ProteinAtomCount + 1, last = protein.AtomCount;
   for (TNeighbourLists* list : {protein.NeighboursNear.get(), protein.NeighboursMid.get(), protein.NeighboursFar.get()}) {
     if (list == nullptr) continue;

@@ -4,12 +4,18 @@
 
 namespace cavitas {
 
-TProteinObject::TProteinObject() : Atoms(1), ElementTable(kMaxElements + 1) {}
+TProteinObject::TProteinObject() : Atoms(1), ElementTable(1) {}
+
+TElementZeile& TProteinObject::ElementRow(int e) {
+  if (e < 1) RaiseLimit("element row " + std::to_string(e));
+  if (static_cast<std::size_t>(e) >= ElementTable.size()) ElementTable.resize(static_cast<std::size_t>(e) + 1);
+  return ElementTable[static_cast<std::size_t>(e)];
+}
 
 TProteinObject::~TProteinObject() = default;
 
 void TProteinObject::PutAtom(int i, std::unique_ptr<TAtom> atom) {
-  if (i < 1 || i > kMaxAtoms) RaiseLimit("atom index " + std::to_string(i) + " outside 1.." + std::to_string(kMaxAtoms));
+  if (i < 1) RaiseLimit("atom index " + std::to_string(i) + " below 1");
   if (static_cast<std::size_t>(i) >= Atoms.size()) Atoms.resize(static_cast<std::size_t>(i) + 1);
   Atoms[static_cast<std::size_t>(i)] = std::move(atom);
 }

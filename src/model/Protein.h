@@ -202,7 +202,9 @@ class TProteinObject : public TLogFileObject {
   std::vector<std::string> SideAtomNames{"    "};  // [0] unused
   TMyCollection<THetAtom> HetAtoms;
   std::vector<std::unique_ptr<TAtom>> Atoms;        // [0] unused
-  std::vector<TElementZeile> ElementTable;          // [0] unused, rows 1..kMaxElements
+  std::vector<TElementZeile> ElementTable;          // [0] unused; rows 1.. as many as written
+  // Element row e (1-based); the table grows to hold it, new rows unset.
+  TElementZeile& ElementRow(int e);
   std::int32_t ElementCount = 0;
   std::int32_t HetElementCount = 0;
   std::int32_t HoleCountWithHet = 0, HoleCountWithoutHet = 0;

@@ -15,7 +15,6 @@ namespace cavitas {
 
 namespace {
 
-const char* const kOverflowText = " !!! BRIDGETABLE OVERFLOW !!!";
 const char* const kOverwrittenText = " !!! STRAND COLUMN OVERWRITTEN !!!";
 constexpr std::int32_t kOverwrittenStatus = 31;  // a warning: the run goes on
 
@@ -197,14 +196,6 @@ void AddBridge(TProteinObject& protein, TReadState& state, int i, int j, std::ui
       return;
     }
   }
-  if (state.BridgeCount >= kMaxLadders) {
-    if (protein.Status != 1) {
-      protein.Status = 1;
-      protein.StatusText = kOverflowText;
-      ReportLine(kOverflowText);
-    }
-    return;
-  }
   TBridgeEntry entry;
   entry.IStart = entry.IEnd = i;
   entry.JStart = entry.JEnd = j;
@@ -226,9 +217,7 @@ void LinkLadders(const TProteinObject& protein, TReadState& state) {
   // LinkTo always points to a later ladder, so every chain walk ends.
   for (int head = 1; head <= count; ++head) {
     if (Ladder(state, head).LinkFrom != 0) continue;
-    TLargeSet chain;
-    for (int m = head; m != 0; m = Ladder(state, m).LinkTo) chain.Include(m);
-    for (int m = head; m != 0; m = Ladder(state, m).LinkTo) Ladder(state, m).LinkSet = chain;
+    for (int m = head; m != 0; m = Ladder(state, m).LinkTo) Ladder(state, m).Group = head;
   }
 }
 
@@ -239,48 +228,80 @@ bool LaddersLinked(const TReadState& state, int a, int b) {
          RangesOverlap(x.JStart, x.JEnd, y.IStart, y.IEnd) || RangesOverlap(x.JStart, x.JEnd, y.JStart, y.JEnd);
 }
 
-void FindSheet(const TReadState& state, TLargeSet& unassigned, TLargeSet& sheet) {
-  sheet.Clear();
-  const int count = state.BridgeCount;
-  int first = 0;
-  for (int l = 1; l <= count && first == 0; ++l)
-    if (unassigned.Contains(l)) first = l;
-  if (first == 0) return;
-  sheet = Ladder(state, first).LinkSet;
-  sheet.Include(first);  // already in its own LinkSet; keeps the pass going without one
-  for (bool changed = true; changed;) {
-    changed = false;
-    for (int a = 1; a <= count; ++a) {
-      if (!sheet.Contains(a)) continue;
-      for (int b = 1; b <= count; ++b) {
-        if (!unassigned.Contains(b) || !LaddersLinked(state, a, b)) continue;
-        const TLargeSet& linked = Ladder(state, b).LinkSet;
-        TLargeSet grown = sheet, remaining = unassigned;
-        grown.Union(linked);
-        remaining.Subtract(linked);
-        if (grown == sheet && remaining == unassigned) continue;
-        sheet = grown;
-        unassigned = remaining;
-        changed = true;
-      }
-    }
+namespace {
+
+// Disjoint sets of ladders 1..n.
+class TLadderSets {
+ public:
+  explicit TLadderSets(int n) : parent_(static_cast<std::size_t>(n) + 1) {
+    for (std::size_t k = 0; k < parent_.size(); ++k) parent_[k] = static_cast<std::int32_t>(k);
   }
-  // Without this a ladder missing from its own LinkSet would be collected forever.
-  unassigned.Exclude(first);
-}
+  int Find(int a) {
+    while (parent_[static_cast<std::size_t>(a)] != a) {
+      auto& p = parent_[static_cast<std::size_t>(a)];
+      p = parent_[static_cast<std::size_t>(p)];  // path halving
+      a = p;
+    }
+    return a;
+  }
+  void Join(int a, int b) {
+    a = Find(a);
+    b = Find(b);
+    if (a != b) parent_[static_cast<std::size_t>(std::max(a, b))] = std::min(a, b);
+  }
+
+ private:
+  std::vector<std::int32_t> parent_;
+};
+
+}  // namespace
 
 void LabelSheets(TReadState& state) {
   const int count = state.BridgeCount;
-  TLargeSet unassigned, sheet;
-  for (int n = 1; n <= count; ++n) unassigned.Include(n);
+  TLadderSets sets(count);
+  // Bulge-linked chains, then every pair of ladders with overlapping strands:
+  // a sweep over the strands in order of their first residue meets each
+  // overlapping pair while both are open.
+  for (int m = 1; m <= count; ++m)
+    if (Ladder(state, m).LinkTo != 0) sets.Join(m, Ladder(state, m).LinkTo);
+  struct TStrand {
+    std::int32_t First, Last, Ladder;
+  };
+  std::vector<TStrand> strands;
+  strands.reserve(2 * static_cast<std::size_t>(count));
+  for (int m = 1; m <= count; ++m) {
+    const TBridgeEntry& e = Ladder(state, m);
+    strands.push_back({e.IStart, e.IEnd, m});
+    strands.push_back({e.JStart, e.JEnd, m});
+  }
+  std::sort(strands.begin(), strands.end(),
+            [](const TStrand& x, const TStrand& y) { return x.First != y.First ? x.First < y.First : x.Ladder < y.Ladder; });
+  std::vector<TStrand> open;
+  for (const TStrand& s : strands) {
+    open.erase(std::remove_if(open.begin(), open.end(), [&](const TStrand& o) { return o.Last < s.First; }), open.end());
+    for (const TStrand& o : open) sets.Join(o.Ladder, s.Ladder);
+    open.push_back(s);
+  }
+
+  // Sheets in the order of their lowest ladder; within one, the chains in
+  // ascending order of their heads.
+  std::vector<std::int32_t> sheetOf(static_cast<std::size_t>(count) + 1, 0);
+  std::vector<std::vector<std::int32_t>> heads;
+  for (int m = 1; m <= count; ++m) {
+    const auto root = static_cast<std::size_t>(sets.Find(m));
+    if (sheetOf[root] == 0) {
+      heads.emplace_back();
+      sheetOf[root] = static_cast<std::int32_t>(heads.size());
+    }
+    if (Ladder(state, m).LinkFrom == 0) heads[static_cast<std::size_t>(sheetOf[root] - 1)].push_back(m);
+  }
   char sheetLetter = '@';
   int ladderCounter = '@';
-  while (!unassigned.IsEmpty()) {
+  for (const std::vector<std::int32_t>& sheet : heads) {
     // Sheet letters run 'A'..'z' in code order, including the six signs after 'Z'.
     sheetLetter = sheetLetter == 'z' ? 'A' : static_cast<char>(sheetLetter + 1);
-    FindSheet(state, unassigned, sheet);
-    for (int a = 1; a <= count; ++a) {
-      if (!sheet.Contains(a) || Ladder(state, a).LinkFrom != 0) continue;
+    const std::int32_t first = sheet.front();
+    for (const std::int32_t a : sheet) {
       if (ladderCounter == 'Z') ladderCounter = '@';
       ++ladderCounter;
       const char ladderLetter = static_cast<char>(
@@ -289,7 +310,7 @@ void LabelSheets(TReadState& state) {
         TBridgeEntry& e = Ladder(state, m);
         e.LadderLetter = ladderLetter;
         e.SheetLetter = sheetLetter;
-        e.LinkSet = sheet;
+        e.Group = first;
       }
     }
   }
@@ -304,8 +325,8 @@ std::string BridgeTableLine(const TReadState& state, int n) {
   line += ' ';
   line += e.BridgeKind == kBridgeParallel ? "p " : "a ";
   for (int v : {e.IStart, e.IEnd, e.JStart, e.JEnd}) line += RightAligned(v, 5);
-  for (int k = 1; k <= TLargeSet::kCapacity; ++k)
-    if (e.LinkSet.Contains(k)) line += " " + std::to_string(k);
+  for (int k = 1; k <= state.BridgeCount; ++k)
+    if (Ladder(state, k).Group == e.Group) line += " " + std::to_string(k);
   return line;
 }
 

@@ -15,9 +15,10 @@ void FindBridges(TProteinObject& protein, TReadState& state, int i);
 void AddBridge(TProteinObject& protein, TReadState& state, int i, int j, std::uint8_t kind);
 void LinkLadders(const TProteinObject& protein, TReadState& state);
 bool LaddersLinked(const TReadState& state, int a, int b);
-// Moves the next sheet (the lowest unassigned ladder with everything linked or
-// overlapping) from `unassigned` into `sheet`.
-void FindSheet(const TReadState& state, TLargeSet& unassigned, TLargeSet& sheet);
+// Sheets are the groups of ladders linked across bulges or overlapping
+// (LaddersLinked), closed under both relations; in the order of their lowest
+// ladder they get the letters A..z, their chains of ladders in ascending order
+// the ladder letters, and every ladder the sheet's first ladder as its Group.
 void LabelSheets(TReadState& state);
 void MarkStrands(TProteinObject& protein, TReadState& state);
 // One line of the diagnostic ladder table.

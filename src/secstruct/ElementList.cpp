@@ -9,8 +9,6 @@ namespace cavitas {
 
 namespace {
 
-const char* const kTooManyElementsText = "More then MAXelem elements";
-
 // Dihedral windows (degrees, strict) inside which a helix element runs on past its last 'H'.
 constexpr double kPsiLow = -155, kPsiHigh = 25;
 constexpr double kPhiLow = -130, kPhiHigh = 50;
@@ -31,12 +29,6 @@ class TLogTargetGuard {
   bool set_;
 };
 
-void ReportOverflow(TProteinObject& protein) {
-  protein.Status = 1;
-  protein.StatusText = kTooManyElementsText;
-  ReportLine(kTooManyElementsText);
-}
-
 // The helix continues over residue t (t < N) when the backbone around the
 // peptide bond t, t+1 still lies in the helical windows.
 bool HelixAnglesFit(const TProteinObject& protein, int t) {
@@ -55,14 +47,13 @@ void BuildElementList(TProteinObject& protein) {
   ProgressStatus.SetPosition(0);
 
   auto& table = protein.ElementTable;
-  if (table.size() < static_cast<std::size_t>(kMaxElements) + 1) table.resize(static_cast<std::size_t>(kMaxElements) + 1);
-  for (int k = 1; k <= kMaxElements; ++k) {
-    TElementZeile& e = table[static_cast<std::size_t>(k)];
+  for (std::size_t k = 1; k < table.size(); ++k) {
+    TElementZeile& e = table[k];
     e.First = 0;
     e.Last = 0;
     e.ElementKind = kElementUnset;
   }
-  auto row = [&](int k) -> TElementZeile& { return table[static_cast<std::size_t>(k)]; };
+  auto row = [&](int k) -> TElementZeile& { return protein.ElementRow(k); };
   const int n = protein.ResidueCount;
   auto ss = [&](int k) { return protein.Residue(k).SSSymbol; };
 
@@ -72,7 +63,6 @@ void BuildElementList(TProteinObject& protein) {
     ProgressStatus.SetPosition(p);
     if (p < n && ss(p) == 'E' && ss(p + 1) == 'E') {
       ++m;
-      if (2 * m > kMaxElements) return ReportOverflow(protein);
       row(2 * m).First = p;
       row(2 * m).ElementKind = kElementStrand;
       int t = p + 2;
@@ -82,7 +72,6 @@ void BuildElementList(TProteinObject& protein) {
     }
     if (p < n - 2 && ss(p) == 'H' && ss(p + 1) == 'H' && ss(p + 2) == 'H' && ss(p + 3) == 'H') {
       ++m;
-      if (2 * m > kMaxElements) return ReportOverflow(protein);
       row(2 * m).First = p;
       row(2 * m).ElementKind = kElementHelix;
       int t = p + 4;
@@ -94,7 +83,7 @@ void BuildElementList(TProteinObject& protein) {
     ++p;
   }
 
-  if (2 * m + 1 > kMaxElements) return ReportOverflow(protein);
+  row(2 * m + 1);  // every row below is in the table from here on
   for (int k = 0; k <= m; ++k) row(2 * k + 1).ElementKind = kElementCoil;
   for (int k = 1; k <= m; ++k) row(2 * k + 1).First = row(2 * k).Last + 1;
   for (int k = 0; k < m; ++k) row(2 * k + 1).Last = row(2 * k + 2).First - 1;
@@ -134,9 +123,10 @@ void BuildElementList(TProteinObject& protein) {
     int f = 1;
     while (f <= count && row(f).Last <= b) ++f;
     if (f > count || row(f).First > b) continue;
-    // The table has no row left for the second half: reported like the overflow above.
-    if (count >= kMaxElements) return ReportOverflow(protein);
-    std::rotate(used + f, used + count, used + count + 1);
+    // A row for the second half; the removed records behind the used part move up with it.
+    protein.ElementRow(count + 1);
+    const auto rows = table.begin() + 1;  // the table may have grown
+    std::rotate(rows + f, rows + count, rows + count + 1);
     protein.ElementCount = ++count;
     TElementZeile& second = row(f + 1);
     second.Assign(row(f));
@@ -162,12 +152,8 @@ void BuildHetElements(TProteinObject& protein) {
       protein.ElementTable[static_cast<std::size_t>(row)].Last = i;
       continue;
     }
-    if (row + 1 > kMaxElements) {
-      ReportLine(kTooManyElementsText);
-      return;
-    }
     protein.HetElementCount += 1;
-    TElementZeile& e = protein.ElementTable[static_cast<std::size_t>(row + 1)];
+    TElementZeile& e = protein.ElementRow(row + 1);
     e.First = i;
     e.Last = i;
     e.ConnectedFrom = 0;

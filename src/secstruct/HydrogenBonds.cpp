@@ -16,7 +16,6 @@ namespace {
 using Ext = long double;
 
 const char* const kTooCloseText = " !!! CONTACT BETWEEN 2 RESIDUES TOO CLOSE";
-const char* const kTooManySSBondsText = "More than 50 ssbonds. SSBOND will be ignored";
 
 // A disulphide bond is found below this sulphur-sulphur distance (Å).
 constexpr double kSSBondDistance = 3.0;
@@ -44,18 +43,12 @@ void ReclassifyBondedCysteine(TProteinObject& protein, TBACKBONE& r) {
   }
 }
 
-// Appends a found pair, or reports the full table.
-void AppendSSBond(TProteinObject& protein, TReadState& state, const TBACKBONE& a, const TBACKBONE& b) {
+// Appends a found pair.
+void AppendSSBond(TReadState& state, const TBACKBONE& a, const TBACKBONE& b) {
   ++state.SSBondCount;
-  if (state.SSBondCount <= kMaxSSBonds) {
-    const auto k = static_cast<std::size_t>(state.SSBondCount);
-    if (state.SSBondPairs.size() < k) state.SSBondPairs.resize(k);
-    state.SSBondPairs[k - 1] = TSSBondPair{a.ResidueId, b.ResidueId};
-  } else {
-    state.SSBondCount = kMaxSSBonds;
-    ReportLine(kTooManySSBondsText);
-    protein.SetWarningStatus(8, kTooManySSBondsText);
-  }
+  const auto k = static_cast<std::size_t>(state.SSBondCount);
+  if (state.SSBondPairs.size() < k) state.SSBondPairs.resize(k);
+  state.SSBondPairs[k - 1] = TSSBondPair{a.ResidueId, b.ResidueId};
 }
 
 char NextSSBondLetter(char letter) { return letter == 'z' ? 'a' : static_cast<char>(letter + 1); }
@@ -161,7 +154,7 @@ void FlagSSBonds(TProteinObject& protein, TReadState& state) {
       const int j = cysteines[ij];
       if (j < a + 2) continue;
       if (Distance(*sa, *Sulphur(protein, protein.Residue(j))) < kSSBondDistance) {
-        if (!IsSSBondListed(protein, state, a, j)) AppendSSBond(protein, state, protein.Residue(a), protein.Residue(j));
+        if (!IsSSBondListed(protein, state, a, j)) AppendSSBond(state, protein.Residue(a), protein.Residue(j));
         break;
       }
     }

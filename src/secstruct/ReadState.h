@@ -22,7 +22,9 @@ struct TBridgeEntry {
   char SheetLetter = ' ';
   char LadderLetter = ' ';
   std::uint8_t BridgeKind = kBridgeNone;
-  TLargeSet LinkSet;
+  // The first ladder of this one's group: of its bulge-linked chain after
+  // LinkLadders, of its sheet after LabelSheets.
+  std::int32_t Group = 0;
   std::int32_t IStart = 0, IEnd = 0;  // IStart 0 marks a free entry
   std::int32_t JStart = 0, JEnd = 0;
   std::int32_t LinkFrom = 0;  // ladder this one continues across a bulge; 0 = chain head
@@ -30,15 +32,14 @@ struct TBridgeEntry {
 };
 
 struct TReadState {
-  // Pair k (1..SSBondCount) is SSBondPairs[k-1]; at most kMaxSSBonds pairs.
+  // Pair k (1..SSBondCount) is SSBondPairs[k-1].
   std::vector<TSSBondPair> SSBondPairs;
   std::int32_t SSBondCount = 0;
   std::int32_t SSBondsIntra = 0;
   std::int32_t SSBondsInter = 0;
 
   // Ladder k (1..BridgeCount) is BridgeTable[k]; [0] unused. Used entries are
-  // always 1..BridgeCount, so the table only grows as far as it is used
-  // (capacity kMaxLadders).
+  // always 1..BridgeCount, so the table only grows as far as it is used.
   std::vector<TBridgeEntry> BridgeTable;
   std::int32_t BridgeCount = 0;
 };

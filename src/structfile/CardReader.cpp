@@ -113,7 +113,12 @@ std::uint8_t HetKindOf(char c) {
 }  // namespace
 
 TStructureCardReader::TStructureCardReader(TProteinObject& protein, std::string_view text, int inputFormat)
-    : protein_(protein), text_(text), lineMode_(protein.LineMode), inputFormat_(inputFormat) {}
+    : protein_(protein),
+      text_(text),
+      lineMode_(protein.LineMode),
+      inputFormat_(inputFormat),
+      // Every element row needs a card of its own: a number beyond that is corrupt.
+      maxElements_(static_cast<std::int32_t>(std::min<std::size_t>(text.size() / 8 + 16, kMaxStoredCount))) {}
 
 std::unique_ptr<TRecordSource> OpenStructureCardReader(TProteinObject& protein, std::string_view text,
                                                        int inputFormat) {
@@ -253,7 +258,7 @@ void TStructureCardReader::ReadSpecialHole(std::string_view card) {
 }
 
 bool TStructureCardReader::SelectElement(std::int64_t e) {
-  if (e < 1 || e > kMaxElements) return false;
+  if (e < 1 || e > maxElements_) return false;
   if (e != currentElement_) {
     currentElement_ = static_cast<std::int32_t>(e);
     entryCounter_ = 0;
@@ -264,12 +269,12 @@ bool TStructureCardReader::SelectElement(std::int64_t e) {
 void TStructureCardReader::ReadElementCard(std::string_view card, bool het) {
   std::int64_t e = 0;
   if (!IntField(card, 9, 13, e)) return;
-  if (e < 1 || e > kMaxElements) {
-    Reject("element number outside 1.." + std::to_string(kMaxElements), card);
+  if (e < 1 || e > maxElements_) {
+    Reject("element number outside 1.." + std::to_string(maxElements_), card);
     return;
   }
   SelectElement(e);
-  TElementZeile& row = protein_.ElementTable[static_cast<std::size_t>(e)];
+  TElementZeile& row = protein_.ElementRow(e);
   const char k = Column(card, 15);
   if (het)
     row.ElementKind = k == 'O' ? kElementHetGroup : k == 'W' ? kElementWater : kElementUnset;
@@ -334,7 +339,7 @@ void TStructureCardReader::ReadSuperElementCard(std::string_view card, bool defi
 void TStructureCardReader::ReadConnections(std::string_view card) {
   std::size_t pos = 10;  // after column 10
   std::int64_t n = 0;
-  if (!ParseInt(NextToken(card, pos), n) || n < 0 || n > kMaxElements) {
+  if (!ParseInt(NextToken(card, pos), n) || n < 0 || n > maxElements_) {
     Reject("bad element count", card);
     return;
   }
@@ -342,13 +347,13 @@ void TStructureCardReader::ReadConnections(std::string_view card) {
   std::int64_t previous = 0;
   for (std::int64_t k = 0; k < n; ++k) {
     std::int64_t e = 0;
-    if (!ParseInt(NextToken(card, pos), e) || e < 1 || e > kMaxElements) {
-      Reject("element number outside 1.." + std::to_string(kMaxElements), card);
+    if (!ParseInt(NextToken(card, pos), e) || e < 1 || e > maxElements_) {
+      Reject("element number outside 1.." + std::to_string(maxElements_), card);
       return;
     }
     if (previous > 0) {
-      protein_.ElementTable[static_cast<std::size_t>(previous)].ConnectedTo = static_cast<std::int32_t>(e);
-      protein_.ElementTable[static_cast<std::size_t>(e)].ConnectedFrom = static_cast<std::int32_t>(previous);
+      protein_.ElementRow(previous).ConnectedTo = static_cast<std::int32_t>(e);
+      protein_.ElementRow(e).ConnectedFrom = static_cast<std::int32_t>(previous);
     }
     previous = e;
   }
@@ -356,7 +361,7 @@ void TStructureCardReader::ReadConnections(std::string_view card) {
 }
 
 std::int32_t TStructureCardReader::ReadEntries(std::string_view card, std::size_t& pos, std::int64_t k, bool pairs) {
-  TElementZeile& row = protein_.ElementTable[static_cast<std::size_t>(currentElement_)];
+  TElementZeile& row = protein_.ElementRow(currentElement_);
   if (!row.ElementAtoms) row.ResetAtoms();
   std::int32_t read = 0;
   for (std::int64_t i = 0; i < k; ++i) {
@@ -390,7 +395,7 @@ void TStructureCardReader::AddHetAtom(const TPdbLine& v, std::int32_t serial, st
   atom.NeighbourCount = entryCount;
   atom.NeighbourStart = entryStart;
   atom.ResidueIndex = ++hetRecordsRead_;
-  if (protein_.ElementTable[static_cast<std::size_t>(currentElement_)].ElementKind == kElementWater)
+  if (protein_.ElementRow(currentElement_).ElementKind == kElementWater)
     atom.AtomCode = kWaterCode;
   protein_.HetAtoms.push_back(std::move(het));
 }
@@ -456,9 +461,9 @@ bool TStructureCardReader::ReadSharedCard(TPdbLine& line, std::string_view key, 
     if (RealField(card, 7, 30, v)) Model.CutOff = v;
   } else if (key == "LENGTH") ReadLength(card);
   else if (key == "NRELEM") {
-    ReadCount(card, protein_.ElementCount, kMaxElements - protein_.HetElementCount);
+    ReadCount(card, protein_.ElementCount, maxElements_ - protein_.HetElementCount);
     nrElem_ = protein_.ElementCount;
-  } else if (key == "NRHETE") ReadCount(card, protein_.HetElementCount, kMaxElements - protein_.ElementCount);
+  } else if (key == "NRHETE") ReadCount(card, protein_.HetElementCount, maxElements_ - protein_.ElementCount);
   else return false;
   return true;
 }
@@ -520,16 +525,16 @@ void TStructureCardReader::ReadOverview(std::string_view card, bool het) {
   const std::int32_t base = het ? protein_.ElementCount : 0;
   const std::int64_t limit = het ? static_cast<std::int64_t>(protein_.AtomCount) - expectedProteinAtoms_ : expectedResidues_;
   const std::int64_t offset = het ? expectedProteinAtoms_ : 0;
-  TElementZeile* previous = nullptr;
+  std::int32_t previous = 0;  // row number: the table may grow under a pointer
   std::size_t p = 10;  // column 11
   bool overflow = false;
   while (p < card.size() && IsElementLetter(card[p])) {
-    if (base + counter + 1 > kMaxElements) {
+    if (base + counter + 1 > maxElements_) {
       overflow = true;
       break;
     }
     ++counter;
-    TElementZeile& row = protein_.ElementTable[static_cast<std::size_t>(base + counter)];
+    TElementZeile& row = protein_.ElementRow(base + counter);
     row.ElementKind = het ? HetKindOf(card[p]) : ProteinKindOf(card[p]);
     bool digits = p + 4 < card.size();
     std::int64_t first = 0;
@@ -542,14 +547,14 @@ void TStructureCardReader::ReadOverview(std::string_view card, bool het) {
       protein_.SetWarningStatus(51, "Error in reading " + statusName + " - no number");
     } else {
       row.ResetAtoms();
-      if ((previous && first + offset < previous->First) || first > limit) {
+      if ((previous && first + offset < protein_.ElementRow(previous).First) || first > limit) {
         ReportLine("Error in reading " + name + " - bad number");
         protein_.SetWarningStatus(53, "Error in reading " + statusName + " - bad number");
       }
       row.First = Clamp32(first + offset);
-      if (previous) previous->Last = row.First - 1;
+      if (previous) protein_.ElementRow(previous).Last = row.First - 1;
     }
-    previous = &row;
+    previous = base + counter;
     p += 6;
   }
   if (overflow || counter > declared) {
@@ -558,7 +563,7 @@ void TStructureCardReader::ReadOverview(std::string_view card, bool het) {
     ReportLine(text);
     protein_.SetWarningStatus(50, text);
   }
-  if (previous) previous->Last = protein_.AtomCount;
+  if (previous) protein_.ElementRow(previous).Last = protein_.AtomCount;
 }
 
 void TStructureCardReader::ReadOverviewAtomLine(TPdbLine& line, std::string_view card) {
@@ -582,8 +587,8 @@ void TStructureCardReader::ReadOverviewAtomLine(TPdbLine& line, std::string_view
   std::int32_t& cursor = het ? currentHetElement_ : currentProteinElement_;
   const std::int32_t count = het ? protein_.HetElementCount : protein_.ElementCount;
   auto matches = [&](std::int32_t e) {
-    if (e < 1 || e > count || base + e > kMaxElements) return false;
-    const TElementZeile& row = protein_.ElementTable[static_cast<std::size_t>(base + e)];
+    if (e < 1 || e > count || base + e > maxElements_) return false;
+    const TElementZeile& row = protein_.ElementRow(base + e);
     return row.ElementKind == kind && row.First == number + offset;
   };
   if (!matches(cursor)) {

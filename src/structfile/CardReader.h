@@ -72,6 +72,7 @@ class TStructureCardReader : public TRecordSource {
   std::size_t pos_ = 0;
   bool lineMode_;
   int inputFormat_;
+  std::int32_t maxElements_;  // bound of element numbers, from the size of the text
 
   std::int32_t currentElement_ = 0;
   std::int32_t entryCounter_ = 0;

@@ -14,7 +14,6 @@ namespace cavitas {
 
 namespace {
 
-constexpr int kStreamResidueLimit = 12000;  // residue indices the atom records visit
 constexpr std::size_t kIdLength = 6, kNameLength = 4;
 
 bool IsAscii(const std::string& s) {
@@ -89,12 +88,12 @@ void ForEachAtomRecord(const TProteinObject& p, const std::function<void(const T
   const int rows = static_cast<int>(p.ElementTable.size()) - 1;
   for (int e = 1; e <= p.ElementCount && e <= rows; ++e) {
     const TElementZeile& z = p.ElementTable[static_cast<std::size_t>(e)];
-    const std::int64_t last = std::min<std::int64_t>({z.Last, kStreamResidueLimit, static_cast<std::int64_t>(p.Residues.size())});
+    const std::int64_t last = std::min<std::int64_t>(z.Last, static_cast<std::int64_t>(p.Residues.size()));
     for (std::int64_t i = std::max<std::int64_t>(z.First, 1); i <= last; ++i) {
       const TBACKBONE& r = *p.Residues[static_cast<std::size_t>(i - 1)];
       std::int64_t side = r.SideChainStart + 1;
       for (std::int64_t n = r.FirstAtom; n <= static_cast<std::int64_t>(r.FirstAtom) + 3 + r.SideChainCount; ++n) {
-        const TAtom* a = (n >= 1 && n <= kMaxAtoms) ? p.AtomAt(static_cast<int>(n)) : nullptr;
+        const TAtom* a = (n >= 1 && n <= p.AtomCount) ? p.AtomAt(static_cast<int>(n)) : nullptr;
         // A residue without its full backbone (only a loaded stream has one)
         // spans fewer numbers, so the range can reach the next residue's atoms.
         if (!a || a->ResidueIndex != r.Index) continue;
@@ -116,7 +115,7 @@ void ForEachAtomRecord(const TProteinObject& p, const std::function<void(const T
   for (int h = 1; h <= p.HetElementCount && p.ElementCount + h <= rows; ++h) {
     const int e = p.ElementCount + h;
     const TElementZeile& z = p.ElementTable[static_cast<std::size_t>(e)];
-    const std::int64_t last = std::min<std::int64_t>(z.Last, kMaxAtoms);
+    const std::int64_t last = std::min<std::int64_t>(z.Last, p.AtomCount);
     for (std::int64_t i = std::max<std::int64_t>(z.First, 1); i <= last; ++i) {
       const TAtom* a = p.AtomAt(static_cast<int>(i));
       if (!a || a->ResidueIndex < 1 || static_cast<std::size_t>(a->ResidueIndex) > p.HetAtoms.size()) continue;
@@ -323,8 +322,9 @@ void SaveToStream(const TProteinObject& p, std::ostream& out) {
 
   std::int64_t proteinRecords = 0, hetRecords = 0;
   ForEachAtomRecord(p, [&](const TAtomRecord&, bool het) { ++(het ? hetRecords : proteinRecords); });
-  const int elementCount = std::clamp(p.ElementCount, 0, kMaxElements);
-  const int hetElementCount = std::clamp(p.HetElementCount, 0, kMaxElements - elementCount);
+  const int rows = static_cast<int>(p.ElementTable.size()) - 1;
+  const int elementCount = std::clamp(p.ElementCount, 0, rows);
+  const int hetElementCount = std::clamp(p.HetElementCount, 0, rows - elementCount);
 
   w.Integer(p.CheckSum);
   w.Scaled(p.Resolution);
@@ -357,8 +357,7 @@ void SaveToStream(const TProteinObject& p, std::ostream& out) {
     if (z.ConnectedFrom != 0 || z.ConnectedTo == 0) continue;
     std::vector<std::int32_t> chain{j};
     // A chain never revisits an element; the bound stops a corrupted cycle.
-    for (std::int32_t e = next(j); e >= 1 && e <= kMaxElements && chain.size() < static_cast<std::size_t>(kMaxElements);
-         e = next(e))
+    for (std::int32_t e = next(j); e >= 1 && e <= total && chain.size() < static_cast<std::size_t>(total); e = next(e))
       chain.push_back(e);
     w.Boolean(true);
     w.Integer(static_cast<std::int64_t>(chain.size()));
@@ -366,7 +365,7 @@ void SaveToStream(const TProteinObject& p, std::ostream& out) {
   }
   w.Boolean(false);
 
-  const std::size_t breaks = std::min<std::size_t>(p.ChainBreaks.size(), kMaxChainBreaks);
+  const std::size_t breaks = p.ChainBreaks.size();
   w.Integer(static_cast<std::int64_t>(breaks));
   for (std::size_t i = 0; i < breaks; ++i) w.Integer(p.ChainBreaks[i]);
 
@@ -388,7 +387,9 @@ namespace {
 // The load of one stream into one protein object; throws StreamError.
 class TStreamLoader {
  public:
-  TStreamLoader(TProteinObject& p, TStreamReader& r) : p_(p), r_(r) {}
+  // maxCount bounds every count and number the stream declares: each item
+  // takes at least one byte of it.
+  TStreamLoader(TProteinObject& p, TStreamReader& r, std::int64_t maxCount) : p_(p), r_(r), maxCount_(maxCount) {}
 
   void Load() {
     for (auto* list : {&p_.HeaderLines, &p_.CompndLines, &p_.SourceLines, &p_.AuthorLines, &p_.RemarkLines})
@@ -399,11 +400,11 @@ class TStreamLoader {
     p_.CheckSum = static_cast<std::int32_t>(r_.Integer(INT32_MIN, INT32_MAX, "checksum"));
     p_.Resolution = r_.Scaled();
     Model.CutOff = r_.Scaled();
-    residueCount_ = r_.Integer(0, kMaxResidues + 2, "residue count");
-    proteinAtoms_ = r_.Integer(0, kMaxAtoms, "protein atom count");
-    atomCount_ = r_.Integer(proteinAtoms_, kMaxAtoms, "atom count");
-    p_.ElementCount = static_cast<std::int32_t>(r_.Integer(0, kMaxElements, "element count"));
-    p_.HetElementCount = static_cast<std::int32_t>(r_.Integer(0, kMaxElements - p_.ElementCount, "hetero element count"));
+    residueCount_ = r_.Integer(0, maxCount_ + 2, "residue count");
+    proteinAtoms_ = r_.Integer(0, maxCount_, "protein atom count");
+    atomCount_ = r_.Integer(proteinAtoms_, maxCount_, "atom count");
+    p_.ElementCount = static_cast<std::int32_t>(r_.Integer(0, maxCount_, "element count"));
+    p_.HetElementCount = static_cast<std::int32_t>(r_.Integer(0, maxCount_ - p_.ElementCount, "hetero element count"));
     THoleDefinitions& h = p_.HoleDefinitions;
     for (std::int32_t* c : {&h.HolesPartlyFilled, &h.HolesNotFilled, &h.PartlyFilledHolesHetRemoved, &h.FilledHolesHetRemoved})
       *c = static_cast<std::int32_t>(r_.Integer(INT32_MIN, INT32_MAX, "hole counter"));
@@ -414,7 +415,7 @@ class TStreamLoader {
     LoadElements(p_.ElementCount + 1, p_.ElementCount + p_.HetElementCount, true);
     LoadConnections();
 
-    const std::int64_t breaks = r_.Integer(0, kMaxChainBreaks, "chain break count");
+    const std::int64_t breaks = r_.Integer(0, maxCount_, "chain break count");
     p_.ChainBreaks.clear();
     for (std::int64_t i = 0; i < breaks; ++i)
       p_.ChainBreaks.push_back(static_cast<std::int32_t>(r_.Integer(INT32_MIN, INT32_MAX, "chain break")));
@@ -436,12 +437,12 @@ class TStreamLoader {
     if (p_.ResidueCount != residueCount_ && p_.ElementCount > 0) {
       ReportLine("Error in reading stream - " + std::to_string(p_.ResidueCount) + " residues read, " +
                  std::to_string(residueCount_) + " stored");
-      p_.ElementTable[static_cast<std::size_t>(p_.ElementCount)].Last = p_.ResidueCount;
+      p_.ElementRow(p_.ElementCount).Last = p_.ResidueCount;
     }
     for (std::size_t i = 0; i < p_.HetAtoms.size(); ++i) {
       THetAtom& het = *p_.HetAtoms[i];
       const std::int64_t n = proteinAtoms_ + static_cast<std::int64_t>(i) + 1;
-      if (n > kMaxAtoms || p_.AtomAt(static_cast<int>(n))) throw StreamError("no free atom slot for hetero atom " + std::to_string(i + 1));
+      if (n > maxCount_ || p_.AtomAt(static_cast<int>(n))) throw StreamError("no free atom slot for hetero atom " + std::to_string(i + 1));
       het.Atom->Number = static_cast<std::int32_t>(n);
       het.Atom->ResidueIndex = static_cast<std::int32_t>(i + 1);
       p_.PutAtom(static_cast<int>(n), std::move(het.OwnedAtom));
@@ -454,7 +455,7 @@ class TStreamLoader {
     const std::int64_t bound = het ? atomCount_ : residueCount_;
     std::int64_t previousFirst = std::numeric_limits<std::int64_t>::min();
     for (int e = from; e <= to; ++e) {
-      TElementZeile& z = p_.ElementTable[static_cast<std::size_t>(e)];
+      TElementZeile& z = p_.ElementRow(e);
       const char c = r_.Char();
       z.ElementKind = het ? (c == 'O' ? kElementHetGroup : c == 'W' ? kElementWater : kElementUnset)
                           : (c == 'C' ? kElementCoil : c == 'E' ? kElementStrand : c == 'H' ? kElementHelix : kElementUnset);
@@ -466,20 +467,20 @@ class TStreamLoader {
                                     : "Error in reading overviewcard - bad number");
       }
       previousFirst = z.First;
-      if (e > from) p_.ElementTable[static_cast<std::size_t>(e - 1)].Last = z.First - 1;
+      if (e > from) p_.ElementRow(e - 1).Last = z.First - 1;
     }
-    if (to >= from) p_.ElementTable[static_cast<std::size_t>(to)].Last = static_cast<std::int32_t>(bound);
+    if (to >= from) p_.ElementRow(to).Last = static_cast<std::int32_t>(bound);
   }
 
   void LoadConnections() {
     while (r_.Boolean()) {
-      const std::int64_t n = r_.Integer(1, kMaxElements, "chain length");
+      const std::int64_t n = r_.Integer(1, maxCount_, "chain length");
       std::int64_t previous = 0;
       for (std::int64_t k = 0; k < n; ++k) {
-        const std::int64_t e = r_.Integer(1, kMaxElements, "element number");
+        const std::int64_t e = r_.Integer(1, p_.ElementCount + p_.HetElementCount, "element number");
         if (previous > 0) {
-          p_.ElementTable[static_cast<std::size_t>(previous)].ConnectedTo = static_cast<std::int32_t>(e);
-          p_.ElementTable[static_cast<std::size_t>(e)].ConnectedFrom = static_cast<std::int32_t>(previous);
+          p_.ElementRow(previous).ConnectedTo = static_cast<std::int32_t>(e);
+          p_.ElementRow(e).ConnectedFrom = static_cast<std::int32_t>(previous);
         }
         previous = e;
       }
@@ -501,7 +502,7 @@ class TStreamLoader {
       entryCounter_ = 0;
     }
     const std::string label = Fixed(r_.String(), kIdLength + 2 * kNameLength);
-    const std::int64_t number = r_.Integer(1, kMaxAtoms, "atom number");
+    const std::int64_t number = r_.Integer(1, maxCount_, "atom number");
     auto atom = std::make_unique<TAtom>();
     atom->Number = static_cast<std::int32_t>(number);
     atom->X = static_cast<float>(r_.Scaled());
@@ -512,7 +513,7 @@ class TStreamLoader {
     atom->Volume = static_cast<float>(r_.Scaled());
     atom->ContactVolume = static_cast<float>(r_.Scaled());
     const std::int64_t k = r_.Integer(0, INT32_MAX, "entry count");
-    TElementZeile& z = p_.ElementTable[static_cast<std::size_t>(e)];
+    TElementZeile& z = p_.ElementRow(e);
     if (!z.ElementAtoms) z.ResetAtoms();
     atom->NeighbourStart = entryCounter_;
     for (std::int64_t i = 0; i < k; ++i) z.ElementAtoms->push_back(DecodeNeighbour(r_.Integer()));
@@ -539,7 +540,6 @@ class TStreamLoader {
 
     if (!residue_ || id != residue_->ResidueId) {
       FinishResidue();
-      if (static_cast<int>(p_.Residues.size()) >= kMaxResidues) throw StreamError("more than " + std::to_string(kMaxResidues) + " residues");
       auto r = std::make_unique<TBACKBONE>(static_cast<std::int32_t>(p_.Residues.size()) + 1);
       r->ResidueId = id;
       r->ResidueName = resName;
@@ -560,7 +560,6 @@ class TStreamLoader {
       BackboneAtomCode(r.OneLetter, kind, atom->AtomCode);
     } else {
       if (r.SideChainCount >= kMaxSideChainPerResidue) return true;  // further side-chain atoms are skipped
-      if (static_cast<int>(p_.SideAtoms.size()) > kMaxSideAtoms) throw StreamError("more than " + std::to_string(kMaxSideAtoms) + " side-chain atoms");
       FindSideAtom(r.OneLetter, name, atom->RadiusType, atom->AtomCode);
     }
     const int slotNumber = atom->Number;
@@ -625,6 +624,7 @@ class TStreamLoader {
 
   TProteinObject& p_;
   TStreamReader& r_;
+  std::int64_t maxCount_;
   std::int64_t residueCount_ = 0, proteinAtoms_ = 0, atomCount_ = 0;
   std::int64_t currentElement_ = 0;
   std::int32_t entryCounter_ = 0;
@@ -636,8 +636,17 @@ class TStreamLoader {
 void LoadFromStream(TProteinObject& protein, std::istream& in) {
   TLogFileObject* previous = CurrentLogTarget;
   CurrentLogTarget = &protein;
+  // Counts are bounded by the bytes left in the stream where it can tell them.
+  std::int64_t bound = kMaxStoredCount;
+  const std::istream::pos_type here = in.tellg();
+  if (here != std::istream::pos_type(-1) && in.seekg(0, std::ios::end)) {
+    const std::istream::pos_type end = in.tellg();
+    if (end != std::istream::pos_type(-1) && end >= here) bound = std::min<std::int64_t>(bound, end - here);
+  }
+  in.clear();
+  in.seekg(here);
   TStreamReader reader(in);
-  TStreamLoader loader(protein, reader);
+  TStreamLoader loader(protein, reader, bound);
   try {
     loader.Load();
   } catch (const StreamError& e) {

@@ -12,9 +12,6 @@ namespace cavitas {
 
 namespace {
 
-// Highest residue and atom index the rendering visits; others are skipped silently.
-constexpr int kCardResidueLimit = 12000;
-
 // Text fields are copied as their fixed number of characters, blanks included.
 std::string Fixed(const std::string& text, std::size_t n) {
   std::string s = text.substr(0, n);
@@ -242,11 +239,11 @@ void RenderStructureCards(const TProteinObject& p, const std::function<void(cons
     const TElementZeile* z = row(e);
     if (!z) break;
     const std::string numberText = FormatInt(e, 6);
-    const std::int64_t last = std::min<std::int64_t>(z->Last, std::min<std::int64_t>(kCardResidueLimit, p.Residues.size()));
+    const std::int64_t last = std::min<std::int64_t>(z->Last, static_cast<std::int64_t>(p.Residues.size()));
     for (std::int64_t i = std::max<std::int64_t>(z->First, 1); i <= last; ++i) {
       const TBACKBONE& r = *p.Residues[static_cast<std::size_t>(i - 1)];
       for (std::int64_t n = r.FirstAtom; n <= static_cast<std::int64_t>(r.FirstAtom) + 3 + r.SideChainCount; ++n) {
-        if (n < 1 || n > kMaxAtoms) continue;
+        if (n < 1 || n > p.AtomCount) continue;
         if (const TAtom* a = p.AtomAt(static_cast<int>(n))) sink(ExtendedAtomLine(p, *a, r, z->ElementAtoms.get(), numberText));
       }
     }
@@ -256,7 +253,7 @@ void RenderStructureCards(const TProteinObject& p, const std::function<void(cons
     const TElementZeile* z = row(p.ElementCount + h);
     if (!z) break;
     const std::string numberText = FormatInt(p.ElementCount + h, 6);
-    const std::int64_t last = std::min<std::int64_t>(z->Last, kMaxAtoms);
+    const std::int64_t last = std::min<std::int64_t>(z->Last, p.AtomCount);
     for (std::int64_t i = std::max<std::int64_t>(z->First, 1); i <= last; ++i) {
       const THetAtom* het = HetRecordOf(p, p.AtomAt(static_cast<int>(i)));
       if (het) sink(ExtendedHetAtomLine(p, *het, z->ElementAtoms.get(), numberText));

@@ -52,8 +52,8 @@ bool TConollyRun::Included(int number) const {
 }
 
 std::vector<TConollyObject*>& TConollyRun::ListOf(int number) {
-  if (number < 1 || number > kMaxSurfaceAtoms || static_cast<std::size_t>(number) >= atomElements_.size())
-    RaiseLimit("atom number " + std::to_string(number) + " outside the per-atom element lists (60000)");
+  if (number < 1 || static_cast<std::size_t>(number) >= atomElements_.size())
+    RaiseLimit("atom number " + std::to_string(number) + " outside the per-atom element lists");
   return atomElements_[static_cast<std::size_t>(number)];
 }
 
@@ -66,10 +66,8 @@ void TConollyRun::Execute() {
   if (!protein_.NeighboursNear) BuildNeighbourLists(protein_);
 
   const int count = protein_.AtomCount;
-  for (int n = kMaxSurfaceAtoms + 1; n <= count; ++n)
-    if (Included(n)) RaiseLimit("more than 60000 atoms in one surface");
   atomElements_.clear();
-  atomElements_.resize(static_cast<std::size_t>(std::min(count, kMaxSurfaceAtoms)) + 1);
+  atomElements_.resize(static_cast<std::size_t>(std::max(count, 0)) + 1);
   elements_.clear();
   elements_.reserve(100);
   PrepareScan();
@@ -631,7 +629,6 @@ void TConollyRun::SweepArcsReference(TAtom& atom, std::size_t partnerIndex, cons
   const std::size_t nb = neighbours_.size();
   // First a cheap pass for a neighbour that buries the whole circle (about
   // half of all circles in a protein): then no row is needed at all.
-  int blockers = 0;
   for (std::size_t q = 0; q < nb; ++q) {
     if (neighbours_[q] == &atom || q == partnerIndex) continue;
     const TCap& ck = caps_[q];
@@ -642,14 +639,8 @@ void TConollyRun::SweepArcsReference(TAtom& atom, std::size_t partnerIndex, cons
     const double c = cj.Ux * ck.Ux + cj.Uy * ck.Uy + cj.Uz * ck.Uz;
     const double num = ck.CosG - cj.CosG * c;
     const double den2 = sj2 * std::max(0.0, 1 - c * c);
-    if (num * num < den2) {
-      ++blockers;
-    } else if (num <= 0) {
-      if (++blockers > kMaxBlockers) RaiseLimit("more than 501 blocking atoms of one probe circle");
-      return;
-    }
+    if (num * num >= den2 && num <= 0) return;
   }
-  if (blockers > kMaxBlockers) RaiseLimit("more than 501 blocking atoms of one probe circle");
   const double sj = cj.SinG, invSj = sj > 0 ? 1 / sj : 0;
   for (std::size_t q = 0; q < nb; ++q) {
     TAtom* k = neighbours_[q];
@@ -837,8 +828,6 @@ void TConollyRun::BuildContactPatch(TAtom& atom) {
   for (TConollyObject* e : ListOf(i)) {
     if (e->Kind != kSaddlePatch) continue;
     auto* s = static_cast<TConollyObject2*>(e);
-    if (static_cast<int>(saddles_.size()) >= kMaxSaddlesPerAtom)
-      RaiseLimit("more than 100 saddle patches at atom " + std::to_string(i));
     const int partner = (s->Atom == &atom) ? s->Atom2->Number : s->Atom->Number;
     saddles_.push_back({s, 1, i, partner, s->StartAtom ? s->StartAtom->Number : 0, s->EndAtom ? s->EndAtom->Number : 0});
   }
@@ -849,8 +838,6 @@ void TConollyRun::BuildContactPatch(TAtom& atom) {
   bool removed = false;
   while (patch->EdgeCount < static_cast<int>(saddles_.size()) && !problemForAtom_) {
     if (patch->EdgeCount >= 1) {
-      if (static_cast<int>(cycleRecords_.size()) >= kMaxFurtherCycles)
-        RaiseLimit("more than 10 further boundary cycles at atom " + std::to_string(i));
       cycleRecords_.emplace_back(patch->EdgeCount + 1, patch->EdgeCount);
       severalCycles_ = true;
     }

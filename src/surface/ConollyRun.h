@@ -35,11 +35,7 @@
 namespace cavitas::surface_detail {
 
 // Bounds of the run's tables.
-constexpr int kMaxBlockers = 501;            // ArcCutOffs rows of one probe circle
-constexpr int kMaxSaddlesPerAtom = 100;      // saddle table of one atom
-constexpr int kMaxFurtherCycles = 10;        // cycle records of one contact patch
-constexpr int kMaxEdgesPerCycle = 100;       // edges of one cycle in the split
-constexpr int kMaxInnerNeighbours = 200;     // constraint table of the inner-point search
+constexpr int kMaxBlockers = 501;            // neighbours beyond which the plain screen keeps the blocker order
 constexpr int kMaxProblems = 100;            // degenerate-problem records of one run
 constexpr std::int64_t kMaxElementHandles = 2147483646;
 constexpr std::size_t kCapBlock = 8;         // caps per block of the burial screen (fast path)

@@ -119,8 +119,6 @@ bool TConollyRun::RepairDegeneratePoints() {
     for (TConollyObject* e : ListOf(number)) {
       if (e->Kind != kSaddlePatch) continue;
       auto* s = static_cast<TConollyObject2*>(e);
-      if (static_cast<int>(table.size()) >= kMaxSaddlesPerAtom)
-        RaiseLimit("more than 100 saddle patches at atom " + std::to_string(number));
       table.push_back({s, s->Atom->Number == number ? s->Atom2->Number : s->Atom->Number,
                        s->StartAtom ? s->StartAtom->Number : 0, s->EndAtom ? s->EndAtom->Number : 0});
     }

@@ -123,13 +123,6 @@ int TConollyRun::FindInnerPointReference(const TAtom& atom, TExtVector& d) {
   cs.clear();
   for (const TAtom* k : neighbours_) {
     if (k == &atom) continue;
-    if (static_cast<int>(cs.size()) >= kMaxInnerNeighbours) {
-      status_ = 104;
-      ShowError(104, "conolly", "GetAtConolly", false);
-      ProgramLog().LogLine("mehr als 100 NachbatAtome beim Berechnen eines inneren Punktes");
-      ProgramLog().LogLine("beim Protein " + protein_.FileName + " bei Atom Nr " + AtomText(atom.Number) + ") .");
-      return -1;
-    }
     const TExtVector a = Sub(ToExt(*k), q);
     const Ext a2 = Norm2(a);
     if (a2 < 1e-12) continue;  // a coincident centre cuts no circle
@@ -228,7 +221,6 @@ int TConollyRun::FindInnerPoint(const TAtom& atom, TExtVector& d) {
   w.G.clear();
   for (const TAtom* k : neighbours_) {
     if (k == &atom) continue;
-    if (static_cast<int>(w.Atom.size()) >= kMaxInnerNeighbours) return FindInnerPointReference(atom, d);  // reports
     const double ax = double(k->X) - double(atom.X), ay = double(k->Y) - double(atom.Y),
                  az = double(k->Z) - double(atom.Z);
     const double a2 = ax * ax + ay * ay + az * az;
@@ -418,8 +410,6 @@ void TConollyRun::SplitPatch(TAtom& atom, TConollyObject1& patch) {
   cycles.emplace_back(first, patch.EdgeCount);
   std::vector<std::vector<TConollyObject2*>> edges;
   for (const auto& [a, b] : cycles) {
-    if (b - a + 1 > kMaxEdgesPerCycle)
-      RaiseLimit("more than 100 edges in one boundary cycle at atom " + std::to_string(atom.Number));
     std::vector<TConollyObject2*> e;
     for (int k = a; k <= b; ++k) e.push_back(patch.Kante(k));
     edges.push_back(std::move(e));

@@ -219,17 +219,16 @@ TEST_F(ClusterTest, ClusterConolly_MissingNeighbourPatchIsSkipped) {
   EXPECT_EQ(clusters.size(), 2u);
 }
 
-TEST_F(ClusterTest, ClusterConolly_MoreThan800ClustersIsFatal) {
+// More clusters than the old table of 800: each atom on its own is one.
+TEST_F(ClusterTest, ClusterConolly_MoreThan800Clusters) {
   ConstructedSurface s;
   for (int i = 0; i < 801; ++i) s.Contact(s.Atom(static_cast<float>(10 * (i % 30)), static_cast<float>(10 * (i / 30)), 0));
   TClusterTable clusters;
   std::int32_t parts = 0;
-  try {
-    ClusterConolly(s.AtomElements, s.Elements, true, clusters, parts);
-    FAIL() << "no error 301";
-  } catch (const FatalError& e) {
-    EXPECT_EQ(e.Code, 301);
-  }
+  ClusterConolly(s.AtomElements, s.Elements, true, clusters, parts);
+  EXPECT_EQ(parts, 801);  // joined into one cluster
+  ClusterConolly(s.AtomElements, s.Elements, false, clusters, parts);
+  EXPECT_EQ(clusters.size(), 801u);
 }
 
 void ExpectSameClustering(const TAtomElementLists& atomElements, const TElementList& elements, bool join) {

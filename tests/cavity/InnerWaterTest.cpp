@@ -210,53 +210,26 @@ INSTANTIATE_TEST_SUITE_P(
                       GroupCase{"TwoGroupsInIndexOrder", {{-3, 0, 0}, {2, 0, 0}, {2, 3.0f, 0}}, {{1}, {2, 3}}}),
     [](const ::testing::TestParamInfo<GroupCase>& param) { return std::string(param.param.Name); });
 
-TEST_F(InnerWaterTest, FindInnerWater_OnlyTheFirst3000WatersAreExamined) {
+// Every water is examined, the 3001st too (the search once stopped at 3000),
+// and two inner waters 2 A apart form one element.
+TEST_F(InnerWaterTest, FindInnerWater_EveryWaterIsExamined) {
   Shell(60);  // a coarser shell is still closed for the probe
-  // 2999 waters far outside on a grid, one inside as the 3000th, one inside as the 3001st.
   for (int i = 0; i < 2999; ++i)
     Water(40.0f + 4.0f * static_cast<float>(i % 20), 4.0f * static_cast<float>((i / 20) % 20),
           4.0f * static_cast<float>(i / 400));
-  const TAtom* examined = Water(-1.0f, 0, 0).Atom;
-  const TAtom* beyond = Water(1.0f, 0.5f, 0).Atom;
+  const TAtom* first = Water(-1.0f, 0, 0).Atom;
+  const TAtom* second = Water(1.0f, 0.5f, 0).Atom;
   const auto trace = Search();
-  ASSERT_EQ(trace.size(), 3000u);
+  ASSERT_EQ(trace.size(), 3001u);
   for (int i = 0; i < 2999; ++i) ASSERT_FALSE(trace[static_cast<std::size_t>(i)].Candidate) << i;
   EXPECT_TRUE(trace[2999].Inner);
-  ASSERT_EQ(p_.HetAtoms.size(), 1u);
-  EXPECT_EQ(p_.HetAtoms[0]->Atom, examined);
-  ASSERT_EQ(p_.Waters.size(), 3000u);
-  EXPECT_EQ(p_.Waters.back()->Atom, beyond);  // kept, in its place, never examined
-  EXPECT_TRUE(p_.Waters.back()->OwnedAtom);
-  EXPECT_EQ(p_.AtomCount, 61);
-}
-
-TEST_F(InnerWaterTest, FindInnerWater_TooManyElementRowsIsError402) {
-  Shell();
-  Water(0, 0, 0);
-  p_.ElementCount = kMaxElements;
-  try {
-    p_.FindInnerWater();
-    FAIL() << "no error";
-  } catch (const FatalError& e) {
-    EXPECT_EQ(e.Code, 402);
-    EXPECT_NE(e.Text.find("Zu viele Hetero-Atom-Strukturen"), std::string::npos);
-    EXPECT_NE(e.Text.find("Psobject bei TNewContactObject.FindInnerWater"), std::string::npos);
-  }
-}
-
-TEST_F(InnerWaterTest, FindInnerWater_MoreThan60000AtomsStopsAtTheElementTableLimit) {
-  for (int i = 0; i < kMaxSurfaceAtoms + 1; ++i)
-    ProteinAtom(4.0f * static_cast<float>(i % 40), 4.0f * static_cast<float>((i / 40) % 40),
-                4.0f * static_cast<float>(i / 1600));
-  Water(-10, 0, 0);
-  try {
-    p_.FindInnerWater();
-    FAIL() << "no stop";
-  } catch (const FatalError& e) {
-    EXPECT_EQ(e.Code, kLimitExitCode);
-  }
-  EXPECT_EQ(p_.HetAtoms.size(), 0u);
-  EXPECT_TRUE(p_.Waters[0]->OwnedAtom);
+  EXPECT_TRUE(trace[3000].Inner);
+  ASSERT_EQ(p_.HetAtoms.size(), 2u);
+  EXPECT_EQ(p_.HetAtoms[0]->Atom, first);
+  EXPECT_EQ(p_.HetAtoms[1]->Atom, second);
+  EXPECT_EQ(p_.Waters.size(), 2999u);
+  EXPECT_EQ(p_.AtomCount, 62);
+  EXPECT_EQ(p_.HetElementCount, 1);
 }
 
 TEST(InnerWaterCandidate, IsInnerWaterCandidate_Thresholds) {
@@ -351,7 +324,7 @@ TEST_P(InnerWaterCorpusTest, FindInnerWater_DecisionsHoldOnFreshSurfaces) {
   for (const auto& w : p.Waters) watersBefore.push_back(w->Atom);
   std::vector<TWaterVerdict> trace;
   FindInnerWaterIn(p, &trace);
-  ASSERT_EQ(trace.size(), std::min<std::size_t>(watersBefore.size(), 3000));
+  ASSERT_EQ(trace.size(), watersBefore.size());
 
   // Inner waters follow the other hetero atoms with consecutive numbers and code 305.
   const int inner = static_cast<int>(p.HetAtoms.size()) - hetBefore;

@@ -92,7 +92,7 @@ TEST_F(VolumeTest, DelAT_NilAccumulatorIsError401) {
   }
   TAtomAccumulator acc(5, 3.0);
   delAT(&acc);
-  EXPECT_EQ(acc.size(), static_cast<std::size_t>(kMaxAtoms) + 1);
+  EXPECT_EQ(acc.size(), 5u);
   for (double v : acc) ASSERT_EQ(v, 0.0);
 }
 
@@ -323,7 +323,7 @@ TEST_F(VolumeTest, FastScan_CrowdedClustersEqualStraightforwardScan) {
 // Every cube of the scan lattice with all atoms within the cut-off as
 // candidates, in index order (no grid involved).
 void BruteForceVolumes(const TProteinObject& p, TAtomAccumulator& vol, TAtomAccumulator& con) {
-  std::vector<std::uint8_t> included(static_cast<std::size_t>(kMaxAtoms) + 1, 0);
+  std::vector<std::uint8_t> included(static_cast<std::size_t>(p.AtomCount) + 1, 0);
   for (int i = 1; i <= p.AtomCount; ++i) included[static_cast<std::size_t>(i)] = 1;
   TVolumeGrid grid;
   std::unique_ptr<TAtomAccumulator> v, c;
@@ -364,7 +364,7 @@ TEST_F(VolumeTest, CandidateSearch_FindsAtomsTwoCellsAway) {
   Add(p, 0, 0, 0, 0);
   TAtom* far = Add(p, 25.71f, 0, 0, 15);
   TAtom* near = Add(p, 19.7573f, 0, 0, 4);
-  std::vector<std::uint8_t> included(static_cast<std::size_t>(kMaxAtoms) + 1, 1);
+  std::vector<std::uint8_t> included(static_cast<std::size_t>(p.AtomCount) + 1, 1);
   TVolumeGrid grid;
   std::unique_ptr<TAtomAccumulator> v, c;
   SetUpVolumeGrid(grid, p, included, v, c);

@@ -1,4 +1,6 @@
 #include "frame/CommandLine.h"
+#include "frame/Error.h"
+#include "frame/ExitCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -48,6 +50,36 @@ TEST(CommandLineText, QuotesWhatTheShellWouldSplitOrExpand) {
             "/usr/bin/cavitas i:1ubq.pdb o:out/r.txt ex:0.1");
   EXPECT_EQ(CommandLineText({"cavitas", "i:my file.pdb", "o:it's.txt", "l:$HOME", ""}),
             "cavitas 'i:my file.pdb' 'o:it'\\''s.txt' 'l:$HOME' ''");
+}
+
+}  // namespace
+}  // namespace cavitas
+
+namespace cavitas {
+namespace {
+
+// The exits no input is known to reach are checked here, in the mapping that
+// main applies: every numbered fatal error has a status below 126 and an
+// English line on stderr that keeps the number and the original text.
+TEST(ExitCodeOfError, NumberedErrorsMapToTheirStatusAndLine) {
+  struct Case {
+    int Number;
+    TExitCode Code;
+    std::string Line;
+  };
+  const Case cases[] = {
+      {5, TExitCode::OutOfMemory, "out of memory"},
+      {kLimitExitCode, TExitCode::Capacity, "capacity exceeded: x"},
+      {401, TExitCode::InternalError, "internal error 401: access through an empty reference in the volume scan [T]"},
+      {103, TExitCode::InternalError, "internal error 103: four atoms meet in one surface point [T]"},
+      {150, TExitCode::InternalError, "internal error 150: T"},
+      {999, TExitCode::InternalError, "internal error 999: T"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ExitCodeOfError(c.Number), c.Code) << c.Number;
+    EXPECT_LT(ToInt(ExitCodeOfError(c.Number)), 126);
+    EXPECT_EQ(FatalErrorLine(c.Number, c.Number == kLimitExitCode ? "capacity exceeded: x" : "T"), c.Line);
+  }
 }
 
 }  // namespace

@@ -98,29 +98,5 @@ TEST(FloorIndex, EqualsFloorAtAndNextToIntegers) {
   EXPECT_EQ(FloorIndex(below1), 0);
 }
 
-TEST(TLargeSet, BlocksBoundariesAndSetAlgebra) {
-  TLargeSet s;
-  SetClear(s);
-  EXPECT_TRUE(SetIsEmpty(s));
-  SetInclude(s, 256);
-  EXPECT_TRUE(SetIsSingle(s, 256));
-  EXPECT_FALSE(SetIsSingle(s, 255));
-  SetInclude(s, 255);
-  EXPECT_FALSE(SetIsSingle(s, 256));
-  EXPECT_TRUE(SetContains(s, 255));
-  EXPECT_FALSE(SetContains(s, 254));
-
-  TLargeSet t;
-  for (int m : {1, 64, 65, 2550}) SetInclude(t, m);
-  SetUnion(s, t);
-  for (int m : {1, 64, 65, 255, 256, 2550}) EXPECT_TRUE(SetContains(s, m)) << m;
-  SetSubtract(s, t);
-  for (int m : {1, 64, 65, 2550}) EXPECT_FALSE(SetContains(s, m)) << m;
-  EXPECT_TRUE(SetContains(s, 255));
-  SetClear(s);
-  EXPECT_TRUE(SetIsEmpty(s));
-  EXPECT_FALSE(SetIsSingle(s, 1));
-}
-
 }  // namespace
 }  // namespace cavitas

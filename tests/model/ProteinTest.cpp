@@ -36,14 +36,16 @@ TEST(TProteinObject, DefaultsAndAtomSlots) {
   TProteinObject p;
   EXPECT_EQ(p.Status, 0);
   EXPECT_EQ(p.Resolution, 50.0);
-  EXPECT_EQ(p.ElementTable.size(), static_cast<std::size_t>(kMaxElements) + 1);
-  EXPECT_EQ(p.ElementTable[kMaxElements].ElementKind, kElementUnset);
+  EXPECT_EQ(p.ElementTable.size(), 1u);  // rows are made as they are written
+  EXPECT_EQ(p.ElementRow(9000).ElementKind, kElementUnset);
+  EXPECT_EQ(p.ElementTable.size(), 9001u);
   EXPECT_EQ(p.NeighboursNear, nullptr);
   EXPECT_EQ(p.AtomAt(1), nullptr);
   p.PutAtom(3, std::make_unique<TAtom>());
   EXPECT_NE(p.AtomAt(3), nullptr);
   EXPECT_EQ(p.AtomAt(2), nullptr);
-  EXPECT_THROW(p.PutAtom(kMaxAtoms + 1, std::make_unique<TAtom>()), FatalError);
+  p.PutAtom(108001, std::make_unique<TAtom>());  // beyond the old fixed table
+  EXPECT_NE(p.AtomAt(108001), nullptr);
   EXPECT_THROW(p.PutAtom(0, std::make_unique<TAtom>()), FatalError);
 }
 

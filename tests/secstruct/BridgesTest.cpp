@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "SecStructTestSupport.h"
 #include "secstruct/Bridges.h"
 #include "secstruct/HydrogenBonds.h"
@@ -156,7 +158,7 @@ TEST(LinkLadders, BulgeLimits) {
     LinkLadders(*p, state);
     EXPECT_EQ(Ladder(state, 1).LinkTo, c.linked ? 2 : 0) << int(c.kind) << " " << c.gapI << " " << c.gapJ;
     EXPECT_EQ(Ladder(state, 2).LinkFrom, c.linked ? 1 : 0);
-    EXPECT_EQ(Ladder(state, 2).LinkSet.Contains(1), c.linked);
+    EXPECT_EQ(Ladder(state, 2).Group == Ladder(state, 1).Group, c.linked);
     // A chain break between the first strands forbids the link.
     if (c.linked) {
       TReadState broken;
@@ -237,15 +239,61 @@ TEST(MarkStrands, ThirdColumnIsLeftUnmarkedWithTableAndWarning) {
   EXPECT_EQ(p->Residue(10).SheetLabel, 'A');
 }
 
-TEST(AddBridge, OverflowSetsStatus1) {
+// Ladders beyond the old table of 2550, and sheets found among them as the
+// closure of overlapping and bulge-linked ladders, in the order of their
+// lowest ladder: checked against a plain closure over all pairs.
+TEST(LabelSheets, ManyLaddersGroupLikeThePlainClosure) {
   auto p = BuildLine(10);
   TReadState state;
-  LogCapture log(*p);
-  for (int k = 1; k <= kMaxLadders + 1; ++k) AddBridge(*p, state, 2 * k, 2 * k + 1, kBridgeAntiparallel);
-  EXPECT_EQ(state.BridgeCount, kMaxLadders);
-  EXPECT_EQ(p->Status, 1);
-  EXPECT_EQ(p->StatusText, " !!! BRIDGETABLE OVERFLOW !!!");
-  EXPECT_EQ(log.Lines(), std::vector<std::string>{" !!! BRIDGETABLE OVERFLOW !!!"});
+  std::mt19937 random(20261210);
+  for (int k = 1; k <= 3000; ++k) {
+    const int i = 1 + static_cast<int>(random() % 60000), len = static_cast<int>(random() % 4);
+    const int j = i + 5 + static_cast<int>(random() % 200);
+    TBridgeEntry e;
+    e.IStart = i;
+    e.IEnd = i + len;
+    e.JStart = j;
+    e.JEnd = j + len;
+    e.BridgeKind = k % 3 == 0 ? kBridgeParallel : kBridgeAntiparallel;
+    state.BridgeTable.resize(static_cast<std::size_t>(k) + 1);
+    state.BridgeTable[static_cast<std::size_t>(k)] = e;
+    state.BridgeCount = k;
+  }
+  for (int k = 1; k + 1 <= 3000; k += 97) {  // a few bulge links
+    state.BridgeTable[static_cast<std::size_t>(k)].LinkTo = k + 1;
+    state.BridgeTable[static_cast<std::size_t>(k) + 1].LinkFrom = k;
+  }
+  LabelSheets(state);
+  // The plain closure: sheet by sheet from the lowest unassigned ladder.
+  const int n = state.BridgeCount;
+  std::vector<int> sheet(static_cast<std::size_t>(n) + 1, 0);
+  int sheets = 0;
+  for (int first = 1; first <= n; ++first) {
+    if (sheet[static_cast<std::size_t>(first)]) continue;
+    sheet[static_cast<std::size_t>(first)] = ++sheets;
+    for (bool changed = true; changed;) {
+      changed = false;
+      for (int a = 1; a <= n; ++a) {
+        if (sheet[static_cast<std::size_t>(a)] != sheets) continue;
+        for (int b = 1; b <= n; ++b) {
+          if (sheet[static_cast<std::size_t>(b)]) continue;
+          const bool bulge = Ladder(state, a).LinkTo == b || Ladder(state, b).LinkTo == a;
+          if (!bulge && !LaddersLinked(state, a, b)) continue;
+          sheet[static_cast<std::size_t>(b)] = sheets;
+          changed = true;
+        }
+      }
+    }
+  }
+  ASSERT_GT(sheets, 100);
+  char letter = '@';
+  std::vector<char> letters(static_cast<std::size_t>(sheets) + 1);
+  for (int s = 1; s <= sheets; ++s) letters[static_cast<std::size_t>(s)] = letter = letter == 'z' ? 'A' : letter + 1;
+  for (int a = 1; a <= n; ++a) {
+    EXPECT_EQ(Ladder(state, a).SheetLetter, letters[static_cast<std::size_t>(sheet[static_cast<std::size_t>(a)])]) << a;
+    for (int b : {1, a / 2 + 1, n})
+      EXPECT_EQ(Ladder(state, a).Group == Ladder(state, b).Group, sheet[static_cast<std::size_t>(a)] == sheet[static_cast<std::size_t>(b)]);
+  }
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ TEST(BuildElementList, CutsLettersIntoElements) {
 TEST(BuildElementList, SplitCopiesConnections) {
   auto p = testing::BuildExtended(6);
   SetSymbols(*p, "EEEEEE");
-  for (auto& e : p->ElementTable) e.ConnectedFrom = 7, e.ConnectedTo = 8;
+  for (int e = 1; e <= 3; ++e) p->ElementRow(e).ConnectedFrom = 7, p->ElementRow(e).ConnectedTo = 8;
   p->ChainBreaks = {2};
   BuildElementList(*p);
   ASSERT_EQ(p->ElementCount, 3);
@@ -79,33 +79,20 @@ std::unique_ptr<TProteinObject> ManyStrands(int strands) {
   return p;
 }
 
-TEST(BuildElementList, OverflowReportsMaxElem) {
-  for (int strands : {4000, 4001}) {
-    auto p = ManyStrands(strands);
-    testing::LogCapture log(*p);
-    BuildElementList(*p);
-    EXPECT_EQ(p->Status, 1) << strands;
-    EXPECT_EQ(p->StatusText, "More then MAXelem elements");
-    EXPECT_EQ(log.Lines(), std::vector<std::string>{"More then MAXelem elements"});
-    EXPECT_EQ(p->ElementTable.size(), static_cast<std::size_t>(kMaxElements) + 1);
-  }
-  auto fits = ManyStrands(3999);
-  BuildElementList(*fits);
-  EXPECT_EQ(fits->Status, 0);
-  EXPECT_EQ(fits->ElementCount, 7998);
-}
-
-TEST(BuildElementList, SplitsNeverWritePastTheTable) {
-  auto p = ManyStrands(3999);
-  p->ChainBreaks = {1, 4, 7};  // each inside a strand: 7998 + 2 fit, the third does not
-  testing::LogCapture log(*p);
+// More elements than the old table of 8000 rows, and splits at chain breaks
+// among them: the table grows, nothing is lost.
+TEST(BuildElementList, TheTableGrowsBeyondItsOldSize) {
+  auto p = ManyStrands(4001);
+  p->ChainBreaks = {1, 4, 7};  // each inside a strand
   BuildElementList(*p);
-  EXPECT_EQ(p->Status, 1);
-  EXPECT_EQ(p->StatusText, "More then MAXelem elements");
-  EXPECT_EQ(p->ElementCount, kMaxElements);
-  EXPECT_EQ(p->ElementTable.size(), static_cast<std::size_t>(kMaxElements) + 1);
+  EXPECT_EQ(p->Status, 0) << p->StatusText;
+  EXPECT_EQ(p->ElementCount, 8002 + 3);
+  EXPECT_GE(p->ElementTable.size(), static_cast<std::size_t>(p->ElementCount) + 1);
   EXPECT_EQ(p->ElementTable[2].First, 2);
-  EXPECT_EQ(p->ElementTable[4].Last, 4);
+  EXPECT_EQ(p->ElementTable[2].Last, 2);
+  EXPECT_EQ(p->ElementTable[3].First, 3);
+  for (int e = 2; e <= p->ElementCount; ++e)
+    EXPECT_EQ(p->ElementTable[static_cast<std::size_t>(e)].First, p->ElementTable[static_cast<std::size_t>(e - 1)].Last + 1) << e;
 }
 
 }  // namespace

@@ -307,21 +307,19 @@ TEST(FlagSSBonds, LettersWrapAfterZ) {
   EXPECT_EQ(chain.p.Residue(81).OneLetter, 'a');
 }
 
-TEST(FlagSSBonds, FullTableDropsPairWithStatus8) {
+// More disulphide bonds than the old table of 200: the next one is still found.
+TEST(FlagSSBonds, BondsBeyondTheOldTableAreFound) {
   CysteineChain chain;
   chain.Add('C', {Coord(0, 40, 0), Coord(0, 50, 0)});
   chain.Add('G', {});
   chain.Add('C', {Coord(0, 40, 0), Coord(1, 50, 0)});
   TReadState state;
-  state.SSBondPairs.assign(kMaxSSBonds, TSSBondPair{"   1 X", "   2 X"});
-  state.SSBondCount = kMaxSSBonds;
-  LogCapture log(chain.p);
+  state.SSBondPairs.assign(200, TSSBondPair{"   1 X", "   2 X"});
+  state.SSBondCount = 200;
   FlagSSBonds(chain.p, state);
-  EXPECT_EQ(state.SSBondCount, kMaxSSBonds);
-  EXPECT_EQ(chain.p.Status, 8);
-  EXPECT_EQ(chain.p.StatusText, "More than 50 ssbonds. SSBOND will be ignored");
-  EXPECT_EQ(log.Lines(), std::vector<std::string>{"More than 50 ssbonds. SSBOND will be ignored"});
-  EXPECT_EQ(chain.p.Residue(1).OneLetter, 'C');
+  EXPECT_EQ(state.SSBondCount, 201);
+  EXPECT_EQ(chain.p.Status, 0);
+  EXPECT_EQ(chain.p.Residue(1).OneLetter, 'a');
 }
 
 }  // namespace

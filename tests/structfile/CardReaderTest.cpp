@@ -64,8 +64,8 @@ TEST(ReadStructureCard, RoundTripOfTheSmallProtein) {
   ASSERT_EQ(back.HetAtoms.size(), 2u);
   EXPECT_EQ(back.HetAtoms[0]->Chain, 'B');
   EXPECT_EQ(back.AtomAt(2)->NeighbourCount, 2);
-  ASSERT_TRUE(back.ElementTable[1].ElementAtoms);
-  EXPECT_EQ((*back.ElementTable[1].ElementAtoms)[0].Atom, 1234);
+  ASSERT_TRUE(back.ElementRow(1).ElementAtoms);
+  EXPECT_EQ((*back.ElementRow(1).ElementAtoms)[0].Atom, 1234);
 }
 
 TEST(ReadStructureCard, SummaryCardsReadBack) {
@@ -119,8 +119,8 @@ TEST(ReadStructureCard, MalformedSuperElementCardsAreRejected) {
   EXPECT_EQ(col.Items[2]->EntryCount, 2);
   EXPECT_EQ(col.Items[2]->Entries[1].StartResidue, 11);
   EXPECT_EQ(col.Items[2]->Entries[1].Code, 2);
-  EXPECT_EQ(f.protein.ElementTable[4].ElementKind, kElementHelix);
-  EXPECT_EQ(f.protein.ElementTable[4].Last, 2);
+  EXPECT_EQ(f.protein.ElementRow(4).ElementKind, kElementHelix);
+  EXPECT_EQ(f.protein.ElementRow(4).Last, 2);
   const std::string log = f.Log();
   EXPECT_NE(log.find("before entry 1"), std::string::npos);
   EXPECT_NE(log.find("Fehler beim einlesen! "), std::string::npos);
@@ -137,10 +137,10 @@ TEST(ReadStructureCard, AtomLineOutsideTheElementTableStopsTheRead) {
 TEST(ReadStructureCard, ConnectionsLinkBothWays) {
   Feed f("CONNEC    3            1 4 7\nCONNEC    2            9 9000\nEND\n");
   f.All();
-  EXPECT_EQ(f.protein.ElementTable[1].ConnectedTo, 4);
-  EXPECT_EQ(f.protein.ElementTable[4].ConnectedFrom, 1);
-  EXPECT_EQ(f.protein.ElementTable[4].ConnectedTo, 7);
-  EXPECT_EQ(f.protein.ElementTable[7].ConnectedFrom, 4);
+  EXPECT_EQ(f.protein.ElementRow(1).ConnectedTo, 4);
+  EXPECT_EQ(f.protein.ElementRow(4).ConnectedFrom, 1);
+  EXPECT_EQ(f.protein.ElementRow(4).ConnectedTo, 7);
+  EXPECT_EQ(f.protein.ElementRow(7).ConnectedFrom, 4);
   EXPECT_TRUE(f.protein.StreamFlag);
 }
 
@@ -190,9 +190,9 @@ TEST(ReadOverviewCard, ElementRangesAndAtomLines) {
   f.reader.ReadRecord(line);  // LENGTH
   f.reader.ReadRecord(line);  // NRELEM
   f.reader.ReadRecord(line);  // OVERVW
-  EXPECT_EQ(f.protein.ElementTable[1].First, 1);
-  EXPECT_EQ(f.protein.ElementTable[1].Last, 4);
-  EXPECT_EQ(f.protein.ElementTable[2].Last, 80);  // the last element ends at the atom count
+  EXPECT_EQ(f.protein.ElementRow(1).First, 1);
+  EXPECT_EQ(f.protein.ElementRow(1).Last, 4);
+  EXPECT_EQ(f.protein.ElementRow(2).Last, 80);  // the last element ends at the atom count
   f.reader.ReadRecord(line);
   ASSERT_EQ(line.Kind, kAtomRecord);
   EXPECT_EQ(line.GivenNumber, 1);

@@ -81,7 +81,7 @@ inline void FillSmallProtein(TProteinObject& p) {
   p.AtomCount = n;
   p.ElementCount = 1;
   p.HetElementCount = 1;
-  TElementZeile& e1 = p.ElementTable[1];
+  TElementZeile& e1 = p.ElementRow(1);
   e1.ElementKind = kElementCoil;
   e1.First = 1;
   e1.Last = 2;
@@ -91,7 +91,7 @@ inline void FillSmallProtein(TProteinObject& p) {
   e1.ElementAtoms->emplace_back(7, 6.2);
   p.AtomAt(2)->NeighbourStart = 0;
   p.AtomAt(2)->NeighbourCount = 2;
-  TElementZeile& e2 = p.ElementTable[2];
+  TElementZeile& e2 = p.ElementRow(2);
   e2.ElementKind = kElementHetGroup;
   e2.First = p.ProteinAtomCount + 1;
   e2.Last = p.AtomCount;

@@ -107,8 +107,8 @@ TEST(SaveToStream, NoConnectionsIsOneFalseBeforeTheBreaks) {
   TProteinObject p;
   EXPECT_EQ(Save(p).substr(Save(p).size() - 3), std::string("\x08\x02\x00", 3));  // false, then 0 breaks
   p.ElementCount = 2;
-  p.ElementTable[1].ConnectedTo = 2;
-  p.ElementTable[2].ConnectedFrom = 1;
+  p.ElementRow(1).ConnectedTo = 2;
+  p.ElementRow(2).ConnectedFrom = 1;
   // true, n = 2, elements 1 and 2, false, 0 breaks
   EXPECT_EQ(Save(p).substr(Save(p).size() - 10), std::string("\x09\x02\x02\x02\x01\x02\x02\x08\x02\x00", 10));
 }
@@ -122,8 +122,8 @@ TEST(LoadFromStream, SmallProteinRoundTrip) {
   sse->EntryCount = 1;
   sse->Entries[0] = {1, 2, 7};
   original.SuperSSE.Items.push_back(std::move(sse));
-  original.ElementTable[1].ConnectedTo = 2;
-  original.ElementTable[2].ConnectedFrom = 1;
+  original.ElementRow(1).ConnectedTo = 2;
+  original.ElementRow(2).ConnectedFrom = 1;
   const std::string first = Save(original);
 
   testing::TempDir dir;
@@ -218,14 +218,14 @@ TEST(LoadFromStream, AtomOfAnUnexpectedElementEndsTheLoad) {
   // Three protein elements; the atoms of residue 2 claim element 3, skipping element 2.
   original.ElementCount = 3;
   original.HetElementCount = 0;
-  original.ElementTable[1].Last = 1;
-  original.ElementTable[2] = TElementZeile{};
-  original.ElementTable[2].ElementKind = kElementCoil;
-  original.ElementTable[2].First = 3;
-  original.ElementTable[2].Last = 3;
-  original.ElementTable[3].ElementKind = kElementCoil;
-  original.ElementTable[3].First = 2;
-  original.ElementTable[3].Last = 2;
+  original.ElementRow(1).Last = 1;
+  original.ElementRow(2) = TElementZeile{};
+  original.ElementRow(2).ElementKind = kElementCoil;
+  original.ElementRow(2).First = 3;
+  original.ElementRow(2).Last = 3;
+  original.ElementRow(3).ElementKind = kElementCoil;
+  original.ElementRow(3).First = 2;
+  original.ElementRow(3).Last = 2;
   testing::TempDir dir;
   TProteinObject p;
   Load(p, Save(original), dir);
