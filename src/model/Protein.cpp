@@ -1,5 +1,7 @@
 #include "model/Protein.h"
 
+#include <algorithm>
+
 #include "frame/Error.h"
 
 namespace cavitas {
@@ -49,8 +51,8 @@ void RemoveDuplicateAtoms(TMyCollection<THetAtom>& list) {
 namespace cavitas {
 bool NoChainBreak(const TProteinObject& protein, int a, int b) {
   if (a < 1 || a > b || b > protein.ResidueCount) return false;
-  for (std::int32_t c : protein.ChainBreaks)
-    if (a <= c && c < b) return false;
-  return true;
+  // The first break at or after a must lie at or after b.
+  const auto c = std::lower_bound(protein.ChainBreaks.begin(), protein.ChainBreaks.end(), a);
+  return c == protein.ChainBreaks.end() || *c >= b;
 }
 }  // namespace cavitas

@@ -215,7 +215,9 @@ class TProteinObject : public TLogFileObject {
   TMyCollection<THetAtom> Waters;
   TMyCollection<TString> HeaderLines, CompndLines, SourceLines, AuthorLines, RemarkLines;
   double Resolution = 50.0;
-  std::vector<std::int32_t> ChainBreaks;  // residue index after which the chain is broken
+  // Residue indices after which the chain is broken, ascending (the read
+  // records them in order, a loaded stream sorts them): NoChainBreak searches.
+  std::vector<std::int32_t> ChainBreaks;
   // Atoms the surface construction moved off an exact degeneracy, with their
   // coordinates as read; RestoreDisplacedAtoms (surface) puts them back.
   struct TDisplacedAtom {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
 
 #include "frame/LogFile.h"
 #include "frame/Status.h"
@@ -136,37 +137,112 @@ bool IsSSBondListed(const TProteinObject& protein, const TReadState& state, int 
   return false;
 }
 
+namespace {
+
+// The listed disulphide pairs by residue identity, either way round: what
+// IsSSBondListed finds by scanning the list (its chain-break tests of single
+// residues always hold for residues of the structure).
+class TListedBonds {
+ public:
+  explicit TListedBonds(const TReadState& state) {
+    const auto count = std::min<std::size_t>(static_cast<std::size_t>(std::max(state.SSBondCount, 0)),
+                                             state.SSBondPairs.size());
+    for (std::size_t k = 0; k < count; ++k) Add(state.SSBondPairs[k]);
+  }
+  void Add(const TSSBondPair& pair) {
+    Insert(pair.First, pair.Second);
+    Insert(pair.Second, pair.First);
+  }
+  bool Listed(const std::string& a, const std::string& b) const {
+    const auto it = partners_.find(a);
+    return it != partners_.end() && std::find(it->second.begin(), it->second.end(), b) != it->second.end();
+  }
+  const std::vector<std::string>* PartnersOf(const std::string& a) const {
+    const auto it = partners_.find(a);
+    return it == partners_.end() ? nullptr : &it->second;
+  }
+
+ private:
+  void Insert(const std::string& a, const std::string& b) {
+    std::vector<std::string>& list = partners_[a];
+    if (std::find(list.begin(), list.end(), b) == list.end()) list.push_back(b);
+  }
+  std::unordered_map<std::string, std::vector<std::string>> partners_;
+};
+
+// Cell of a grid as wide as the bond distance: two sulphurs that bond lie in
+// neighbouring cells.
+std::int64_t CellKey(long long x, long long y, long long z) {
+  return ((x & 0x1FFFFF) << 42) | ((y & 0x1FFFFF) << 21) | (z & 0x1FFFFF);
+}
+long long CellOf(float v) { return static_cast<long long>(std::floor(static_cast<double>(v) / kSSBondDistance)); }
+
+}  // namespace
+
 void FlagSSBonds(TProteinObject& protein, TReadState& state) {
   state.SSBondsIntra = 0;
   state.SSBondsInter = 0;
   const int n = protein.ResidueCount;
+  TListedBonds listed(state);
 
   // Detection: each cysteine pairs with the first later cysteine (at least two
-  // positions on) whose sulphur lies close enough.
+  // positions on) whose sulphur lies close enough, looked up in a grid.
   std::vector<int> cysteines;  // residues with a sulphur, ascending
   for (int k = 1; k <= n; ++k)
     if (Sulphur(protein, protein.Residue(k))) cysteines.push_back(k);
+  std::unordered_map<std::int64_t, std::vector<std::size_t>> cells;
+  for (std::size_t ic = 0; ic < cysteines.size(); ++ic) {
+    const TAtom& s = *Sulphur(protein, protein.Residue(cysteines[ic]));
+    cells[CellKey(CellOf(s.X), CellOf(s.Y), CellOf(s.Z))].push_back(ic);
+  }
   for (std::size_t ia = 0; ia < cysteines.size(); ++ia) {
     const int a = cysteines[ia];
     if (a > n - 2) break;
     const TAtom* sa = Sulphur(protein, protein.Residue(a));
-    for (std::size_t ij = ia + 1; ij < cysteines.size(); ++ij) {
-      const int j = cysteines[ij];
-      if (j < a + 2) continue;
-      if (Distance(*sa, *Sulphur(protein, protein.Residue(j))) < kSSBondDistance) {
-        if (!IsSSBondListed(protein, state, a, j)) AppendSSBond(state, protein.Residue(a), protein.Residue(j));
-        break;
-      }
+    const long long cx = CellOf(sa->X), cy = CellOf(sa->Y), cz = CellOf(sa->Z);
+    std::size_t first = cysteines.size();
+    for (long long dx = -1; dx <= 1; ++dx)
+      for (long long dy = -1; dy <= 1; ++dy)
+        for (long long dz = -1; dz <= 1; ++dz) {
+          const auto cell = cells.find(CellKey(cx + dx, cy + dy, cz + dz));
+          if (cell == cells.end()) continue;
+          for (const std::size_t ij : cell->second) {
+            if (ij <= ia || ij >= first || cysteines[ij] < a + 2) continue;
+            if (Distance(*sa, *Sulphur(protein, protein.Residue(cysteines[ij]))) < kSSBondDistance) first = ij;
+          }
+        }
+    if (first == cysteines.size()) continue;
+    const int j = cysteines[first];
+    if (!listed.Listed(protein.Residue(a).ResidueId, protein.Residue(j).ResidueId)) {
+      AppendSSBond(state, protein.Residue(a), protein.Residue(j));
+      listed.Add(state.SSBondPairs[static_cast<std::size_t>(state.SSBondCount) - 1]);
     }
   }
 
   if (state.SSBondCount <= 0) return;
-  // Labelling: a bonded pair shares a lower-case letter; letters wrap from 'z' to 'a'.
+  // Labelling: a bonded pair shares a lower-case letter; letters wrap from 'z'
+  // to 'a'. For each cysteine, its listed partners two or more positions on,
+  // in ascending order, that are still unlabelled.
+  std::unordered_map<std::string, std::vector<int>> cysteinesOf;
+  for (int k = 1; k <= n; ++k)
+    if (protein.Residue(k).OneLetter == 'C') cysteinesOf[protein.Residue(k).ResidueId].push_back(k);
   char letter = '`';
+  std::vector<int> partners;
   for (int a = 1; a <= n - 2; ++a) {
     if (protein.Residue(a).OneLetter != 'C') continue;
-    for (int j = a + 2; j <= n; ++j) {
-      if (protein.Residue(j).OneLetter != 'C' || !IsSSBondListed(protein, state, a, j)) continue;
+    const std::vector<std::string>* ids = listed.PartnersOf(protein.Residue(a).ResidueId);
+    if (ids == nullptr) continue;
+    partners.clear();
+    for (const std::string& id : *ids) {
+      const auto found = cysteinesOf.find(id);
+      if (found == cysteinesOf.end()) continue;
+      for (const int j : found->second)
+        if (j >= a + 2) partners.push_back(j);
+    }
+    std::sort(partners.begin(), partners.end());
+    partners.erase(std::unique(partners.begin(), partners.end()), partners.end());
+    for (const int j : partners) {
+      if (protein.Residue(j).OneLetter != 'C') continue;
       letter = NextSSBondLetter(letter);
       TBACKBONE& ra = protein.Residue(a);
       TBACKBONE& rj = protein.Residue(j);

@@ -419,6 +419,7 @@ class TStreamLoader {
     p_.ChainBreaks.clear();
     for (std::int64_t i = 0; i < breaks; ++i)
       p_.ChainBreaks.push_back(static_cast<std::int32_t>(r_.Integer(INT32_MIN, INT32_MAX, "chain break")));
+    std::sort(p_.ChainBreaks.begin(), p_.ChainBreaks.end());  // as the read records them
 
     for (std::int64_t i = 0; i < proteinAtoms_; ++i) {
       if (!LoadAtomRecord(false)) return;

@@ -290,6 +290,53 @@ TEST(FlagSSBonds, FindsCloseSulphursAndLabelsPairs) {
   EXPECT_EQ(p.Residue(5).AtomN->AtomCode, 0);
 }
 
+// Many cysteines with sulphurs crowded in a small box, some pairs also listed
+// by SSBOND records: the grid finds the pairs and labels the plain rule gives.
+TEST(FlagSSBonds, GridFindsThePairsOfThePlainRule) {
+  CysteineChain chain;
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> place(0.0f, 12.0f);
+  for (int k = 0; k < 300; ++k) chain.Add('C', {Coord(0, 40, 0), Coord(place(random), place(random), place(random))});
+  TReadState state;
+  for (int k = 1; k + 5 <= 300; k += 37)
+    state.SSBondPairs.push_back(TSSBondPair{chain.p.Residue(k).ResidueId, chain.p.Residue(k + 5).ResidueId});
+  state.SSBondCount = static_cast<std::int32_t>(state.SSBondPairs.size());
+  // The plain rule, pair by pair, before the labels change the residues.
+  const int n = chain.p.ResidueCount;
+  auto sulphur = [&](int k) { return *chain.p.SideAtoms[static_cast<std::size_t>(chain.p.Residue(k).SideChainStart) + 2]; };
+  std::vector<std::pair<std::string, std::string>> listed;
+  for (const TSSBondPair& pair : state.SSBondPairs) listed.emplace_back(pair.First, pair.Second);
+  auto isListed = [&](int a, int j) {
+    const std::string& x = chain.p.Residue(a).ResidueId;
+    const std::string& y = chain.p.Residue(j).ResidueId;
+    for (const auto& [f, g] : listed)
+      if ((f == x && g == y) || (f == y && g == x)) return true;
+    return false;
+  };
+  for (int a = 1; a <= n - 2; ++a)
+    for (int j = a + 2; j <= n; ++j)
+      if (Distance(sulphur(a), sulphur(j)) < 3.0) {
+        if (!isListed(a, j)) listed.emplace_back(chain.p.Residue(a).ResidueId, chain.p.Residue(j).ResidueId);
+        break;
+      }
+  std::string expected(static_cast<std::size_t>(n) + 1, 'C');
+  char letter = '`';
+  for (int a = 1; a <= n - 2; ++a) {
+    if (expected[static_cast<std::size_t>(a)] != 'C') continue;
+    for (int j = a + 2; j <= n; ++j) {
+      if (expected[static_cast<std::size_t>(j)] != 'C' || !isListed(a, j)) continue;
+      letter = letter == 'z' ? 'a' : static_cast<char>(letter + 1);
+      expected[static_cast<std::size_t>(a)] = expected[static_cast<std::size_t>(j)] = letter;
+    }
+  }
+  FlagSSBonds(chain.p, state);
+  EXPECT_EQ(state.SSBondCount, static_cast<std::int32_t>(listed.size()));
+  std::string labels(1, 'C');
+  for (int k = 1; k <= n; ++k) labels += chain.p.Residue(k).OneLetter;
+  EXPECT_EQ(labels, expected);
+  EXPECT_GT(std::count_if(labels.begin(), labels.end(), [](char c) { return c != 'C'; }), 100);
+}
+
 TEST(FlagSSBonds, LettersWrapAfterZ) {
   CysteineChain chain;
   for (int k = 0; k < 27; ++k) {
