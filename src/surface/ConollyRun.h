@@ -93,7 +93,9 @@ struct TRunMemo {
   std::array<double, 16> Radii{};
   std::vector<TAtomState> Atoms;  // by number, as at the start of the run
   std::vector<TRange> Ranges;     // by number
-  std::vector<TAtom*> Neighbours;
+  // The neighbours' numbers: with Atoms (the object at each number) they name
+  // the same atoms as pointers would, in half the memory.
+  std::vector<std::int32_t> Neighbours;
   TElementList Candidates;  // copies, never registered
   std::vector<TInnerSearch> Inner;
 };

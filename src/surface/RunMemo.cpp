@@ -71,7 +71,7 @@ bool TConollyRun::MemoHolds(const TAtom& atom, const std::vector<TAtom*>& neighb
   if (o.NeighboursEnd - o.Neighbours != neighbours.size()) return false;
   for (std::size_t t = 0; t < neighbours.size(); ++t) {
     TAtom* p = neighbours[t];
-    if (p != lastMemo_.Neighbours[o.Neighbours + t]) return false;
+    if (p->Number != lastMemo_.Neighbours[o.Neighbours + t]) return false;
     const std::size_t number = static_cast<std::size_t>(p->Number);
     if (number >= unchanged_.size() || !unchanged_[number] || lastMemo_.Atoms[number].Atom != p) return false;
   }
@@ -90,7 +90,7 @@ bool TConollyRun::RecallCandidates(const TAtom& atom, TMadeAtom* made) {
   pairLogged_ = false;
   TRunMemo::TRange& r = memo_.Ranges[i];
   r.Neighbours = static_cast<std::uint32_t>(memo_.Neighbours.size());
-  memo_.Neighbours.insert(memo_.Neighbours.end(), neighbours_.begin(), neighbours_.end());
+  for (const TAtom* p : neighbours_) memo_.Neighbours.push_back(p->Number);
   r.NeighboursEnd = static_cast<std::uint32_t>(memo_.Neighbours.size());
   r.Candidates = static_cast<std::uint32_t>(memo_.Candidates.size());
   r.Inner = static_cast<std::uint32_t>(memo_.Inner.size());
