@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "model/Protein.h"
+
 namespace cavitas {
 
 // Record kinds. Anything the driver does not act on comes back as kOtherRecord.
@@ -35,6 +37,7 @@ struct TPdbLine {
   std::string Text = std::string(kPdbTextLength, ' ');
 
   // ATOM
+  std::int32_t Serial = kNoSerial;   // columns 7-11 as written (decimal or hybrid-36)
   std::string AtomName = "    ";     // columns 13-16
   std::string ResidueName = "    ";  // columns 18-20 and a blank
   char AltLoc = ' ';                 // column 17

@@ -192,6 +192,7 @@ void TProteinReader::AddAtom(const std::string& name, const TPdbLine& values, st
     TAtom* atom = StoreAtom(position, values.Occupancy, values.BFactor, values.Volume, values.ContactVolume,
                             givenNumber, further1, further2);
     if (!atom) return;
+    atom->Serial = values.Serial;
     atom->RadiusType = static_cast<std::uint8_t>(kind);  // the backbone kinds are their radius types
     BackboneAtomCode(pending_.OneLetter, kind, atom->AtomCode);
     pending_.Slot[static_cast<std::size_t>(kind)] = atom;
@@ -206,6 +207,7 @@ void TProteinReader::AddAtom(const std::string& name, const TPdbLine& values, st
   side.Volume = values.Volume;
   side.ContactVolume = values.ContactVolume;
   side.GivenNumber = givenNumber;
+  side.Serial = values.Serial;
   side.NeighbourCount = further1;
   side.NeighbourStart = further2;
 }
@@ -348,6 +350,7 @@ void TProteinReader::FinishResidue() {
       TAtom* atom = StoreAtom(side.Position, side.Occupancy, side.BFactor, side.Volume, side.ContactVolume,
                               side.GivenNumber, side.NeighbourCount, side.NeighbourStart);
       if (!atom) break;
+      atom->Serial = side.Serial;
       FindSideAtom(pending_.OneLetter, side.Name, atom->RadiusType, atom->AtomCode);
       atom->ResidueIndex = residueCount;
       if (sideAtomsStored_ + i + 1 > kMaxSideAtoms) {

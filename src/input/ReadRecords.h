@@ -33,6 +33,7 @@ class TProteinReader {
     TCoord Position;
     float Occupancy = 0, BFactor = 0, Volume = 0, ContactVolume = 0;
     std::int32_t GivenNumber = 0, NeighbourCount = 0, NeighbourStart = 0;
+    std::int32_t Serial = kNoSerial;
   };
 
   // The residue being assembled; its fields default like a new TBACKBONE.
