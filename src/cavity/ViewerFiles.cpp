@@ -1,0 +1,239 @@
+#include "cavity/ViewerFiles.h"
+
+#include <cstdio>
+#include <algorithm>
+#include <map>
+
+
+namespace cavitas {
+
+namespace {
+
+// Colours of the four groups in both viewers.
+const char* GroupColour(THoleGroup g) {
+  switch (g) {
+    case THoleGroup::PartlyFilled: return "orange";
+    case THoleGroup::Empty: return "marine";
+    case THoleGroup::PartlyFilledHetRemoved: return "green";
+    default: return "magenta";
+  }
+}
+const char* ChimeraColour(THoleGroup g) {
+  switch (g) {
+    case THoleGroup::PartlyFilled: return "orange";
+    case THoleGroup::Empty: return "royal blue";
+    case THoleGroup::PartlyFilledHetRemoved: return "forest green";
+    default: return "magenta";
+  }
+}
+
+// A value in the six columns of the B-factor field, with fewer decimals when large.
+std::string SixColumns(double v) {
+  char buf[32];
+  for (const int decimals : {2, 1, 0}) {
+    std::snprintf(buf, sizeof buf, "%6.*f", decimals, v);
+    if (std::string(buf).size() <= 6) return buf;
+  }
+  return v < 0 ? "-99999" : "999999";
+}
+
+std::string Field(const std::string& s, std::size_t width, bool right) {
+  std::string t = s.substr(0, width);
+  if (t.size() < width) t.insert(right ? 0 : t.size(), width - t.size(), ' ');
+  return t;
+}
+
+// One ATOM or HETATM record of 80 columns.
+std::string AtomRecord(bool hetero, std::int32_t serial, const std::string& name4, const std::string& resName,
+                       const std::string& chain, const std::string& resNumber, const std::string& icode,
+                       const TCoord& xyz, double occupancy, double b, const std::string& element) {
+  char line[128];
+  std::snprintf(line, sizeof line, "%s%5.5s %-4.4s %3.3s %1.1s%4.4s%1.1s   %8.3f%8.3f%8.3f%6.6s%6.6s          %2.2s  \n",
+                hetero ? "HETATM" : "ATOM  ", Hybrid36(serial).c_str(), name4.c_str(), resName.c_str(),
+                chain.empty() ? " " : chain.c_str(), resNumber.c_str(), icode.empty() ? " " : icode.c_str(),
+                static_cast<double>(xyz.X), static_cast<double>(xyz.Y), static_cast<double>(xyz.Z),
+                SixColumns(occupancy).c_str(), SixColumns(b).c_str(), element.c_str());
+  return line;
+}
+
+// Base-36 name of the k-th point of a cavity, "Q" and three digits.
+std::string PointName(std::size_t k) {
+  const char* digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  std::string s = "Q000";
+  for (int i = 3; i >= 1; --i) {
+    s[static_cast<std::size_t>(i)] = digits[k % 36];
+    k /= 36;
+  }
+  return s;
+}
+
+constexpr std::size_t kMaxPointsPerCavity = 36 * 36 * 36;
+
+// Sequential serials of the viewer file, in the order it lists the atoms:
+// the atom number of each, then the points of each cavity.
+struct TSerials {
+  std::map<std::int32_t, std::int32_t> OfAtom;
+};
+
+TSerials NumberAtoms(const TStructureLabels& labels) {
+  TSerials s;
+  std::int32_t serial = 0;
+  for (const TResidueLabel& r : labels.Residues)
+    for (const std::int32_t n : r.Atoms) s.OfAtom[n] = ++serial;
+  return s;
+}
+
+// The serials of the lining atoms' residues, for "byres" selections.
+std::string IdList(const THoleReport& h, const TSerials& serials) {
+  std::string ids;
+  for (const std::int32_t n : h.LiningAtoms) {
+    const auto it = serials.OfAtom.find(n);
+    if (it == serials.OfAtom.end()) continue;
+    if (!ids.empty()) ids += '+';
+    ids += std::to_string(it->second);
+  }
+  return ids;
+}
+
+}  // namespace
+
+std::string Hybrid36(std::int32_t value) {
+  char buf[16];
+  if (value >= -9999 && value <= 99999) {
+    std::snprintf(buf, sizeof buf, "%5d", value);
+    return buf;
+  }
+  constexpr std::int64_t k36p4 = 36 * 36 * 36 * 36;
+  std::int64_t v = static_cast<std::int64_t>(value) - 100000;
+  const char* digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  if (v < 0 || v >= 2 * 26 * k36p4) return "*****";
+  const bool lower = v >= 26 * k36p4;
+  v += 10 * k36p4 - (lower ? 26 * k36p4 : 0);
+  std::string s(5, '0');
+  for (int i = 4; i >= 0; --i) {
+    char c = digits[v % 36];
+    if (lower && c >= 'A') c = static_cast<char>(c - 'A' + 'a');
+    s[static_cast<std::size_t>(i)] = c;
+    v /= 36;
+  }
+  return s;
+}
+
+char CavityChain(const TStructureLabels& labels) {
+  for (const char c : std::string("XYZWVUTSRQPONMLKJIHGFEDCBA0123456789")) {
+    bool used = false;
+    for (const TResidueLabel& r : labels.Residues)
+      if (r.Chain.size() == 1 && r.Chain[0] == c) used = true;
+    if (!used) return c;
+  }
+  return 'X';
+}
+
+static std::string ViewerPdbText(const TNewContactObject& p, const TStructureLabels& labels, const std::string& version) {
+  std::string text = Field("REMARK   1 cavitas " + version + ": atom volumes (A**3) in the B-factor column", 80, false) +
+                     "\n";
+  const char chain = CavityChain(labels);
+  text += Field(std::string("REMARK   1 cavities: residues CAV of chain ") + chain +
+                    ", residue number = cavity number, B-factor = group 1-4",
+                80, false) +
+          "\n";
+  std::int32_t serial = 0;
+  bool ter = false;
+  for (const TResidueLabel& r : labels.Residues) {
+    if (r.Hetero && !ter && serial > 0) {
+      text += "TER\n";
+      ter = true;
+    }
+    for (const std::int32_t n : r.Atoms) {
+      const TAtom* a = p.AtomAt(n);
+      const TAtomLabel& l = labels.Atoms[static_cast<std::size_t>(n)];
+      text += AtomRecord(r.Hetero, ++serial, l.Name, r.Name, r.Chain, r.Number, r.InsertionCode, *a, a->Occupancy,
+                         a->Volume, l.Element);
+    }
+  }
+  if (!ter && serial > 0) text += "TER\n";
+  const std::string chainText(1, chain);
+  for (const THoleReport& h : p.Report.Holes) {
+    const std::size_t count = std::min(h.ShapePoints.size(), kMaxPointsPerCavity);
+    for (std::size_t k = 0; k < count; ++k)
+      text += AtomRecord(true, ++serial, PointName(k), "CAV", chainText, std::to_string(h.Number), "", h.ShapePoints[k],
+                         1.0, static_cast<double>(h.Group), "X");
+  }
+  text += "END\n";
+  return text;
+}
+
+static std::string PymolScriptText(const TNewContactObject& p, const TStructureLabels& labels, const std::string& pdbName) {
+  const TSerials serials = NumberAtoms(labels);
+  const std::string chain(1, CavityChain(labels));
+  std::string s = "# Cavities found by cavitas: run beside " + pdbName + " (pymol " + "this_script.pml)\n";
+  s += "load " + pdbName + ", cavitas\n";
+  s += "hide everything, cavitas\n";
+  s += "show cartoon, cavitas and not resn CAV\n";
+  s += "color grey70, cavitas and not resn CAV\n";
+  s += "alter cavitas and chain " + chain + " and resn CAV, vdw=1.4\n";
+  s += "rebuild\n";
+  s += "set sphere_transparency, 0.35\n";
+  for (const THoleReport& h : p.Report.Holes) {
+    const std::string name = "cavity" + std::to_string(h.Number);
+    s += "# cavity " + std::to_string(h.Number) + ": " + HoleGroupName(h.Group) + "\n";
+    s += "select " + name + ", cavitas and chain " + chain + " and resn CAV and resi " + std::to_string(h.Number) +
+         "\n";
+    s += "show spheres, " + name + "\n";
+    s += std::string("color ") + GroupColour(h.Group) + ", " + name + "\n";
+    const std::string ids = IdList(h, serials);
+    if (!ids.empty()) {
+      s += "select " + name + "_lining, byres (cavitas and id " + ids + ")\n";
+      s += "show sticks, " + name + "_lining\n";
+    }
+  }
+  s += "deselect\n";
+  s += "zoom cavitas\n";
+  return s;
+}
+
+static std::string ChimeraScriptText(const TNewContactObject& p, const TStructureLabels& labels,
+                              const std::string& pdbName) {
+  const std::string chain(1, CavityChain(labels));
+  std::string s = "# Cavities found by cavitas: run beside " + pdbName + "\n";
+  s += "open " + pdbName + "\n";
+  s += "hide atoms\n";
+  s += "cartoon\n";
+  s += "color grey\n";
+  s += "size #1/" + chain + ":CAV atomRadius 1.4\n";
+  s += "style #1/" + chain + ":CAV sphere\n";
+  s += "transparency #1/" + chain + ":CAV 35 target a\n";
+  for (const THoleReport& h : p.Report.Holes) {
+    s += "# cavity " + std::to_string(h.Number) + ": " + HoleGroupName(h.Group) + "\n";
+    const std::string spec = "#1/" + chain + ":" + std::to_string(h.Number);
+    s += "show " + spec + " atoms\n";
+    s += std::string("color ") + spec + " " + ChimeraColour(h.Group) + "\n";
+    // Lining residues by chain, residue number and insertion code.
+    std::map<std::string, std::string> byChain;
+    std::vector<std::int32_t> seen;
+    for (const std::int32_t n : h.LiningAtoms) {
+      const std::int32_t r = labels.Atoms[static_cast<std::size_t>(n)].Residue;
+      if (r < 0 || std::find(seen.begin(), seen.end(), r) != seen.end()) continue;
+      seen.push_back(r);
+      const TResidueLabel& res = labels.Residues[static_cast<std::size_t>(r)];
+      std::string& list = byChain[res.Chain];
+      if (!list.empty()) list += ',';
+      list += res.Number + res.InsertionCode;
+    }
+    for (const auto& [c, list] : byChain) {
+      const std::string residues = "#1" + (c.empty() ? std::string() : "/" + c) + ":" + list;
+      s += "show " + residues + " atoms\n";
+      s += "style " + residues + " stick\n";
+    }
+  }
+  s += "view\n";
+  return s;
+}
+
+TViewerTexts ViewerTexts(const TNewContactObject& run, const std::string& version, const std::string& pdbName) {
+  const TStructureLabels labels = LabelStructure(run);
+  return {ViewerPdbText(run, labels, version), PymolScriptText(run, labels, pdbName),
+          ChimeraScriptText(run, labels, pdbName)};
+}
+
+}  // namespace cavitas
