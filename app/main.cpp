@@ -24,6 +24,7 @@
 #include "frame/OutputFiles.h"
 #include "frame/Parms.h"
 #include "frame/Signals.h"
+#include "frame/Threads.h"
 #include "model/Radii.h"
 
 namespace {
@@ -89,11 +90,24 @@ struct TOutputIndex {
 // The JSON and viewer files of a successful analysis.
 void WriteExtraOutputs(const TNewContactObject& object, const std::vector<std::string>& args, const TCommandLine& cl,
                        const TOutputFiles& outputs, const TOutputIndex& k) {
-  if (k.Json != kNone)
-    WriteRunJson(object, {ProgramVersion(), args, cl.Input}, outputs.WritePath(k.Json));
+  // The two texts are made side by side; each only reads the finished run.
+  std::string json;
+  TViewerTexts texts;
+  const std::string pdbName = std::filesystem::path(cl.ViewerPrefix + ".pdb").filename().string();
+  const auto makeJson = [&] {
+    if (k.Json != kNone) json = RunJsonText(object, {ProgramVersion(), args, cl.Input});
+  };
+  const auto makeViewer = [&] {
+    if (k.ViewerPdb != kNone) texts = ViewerTexts(object, ProgramVersion(), pdbName);
+  };
+  if (k.Json != kNone && k.ViewerPdb != kNone) {
+    RunParts(2, [&](int part) { part == 0 ? makeJson() : makeViewer(); });
+  } else {
+    makeJson();
+    makeViewer();
+  }
+  if (k.Json != kNone) WriteTextFile(json, outputs.WritePath(k.Json), "JSON file");
   if (k.ViewerPdb != kNone) {
-    const std::string pdbName = std::filesystem::path(cl.ViewerPrefix + ".pdb").filename().string();
-    const TViewerTexts texts = ViewerTexts(object, ProgramVersion(), pdbName);
     WriteTextFile(texts.Pdb, outputs.WritePath(k.ViewerPdb), "viewer structure file");
     WriteTextFile(texts.Pymol, outputs.WritePath(k.Pymol), "PyMOL script");
     WriteTextFile(texts.Chimera, outputs.WritePath(k.Chimera), "ChimeraX script");

@@ -67,7 +67,8 @@ void Outputs(benchmark::State& state, const char* name) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0.0 : v.front();
   };
-  const double text = median(jsonMs) + median(viewerMs);
+  // The program makes both texts side by side.
+  const double text = std::max(median(jsonMs), median(viewerMs));
   state.counters["json_ms"] = median(jsonMs);
   state.counters["viewer_ms"] = median(viewerMs);
   state.counters["measures_ms"] = measures;

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
-#include "frame/OutputFiles.h"
 #include "model/Radii.h"
 #include "structfile/NumberFields.h"
 
@@ -211,10 +210,6 @@ std::string RunJsonText(const TNewContactObject& p, const TJsonRunInfo& info) {
   for (const TStageTime& t : report.Stages) times[t.Name] = Rounded(t.Milliseconds, 3);
   doc["stage_times_ms"] = times;
   return doc.dump(-1, ' ', true, Json::error_handler_t::replace) + "\n";
-}
-
-void WriteRunJson(const TNewContactObject& run, const TJsonRunInfo& info, const std::string& path) {
-  WriteTextFile(RunJsonText(run, info), path, "JSON file");
 }
 
 }  // namespace cavitas

@@ -20,7 +20,5 @@ struct TJsonRunInfo {
 // The document as text (ASCII; other bytes of names are escaped, invalid
 // UTF-8 replaced by U+FFFD), ending with a line end.
 std::string RunJsonText(const TNewContactObject& run, const TJsonRunInfo& info);
-// Writes it to path; IoError when it cannot be written.
-void WriteRunJson(const TNewContactObject& run, const TJsonRunInfo& info, const std::string& path);
 
 }  // namespace cavitas

@@ -101,7 +101,9 @@ void MeasureRun(const TProteinObject& protein, const TCombinedHoleTable& holeTab
     report.Holes.push_back(std::move(h));
   }
   report.OuterWithHet = MeasureSurface(outerWithHet, false);
-  report.OuterWithoutHet = MeasureSurface(outerWithoutHet, false);
+  // Without hetero atoms both passes built the same surface.
+  report.OuterWithoutHet =
+      protein.AtomCount == protein.ProteinAtomCount ? report.OuterWithHet : MeasureSurface(outerWithoutHet, false);
   report.OnOuterSurface.assign(static_cast<std::size_t>(std::max(protein.AtomCount, 0)) + 1, 0);
   for (const auto& e : outerWithHet)
     if (e->Kind == kContactPatch && e->Atom->Number >= 1 && e->Atom->Number <= protein.AtomCount)

@@ -1,6 +1,6 @@
 #include "cavity/ViewerFiles.h"
 
-#include <cstdio>
+#include <charconv>
 #include <algorithm>
 #include <map>
 
@@ -27,32 +27,52 @@ const char* ChimeraColour(THoleGroup g) {
   }
 }
 
+// A number with `decimals` places, or empty when it does not fit in `width`.
+std::string Fixed(double v, int decimals, std::size_t width) {
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+  std::string s(buf, r.ptr);
+  if (s == "-0" || s == "-0.0" || s == "-0.00" || s == "-0.000") s.erase(0, 1);
+  return s.size() <= width ? std::string(width - s.size(), ' ') + s : std::string();
+}
+
 // A value in the six columns of the B-factor field, with fewer decimals when large.
 std::string SixColumns(double v) {
-  char buf[32];
   for (const int decimals : {2, 1, 0}) {
-    std::snprintf(buf, sizeof buf, "%6.*f", decimals, v);
-    if (std::string(buf).size() <= 6) return buf;
+    const std::string s = Fixed(v, decimals, 6);
+    if (!s.empty()) return s;
   }
   return v < 0 ? "-99999" : "999999";
 }
 
-std::string Field(const std::string& s, std::size_t width, bool right) {
-  std::string t = s.substr(0, width);
-  if (t.size() < width) t.insert(right ? 0 : t.size(), width - t.size(), ' ');
-  return t;
+// Text placed in columns [first, first + width) of a record, cut or padded.
+void Put(std::string& line, std::size_t first, std::size_t width, const std::string& text, bool right = false) {
+  const std::string t = text.substr(0, width);
+  line.replace(first - 1 + (right ? width - t.size() : 0), t.size(), t);
 }
 
 // One ATOM or HETATM record of 80 columns.
 std::string AtomRecord(bool hetero, std::int32_t serial, const std::string& name4, const std::string& resName,
                        const std::string& chain, const std::string& resNumber, const std::string& icode,
                        const TCoord& xyz, double occupancy, double b, const std::string& element) {
-  char line[128];
-  std::snprintf(line, sizeof line, "%s%5.5s %-4.4s %3.3s %1.1s%4.4s%1.1s   %8.3f%8.3f%8.3f%6.6s%6.6s          %2.2s  \n",
-                hetero ? "HETATM" : "ATOM  ", Hybrid36(serial).c_str(), name4.c_str(), resName.c_str(),
-                chain.empty() ? " " : chain.c_str(), resNumber.c_str(), icode.empty() ? " " : icode.c_str(),
-                static_cast<double>(xyz.X), static_cast<double>(xyz.Y), static_cast<double>(xyz.Z),
-                SixColumns(occupancy).c_str(), SixColumns(b).c_str(), element.c_str());
+  std::string line(80, ' ');
+  Put(line, 1, 6, hetero ? "HETATM" : "ATOM  ");
+  Put(line, 7, 5, Hybrid36(serial));
+  Put(line, 13, 4, name4);
+  Put(line, 18, 3, resName, true);
+  Put(line, 22, 1, chain);
+  Put(line, 23, 4, resNumber, true);
+  Put(line, 27, 1, icode);
+  const float c[3] = {xyz.X, xyz.Y, xyz.Z};
+  for (int k = 0; k < 3; ++k) {
+    std::string f = Fixed(c[k], 3, 8);
+    if (f.empty()) f = Fixed(c[k], 2, 8);
+    Put(line, 31 + 8 * static_cast<std::size_t>(k), 8, f.empty() ? Fixed(c[k], 0, 8) : f);
+  }
+  Put(line, 55, 6, SixColumns(occupancy));
+  Put(line, 61, 6, SixColumns(b));
+  Put(line, 77, 2, element, true);
+  line += '\n';
   return line;
 }
 
@@ -98,10 +118,9 @@ std::string IdList(const THoleReport& h, const TSerials& serials) {
 }  // namespace
 
 std::string Hybrid36(std::int32_t value) {
-  char buf[16];
   if (value >= -9999 && value <= 99999) {
-    std::snprintf(buf, sizeof buf, "%5d", value);
-    return buf;
+    const std::string s = std::to_string(value);
+    return std::string(5 - s.size(), ' ') + s;
   }
   constexpr std::int64_t k36p4 = 36 * 36 * 36 * 36;
   std::int64_t v = static_cast<std::int64_t>(value) - 100000;
@@ -130,13 +149,14 @@ char CavityChain(const TStructureLabels& labels) {
 }
 
 static std::string ViewerPdbText(const TNewContactObject& p, const TStructureLabels& labels, const std::string& version) {
-  std::string text = Field("REMARK   1 cavitas " + version + ": atom volumes (A**3) in the B-factor column", 80, false) +
-                     "\n";
   const char chain = CavityChain(labels);
-  text += Field(std::string("REMARK   1 cavities: residues CAV of chain ") + chain +
-                    ", residue number = cavity number, B-factor = group 1-4",
-                80, false) +
-          "\n";
+  std::string text;
+  for (const std::string& remark : {"cavitas " + version + ": atom volumes (A**3) in the B-factor column",
+                                    std::string("cavities: residues CAV of chain ") + chain + ", B-factor = group 1-4"}) {
+    std::string line(80, ' ');
+    Put(line, 1, 69, "REMARK   1 " + remark);
+    text += line + "\n";
+  }
   std::int32_t serial = 0;
   bool ter = false;
   for (const TResidueLabel& r : labels.Residues) {

@@ -39,8 +39,40 @@ Vec Column(const TExtFrame& f, int c) {
   return {static_cast<double>(f[0][c]), static_cast<double>(f[1][c]), static_cast<double>(f[2][c])};
 }
 
-Ext ArcAngle(const TConollyObject2& s) {
-  return (s.StartAtom == nullptr && s.EndAtom == nullptr) ? 2 * kPi : static_cast<Ext>(s.Angle);
+// The local angles at which a saddle arc starts and ends. The stored Angle
+// carries the seven-digit half turn of the polar angles (about 4e-7 rad); the
+// ends are where the probe also touches the blocking atom, so two Newton
+// steps on |Q(φ) − c_k| = E_k from the stored values give them to rounding.
+struct TArcRange {
+  Ext Phi0 = 0, Phi1 = 0;
+  Ext Length() const { return Phi1 - Phi0; }
+};
+
+Ext ArcEnd(const TConollyObject2& s, const TAtom* blocker, Ext phi) {
+  if (!blocker) return phi;
+  const Vec e1 = Column(s.Frame, 0), e2 = Column(s.Frame, 1);
+  const Vec D = Sub(V(s.Center), V(*blocker));
+  const Ext r = s.Radius, E = surface_detail::ExpandedRadius(*blocker);
+  const Ext A = 2 * r * Dot(D, e1), B = 2 * r * Dot(D, e2), C = E * E - Dot(D, D) - r * r;
+  Ext x = phi;
+  for (int step = 0; step < 2; ++step) {
+    const Ext f = A * std::cos(x) + B * std::sin(x) - C, df = -A * std::sin(x) + B * std::cos(x);
+    if (!(std::fabs(df) > 1e-12)) return phi;
+    x -= f / df;
+  }
+  // A correction beyond the rounding of the stored angle means the blocker
+  // does not end the arc there (a degenerate corner): keep the stored end.
+  return std::fabs(x - phi) < 1e-4 ? x : phi;
+}
+
+TArcRange ArcRange(const TConollyObject2& s) {
+  if (s.StartAtom == nullptr && s.EndAtom == nullptr) return {0, 2 * kPi};
+  return {ArcEnd(s, s.StartAtom, 0), ArcEnd(s, s.EndAtom, s.Angle)};
+}
+
+// ∫ ρ̂ dφ over the range, ρ̂ = cos φ e1 + sin φ e2.
+Vec RhoIntegral(const Vec& e1, const Vec& e2, const TArcRange& a) {
+  return Add(Scale(e1, std::sin(a.Phi1) - std::sin(a.Phi0)), Scale(e2, std::cos(a.Phi0) - std::cos(a.Phi1)));
 }
 
 // One boundary arc of a contact patch, oriented so that the patch lies on its
@@ -80,8 +112,10 @@ TPatchIntegrals ContactIntegrals(const TConollyObject1& patch, const Vec& origin
       }
       const Vec e1 = Column(e->Frame, 0), e2 = Column(e->Frame, 1), u = Column(e->Frame, 2);
       const Vec M = V(e->Center);
-      const Ext r = e->Radius, w = Dot(Sub(M, c), u), A = ArcAngle(*e);
-      const Ext cA = std::cos(A), sA = std::sin(A);
+      const TArcRange range = ArcRange(*e);
+      const Ext r = e->Radius, w = Dot(Sub(M, c), u), A = range.Length();
+      const Ext c0 = std::cos(range.Phi0), s0 = std::sin(range.Phi0);
+      const Ext cA = std::cos(range.Phi1), sA = std::sin(range.Phi1);
       TBoundaryArc arc;
       arc.Full = e->StartAtom == nullptr && e->EndAtom == nullptr;
       arc.Angle = A;
@@ -89,11 +123,11 @@ TPatchIntegrals ContactIntegrals(const TConollyObject1& patch, const Vec& origin
       // u (the partner's side when this atom is the first of the pair) on the
       // left: the first atom's patch walks it backwards.
       arc.CosAlpha = (first ? w : -w) / E;
-      const Vec rhoInt = Add(Scale(e1, sA), Scale(e2, 1 - cA));  // ∫ρ̂ dφ over [0, A]
+      const Vec rhoInt = RhoIntegral(e1, e2, range);
       Vec va = Scale(Add(Scale(rhoInt, -w * r), Scale(u, r * r * A)), 0.5);
-      const Vec p0 = Add(M, Scale(e1, r));
+      const Vec p0 = Add(M, Add(Scale(e1, r * c0), Scale(e2, r * s0)));
       const Vec pA = Add(M, Add(Scale(e1, r * cA), Scale(e2, r * sA)));
-      const Vec t0 = e2, tA = Add(Scale(e1, -sA), Scale(e2, cA));
+      const Vec t0 = Add(Scale(e1, -s0), Scale(e2, c0)), tA = Add(Scale(e1, -sA), Scale(e2, cA));
       if (first) {
         va = Scale(va, -1);
         arc.Start = pA;
@@ -187,7 +221,8 @@ TPatchIntegrals ContactIntegrals(const TConollyObject1& patch, const Vec& origin
 TPatchIntegrals SaddleIntegrals(const TConollyObject2& s, const Vec& origin) {
   TPatchIntegrals out;
   if (s.Degenerate || !(s.Angle > 0)) return out;
-  const Ext P = Model.ProbeRadius, r = s.Radius, A = ArcAngle(s);
+  const TArcRange range = ArcRange(s);
+  const Ext P = Model.ProbeRadius, r = s.Radius, A = range.Length();
   const Vec e1 = Column(s.Frame, 0), e2 = Column(s.Frame, 1), u = Column(s.Frame, 2);
   const Vec M = V(s.Center);
   // Angle psi at the probe from the direction to the axis toward +u; the patch
@@ -204,7 +239,7 @@ TPatchIntegrals SaddleIntegrals(const TConollyObject2& s, const Vec& origin) {
   const Ext dPsi = hi - lo, dSin = sHi - sLo, dCos = cHi - cLo;
   const Ext cos2 = dPsi / 2 + (sHi * cHi - sLo * cLo) / 2;  // ∫ cos²ψ
   const Ext sinCos = (sHi * sHi - sLo * sLo) / 2;           // ∫ sinψ cosψ
-  const Vec rhoInt = Add(Scale(e1, std::sin(A)), Scale(e2, 1 - std::cos(A)));  // ∫ρ̂ dφ
+  const Vec rhoInt = RhoIntegral(e1, e2, range);
   // Point X = M + (r − P cosψ) ρ̂ + P sinψ u, dA = P (r − P cosψ) dψ dφ, n = cosψ ρ̂ − sinψ u.
   const Ext Ic = r * dSin - P * cos2;      // ∫ cosψ (r − P cosψ)
   const Ext Is = -r * dCos - P * sinCos;   // ∫ sinψ (r − P cosψ)
@@ -220,11 +255,38 @@ TPatchIntegrals SaddleIntegrals(const TConollyObject2& s, const Vec& origin) {
   return out;
 }
 
+// The probe centre of a concave patch is stored in single precision (about
+// 1e-5 Å off at 100 Å from the origin); two Newton steps on the three sphere
+// equations |q − c_k|² = E_k² restore it to rounding.
+Vec ProbeCentre(const TConollyObject3& t) {
+  const TAtom* atoms[3] = {t.Atom, t.Atom2, t.Atom3};
+  Vec q = V(t.ProbeCenter);
+  const Vec start = q;
+  for (int step = 0; step < 2; ++step) {
+    Vec row[3];
+    Ext f[3];
+    for (int k = 0; k < 3; ++k) {
+      const Vec d = Sub(q, V(*atoms[k]));
+      const Ext E = surface_detail::ExpandedRadius(*atoms[k]);
+      row[k] = Scale(d, 2);
+      f[k] = Dot(d, d) - E * E;
+    }
+    // Solve J dq = f by Cramer's rule; a flat corner (three centres nearly in
+    // line with the probe) keeps the stored centre.
+    const Ext det = Dot(row[0], Cross(row[1], row[2]));
+    if (!(std::fabs(det) > 1e-9)) return start;
+    const Vec c12 = Cross(row[1], row[2]), c20 = Cross(row[2], row[0]), c01 = Cross(row[0], row[1]);
+    const Vec dq = Scale(Add(Add(Scale(c12, f[0]), Scale(c20, f[1])), Scale(c01, f[2])), 1 / det);
+    q = Sub(q, dq);
+  }
+  return Norm2(Sub(q, start)) < 1e-6 ? q : start;
+}
+
 TPatchIntegrals ConcaveIntegrals(const TConollyObject3& t, const Vec& origin) {
   TPatchIntegrals out;
   if (t.Degenerate) return out;
   const Ext P = Model.ProbeRadius;
-  const Vec q = V(t.ProbeCenter);
+  const Vec q = ProbeCentre(t);
   auto unit = [&](const TAtom* a) {
     const Vec v = Sub(V(*a), q);
     return Scale(v, 1 / Norm(v));
