@@ -15,14 +15,19 @@ of nodes of a 0.1 A grid within P of a sample of that part, times 0.001 A^3.
 Cavities of the surface without hetero atoms (groups 3 and 4) are checked
 against the protein atoms only.
 
-Usage: tools/cavity_grid_check.py RESULT.json [--min-volume 10] [--tolerance 0.02]
-Prints one line per cavity and exits 1 when one above the minimum volume is
-off by more than the tolerance.
+Usage: tools/cavity_grid_check.py [--binary CAVITAS] [--min-volume 10] [--tolerance 0.02] FILE...
+FILE is a JSON file of cavitas, or with --binary a structure (.pdb) that is
+analysed first (an absent one is skipped). Prints one line per cavity and
+"N passed, M failed" over the cavities above the minimum volume; exits 1 when
+one is off by more than the tolerance.
 """
 import argparse
 import json
 import math
+import os
+import subprocess
 import sys
+import tempfile
 
 import numpy as np
 from scipy.sparse import coo_matrix
@@ -151,16 +156,14 @@ def cavity_volume(cav, centres, expanded, tree, probe):
     return np.count_nonzero(np.isfinite(dist)) * GRID ** 3, len(part)
 
 
-def main():
-    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    ap.add_argument("json")
-    ap.add_argument("--min-volume", type=float, default=10.0)
-    ap.add_argument("--tolerance", type=float, default=0.02)
-    args = ap.parse_args()
-    doc = json.load(open(args.json))
+def check_file(path, args):
+    """(checked, failed, worst) over the cavities of one JSON file."""
+    doc = json.load(open(path))
     probe = doc["parameters"]["probe_radius"]
     residues = doc["residues"]
     atoms = doc["atoms"]
+    if not atoms:
+        return 0, 0, 0.0
     xyz = np.array([a["xyz"] for a in atoms])
     expanded = np.array([a["radius"] for a in atoms]) + probe
     hetero = np.array([residues[a["residue"]]["hetero"] for a in atoms])
@@ -175,23 +178,49 @@ def main():
         centres, exp_r, tree, index = sets[with_het]
         cav["_index"] = index
         result = cavity_volume(cav, centres, exp_r, tree, probe)
+        big = cav["volume"] > args.min_volume
+        checked += big
         if result is None:
             print(f"cavity {cav['number']:4d} {cav['group']:27s} volume {cav['volume']:9.3f}  grid: no free point")
-            failed += cav["volume"] > args.min_volume
+            failed += big
             continue
         grid, samples = result
         rel = (grid - cav["volume"]) / cav["volume"]
         mark = ""
-        if cav["volume"] > args.min_volume:
-            checked += 1
+        if big:
             worst = max(worst, abs(rel))
             if abs(rel) > args.tolerance:
                 failed += 1
                 mark = "  <-- off"
         print(f"cavity {cav['number']:4d} {cav['group']:27s} volume {cav['volume']:9.3f}  grid {grid:9.3f}  "
               f"{100 * rel:+6.2f} %  ({samples} samples of F){mark}")
-    print(f"{checked} cavities above {args.min_volume} A^3 checked, largest difference {100 * worst:.2f} %, "
-          f"{failed} beyond {100 * args.tolerance:.1f} %")
+    return checked, failed, worst
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("files", nargs="+")
+    ap.add_argument("--binary")
+    ap.add_argument("--min-volume", type=float, default=10.0)
+    ap.add_argument("--tolerance", type=float, default=0.02)
+    args = ap.parse_args()
+    checked = failed = 0
+    worst = 0.0
+    with tempfile.TemporaryDirectory() as work:
+        for path in args.files:
+            if path.endswith(".pdb"):
+                if not os.path.exists(path):
+                    print(f"note: {path} is absent; skipped")
+                    continue
+                js = os.path.join(work, "r.json")
+                subprocess.run([os.path.abspath(args.binary), "i:" + os.path.abspath(path), "o:r.res", "l:r.log",
+                                "j:r.json"], cwd=work, check=True, stdout=subprocess.DEVNULL)
+                print(f"{os.path.basename(path)}:")
+                path = js
+            c, f, w = check_file(path, args)
+            checked, failed, worst = checked + c, failed + f, max(worst, w)
+    print(f"{checked} cavities above {args.min_volume} A^3 checked, largest difference {100 * worst:.2f} %")
+    print(f"{checked - failed} passed, {failed} failed")
     return 1 if failed else 0
 
 

@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 
 #include "model/Radii.h"
-#include "structfile/NumberFields.h"
 
 namespace cavitas {
 
@@ -21,13 +19,6 @@ double Rounded(double v, int decimals) {
   const double scale = std::pow(10.0, decimals);
   const double r = std::round(v * scale) / scale;
   return r == 0 ? 0.0 : r;  // no "-0.0"
-}
-
-// A per-atom volume exactly as the result file prints it: F(v, 7, 2), whose
-// width also bounds the significant digits.
-double AsPrinted(float v) {
-  const std::string text = FormatReal(v, 7, 2);
-  return std::strtod(text.c_str(), nullptr);
 }
 
 // An object built in key order: each member is appended (moved, not copied)
@@ -117,7 +108,7 @@ std::string RunJsonText(const TNewContactObject& p, const TJsonRunInfo& info) {
   // Volume and contact volume of each atom as the result file prints them.
   std::vector<std::pair<double, double>> printed(static_cast<std::size_t>(std::max(p.AtomCount, 0)) + 1);
   for (std::int32_t n = 1; n <= p.AtomCount; ++n)
-    if (const TAtom* a = p.AtomAt(n)) printed[static_cast<std::size_t>(n)] = {AsPrinted(a->Volume), AsPrinted(a->ContactVolume)};
+    if (const TAtom* a = p.AtomAt(n)) printed[static_cast<std::size_t>(n)] = {PrintedVolume(a->Volume), PrintedVolume(a->ContactVolume)};
 
   Json residues = Json::array();
   residues.get_ref<Json::array_t&>().reserve(labels.Residues.size());

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
+#include "structfile/NumberFields.h"
 #include "surface/PatchIntegrals.h"
 #include "surface/SurfaceGeometry.h"
 
@@ -184,6 +186,11 @@ TStructureLabels LabelStructure(const TProteinObject& p) {
     out.Residues.back().Atoms.push_back(i);
   }
   return out;
+}
+
+double PrintedVolume(float v) {
+  const std::string text = FormatReal(v, 7, 2);
+  return std::strtod(text.c_str(), nullptr);
 }
 
 std::vector<std::vector<std::int32_t>> InnerWaterGroups(const TProteinObject& p) {

@@ -79,6 +79,10 @@ TStructureLabels LabelStructure(const TProteinObject& protein);
 // The element symbol a PDB atom name implies (columns 13-14).
 std::string ElementOfAtomName(const std::string& name, bool hetero);
 
+// A per-atom volume exactly as the result file prints it: F(v, 7, 2), whose
+// width also bounds the significant digits.
+double PrintedVolume(float v);
+
 // Inner-water groups: the atom numbers of each water element, in element order.
 std::vector<std::vector<std::int32_t>> InnerWaterGroups(const TProteinObject& protein);
 

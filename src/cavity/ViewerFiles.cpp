@@ -45,9 +45,12 @@ std::string SixColumns(double v) {
   return v < 0 ? "-99999" : "999999";
 }
 
-// Text placed in columns [first, first + width) of a record, cut or padded.
+// Text placed in columns [first, first + width) of a record, cut or padded;
+// a byte outside printable ASCII becomes '?' (readers expect plain text).
 void Put(std::string& line, std::size_t first, std::size_t width, const std::string& text, bool right = false) {
-  const std::string t = text.substr(0, width);
+  std::string t = text.substr(0, width);
+  for (char& c : t)
+    if (c < 0x20 || c > 0x7e) c = '?';
   line.replace(first - 1 + (right ? width - t.size() : 0), t.size(), t);
 }
 
@@ -168,7 +171,7 @@ static std::string ViewerPdbText(const TNewContactObject& p, const TStructureLab
       const TAtom* a = p.AtomAt(n);
       const TAtomLabel& l = labels.Atoms[static_cast<std::size_t>(n)];
       text += AtomRecord(r.Hetero, ++serial, l.Name, r.Name, r.Chain, r.Number, r.InsertionCode, *a, a->Occupancy,
-                         a->Volume, l.Element);
+                         PrintedVolume(a->Volume), l.Element);
     }
   }
   if (!ter && serial > 0) text += "TER\n";
@@ -205,6 +208,7 @@ static std::string PymolScriptText(const TNewContactObject& p, const TStructureL
     if (!ids.empty()) {
       s += "select " + name + "_lining, byres (cavitas and id " + ids + ")\n";
       s += "show sticks, " + name + "_lining\n";
+      s += "color atomic, " + name + "_lining and not elem C\n";
     }
   }
   s += "deselect\n";
