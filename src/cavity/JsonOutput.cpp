@@ -108,7 +108,8 @@ std::string RunJsonText(const TNewContactObject& p, const TJsonRunInfo& info) {
   // Volume and contact volume of each atom as the result file prints them.
   std::vector<std::pair<double, double>> printed(static_cast<std::size_t>(std::max(p.AtomCount, 0)) + 1);
   for (std::int32_t n = 1; n <= p.AtomCount; ++n)
-    if (const TAtom* a = p.AtomAt(n)) printed[static_cast<std::size_t>(n)] = {PrintedVolume(a->Volume), PrintedVolume(a->ContactVolume)};
+    if (const TAtom* a = p.AtomAt(n))
+      printed[static_cast<std::size_t>(n)] = {PrintedVolume(a->Volume), PrintedVolume(a->ContactVolume)};
 
   Json residues = Json::array();
   residues.get_ref<Json::array_t&>().reserve(labels.Residues.size());

@@ -63,7 +63,8 @@ class StageClock {
     last_ = now;
   }
   void Total() {
-    stages_.push_back({"total", std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_).count()});
+    stages_.push_back(
+        {"total", std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_).count()});
   }
 
  private:

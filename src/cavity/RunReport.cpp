@@ -30,7 +30,8 @@ std::string ProteinAtomName(const TProteinObject& p, const TAtom& a, const TBACK
     default: break;
   }
   const TAtom* firstSide = p.AtomAt(r.FirstAtom + 4);
-  const std::int64_t k = static_cast<std::int64_t>(r.SideChainStart) + 1 + (firstSide ? a.Number - firstSide->Number : 0);
+  const std::int64_t k =
+      static_cast<std::int64_t>(r.SideChainStart) + 1 + (firstSide ? a.Number - firstSide->Number : 0);
   std::string name = (k >= 1 && k < static_cast<std::int64_t>(p.SideAtomNames.size()))
                          ? p.SideAtomNames[static_cast<std::size_t>(k)].substr(0, 4)
                          : std::string();
@@ -72,7 +73,8 @@ std::vector<TCoord> CavityShapePoints(const THoleList& hole) {
       const int steps = std::max(1, static_cast<int>(std::ceil(s.Radius * s.Angle / 0.7)));
       for (int k = full ? 1 : 0; k <= steps; ++k) {
         const Ext phi = static_cast<Ext>(s.Angle) * k / steps;
-        points.push_back(ToCoord(Add(s.Center, ToWorld(s.Frame, {s.Radius * std::cos(phi), s.Radius * std::sin(phi), 0}))));
+        points.push_back(
+            ToCoord(Add(s.Center, ToWorld(s.Frame, {s.Radius * std::cos(phi), s.Radius * std::sin(phi), 0}))));
       }
     } else if (!e->Degenerate) {
       // The face of the probe-centre region at the direction of the patch's centroid.

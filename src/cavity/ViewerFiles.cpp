@@ -151,11 +151,13 @@ char CavityChain(const TStructureLabels& labels) {
   return 'X';
 }
 
-static std::string ViewerPdbText(const TNewContactObject& p, const TStructureLabels& labels, const std::string& version) {
+static std::string ViewerPdbText(const TNewContactObject& p, const TStructureLabels& labels,
+                                 const std::string& version) {
   const char chain = CavityChain(labels);
   std::string text;
-  for (const std::string& remark : {"cavitas " + version + ": atom volumes (A**3) in the B-factor column",
-                                    std::string("cavities: residues CAV of chain ") + chain + ", B-factor = group 1-4"}) {
+  for (const std::string& remark :
+       {"cavitas " + version + ": atom volumes (A**3) in the B-factor column",
+        std::string("cavities: residues CAV of chain ") + chain + ", B-factor = group 1-4"}) {
     std::string line(80, ' ');
     Put(line, 1, 69, "REMARK   1 " + remark);
     text += line + "\n";
@@ -186,7 +188,8 @@ static std::string ViewerPdbText(const TNewContactObject& p, const TStructureLab
   return text;
 }
 
-static std::string PymolScriptText(const TNewContactObject& p, const TStructureLabels& labels, const std::string& pdbName) {
+static std::string PymolScriptText(const TNewContactObject& p, const TStructureLabels& labels,
+                                   const std::string& pdbName) {
   const TSerials serials = NumberAtoms(labels);
   const std::string chain(1, CavityChain(labels));
   std::string s = "# Cavities found by cavitas: run beside " + pdbName + " (pymol " + "this_script.pml)\n";

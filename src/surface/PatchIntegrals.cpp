@@ -1,7 +1,7 @@
 #include "surface/PatchIntegrals.h"
 
-#include <cmath>
 #include <array>
+#include <cmath>
 #include <numbers>
 #include <vector>
 
@@ -14,7 +14,6 @@ namespace {
 // The integrals run in double: their sums need relative 1e-12 at most, and
 // the extended-precision functions would cost several times more.
 using Vec = std::array<double, 3>;
-using Ext = double;
 
 Vec V(const TExtVector& v) { return {static_cast<double>(v[0]), static_cast<double>(v[1]), static_cast<double>(v[2])}; }
 Vec V(const TCoord& c) { return {c.X, c.Y, c.Z}; }
@@ -33,7 +32,7 @@ constexpr double kPi = std::numbers::pi;
 // Arc ends of one boundary cycle meet within this distance (Å); the arcs are
 // computed from different frames, and the degenerate repair leaves its
 // zero-length edges between them.
-constexpr Ext kCycleGap2 = 1e-4;  // (0.01 Å)^2
+constexpr double kCycleGap2 = 1e-4;  // (0.01 Å)^2
 
 Vec Column(const TExtFrame& f, int c) {
   return {static_cast<double>(f[0][c]), static_cast<double>(f[1][c]), static_cast<double>(f[2][c])};
@@ -44,19 +43,19 @@ Vec Column(const TExtFrame& f, int c) {
 // ends are where the probe also touches the blocking atom, so two Newton
 // steps on |Q(φ) − c_k| = E_k from the stored values give them to rounding.
 struct TArcRange {
-  Ext Phi0 = 0, Phi1 = 0;
-  Ext Length() const { return Phi1 - Phi0; }
+  double Phi0 = 0, Phi1 = 0;
+  double Length() const { return Phi1 - Phi0; }
 };
 
-Ext ArcEnd(const TConollyObject2& s, const TAtom* blocker, Ext phi) {
+double ArcEnd(const TConollyObject2& s, const TAtom* blocker, double phi) {
   if (!blocker) return phi;
   const Vec e1 = Column(s.Frame, 0), e2 = Column(s.Frame, 1);
   const Vec D = Sub(V(s.Center), V(*blocker));
-  const Ext r = s.Radius, E = surface_detail::ExpandedRadius(*blocker);
-  const Ext A = 2 * r * Dot(D, e1), B = 2 * r * Dot(D, e2), C = E * E - Dot(D, D) - r * r;
-  Ext x = phi;
+  const double r = s.Radius, E = surface_detail::ExpandedRadius(*blocker);
+  const double A = 2 * r * Dot(D, e1), B = 2 * r * Dot(D, e2), C = E * E - Dot(D, D) - r * r;
+  double x = phi;
   for (int step = 0; step < 2; ++step) {
-    const Ext f = A * std::cos(x) + B * std::sin(x) - C, df = -A * std::sin(x) + B * std::cos(x);
+    const double f = A * std::cos(x) + B * std::sin(x) - C, df = -A * std::sin(x) + B * std::cos(x);
     if (!(std::fabs(df) > 1e-12)) return phi;
     x -= f / df;
   }
@@ -80,23 +79,23 @@ Vec RhoIntegral(const Vec& e1, const Vec& e2, const TArcRange& a) {
 struct TBoundaryArc {
   Vec Start, End;    // probe positions at both ends
   Vec TStart, TEnd;  // unit tangents in the direction of travel
-  Ext CosAlpha = 0;         // cos of the angular radius of the excluded cap
-  Ext Angle = 0;            // arc length in radians of the circle
+  double CosAlpha = 0;         // cos of the angular radius of the excluded cap
+  double Angle = 0;            // arc length in radians of the circle
   Vec VectorArea{};  // ½ ∮ (X − c) × dX along the arc on the expanded sphere
   bool Full = false;        // a whole circle: a boundary cycle of its own
   // The cycle walk: the arc that follows, the turning angle into it, marks.
   int Next = -1;
-  Ext Turn = 0;
+  double Turn = 0;
   bool Taken = false, Seen = false;
 };
 
 TPatchIntegrals ContactIntegrals(const TConollyObject1& patch, const Vec& origin) {
   TPatchIntegrals out;
   if (patch.Degenerate) return out;
-  const Ext R = surface_detail::AtomRadius(*patch.Atom), E = surface_detail::ExpandedRadius(*patch.Atom);
+  const double R = surface_detail::AtomRadius(*patch.Atom), E = surface_detail::ExpandedRadius(*patch.Atom);
   const Vec c = V(*patch.Atom);
   const Vec co = Sub(c, origin);
-  Ext unitArea = 4 * kPi;  // solid angle of the patch
+  double unitArea = 4 * kPi;  // solid angle of the patch
   Vec m{};                 // ∫ u dΩ
   bool exact = true;
 
@@ -113,9 +112,9 @@ TPatchIntegrals ContactIntegrals(const TConollyObject1& patch, const Vec& origin
       const Vec e1 = Column(e->Frame, 0), e2 = Column(e->Frame, 1), u = Column(e->Frame, 2);
       const Vec M = V(e->Center);
       const TArcRange range = ArcRange(*e);
-      const Ext r = e->Radius, w = Dot(Sub(M, c), u), A = range.Length();
-      const Ext c0 = std::cos(range.Phi0), s0 = std::sin(range.Phi0);
-      const Ext cA = std::cos(range.Phi1), sA = std::sin(range.Phi1);
+      const double r = e->Radius, w = Dot(Sub(M, c), u), A = range.Length();
+      const double c0 = std::cos(range.Phi0), s0 = std::sin(range.Phi0);
+      const double cA = std::cos(range.Phi1), sA = std::sin(range.Phi1);
       TBoundaryArc arc;
       arc.Full = e->StartAtom == nullptr && e->EndAtom == nullptr;
       arc.Angle = A;
@@ -152,11 +151,11 @@ TPatchIntegrals ContactIntegrals(const TConollyObject1& patch, const Vec& origin
     // that share one inside test) has these solid angles' sum modulo 4π.
     for (std::size_t i = 0; exact && i < arcs.size(); ++i) {
       if (arcs[i].Full) continue;
-      Ext best = kCycleGap2;
+      double best = kCycleGap2;
       int j = -1;
       for (std::size_t k = 0; k < arcs.size(); ++k) {
         if (arcs[k].Full) continue;
-        const Ext g = Norm2(Sub(arcs[i].End, arcs[k].Start));
+        const double g = Norm2(Sub(arcs[i].End, arcs[k].Start));
         if (g < best) {
           best = g;
           j = static_cast<int>(k);
@@ -175,12 +174,12 @@ TPatchIntegrals ContactIntegrals(const TConollyObject1& patch, const Vec& origin
       arcs[i].Turn = std::atan2(Dot(n, Cross(a, b)) / Norm(n), Dot(a, b));
     }
     if (exact) {
-      Ext sum = 0;
+      double sum = 0;
       int cycles = 0;
       for (std::size_t i = 0; i < arcs.size(); ++i) {
         if (arcs[i].Seen) continue;
         ++cycles;
-        Ext left = 2 * kPi;
+        double left = 2 * kPi;
         for (int k = static_cast<int>(i); k >= 0 && !arcs[static_cast<std::size_t>(k)].Seen;) {
           TBoundaryArc& arc = arcs[static_cast<std::size_t>(k)];
           arc.Seen = true;
@@ -192,8 +191,9 @@ TPatchIntegrals ContactIntegrals(const TConollyObject1& patch, const Vec& origin
       unitArea = cycles == 1 ? sum : sum - 4 * kPi * std::floor(sum / (4 * kPi));
       // A patch within round-off of nothing or of the whole sphere would be
       // ambiguous modulo 4π; the samples decide it (never seen on real structures).
-      const Ext edge = 1e-9;
-      if (unitArea < -edge || unitArea > 4 * kPi + edge || (cycles > 1 && (unitArea < edge || unitArea > 4 * kPi - edge)))
+      const double edge = 1e-9;
+      if (unitArea < -edge || unitArea > 4 * kPi + edge ||
+          (cycles > 1 && (unitArea < edge || unitArea > 4 * kPi - edge)))
         exact = false;
       for (const TBoundaryArc& arc : arcs) m = Add(m, arc.VectorArea);
       m = Scale(m, 1 / (E * E));
@@ -222,35 +222,35 @@ TPatchIntegrals SaddleIntegrals(const TConollyObject2& s, const Vec& origin) {
   TPatchIntegrals out;
   if (s.Degenerate || !(s.Angle > 0)) return out;
   const TArcRange range = ArcRange(s);
-  const Ext P = Model.ProbeRadius, r = s.Radius, A = range.Length();
+  const double P = Model.ProbeRadius, r = s.Radius, A = range.Length();
   const Vec e1 = Column(s.Frame, 0), e2 = Column(s.Frame, 1), u = Column(s.Frame, 2);
   const Vec M = V(s.Center);
   // Angle psi at the probe from the direction to the axis toward +u; the patch
   // spans the directions to the two atoms (both on one side when the circle's
   // centre lies beyond one of them).
-  const Ext z1 = Dot(Sub(V(*s.Atom), M), u), z2 = Dot(Sub(V(*s.Atom2), M), u);
-  const Ext n1 = std::sqrt(z1 * z1 + r * r), n2 = std::sqrt(z2 * z2 + r * r);
-  const Ext p1 = std::atan2(z1, r), p2 = std::atan2(z2, r);
+  const double z1 = Dot(Sub(V(*s.Atom), M), u), z2 = Dot(Sub(V(*s.Atom2), M), u);
+  const double n1 = std::sqrt(z1 * z1 + r * r), n2 = std::sqrt(z2 * z2 + r * r);
+  const double p1 = std::atan2(z1, r), p2 = std::atan2(z2, r);
   // sin, cos of psi at both ends from the atom offsets themselves.
   const bool order = p1 <= p2;
-  const Ext lo = order ? p1 : p2, hi = order ? p2 : p1;
-  const Ext sLo = (order ? z1 / n1 : z2 / n2), cLo = (order ? r / n1 : r / n2);
-  const Ext sHi = (order ? z2 / n2 : z1 / n1), cHi = (order ? r / n2 : r / n1);
-  const Ext dPsi = hi - lo, dSin = sHi - sLo, dCos = cHi - cLo;
-  const Ext cos2 = dPsi / 2 + (sHi * cHi - sLo * cLo) / 2;  // ∫ cos²ψ
-  const Ext sinCos = (sHi * sHi - sLo * sLo) / 2;           // ∫ sinψ cosψ
+  const double lo = order ? p1 : p2, hi = order ? p2 : p1;
+  const double sLo = (order ? z1 / n1 : z2 / n2), cLo = (order ? r / n1 : r / n2);
+  const double sHi = (order ? z2 / n2 : z1 / n1), cHi = (order ? r / n2 : r / n1);
+  const double dPsi = hi - lo, dSin = sHi - sLo, dCos = cHi - cLo;
+  const double cos2 = dPsi / 2 + (sHi * cHi - sLo * cLo) / 2;  // ∫ cos²ψ
+  const double sinCos = (sHi * sHi - sLo * sLo) / 2;           // ∫ sinψ cosψ
   const Vec rhoInt = RhoIntegral(e1, e2, range);
   // Point X = M + (r − P cosψ) ρ̂ + P sinψ u, dA = P (r − P cosψ) dψ dφ, n = cosψ ρ̂ − sinψ u.
-  const Ext Ic = r * dSin - P * cos2;      // ∫ cosψ (r − P cosψ)
-  const Ext Is = -r * dCos - P * sinCos;   // ∫ sinψ (r − P cosψ)
-  const Ext J = r * r * dPsi - 2 * r * P * dSin + P * P * cos2;  // ∫ (r − P cosψ)²
+  const double Ic = r * dSin - P * cos2;      // ∫ cosψ (r − P cosψ)
+  const double Is = -r * dCos - P * sinCos;   // ∫ sinψ (r − P cosψ)
+  const double J = r * r * dPsi - 2 * r * P * dSin + P * P * cos2;  // ∫ (r − P cosψ)²
   out.Area = P * A * (r * dPsi - P * dSin);
   const Vec normal = Sub(Scale(rhoInt, P * Ic), Scale(u, P * A * Is));  // ∫ n dA
   const Vec local = Add(Scale(rhoInt, P * J), Scale(u, P * P * A * Is));  // ∫ (X − M) dA
   const Vec mo = Sub(M, origin);
   out.Moment = ToExtVector(Add(Scale(mo, P * A * (r * dPsi - P * dSin)), local));
   // (X − M)·n = r cosψ − P.
-  const Ext own = P * A * ((r * r + P * P) * dSin - r * P * cos2 - r * P * dPsi);
+  const double own = P * A * ((r * r + P * P) * dSin - r * P * cos2 - r * P * dPsi);
   out.Flux = Dot(mo, normal) + own;
   return out;
 }
@@ -264,16 +264,16 @@ Vec ProbeCentre(const TConollyObject3& t) {
   const Vec start = q;
   for (int step = 0; step < 2; ++step) {
     Vec row[3];
-    Ext f[3];
+    double f[3];
     for (int k = 0; k < 3; ++k) {
       const Vec d = Sub(q, V(*atoms[k]));
-      const Ext E = surface_detail::ExpandedRadius(*atoms[k]);
+      const double E = surface_detail::ExpandedRadius(*atoms[k]);
       row[k] = Scale(d, 2);
       f[k] = Dot(d, d) - E * E;
     }
     // Solve J dq = f by Cramer's rule; a flat corner (three centres nearly in
     // line with the probe) keeps the stored centre.
-    const Ext det = Dot(row[0], Cross(row[1], row[2]));
+    const double det = Dot(row[0], Cross(row[1], row[2]));
     if (!(std::fabs(det) > 1e-9)) return start;
     const Vec c12 = Cross(row[1], row[2]), c20 = Cross(row[2], row[0]), c01 = Cross(row[0], row[1]);
     const Vec dq = Scale(Add(Add(Scale(c12, f[0]), Scale(c20, f[1])), Scale(c01, f[2])), 1 / det);
@@ -285,23 +285,23 @@ Vec ProbeCentre(const TConollyObject3& t) {
 TPatchIntegrals ConcaveIntegrals(const TConollyObject3& t, const Vec& origin) {
   TPatchIntegrals out;
   if (t.Degenerate) return out;
-  const Ext P = Model.ProbeRadius;
+  const double P = Model.ProbeRadius;
   const Vec q = ProbeCentre(t);
   auto unit = [&](const TAtom* a) {
     const Vec v = Sub(V(*a), q);
     return Scale(v, 1 / Norm(v));
   };
   Vec v[3] = {unit(t.Atom), unit(t.Atom2), unit(t.Atom3)};
-  const Ext triple = Dot(v[0], Cross(v[1], v[2]));
+  const double triple = Dot(v[0], Cross(v[1], v[2]));
   if (triple < 0) std::swap(v[1], v[2]);  // counter-clockwise seen from outside the probe sphere
   // Solid angle of the spherical triangle (exact for any size below a hemisphere).
-  const Ext omega = 2 * std::atan2(std::fabs(triple), 1 + Dot(v[0], v[1]) + Dot(v[1], v[2]) + Dot(v[2], v[0]));
+  const double omega = 2 * std::atan2(std::fabs(triple), 1 + Dot(v[0], v[1]) + Dot(v[1], v[2]) + Dot(v[2], v[0]));
   Vec m{};  // ∫ u dΩ = ½ Σ θ_ab (v_a × v_b)/|v_a × v_b|
   for (int k = 0; k < 3; ++k) {
     const Vec& a = v[k];
     const Vec& b = v[(k + 1) % 3];
     const Vec n = Cross(a, b);
-    const Ext len = Norm(n);
+    const double len = Norm(n);
     if (len > 0) m = Add(m, Scale(n, std::atan2(len, Dot(a, b)) / (2 * len)));
   }
   out.Area = P * P * omega;

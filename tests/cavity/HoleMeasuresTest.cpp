@@ -225,7 +225,8 @@ TEST_P(OctahedralCavity, ClosedForm) {
   ExpectRelative(m.ProbeCentreVolume, vF, "probe-centre volume");
   ExpectRelative(m.Area, expected.Area, "area");
   ExpectRelative(m.Volume, expected.Volume, "volume");
-  for (int k = 0; k < 3; ++k) EXPECT_NEAR(m.Centre[static_cast<std::size_t>(k)], shift[static_cast<std::size_t>(k)], 1e-6);
+  for (int k = 0; k < 3; ++k)
+    EXPECT_NEAR(m.Centre[static_cast<std::size_t>(k)], shift[static_cast<std::size_t>(k)], 1e-6);
 }
 
 INSTANTIATE_TEST_SUITE_P(Shifted, OctahedralCavity,

@@ -18,7 +18,8 @@ TEST(ViewerFiles, Hybrid36SerialsReadBack) {
   EXPECT_EQ(Hybrid36(100000), "A0000");
   EXPECT_EQ(Hybrid36(43770016), "a0000");
   EXPECT_EQ(Hybrid36(87440032), "*****");
-  for (const char* field : {"     ", "*****", "12a4", "A000", "Ab000", "1 2"}) EXPECT_EQ(ParseSerial(field), kNoSerial) << field;
+  for (const char* field : {"     ", "*****", "12a4", "A000", "Ab000", "1 2"})
+    EXPECT_EQ(ParseSerial(field), kNoSerial) << field;
   EXPECT_EQ(ParseSerial("  -12"), -12);
 }
 
