@@ -42,36 +42,48 @@ Vec Column(const TExtFrame& f, int c) {
 // carries the seven-digit half turn of the polar angles (about 4e-7 rad); the
 // ends are where the probe also touches the blocking atom, so two Newton
 // steps on |Q(φ) − c_k| = E_k from the stored values give them to rounding.
+struct TArcEnd {
+  double Phi = 0, Cos = 1, Sin = 0;
+};
 struct TArcRange {
-  double Phi0 = 0, Phi1 = 0;
-  double Length() const { return Phi1 - Phi0; }
+  TArcEnd Start, End;
+  double Length() const { return End.Phi - Start.Phi; }
 };
 
-double ArcEnd(const TConollyObject2& s, const TAtom* blocker, double phi) {
-  if (!blocker) return phi;
+// Turns (cos x, sin x) by −d for |d| ≤ 1e-4 (Taylor terms to d⁴: exact in double).
+void TurnBack(TArcEnd& a, double d) {
+  const double d2 = d * d, cd = 1 - d2 / 2 + d2 * d2 / 24, sd = d * (1 - d2 / 6);
+  const double c = a.Cos * cd + a.Sin * sd, sn = a.Sin * cd - a.Cos * sd;
+  a = {a.Phi - d, c, sn};
+}
+
+TArcEnd ArcEnd(const TConollyObject2& s, const TAtom* blocker, double phi) {
+  const TArcEnd stored{phi, std::cos(phi), std::sin(phi)};
+  if (!blocker) return stored;
   const Vec e1 = Column(s.Frame, 0), e2 = Column(s.Frame, 1);
   const Vec D = Sub(V(s.Center), V(*blocker));
   const double r = s.Radius, E = surface_detail::ExpandedRadius(*blocker);
   const double A = 2 * r * Dot(D, e1), B = 2 * r * Dot(D, e2), C = E * E - Dot(D, D) - r * r;
-  double x = phi;
+  TArcEnd x = stored;
   for (int step = 0; step < 2; ++step) {
-    const double f = A * std::cos(x) + B * std::sin(x) - C, df = -A * std::sin(x) + B * std::cos(x);
-    if (!(std::fabs(df) > 1e-12)) return phi;
-    x -= f / df;
+    const double f = A * x.Cos + B * x.Sin - C, df = -A * x.Sin + B * x.Cos;
+    const double d = f / df;
+    // A correction beyond the rounding of the stored angle means the blocker
+    // does not end the arc there (a degenerate corner): keep the stored end.
+    if (!(std::fabs(d) < 1e-4) || std::fabs(x.Phi - d - phi) >= 1e-4) return stored;
+    TurnBack(x, d);
   }
-  // A correction beyond the rounding of the stored angle means the blocker
-  // does not end the arc there (a degenerate corner): keep the stored end.
-  return std::fabs(x - phi) < 1e-4 ? x : phi;
+  return x;
 }
 
 TArcRange ArcRange(const TConollyObject2& s) {
-  if (s.StartAtom == nullptr && s.EndAtom == nullptr) return {0, 2 * kPi};
+  if (s.StartAtom == nullptr && s.EndAtom == nullptr) return {{0, 1, 0}, {2 * kPi, 1, 0}};
   return {ArcEnd(s, s.StartAtom, 0), ArcEnd(s, s.EndAtom, s.Angle)};
 }
 
 // ∫ ρ̂ dφ over the range, ρ̂ = cos φ e1 + sin φ e2.
 Vec RhoIntegral(const Vec& e1, const Vec& e2, const TArcRange& a) {
-  return Add(Scale(e1, std::sin(a.Phi1) - std::sin(a.Phi0)), Scale(e2, std::cos(a.Phi0) - std::cos(a.Phi1)));
+  return Add(Scale(e1, a.End.Sin - a.Start.Sin), Scale(e2, a.Start.Cos - a.End.Cos));
 }
 
 // One boundary arc of a contact patch, oriented so that the patch lies on its
@@ -113,8 +125,8 @@ TPatchIntegrals ContactIntegrals(const TConollyObject1& patch, const Vec& origin
       const Vec M = V(e->Center);
       const TArcRange range = ArcRange(*e);
       const double r = e->Radius, w = Dot(Sub(M, c), u), A = range.Length();
-      const double c0 = std::cos(range.Phi0), s0 = std::sin(range.Phi0);
-      const double cA = std::cos(range.Phi1), sA = std::sin(range.Phi1);
+      const double c0 = range.Start.Cos, s0 = range.Start.Sin;
+      const double cA = range.End.Cos, sA = range.End.Sin;
       TBoundaryArc arc;
       arc.Full = e->StartAtom == nullptr && e->EndAtom == nullptr;
       arc.Angle = A;
