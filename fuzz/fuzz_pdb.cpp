@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes as a PDB file through the whole analysis: read and
 // validation, secondary structure, inner waters, both surfaces, holes,
-// volumes, structure cards and the result file. A fatal error is a proper
+// volumes, structure cards, the result file, the cavity measures and the
+// texts of the JSON and viewer files (the JSON must parse back). A fatal error is a proper
 // outcome (the program exits with its code); a crash, leak, hang or sanitizer
 // report is not.
 #include <unistd.h>
@@ -10,7 +11,12 @@
 #include <cstdio>
 #include <string>
 
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+
 #include "cavity/ContactObject.h"
+#include "cavity/JsonOutput.h"
+#include "cavity/ViewerFiles.h"
 #include "frame/Error.h"
 #include "frame/LogFile.h"
 
@@ -25,7 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CurrentLogTarget = nullptr;
   try {
     TNewContactObject run;
+    run.MeasureHoles = true;
     run.Run(path, "/dev/null", true, "/dev/null", "/dev/null");
+    if (run.Status != 1) {
+      const std::string json = RunJsonText(run, {"fuzz", {"cavitas"}, path});
+      if (!nlohmann::json::accept(json)) std::abort();
+      (void)ViewerTexts(run, "fuzz", "view.pdb");
+    }
   } catch (const FatalError&) {
   } catch (const IoError&) {
   }

@@ -191,6 +191,13 @@ TStructureLabels LabelStructure(const TProteinObject& p) {
 }
 
 double PrintedVolume(float v) {
+  // F(v, 7, 2) rounds to 7 significant digits, then to 2 decimals. The first
+  // step moves x = 100 |v| (exact in double) by at most x · 5e-7; when x is
+  // farther than that from a half, both steps give the nearest integer to x,
+  // and n / 100 is the double the printed text reads as.
+  const double x = std::fabs(static_cast<double>(v)) * 100;
+  const double n = std::floor(x + 0.5);
+  if (x < 1e7 && std::fabs(x - std::floor(x) - 0.5) > x * 1e-6 + 1e-9) return std::copysign(n / 100, v) + 0.0;
   const std::string text = FormatReal(v, 7, 2);
   return std::strtod(text.c_str(), nullptr);
 }

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <algorithm>
 #include <map>
+#include <string_view>
 
 
 namespace cavitas {
@@ -27,38 +28,42 @@ const char* ChimeraColour(THoleGroup g) {
   }
 }
 
-// A number with `decimals` places, or empty when it does not fit in `width`.
-std::string Fixed(double v, int decimals, std::size_t width) {
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-  std::string s(buf, r.ptr);
-  if (s == "-0" || s == "-0.0" || s == "-0.00" || s == "-0.000") s.erase(0, 1);
-  return s.size() <= width ? std::string(width - s.size(), ' ') + s : std::string();
-}
-
-// A value in the six columns of the B-factor field, with fewer decimals when large.
-std::string SixColumns(double v) {
-  for (const int decimals : {2, 1, 0}) {
-    const std::string s = Fixed(v, decimals, 6);
-    if (!s.empty()) return s;
+// Text placed right- or left-aligned in columns [first, first + width) of a
+// record, cut to the width; a byte outside printable ASCII becomes '?'
+// (readers expect plain text).
+void Put(char* line, std::size_t first, std::size_t width, std::string_view text, bool right = false) {
+  const std::size_t n = std::min(width, text.size());
+  char* out = line + first - 1 + (right ? width - n : 0);
+  for (std::size_t k = 0; k < n; ++k) {
+    const char c = text[k];
+    out[k] = (c < 0x20 || c > 0x7e) ? '?' : c;
   }
-  return v < 0 ? "-99999" : "999999";
 }
 
-// Text placed in columns [first, first + width) of a record, cut or padded;
-// a byte outside printable ASCII becomes '?' (readers expect plain text).
-void Put(std::string& line, std::size_t first, std::size_t width, const std::string& text, bool right = false) {
-  std::string t = text.substr(0, width);
-  for (char& c : t)
-    if (c < 0x20 || c > 0x7e) c = '?';
-  line.replace(first - 1 + (right ? width - t.size() : 0), t.size(), t);
+// A number right-aligned in `width` columns with the most decimals (at most
+// `decimals`) that fit; false when not even the integer part fits.
+bool PutNumber(char* line, std::size_t first, std::size_t width, double v, int decimals) {
+  if (v == 0) v = 0;  // no "-0.00"
+  for (int d = decimals; d >= 0; --d) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, d);
+    std::string_view text(buf, static_cast<std::size_t>(r.ptr - buf));
+    if (text.find_first_not_of("-0.") == std::string_view::npos && text.front() == '-') text.remove_prefix(1);
+    if (text.size() <= width) {
+      Put(line, first, width, text, true);
+      return true;
+    }
+  }
+  return false;
 }
 
 // One ATOM or HETATM record of 80 columns.
 std::string AtomRecord(bool hetero, std::int32_t serial, const std::string& name4, const std::string& resName,
                        const std::string& chain, const std::string& resNumber, const std::string& icode,
                        const TCoord& xyz, double occupancy, double b, const std::string& element) {
-  std::string line(80, ' ');
+  char line[81];
+  std::fill(line, line + 80, ' ');
+  line[80] = '\n';
   Put(line, 1, 6, hetero ? "HETATM" : "ATOM  ");
   Put(line, 7, 5, Hybrid36(serial));
   Put(line, 13, 4, name4);
@@ -67,16 +72,11 @@ std::string AtomRecord(bool hetero, std::int32_t serial, const std::string& name
   Put(line, 23, 4, resNumber, true);
   Put(line, 27, 1, icode);
   const float c[3] = {xyz.X, xyz.Y, xyz.Z};
-  for (int k = 0; k < 3; ++k) {
-    std::string f = Fixed(c[k], 3, 8);
-    if (f.empty()) f = Fixed(c[k], 2, 8);
-    Put(line, 31 + 8 * static_cast<std::size_t>(k), 8, f.empty() ? Fixed(c[k], 0, 8) : f);
-  }
-  Put(line, 55, 6, SixColumns(occupancy));
-  Put(line, 61, 6, SixColumns(b));
+  for (std::size_t k = 0; k < 3; ++k) PutNumber(line, 31 + 8 * k, 8, c[k], 3);
+  PutNumber(line, 55, 6, occupancy, 2);
+  if (!PutNumber(line, 61, 6, b, 2)) Put(line, 61, 6, b < 0 ? "-99999" : "999999");
   Put(line, 77, 2, element, true);
-  line += '\n';
-  return line;
+  return std::string(line, sizeof line);
 }
 
 // Base-36 name of the k-th point of a cavity, "Q" and three digits.
@@ -159,7 +159,7 @@ static std::string ViewerPdbText(const TNewContactObject& p, const TStructureLab
        {"cavitas " + version + ": atom volumes (A**3) in the B-factor column",
         std::string("cavities: residues CAV of chain ") + chain + ", B-factor = group 1-4"}) {
     std::string line(80, ' ');
-    Put(line, 1, 69, "REMARK   1 " + remark);
+    Put(line.data(), 1, 69, "REMARK   1 " + remark);
     text += line + "\n";
   }
   std::int32_t serial = 0;

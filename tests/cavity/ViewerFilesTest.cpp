@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
+#include <random>
+
 #include "input/PdbReader.h"
+#include "structfile/NumberFields.h"
 
 namespace cavitas {
 namespace {
@@ -33,6 +38,20 @@ TEST(ViewerFiles, ElementFromAtomName) {
                         Case{"FE  ", true, "FE"}, Case{"C1A ", true, "C"}, Case{"1HB ", false, "H"},
                         Case{" OXT", false, "O"}, Case{"\xc3\xa9" "C2", true, ""}})
     EXPECT_EQ(ElementOfAtomName(c.name, c.hetero), c.element) << c.name;
+}
+
+// The volumes of the JSON and viewer files are the result file's numbers,
+// also at the ties of its two roundings.
+TEST(ViewerFiles, PrintedVolumeIsTheResultFilesNumber) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> value(-5.0f, 400.0f);
+  std::vector<float> values{0.0f, -0.0f, 0.005f, 0.015f, 0.125f, 1.005f, 2.675f, 12.345f, 99999.99f, 123456.7f};
+  for (int k = 0; k < 200000; ++k) values.push_back(value(random));
+  for (int k = 0; k < 20000; ++k) values.push_back(std::nextafter(static_cast<float>(k) / 200 + 0.005f, 1e9f));
+  for (const float v : values) {
+    const std::string text = FormatReal(v, 7, 2);
+    ASSERT_EQ(PrintedVolume(v), std::strtod(text.c_str(), nullptr)) << v << " printed " << text;
+  }
 }
 
 }  // namespace
