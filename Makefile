@@ -6,8 +6,9 @@
 BUILD ?= build/release
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
-BUILD_PACKAGES = cmake g++ make gemmi-dev tao-pegtl-dev zlib1g-dev
-TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev libgmock-dev
+BUILD_PACKAGES = cmake g++ make gemmi-dev tao-pegtl-dev zlib1g-dev nlohmann-json3-dev
+# The checks of the JSON and viewer files run on Debian's python3.
+TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev libgmock-dev python3-jsonschema python3-gemmi python3-numpy python3-scipy
 BENCH_PACKAGES = $(BUILD_PACKAGES) libbenchmark-dev
 CORPUS = ../shared/corpus
 

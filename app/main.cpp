@@ -2,7 +2,10 @@
 // the pipeline once and maps its end to the documented exit statuses.
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -11,6 +14,8 @@
 #include <vector>
 
 #include "cavity/ContactObject.h"
+#include "cavity/JsonOutput.h"
+#include "cavity/ViewerFiles.h"
 #include "frame/Allocator.h"
 #include "frame/CommandLine.h"
 #include "frame/Error.h"
@@ -19,6 +24,7 @@
 #include "frame/OutputFiles.h"
 #include "frame/Parms.h"
 #include "frame/Signals.h"
+#include "frame/Threads.h"
 #include "model/Radii.h"
 
 namespace {
@@ -67,12 +73,54 @@ struct TRunEnd {
   bool LogIt = false;   // the run's log does not say it yet
 };
 
-TRunEnd RunAnalysis(TNewContactObject& object, const TCommandLine& cl, const TOutputFiles& outputs,
-                    std::size_t result, std::size_t log, std::size_t cards) {
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+// The outputs of one run by their index in TOutputFiles (kNone: not asked for).
+struct TOutputIndex {
+  std::size_t Result = kNone, Log = kNone, Cards = kNone, Json = kNone;
+  std::size_t ViewerPdb = kNone, Pymol = kNone, Chimera = kNone;
+  std::vector<std::size_t> Results() const {
+    std::vector<std::size_t> all;
+    for (const std::size_t k : {Result, Cards, Json, ViewerPdb, Pymol, Chimera})
+      if (k != kNone) all.push_back(k);
+    return all;
+  }
+};
+
+// The JSON and viewer files of a successful analysis.
+void WriteExtraOutputs(const TNewContactObject& object, const std::vector<std::string>& args, const TCommandLine& cl,
+                       const TOutputFiles& outputs, const TOutputIndex& k) {
+  // The two texts are made side by side; each only reads the finished run.
+  std::string json;
+  TViewerTexts texts;
+  const std::string pdbName = std::filesystem::path(cl.ViewerPrefix + ".pdb").filename().string();
+  const auto makeJson = [&] {
+    if (k.Json != kNone) json = RunJsonText(object, {ProgramVersion(), args, cl.Input});
+  };
+  const auto makeViewer = [&] {
+    if (k.ViewerPdb != kNone) texts = ViewerTexts(object, ProgramVersion(), pdbName);
+  };
+  if (k.Json != kNone && k.ViewerPdb != kNone) {
+    RunParts(2, [&](int part) { part == 0 ? makeJson() : makeViewer(); });
+  } else {
+    makeJson();
+    makeViewer();
+  }
+  if (k.Json != kNone) WriteTextFile(json, outputs.WritePath(k.Json), "JSON file");
+  if (k.ViewerPdb != kNone) {
+    WriteTextFile(texts.Pdb, outputs.WritePath(k.ViewerPdb), "viewer structure file");
+    WriteTextFile(texts.Pymol, outputs.WritePath(k.Pymol), "PyMOL script");
+    WriteTextFile(texts.Chimera, outputs.WritePath(k.Chimera), "ChimeraX script");
+  }
+}
+
+TRunEnd RunAnalysis(TNewContactObject& object, const std::vector<std::string>& args, const TCommandLine& cl,
+                    const TOutputFiles& outputs, const TOutputIndex& k) {
   try {
-    object.Run(cl.Input, outputs.WritePath(log), true, outputs.WritePath(result),
-               cl.CardFile.empty() ? std::string() : outputs.WritePath(cards));
+    object.Run(cl.Input, outputs.WritePath(k.Log), true, outputs.WritePath(k.Result),
+               cl.CardFile.empty() ? std::string() : outputs.WritePath(k.Cards));
     if (object.Status == 1) return {TExitCode::FailedRun, cl.Input + ": " + object.StatusText, false};
+    WriteExtraOutputs(object, args, cl, outputs, k);
     return {};
   } catch (const FatalError& e) {
     return {ExitCodeOfError(e.Code), FatalErrorLine(e.Code, e.Text), true};
@@ -83,6 +131,20 @@ TRunEnd RunAnalysis(TNewContactObject& object, const TCommandLine& cl, const TOu
   } catch (const std::exception& e) {
     return {TExitCode::InternalError, std::string("internal error: ") + e.what(), true};
   }
+}
+
+// The line a successful run prints on stdout.
+std::string SummaryLine(const TNewContactObject& p, const std::string& input, double seconds) {
+  const THoleDefinitions& d = p.HoleDefinitions;
+  std::int64_t waters = 0;
+  for (const auto& g : InnerWaterGroups(p)) waters += static_cast<std::int64_t>(g.size());
+  char time[32];
+  std::snprintf(time, sizeof time, "%.2f", seconds);
+  return input + ": " + std::to_string(p.AtomCount) + " atoms, " + std::to_string(p.ResidueCount) +
+         " residues; holes: " + std::to_string(d.HolesPartlyFilled) + " partly_filled, " +
+         std::to_string(d.HolesNotFilled) + " empty, " + std::to_string(d.PartlyFilledHolesHetRemoved) +
+         " partly_filled_hets_removed, " + std::to_string(d.FilledHolesHetRemoved) + " filled_hets_removed; " +
+         std::to_string(waters) + " inner waters; " + time + " s";
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -101,11 +163,18 @@ int Run(const std::vector<std::string>& args) {
     return ToInt(TExitCode::Usage);
   }
 
+  const auto started = std::chrono::steady_clock::now();
   TOutputFiles outputs;
-  const std::size_t result = outputs.Add("result file", cl.Output, true);
-  const std::size_t log = outputs.Add("log file", cl.LogFile, false);
-  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-  const std::size_t cards = cl.CardFile.empty() ? kNone : outputs.Add("structure-card file", cl.CardFile, true);
+  TOutputIndex k;
+  k.Result = outputs.Add("result file", cl.Output, true);
+  k.Log = outputs.Add("log file", cl.LogFile, false);
+  if (!cl.CardFile.empty()) k.Cards = outputs.Add("structure-card file", cl.CardFile, true);
+  if (!cl.JsonFile.empty()) k.Json = outputs.Add("JSON file", cl.JsonFile, true);
+  if (!cl.ViewerPrefix.empty()) {
+    k.ViewerPdb = outputs.Add("viewer structure file", cl.ViewerPrefix + ".pdb", true);
+    k.Pymol = outputs.Add("PyMOL script", cl.ViewerPrefix + ".pml", true);
+    k.Chimera = outputs.Add("ChimeraX script", cl.ViewerPrefix + ".cxc", true);
+  }
   if (const std::string conflict = outputs.Conflict(cl.Input); !conflict.empty()) {
     std::cerr << "cavitas: refused: the " << conflict << "; nothing written\n";
     return ToInt(TExitCode::Usage);
@@ -127,16 +196,18 @@ int Run(const std::vector<std::string>& args) {
   }
 
   auto object = std::make_unique<TNewContactObject>();
-  object->LogFileName = outputs.WritePath(log);
+  object->LogFileName = outputs.WritePath(k.Log);
   object->LogHeader.push_back(std::string("cavitas ") + ProgramVersion() + ": " + CommandLineText(args));
-  TRunEnd end = RunAnalysis(*object, cl, outputs, result, log, cards);
+  object->MeasureHoles = k.Json != kNone || k.ViewerPdb != kNone;
+  TRunEnd end = RunAnalysis(*object, args, cl, outputs, k);
   PrintReductions(*object, cl.Input);
 
   if (end.Code == TExitCode::Success) {
     try {
-      outputs.Commit(result);
-      if (cards != kNone) outputs.Commit(cards);
-      outputs.Commit(log);
+      for (const std::size_t r : k.Results()) outputs.Commit(r);
+      outputs.Commit(k.Log);
+      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      std::cout << SummaryLine(*object, cl.Input, seconds) << std::endl;
       return 0;
     } catch (const IoError& e) {
       end = {TExitCode::FileError, e.what(), true};
@@ -148,13 +219,12 @@ int Run(const std::vector<std::string>& args) {
     if (end.LogIt) object->LogLine("cavitas: " + end.Message);
   } catch (const IoError&) {
   }
-  for (const std::size_t k : {result, cards}) {
-    if (k == kNone) continue;
-    const std::string removed = outputs.Discard(k);
+  for (const std::size_t r : k.Results()) {
+    const std::string removed = outputs.Discard(r);
     if (!removed.empty()) std::cerr << "cavitas: removed the " << removed << " of an earlier run\n";
   }
   try {
-    outputs.Commit(log);
+    outputs.Commit(k.Log);
   } catch (const IoError& e) {
     std::cerr << "cavitas: " << e.what() << "\n";
   }
@@ -167,6 +237,8 @@ int main(int argc, char** argv) {
   KeepFreedMemory();
   // A file-size limit makes a write fail (reported, exit 1) instead of killing the process.
   std::signal(SIGXFSZ, SIG_IGN);
+  // A closed stdout must not kill the process after its files are in place.
+  std::signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> args(argv, argv + argc);
   if (args.empty()) args.emplace_back("cavitas");
   try {

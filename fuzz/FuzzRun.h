@@ -32,7 +32,9 @@ inline bool WriteText(const std::string& path, const std::string& text) {
 
 // With CAVITAS_FUZZ_EXPORT=DIR the input text is only written to DIR (named by
 // its hash), not analysed, so that a corpus can be replayed through the program.
-inline void RunWholeAnalysis(const std::string& path, const std::string& text) {
+// after, when given, also measures the holes and then looks at the finished run.
+inline void RunWholeAnalysis(const std::string& path, const std::string& text,
+                             const std::function<void(TNewContactObject&)>& after = {}) {
   if (const char* dir = std::getenv("CAVITAS_FUZZ_EXPORT")) {
     WriteText(std::string(dir) + "/" + std::to_string(std::hash<std::string>{}(text)) + ".pdb", text);
     return;
@@ -42,7 +44,9 @@ inline void RunWholeAnalysis(const std::string& path, const std::string& text) {
   CurrentLogTarget = nullptr;
   try {
     TNewContactObject run;
+    run.MeasureHoles = static_cast<bool>(after);
     run.Run(path, "/dev/null", true, "/dev/null", "/dev/null");
+    if (after && run.Status != 1) after(run);
   } catch (const FatalError& e) {
     std::fprintf(stderr, "fatal error %d: %s\n", e.Code, e.Text.c_str());
     if (!Known(e.Code)) std::abort();

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cavity/Cluster.h"
+#include "cavity/RunReport.h"
 #include "model/Protein.h"
 #include "surface/ConollyObjects.h"
 
@@ -19,9 +20,16 @@ class TNewContactObject : public TProteinObject {
   // Moves the crystal waters that lie inside the protein into the hetero atoms.
   virtual void FindInnerWater();
 
+  // Set before Run: Run measures every hole and both outer surfaces into Report
+  // (for the JSON and viewer files). The part counts and stage times are kept
+  // in any case.
+  bool MeasureHoles = false;
+  TRunReport Report;
+
  private:
   // One surface pass and its holes (too many elements turns into Status 1).
-  void SurfacePass(bool withHet, TSurface& surface, THoleTable& holes, std::int32_t& holeCount);
+  void SurfacePass(bool withHet, TSurface& surface, THoleTable& holes, std::int32_t& holeCount,
+                   std::int32_t& parts);
 
   TSurfaceMemo surfaceMemo_;  // carried from each surface construction of the run to the next
 };

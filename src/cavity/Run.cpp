@@ -53,7 +53,27 @@ std::string PartCount(std::int32_t parts) {
 
 }  // namespace
 
-void TNewContactObject::SurfacePass(bool withHet, TSurface& surface, THoleTable& holes, std::int32_t& holeCount) {
+// The wall-clock time of each stage for the report, in milliseconds.
+class StageClock {
+ public:
+  explicit StageClock(std::vector<TStageTime>& stages) : stages_(stages) { stages_.clear(); }
+  void Mark(const char* name) {
+    const auto now = std::chrono::steady_clock::now();
+    stages_.push_back({name, std::chrono::duration<double, std::milli>(now - last_).count()});
+    last_ = now;
+  }
+  void Total() {
+    stages_.push_back(
+        {"total", std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_).count()});
+  }
+
+ private:
+  std::vector<TStageTime>& stages_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), last_ = start_;
+};
+
+void TNewContactObject::SurfacePass(bool withHet, TSurface& surface, THoleTable& holes, std::int32_t& holeCount,
+                                    std::int32_t& parts) {
   if (Status == 1) return;
   if (withHet)
     ComputeSurfaceWithHet(*this, surface, Status, true, &surfaceMemo_);
@@ -61,7 +81,6 @@ void TNewContactObject::SurfacePass(bool withHet, TSurface& surface, THoleTable&
     ComputeSurfaceWithoutHet(*this, surface, Status, true, &surfaceMemo_);
   if (Status == 102) Status = 1;  // too many elements: nothing later can use this surface
   if (Status == 1) return;
-  std::int32_t parts = 0;
   holeCount = ClusterHoles(surface.AtomElements, surface.Elements, true, holes, parts);
   if (parts > 1) {
     const std::string text = PartCount(parts) + (withHet ? " disconnected Parts with Hetatoms"
@@ -74,6 +93,7 @@ void TNewContactObject::SurfacePass(bool withHet, TSurface& surface, THoleTable&
 void TNewContactObject::Run(const std::string& inputFile, const std::string& logFile, bool writeOutput,
                             const std::string& outputFile, const std::string& structureCardFile) {
   TimeLines time(*this);
+  StageClock stages(Report.Stages);
   TCombinedHoleTable holeTable;
   TSurface withHet, withoutHet;
   THoleTable holesWithHet, holesWithoutHet;
@@ -83,15 +103,20 @@ void TNewContactObject::Run(const std::string& inputFile, const std::string& log
   if (Status != 1) BuildElementList(*this);
   if (Status != 1) BuildHetElements(*this);
   time.Line("Initialisierung : ");
+  stages.Mark("read");
 
   if (Status != 1) FindInnerWater();
   time.Line("FindInnerWater  : ");
+  stages.Mark("inner_water");
 
-  SurfacePass(true, withHet, holesWithHet, HoleCountWithHet);
+  Report.PartsWithHet = Report.PartsWithoutHet = 1;
+  SurfacePass(true, withHet, holesWithHet, HoleCountWithHet, Report.PartsWithHet);
   time.Line("Connolly 1      : ");
-  SurfacePass(false, withoutHet, holesWithoutHet, HoleCountWithoutHet);
+  stages.Mark("surface_with_hetero");
+  SurfacePass(false, withoutHet, holesWithoutHet, HoleCountWithoutHet, Report.PartsWithoutHet);
   // The surfaces are clustered: later stages read the atoms as they were read.
   RestoreDisplacedAtoms(*this);
+  stages.Mark("surface_without_hetero");
 
   CombineHoles(holesWithHet, HoleCountWithHet, holesWithoutHet, HoleCountWithoutHet, holeTable, HoleDefinitions);
   HoleDefinitions.Count = 2;
@@ -103,11 +128,17 @@ void TNewContactObject::Run(const std::string& inputFile, const std::string& log
         std::make_unique<TString>("REMARK   volume evaluated according the Voronoi cell method by Tamberlo"));
     ComputeVolumes(*this);
   }
+  stages.Mark("volumes");
+  if (Status != 1 && MeasureHoles) {
+    MeasureRun(*this, holeTable, withHet.Elements, withoutHet.Elements, Report);
+    stages.Mark("measures");
+  }
   if (Status != 1) {
     CheckSum = SumStructureCards(*this);
     if (!structureCardFile.empty()) WriteStructureCards(*this, structureCardFile);
   }
   if (Status != 1 && writeOutput) WriteFullOutput(*this, holeTable, withHet.Elements, outputFile);
+  stages.Mark("result_file");
 
   // Free the working data in the order of the pipeline: elements, holes, per-atom lists.
   holeTable.clear();
@@ -120,6 +151,7 @@ void TNewContactObject::Run(const std::string& inputFile, const std::string& log
   surfaceMemo_.Clear();
   time.Line("Entfernen       : ", false, false);
   time.Line("insgesamt       : ", true, false);
+  stages.Total();
 }
 
 }  // namespace cavitas

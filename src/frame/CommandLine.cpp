@@ -11,13 +11,15 @@ namespace cavitas {
 
 namespace {
 
-constexpr std::array<TOptionEntry, 6> kOptions{{
+constexpr std::array<TOptionEntry, 8> kOptions{{
     {"i", "FILE", "input coordinate file in PDB format (required)"},
     {"o", "FILE", "result file (required)"},
     {"rad", "SET", "radius set: protor (any case) selects PROTOR, anything else STOUTEN (default)"},
     {"ex", "X", "edge of the volume cubes, 0.0001 < X < 0.9 (default 0.2)"},
     {"l", "FILE", "log file of the run (default test.log)"},
     {"s", "FILE", "also write the structure cards (elements, hetero groups, atoms) with their CH-SUM"},
+    {"j", "FILE", "also write the results as JSON: residues, atoms, cavities with area and volume"},
+    {"p", "PREFIX", "also write viewer files PREFIX.pdb, PREFIX.pml (PyMOL), PREFIX.cxc (ChimeraX)"},
 }};
 
 std::string NameOf(const std::string& param) {
@@ -57,6 +59,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& params) {
   GetStringOption(params, "ex", c.ExactnessText, found);
   GetStringOption(params, "l", c.LogFile, found);
   GetStringOption(params, "s", c.CardFile, found);
+  GetStringOption(params, "j", c.JsonFile, found);
+  GetStringOption(params, "p", c.ViewerPrefix, found);
 
   std::vector<std::string> seen;
   for (const std::string& p : params) {
@@ -88,6 +92,7 @@ std::string UsageText() {
                      " - cavities, surfaces and volumes of a protein structure\n\n"
                      "usage: cavitas i:INPUT.pdb o:RESULT [rad:PROTOR|STOUTEN] [ex:EXACTNESS] [l:LOGFILE] "
                      "[s:CARDFILE]\n"
+                     "               [j:JSONFILE] [p:PREFIX]\n"
                      "       cavitas --help | -h | --version\n\n"
                      "Options are name:value parameters without a dash; the first of a repeated option is used.\n";
   char line[256];
@@ -98,7 +103,8 @@ std::string UsageText() {
   }
   text +=
       "\nEvery output is written beside its final name and renamed into place when complete. A run\n"
-      "that fails leaves no result or card file: one an earlier run left under those names is removed.\n"
+      "that fails leaves no result, card, JSON or viewer file: one an earlier run left under those\n"
+      "names is removed. A successful run prints a one-line summary on stdout.\n"
       "\nexit status:\n";
   for (const TExitCodeEntry& e : ExitCodeTable()) {
     std::snprintf(line, sizeof line, "  %3d  %s\n", ToInt(e.Code), e.Meaning);

@@ -20,6 +20,7 @@ struct TCommandLine {
   enum class TAction { Usage, Help, Version, Run, UsageError };
   TAction Action = TAction::Usage;
   std::string Input, Output, LogFile = "test.log", CardFile;
+  std::string JsonFile, ViewerPrefix;  // empty when not asked for
   std::string RadiusWord, ExactnessText;  // raw values; empty when not given
   std::vector<std::string> Warnings;      // without the "cavitas: warning: " prefix
   std::string Error;                      // the reason of a usage error

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "frame/Error.h"
 
@@ -170,6 +171,14 @@ std::string TOutputFiles::Explain(std::string message) const {
     }
   }
   return message;
+}
+
+void WriteTextFile(const std::string& text, const std::string& path, const std::string& role) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw IoError("cannot create " + role + " " + path + ": " + SystemReason(errno));
+  out << text;
+  out.close();
+  if (!out) throw IoError("cannot write " + role + " " + path + ": " + SystemReason(errno));
 }
 
 }  // namespace cavitas

@@ -63,4 +63,8 @@ class TOutputFiles {
   mutable std::mutex mutex_;
 };
 
+// Writes text to path (created or truncated); IoError naming the role, the
+// path and the system's reason when it cannot be written.
+void WriteTextFile(const std::string& text, const std::string& path, const std::string& role);
+
 }  // namespace cavitas

@@ -21,12 +21,12 @@ constexpr std::size_t kMaxRestOfLine = kPdbTextLength - 6;
 // The columns of _atom_site the reader uses; the first three are required.
 enum TColumn {
   kX, kY, kZ, kGroup, kAuthAtom, kLabelAtom, kAuthComp, kLabelComp, kAuthAsym, kLabelAsym, kAuthSeq, kLabelSeq,
-  kInsCode, kAltId, kOccupancy, kBFactor, kSymbol, kModel, kColumnCount
+  kInsCode, kAltId, kOccupancy, kBFactor, kSymbol, kModel, kSerial, kColumnCount
 };
 const std::vector<std::string> kAtomSiteTags = {
     "Cartn_x",      "Cartn_y",       "Cartn_z",       "?group_PDB",         "?auth_atom_id", "?label_atom_id",
     "?auth_comp_id", "?label_comp_id", "?auth_asym_id", "?label_asym_id",      "?auth_seq_id",  "?label_seq_id",
-    "?pdbx_PDB_ins_code", "?label_alt_id", "?occupancy", "?B_iso_or_equiv", "?type_symbol", "?pdbx_PDB_model_num"};
+    "?pdbx_PDB_ins_code", "?label_alt_id", "?occupancy", "?B_iso_or_equiv", "?type_symbol", "?pdbx_PDB_model_num", "?id"};
 
 // One row of a table.
 struct TRow {
@@ -364,6 +364,11 @@ bool TCifRecordReader::TState::Decode(const TRow& row, TPdbLine& line) {
   line.Volume = line.ContactVolume = 0;
   line.GivenNumber = line.NeighbourCount = line.NeighbourStart = 0;
   line.OneLetter = ResidueLetter(line.ResidueName);
+  line.Serial = kNoSerial;
+  const std::string serial = row.Value(kSerial);
+  std::int32_t number = 0;
+  const auto [end, ec] = std::from_chars(serial.data(), serial.data() + serial.size(), number);
+  if (ec == std::errc() && end == serial.data() + serial.size() && !serial.empty()) line.Serial = number;
   const std::string group = row.Value(kGroup);
   if (group == "HETATM")
     line.Kind = kHetAtmRecord;

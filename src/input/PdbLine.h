@@ -40,6 +40,7 @@ struct TPdbLine {
   std::string Text = std::string(kPdbTextLength, ' ');
 
   // ATOM and HETATM
+  std::int32_t Serial = kNoSerial;   // columns 7-11 as written (decimal or hybrid-36)
   std::string AtomName = "    ";     // columns 13-16
   std::string ResidueName = "    ";  // columns 18-20 and a blank
   char AltLoc = ' ';                 // column 17
@@ -81,6 +82,7 @@ inline std::unique_ptr<THetAtom> HetAtomOf(const TPdbLine& line) {
   atom.Z = line.Z;
   atom.Occupancy = line.Occupancy;
   atom.BFactor = line.BFactor;
+  atom.Serial = line.Serial;
   ClassifyHetAtom(line.AtomName, atom.RadiusType, atom.AtomCode);
   return het;
 }

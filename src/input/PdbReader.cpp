@@ -277,6 +277,37 @@ TSegmentSurvey SurveySegments(const TInputText& text, bool lineMode) {
 bool ParseReal(std::string_view field, double& value) { return ParseDecimal(field, value); }
 bool ParseReal(std::string_view field, float& value) { return ParseDecimal(field, value); }
 
+std::int32_t ParseSerial(std::string_view field) {
+  while (!field.empty() && field.front() == ' ') field.remove_prefix(1);
+  while (!field.empty() && field.back() == ' ') field.remove_suffix(1);
+  if (field.empty()) return kNoSerial;
+  const bool negative = field.front() == '-';
+  if (negative) field.remove_prefix(1);
+  if (!field.empty() && std::all_of(field.begin(), field.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    std::int32_t v = 0;
+    for (const char c : field) v = v * 10 + (c - '0');  // at most 5 digits
+    return negative ? -v : v;
+  }
+  // Hybrid-36 fills all five columns with base-36 digits, upper case from
+  // 100000 on and lower case after that; mixed cases are not hybrid-36.
+  if (negative || field.size() != 5) return kNoSerial;
+  const bool upper = field.front() >= 'A' && field.front() <= 'Z';
+  const bool lower = field.front() >= 'a' && field.front() <= 'z';
+  if (!upper && !lower) return kNoSerial;
+  std::int64_t v = 0;
+  for (const char c : field) {
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (upper && c >= 'A' && c <= 'Z') digit = c - 'A' + 10;
+    else if (lower && c >= 'a' && c <= 'z') digit = c - 'a' + 10;
+    if (digit < 0) return kNoSerial;
+    v = v * 36 + digit;
+  }
+  constexpr std::int64_t k36p4 = 36 * 36 * 36 * 36;
+  v += 100000 - 10 * k36p4 + (lower ? 26 * k36p4 : 0);
+  return static_cast<std::int32_t>(v);
+}
+
 std::int32_t ReadIntField(TTextCursor& cursor, int width) {
   std::string_view number;
   std::int32_t v = 0;
@@ -353,7 +384,9 @@ char ReadPrintable(TTextCursor& cursor) {
 }  // namespace
 
 TPdbRecordReader::TPdbRecordReader(TProteinObject& protein, const TInputText& text)
-    : protein_(protein), cursor_(text.Bytes, protein.LineMode) {}
+    : protein_(protein), cursor_(text.Bytes, protein.LineMode) {
+  if (protein_.InputFormat.empty()) protein_.InputFormat = "PDB";  // the read driver names what it decoded
+}
 
 void TPdbRecordReader::ReadPdbRecord(TPdbLine& line) {
   line.Kind = kOtherRecord;
@@ -464,7 +497,8 @@ void TPdbRecordReader::ReadAtom(TPdbLine& line, const char* record) {
   line.Volume = line.ContactVolume = 0;
   line.GivenNumber = line.NeighbourCount = line.NeighbourStart = 0;
 
-  cursor_.SkipChars(6);  // the serial number is not used
+  line.Serial = ParseSerial(cursor_.ReadField(5));
+  cursor_.SkipChars(1);
   ReadInto(cursor_, line.AtomName, 4);
   cursor_.ReadChar(line.AltLoc);
   ReadInto(cursor_, line.ResidueName, 3);

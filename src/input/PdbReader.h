@@ -101,6 +101,11 @@ bool ParseReal(std::string_view field, float& value);
 std::int32_t ReadIntField(TTextCursor& cursor, int width);
 float ReadRealField(TTextCursor& cursor, int width);
 
+// The serial number of columns 7-11: decimal, or hybrid-36 as written by
+// files of more than 99999 atoms (A0000 = 100000 ...); kNoSerial otherwise
+// (blank, "*****", junk).
+std::int32_t ParseSerial(std::string_view field);
+
 // Skips blanks from 1-based position `from`, takes the characters up to the
 // next blank or position min(to, length) and converts them; error is non-zero
 // when only blanks were found or the conversion failed.

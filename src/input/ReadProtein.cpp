@@ -66,7 +66,7 @@ void ReadProtein(TProteinObject& protein, const std::string& inputFile, const st
   TInputKind kind;
   if (inputFormat == 0) {
     kind = DecodeInput(text);
-    protein.InputFormatName = kind.Name();
+    protein.InputFormat = kind.Name();
   }
   if (kind.Format == TCoordinateFormat::Pdb) {
     DetectLineMode(protein, text);

@@ -186,6 +186,7 @@ void TProteinReader::AddAtom(const std::string& name, const TPdbLine& values, st
                             givenNumber, further1, further2, values.Line);
     if (!atom) return;
     pending_.SlotLine[static_cast<std::size_t>(kind)] = values.Line;
+    atom->Serial = values.Serial;
     atom->RadiusType = static_cast<std::uint8_t>(kind);  // the backbone kinds are their radius types
     BackboneAtomCode(pending_.OneLetter, kind, atom->AtomCode);
     pending_.Slot[static_cast<std::size_t>(kind)] = atom;
@@ -204,6 +205,7 @@ void TProteinReader::AddAtom(const std::string& name, const TPdbLine& values, st
   side.Volume = values.Volume;
   side.ContactVolume = values.ContactVolume;
   side.GivenNumber = givenNumber;
+  side.Serial = values.Serial;
   side.NeighbourCount = further1;
   side.NeighbourStart = further2;
   side.Line = values.Line;
@@ -410,6 +412,7 @@ void TProteinReader::FinishResidue() {
       TAtom* atom = StoreAtom(side.Position, side.Occupancy, side.BFactor, side.Volume, side.ContactVolume,
                               side.GivenNumber, side.NeighbourCount, side.NeighbourStart, side.Line);
       if (!atom) break;
+      atom->Serial = side.Serial;
       FindSideAtom(pending_.OneLetter, side.Name, atom->RadiusType, atom->AtomCode);
       atom->ResidueIndex = residueCount;
       protein_.SideAtoms.push_back(atom);

@@ -40,6 +40,7 @@ class TProteinReader {
     float Occupancy = 0, BFactor = 0, Volume = 0, ContactVolume = 0;
     std::int32_t GivenNumber = 0, NeighbourCount = 0, NeighbourStart = 0;
     std::int32_t Line = 0;
+    std::int32_t Serial = kNoSerial;
   };
 
   // The residue being assembled; its fields default like a new TBACKBONE.

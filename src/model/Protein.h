@@ -8,6 +8,7 @@
 // ElementTable[i] is element row i (row 0 unused).
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,9 @@ using TMyCollection = std::vector<std::unique_ptr<T>>;
 template <class T>
 using TNewCollection = std::vector<T*>;
 
+// The serial of an atom whose input record holds no number in columns 7-11.
+constexpr std::int32_t kNoSerial = std::numeric_limits<std::int32_t>::min();
+
 struct TAtom : TCoord {
   std::int32_t Number = 0;          // position in Atoms (1-based)
   std::int32_t NeighbourStart = 0;  // structure-file neighbour entries (0 for PDB)
@@ -36,6 +40,7 @@ struct TAtom : TCoord {
   float BFactor = 0;
   float Volume = 0;
   float ContactVolume = 0;
+  std::int32_t Serial = kNoSerial;  // the input's serial number (columns 7-11)
 };
 
 // One hetero atom or water oxygen. Its TAtom is owned here until the read
@@ -230,8 +235,9 @@ class TProteinObject : public TLogFileObject {
   bool LineMode = true;
   bool MultiModel = false;
   std::int32_t SelectedModel = 1;
-  std::string InputFormatName = "PDB";  // what the input was read as ("mmCIF (gzip)", ...)
-  std::int32_t ModelCount = 0;          // models of the input
+  // What the input was read as ("PDB", "mmCIF (gzip)", ...); empty before a read.
+  std::string InputFormat;
+  std::int32_t ModelCount = 0;  // models of the input
   std::int32_t DroppedAltLocAtoms = 0;  // protein atoms at a second or later alternate location
   // Written first into the run's log, right after the read empties it (the
   // program, its version and its command line).

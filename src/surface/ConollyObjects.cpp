@@ -418,8 +418,10 @@ std::unique_ptr<TConollyObject> TConollyObject2::Clone() const {
 
 double TConollyObject2::Area() const {
   // Torus patch between the two contact circles: per radian of the arc,
-  // P * (r * (theta1 + theta2) - P * (sin theta1 + sin theta2)), theta_k the
-  // angle at the probe between the direction to the axis and to atom k.
+  // P * (r * (psi2 - psi1) - P * (sin psi2 - sin psi1)), psi_k the angle at the
+  // probe from the direction to the axis to the direction to atom k, signed
+  // along the pair axis: when the circle's centre lies beyond one atom both
+  // atoms are on one side and the patch spans only their difference.
   const Ext P = Model.ProbeRadius;
   const Ext d = Norm(Sub(ToExt(*Atom2), ToExt(*Atom)));
   const Ext e = ExpandedRadius(*Atom), f = ExpandedRadius(*Atom2);
@@ -427,9 +429,10 @@ double TConollyObject2::Area() const {
   const Ext heron = s * (s - d) * (s - e) * (s - f);
   if (d == 0 || heron <= 0) return 0;
   const Ext r = 2 * std::sqrt(heron) / d;
-  const Ext t1 = std::acos(std::clamp(r / e, Ext{-1}, Ext{1}));
-  const Ext t2 = std::acos(std::clamp(r / f, Ext{-1}, Ext{1}));
-  return static_cast<double>(Angle * (r * P * (t1 + t2) - P * P * (std::sin(t1) + std::sin(t2))));
+  // Offsets of the atoms along the axis from the circle's plane (atom 1 below it or above).
+  const Ext x1 = (d * d + e * e - f * f) / (2 * d);  // from atom 1 toward atom 2
+  const Ext p1 = std::atan2(-x1, r), p2 = std::atan2(d - x1, r);
+  return static_cast<double>(Angle * (r * P * (p2 - p1) - P * P * (std::sin(p2) - std::sin(p1))));
 }
 
 // ---------------------------------------------------------------- concave patch

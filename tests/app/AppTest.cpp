@@ -2,6 +2,8 @@
 // log shape, signals, concurrent runs.
 #include <gtest/gtest.h>
 #include <signal.h>
+
+#include <nlohmann/json.hpp>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,6 +21,7 @@
 #include <thread>
 
 #include "app/CliSupport.h"
+#include "frame/CommandLine.h"
 #include "frame/ExitCodes.h"
 
 extern char** environ;
@@ -140,7 +143,8 @@ TEST(Cli, OutputNamingTheInputOrAnotherOutputIsRefused) {
   const std::string original = ReadFile(dir.File("in.pdb"));
   const char* cases[] = {"o:in.pdb",          "o:r.txt l:in.pdb",       "o:r.txt s:in.pdb",  "o:./sub/../in.pdb",
                          "o:link.pdb",        "o:hard.pdb",             "o:r.txt l:r.txt",   "o:r.txt s:r.txt",
-                         "o:r.txt s:sub/../r.txt l:x.log", "o:test.log"};
+                         "o:r.txt s:sub/../r.txt l:x.log", "o:test.log", "o:r.txt j:in.pdb", "o:r.txt j:r.txt",
+                         "o:r.txt p:in",      "o:v.pdb p:v",            "o:r.txt j:v.pml p:v"};
   for (const char* outputs : cases) {
     const RunResult r = RunCavitas(dir, std::string("i:in.pdb ") + outputs);
     EXPECT_EQ(r.Code, 2) << outputs;
@@ -192,6 +196,30 @@ TEST(Cli, RealStructureLogsVersionCommandAndFiveTimeLines) {
   const std::vector<std::string> second = Lines(ReadFile(dir.File("r2.log")));
   ASSERT_EQ(lines.size(), second.size());
   for (std::size_t k = 1; k + 5 < lines.size(); ++k) EXPECT_EQ(lines[k], second[k]);
+}
+
+// The files beside the result file: the result and the log stay as they are,
+// the JSON file parses and counts what the result file lists, and stdout has
+// one summary line.
+TEST(Cli, JsonAndViewerFilesChangeNothingAndTheSummaryLineCounts) {
+  TempDir dir;
+  ASSERT_EQ(RunCavitas(dir, Input1ubq() + " o:a.txt l:a.log").Code, 0);
+  const RunResult r = RunCavitas(dir, Input1ubq() + " o:b.txt l:b.log j:b.json p:view");
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  EXPECT_EQ(Names(dir), (std::set<std::string>{"a.txt", "a.log", "b.txt", "b.log", "b.json", "view.pdb", "view.pml",
+                                               "view.cxc"}));
+  const std::string result = ReadFile(dir.File("b.txt"));
+  EXPECT_EQ(result, ReadFile(dir.File("a.txt")));
+  EXPECT_TRUE(std::regex_match(r.Out, std::regex(".*1ubq.pdb: 602 atoms, 76 residues; holes: 0 partly_filled, 1 empty, "
+                                                 "0 partly_filled_hets_removed, 0 filled_hets_removed; 0 inner "
+                                                 "waters; [0-9]+\\.[0-9]{2} s\n")))
+      << r.Out;
+  const auto json = nlohmann::json::parse(ReadFile(dir.File("b.json")));
+  EXPECT_EQ(json["counts"]["atoms"], 602);
+  EXPECT_EQ(json["cavities"].size(), 1u);
+  EXPECT_NE(result.find("HOLE NUMBER 1 300 301 567 569 570 587 589\n"), std::string::npos);
+  EXPECT_EQ(json["cavities"][0]["lining_atom_numbers"], nlohmann::json({300, 301, 567, 569, 570, 587, 589}));
+  EXPECT_NE(ReadFile(dir.File("view.pml")).find("load view.pdb, cavitas\n"), std::string::npos);
 }
 
 TEST(Cli, ResultIsReproducibleAndCardFileChangesNothing) {
@@ -290,11 +318,16 @@ TEST(Cli, FailedReadExitsThreeWithReasonAndRemovesAnEarlierResult) {
             "END\n");
   WriteFile(dir.File("r.txt"), "the result of an earlier run\n");
   WriteFile(dir.File("c.crd"), "the cards of an earlier run\n");
-  const RunResult r = RunCavitas(dir, "i:het.pdb o:r.txt l:r.log s:c.crd");
+  WriteFile(dir.File("r.json"), "{}\n");
+  WriteFile(dir.File("v.pml"), "# the script of an earlier run\n");
+  const RunResult r = RunCavitas(dir, "i:het.pdb o:r.txt l:r.log s:c.crd j:r.json p:v");
   EXPECT_EQ(r.Code, 3);
   EXPECT_NE(r.Err.find("NO RESIDUE WITH COMPLETE BACKBONE"), std::string::npos) << r.Err;
   EXPECT_NE(r.Err.find("removed the result file r.txt"), std::string::npos) << r.Err;
   EXPECT_NE(r.Err.find("removed the structure-card file c.crd"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("removed the JSON file r.json"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("removed the PyMOL script v.pml"), std::string::npos) << r.Err;
+  EXPECT_TRUE(r.Out.empty()) << r.Out;
   EXPECT_EQ(Names(dir), (std::set<std::string>{"het.pdb", "r.log"}));
   const std::vector<std::string> lines = Lines(ReadFile(dir.File("r.log")));
   ASSERT_GE(lines.size(), 5u);
@@ -569,11 +602,13 @@ TEST(Cli, EveryCorpusFileEndsWithSuccessOrFailedRead) {
 }
 
 // The README and the manual page list every exit status of the table.
-TEST(Cli, DocumentsListEveryExitStatus) {
+TEST(Cli, DocumentsListEveryExitStatusAndOption) {
   const fs::path root = fs::path(CAVITAS_TEST_DATA).parent_path().parent_path();
   for (const char* doc : {"README.md", "docs/cavitas.1"}) {
     const std::string text = ReadFile((root / doc).string());
     ASSERT_FALSE(text.empty()) << doc;
+    for (const TOptionEntry& o : OptionTable())
+      EXPECT_NE(text.find(std::string(o.Name) + ":"), std::string::npos) << doc << " lacks option " << o.Name;
     for (const TExitCodeEntry& e : ExitCodeTable()) {
       const std::string code = std::to_string(ToInt(e.Code));
       const std::regex row("(^|\n)(\\| |\\.TP\n\\.B )" + code + "( \\||\n)");

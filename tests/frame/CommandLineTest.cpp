@@ -35,7 +35,11 @@ TEST(ParseCommandLine, ActionsAndWarnings) {
     EXPECT_EQ(cl.Action, c.action) << ::testing::PrintToString(c.params);
     EXPECT_EQ(cl.Warnings, c.warnings) << ::testing::PrintToString(c.params);
   }
-  const TCommandLine cl = ParseCommandLine({"o:r", "s:c", "i:a:b.pdb", "l:x.log", "ex:0.1", "rad:protor"});
+  const TCommandLine cl =
+      ParseCommandLine({"o:r", "s:c", "i:a:b.pdb", "l:x.log", "ex:0.1", "rad:protor", "j:r.json", "p:v/x"});
+  EXPECT_EQ(cl.JsonFile, "r.json");
+  EXPECT_EQ(cl.ViewerPrefix, "v/x");
+  EXPECT_TRUE(cl.Warnings.empty());
   EXPECT_EQ(cl.Input, "a:b.pdb");
   EXPECT_EQ(cl.CardFile, "c");
   EXPECT_EQ(cl.LogFile, "x.log");

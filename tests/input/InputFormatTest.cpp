@@ -101,7 +101,7 @@ TEST(CifReader, ReadsAsThePdbReaderDoes) {
   const TReadResult pdb = ReadPdbText(ReadFile(DataFile("pept.pdb")));
   const TReadResult cif = ReadPdbText(ReadFile(DataFile("pept.cif")));
   ASSERT_EQ(cif.Protein->Status, pdb.Protein->Status) << cif.Protein->StatusText;
-  EXPECT_EQ(cif.Protein->InputFormatName, "mmCIF");
+  EXPECT_EQ(cif.Protein->InputFormat, "mmCIF");
   ASSERT_EQ(cif.Protein->ResidueCount, pdb.Protein->ResidueCount);
   ASSERT_EQ(cif.Protein->AtomCount, pdb.Protein->AtomCount);
   for (int r = 1; r <= pdb.Protein->ResidueCount; ++r)

@@ -85,6 +85,7 @@ TEST_F(PdbReaderTest, ReadPdbRecord_AtomFields) {
   ASSERT_EQ(lines.size(), 2u);
   const TPdbLine& a = lines[0];
   EXPECT_EQ(a.Kind, kAtomRecord);
+  EXPECT_EQ(a.Serial, 12);
   EXPECT_EQ(a.AtomName, " CA ");
   EXPECT_EQ(a.AltLoc, 'B');
   EXPECT_EQ(a.ResidueName, "LYS ");
