@@ -89,6 +89,19 @@ std::string RunJsonText(const TNewContactObject& p, const TJsonRunInfo& info) {
                        {"exactness", Model.Exactness},
                        {"probe_radius", Model.ProbeRadius}};
   doc["status"] = {{"value", p.Status}, {"text", p.Status == 0 ? std::string() : p.StatusText}};
+  // Every chain with the one-character identifier the result file gives it.
+  Json chains = Json::array();
+  if (!p.ChainNames.empty()) {
+    for (const auto& [name, id] : p.ChainNames) chains.push_back({{"name", name}, {"id", std::string(1, id)}});
+  } else {
+    std::vector<std::string> seen;
+    for (const TResidueLabel& r : labels.Residues)
+      if (std::find(seen.begin(), seen.end(), r.ChainName) == seen.end()) {
+        seen.push_back(r.ChainName);
+        chains.push_back({{"name", r.ChainName}, {"id", r.Chain}});
+      }
+  }
+  doc["chains"] = std::move(chains);
 
   const THoleDefinitions& d = p.HoleDefinitions;
   std::int32_t innerWaters = 0;
@@ -116,7 +129,7 @@ std::string RunJsonText(const TNewContactObject& p, const TJsonRunInfo& info) {
   for (std::size_t k = 0; k < labels.Residues.size(); ++k) {
     const TResidueLabel& r = labels.Residues[k];
     TObject j;
-    j.Add("index", k).Add("chain", r.Chain).Add("number", ResidueNumber(r.Number));
+    j.Add("index", k).Add("chain", r.Chain).Add("chain_name", r.ChainName).Add("number", ResidueNumber(r.Number));
     j.Add("insertion_code", r.InsertionCode).Add("name", r.Name).Add("hetero", r.Hetero);
     if (!r.Hetero) {
       const TBACKBONE& b = p.Residue(r.ProteinIndex);

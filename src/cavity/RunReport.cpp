@@ -144,8 +144,11 @@ TStructureLabels LabelStructure(const TProteinObject& p) {
     std::string id = r->ResidueId;
     id.resize(6, ' ');
     res.Chain = Char(id[5]);
-    res.Number = Trim(id.substr(0, 4));
-    res.InsertionCode = Char(id[4]);
+    res.ChainName = r->ChainName.empty() ? res.Chain : r->ChainName;
+    // A five-digit number (mmCIF) takes the insertion code's column.
+    const bool wide = id[4] >= '0' && id[4] <= '9';
+    res.Number = Trim(id.substr(0, wide ? 5 : 4));
+    res.InsertionCode = wide ? std::string() : Char(id[4]);
     res.Name = Trim(r->ResidueName);
     res.ProteinIndex = r->Index;
     const std::int32_t index = static_cast<std::int32_t>(out.Residues.size());
@@ -167,15 +170,17 @@ TStructureLabels LabelStructure(const TProteinObject& p) {
     if (!a || !slot || a->ResidueIndex < 1 || static_cast<std::size_t>(a->ResidueIndex) > p.HetAtoms.size()) continue;
     const THetAtom* het = p.HetAtoms[static_cast<std::size_t>(a->ResidueIndex - 1)].get();
     if (!het) continue;
-    const bool same = previous && previous->Chain == het->Chain && previous->ResNumber == het->ResNumber &&
-                      previous->ResName == het->ResName;
+    const bool same = previous && previous->Chain == het->Chain && previous->ChainName == het->ChainName &&
+                      previous->ResNumber == het->ResNumber && previous->ResName == het->ResName;
     if (!same) {
       TResidueLabel res;
       std::string number = het->ResNumber;
       number.resize(5, ' ');
       res.Chain = Char(het->Chain);
-      res.Number = Trim(number.substr(0, 4));
-      res.InsertionCode = Char(number[4]);
+      res.ChainName = het->ChainName.empty() ? res.Chain : het->ChainName;
+      const bool wide = number[4] >= '0' && number[4] <= '9';
+      res.Number = Trim(number.substr(0, wide ? 5 : 4));
+      res.InsertionCode = wide ? std::string() : Char(number[4]);
       res.Name = Trim(het->ResName);
       res.Hetero = true;
       out.Residues.push_back(std::move(res));

@@ -57,7 +57,8 @@ std::vector<TCoord> CavityShapePoints(const THoleList& hole);
 
 // Names of residues and atoms as the input gave them.
 struct TResidueLabel {
-  std::string Chain;            // one character as read ("" for a blank chain)
+  std::string Chain;            // the one character of the fixed columns ("" for a blank chain)
+  std::string ChainName;        // the chain's whole name as read (mmCIF names can be longer)
   std::string Name;             // residue name, trimmed
   std::string Number;           // residue number as written, trimmed
   std::string InsertionCode;    // "" or one character

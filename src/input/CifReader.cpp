@@ -197,6 +197,7 @@ TCifRecordReader::TCifRecordReader(TProteinObject& protein, const TInputText& te
   }
   const std::vector<std::pair<std::string, char>> identifiers = ChainIdentifiers(chainNames);
   for (const auto& [name, id] : identifiers) s.Chains[name] = id;
+  protein.ChainNames = identifiers;
   protein.LineCount = static_cast<std::int32_t>(std::min<std::int64_t>(rows, INT32_MAX));
   protein.ModelCount = static_cast<std::int32_t>(models.size() > 1 ? models.size() : 0);
   if (models.size() > 1) {
@@ -355,6 +356,7 @@ bool TCifRecordReader::TState::Decode(const TRow& row, TPdbLine& line) {
   const std::string alt = row.Value(kAltId);
   line.AltLoc = alt.empty() ? ' ' : alt[0];
   line.ResidueId = ResidueIdOf(row.AuthorOrLabel(kAuthSeq, kLabelSeq), row.Value(kInsCode), chainId);
+  line.ChainName = chainName.size() == 1 && chainName[0] == chainId ? std::string() : chainName;
   line.Occupancy = 0;
   line.BFactor = 0;
   ParseReal(row.Value(kOccupancy), line.Occupancy);

@@ -46,6 +46,9 @@ struct TPdbLine {
   char AltLoc = ' ';                 // column 17
   char OneLetter = '-';              // ResidueLetter of the residue name
   std::string ResidueId = "      ";  // columns 23-27 (number, insertion code), then the chain
+  // The chain's whole name where the format has longer ones (mmCIF); empty:
+  // the one character in ResidueId.
+  std::string ChainName;
   float X = 0, Y = 0, Z = 0;
   float Occupancy = 0, BFactor = 0;
   float Volume = 0, ContactVolume = 0;  // carried by structure files; 0 for PDB
@@ -73,6 +76,7 @@ inline std::unique_ptr<THetAtom> HetAtomOf(const TPdbLine& line) {
   het->ResName = line.ResidueName;
   het->AtomName = line.AtomName;
   het->AltLoc = line.AltLoc;
+  het->ChainName = line.ChainName;
   het->Line = line.Line;
   het->OwnedAtom = std::make_unique<TAtom>();
   het->Atom = het->OwnedAtom.get();

@@ -45,6 +45,7 @@ std::string TProteinReader::ResidueLabel() const { return " " + pending_.Residue
 
 void TProteinReader::ResetPending() {
   pending_.ResidueId = kEmptyResidueId;
+  pending_.ChainName.clear();
   pending_.OneLetter = '!';
   pending_.ResidueName = "    ";
   pending_.HPos = TCoord{};
@@ -78,10 +79,12 @@ void TProteinReader::ReadRecords() {
         const char letter = line.OneLetter;
         const bool primaryLocation = line.AltLoc == ' ' || line.AltLoc == 'A';
         if (letter != '-' && primaryLocation) {
-          if (line.ResidueId != pending_.ResidueId) {
+          // Chains whose identifiers repeat (more than 62) stay apart by their whole names.
+          if (line.ResidueId != pending_.ResidueId || line.ChainName != pending_.ChainName) {
             FinishResidue();
             if (protein_.Status == 1) break;
             pending_.ResidueId = line.ResidueId;
+            pending_.ChainName = line.ChainName;
             pending_.OneLetter = letter;
             pending_.ResidueName = line.ResidueName;
             pending_.SideChainStart = sideAtomsStored_;
@@ -394,6 +397,7 @@ void TProteinReader::FinishResidue() {
     CheckMemory(static_cast<std::int64_t>(sizeof(TBACKBONE)));
     auto residue = std::make_unique<TBACKBONE>(residueCount);
     residue->ResidueId = pending_.ResidueId;
+    residue->ChainName = pending_.ChainName;
     residue->OneLetter = pending_.OneLetter;
     residue->ResidueName = pending_.ResidueName;
     residue->HPos = hpos;

@@ -46,6 +46,7 @@ class TProteinReader {
   // The residue being assembled; its fields default like a new TBACKBONE.
   struct TPendingResidue {
     std::string ResidueId = "      ";
+    std::string ChainName;
     char OneLetter = '!';
     std::string ResidueName = "    ";
     TCoord HPos;

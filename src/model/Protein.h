@@ -49,6 +49,7 @@ struct TAtom : TCoord {
 struct THetAtom {
   std::string ResNumber = "     ";  // residue number and insertion code, 5 characters
   char Chain = ' ';
+  std::string ChainName;  // the whole name where it is longer than Chain (mmCIF); else empty
   std::string ResName = "    ";   // 3 characters and a blank
   std::string AtomName = "    ";  // 4 characters
   char AltLoc = ' ';
@@ -68,6 +69,7 @@ struct TBACKBONE {
 
   std::int32_t Index = 0;               // position in Residues, 1-based
   std::string ResidueId = "      ";     // number with insertion code (5), then chain
+  std::string ChainName;                // the whole name where it is longer than the chain character; else empty
   char SheetLabel = ' ';
   char OneLetter = '!';
   std::string ResidueName = "    ";     // 3 characters and a blank
@@ -238,6 +240,9 @@ class TProteinObject : public TLogFileObject {
   // What the input was read as ("PDB", "mmCIF (gzip)", ...); empty before a read.
   std::string InputFormat;
   std::int32_t ModelCount = 0;  // models of the input
+  // Chain names of the input with the one-character identifiers the fixed
+  // columns carry, in order of first appearance (mmCIF; empty for PDB).
+  std::vector<std::pair<std::string, char>> ChainNames;
   std::int32_t DroppedAltLocAtoms = 0;  // protein atoms at a second or later alternate location
   // Written first into the run's log, right after the read empties it (the
   // program, its version and its command line).
