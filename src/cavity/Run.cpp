@@ -113,7 +113,9 @@ void TNewContactObject::Run(const std::string& inputFile, const std::string& log
   SurfacePass(true, withHet, holesWithHet, HoleCountWithHet, Report.PartsWithHet);
   time.Line("Connolly 1      : ");
   stages.Mark("surface_with_hetero");
+  surfaceMemo_.KeepForNext = false;  // the last construction of the run
   SurfacePass(false, withoutHet, holesWithoutHet, HoleCountWithoutHet, Report.PartsWithoutHet);
+  surfaceMemo_.KeepForNext = true;
   // The surfaces are clustered: later stages read the atoms as they were read.
   RestoreDisplacedAtoms(*this);
   stages.Mark("surface_without_hetero");

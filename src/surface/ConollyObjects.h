@@ -174,6 +174,9 @@ class TSurfaceMemo {
   void Clear();                                    // frees what was kept
   std::unique_ptr<surface_detail::TRunMemo> Last;  // null: nothing kept yet
   std::unique_ptr<surface_detail::TRunMemo> Spare;  // the one before: storage to reuse
+  // False for the last construction of a run: it recalls from the memo but
+  // keeps nothing for a next one (no copies of its candidates, no lists).
+  bool KeepForNext = true;
 };
 
 // The two drivers: the surface of the protein atoms (1..ProteinAtomCount) or of

@@ -342,6 +342,7 @@ class TConollyRun {
   std::vector<char> unchanged_;  // by number: the atom is as in lastMemo_
   int memoAtom_ = 0;             // the atom whose step is being kept (0: none)
   bool recalled_ = false;        // lastMemo_ holds for memoAtom_
+  bool keep_ = true;             // this run keeps a memo for the next (TSurfaceMemo::KeepForNext)
   bool pairLogged_ = false;      // MakePairs wrote to the log: the atom is not kept
   std::vector<std::string> pairLog_;  // log lines of MakePairs not yet written
   int threads_ = 1;

@@ -52,7 +52,7 @@ void TConollyRun::MakeAtom(TAtom& atom, TMadeAtom& out, TMadeChunk& chunk, const
     candidates_.clear();
     mark(out.Candidates, out.CandidatesEnd, c0, chunk.Candidates.size());
     const std::size_t k0 = chunk.Copies.size();
-    if (memoOwner != nullptr && pairLog_.empty())
+    if (memoOwner != nullptr && memoOwner->keep_ && pairLog_.empty())
       for (std::size_t k = c0; k < chunk.Candidates.size(); ++k) chunk.Copies.push_back(chunk.Candidates[k]->Clone());
     mark(out.Copies, out.CopiesEnd, k0, chunk.Copies.size());
     out.Log = std::move(pairLog_);

@@ -26,11 +26,12 @@ bool SameBits(const TExtVector& a, const TExtVector& b) {
 void TConollyRun::BeginMemo() {
   lastMemo_ = carried_->Last ? std::move(*carried_->Last) : TRunMemo{};
   carried_->Last.reset();  // a run that does not finish leaves nothing behind
+  keep_ = carried_->KeepForNext;
   const std::size_t count = static_cast<std::size_t>(std::max(protein_.AtomCount, 0));
   const bool sameModel = std::memcmp(&lastMemo_.Probe, &Model.ProbeRadius, sizeof(double)) == 0 &&
                          std::memcmp(lastMemo_.Radii.data(), Model.RadiusTable.data(), sizeof lastMemo_.Radii) == 0;
   // The memo before the last lends its storage, its pages already in use.
-  memo_ = carried_->Spare ? std::move(*carried_->Spare) : TRunMemo{};
+  memo_ = carried_->Spare && keep_ ? std::move(*carried_->Spare) : TRunMemo{};
   carried_->Spare.reset();
   memo_.Atoms.clear();
   memo_.Ranges.clear();
@@ -40,17 +41,19 @@ void TConollyRun::BeginMemo() {
   memo_.Probe = Model.ProbeRadius;
   memo_.Radii = Model.RadiusTable;
   memo_.Atoms.resize(count + 1);
-  memo_.Ranges.resize(count + 1);
   unchanged_.assign(count + 1, 0);
-  // Room for every listed neighbour and about four candidates per atom (or
-  // what the last run kept, and some), so that the lists are rarely moved
-  // while they grow.
-  std::size_t listed = 0;
-  for (const auto* lists : {protein_.NeighboursNear.get(), protein_.NeighboursMid.get(), protein_.NeighboursFar.get()})
-    if (lists != nullptr)
-      for (const auto& l : *lists) listed += l.size();
-  memo_.Neighbours.reserve(listed);
-  memo_.Candidates.reserve(std::max(4 * count, lastMemo_.Candidates.size() + lastMemo_.Candidates.size() / 8));
+  if (keep_) {
+    memo_.Ranges.resize(count + 1);
+    // Room for every listed neighbour and about four candidates per atom (or
+    // what the last run kept, and some), so that the lists are rarely moved
+    // while they grow.
+    std::size_t listed = 0;
+    for (const auto* lists : {protein_.NeighboursNear.get(), protein_.NeighboursMid.get(), protein_.NeighboursFar.get()})
+      if (lists != nullptr)
+        for (const auto& l : *lists) listed += l.size();
+    memo_.Neighbours.reserve(listed);
+    memo_.Candidates.reserve(std::max(4 * count, lastMemo_.Candidates.size() + lastMemo_.Candidates.size() / 8));
+  }
   for (std::size_t n = 1; n <= count; ++n) {
     const TAtom* a = AtomOf(static_cast<int>(n));
     if (a == nullptr) continue;
@@ -88,12 +91,14 @@ bool TConollyRun::RecallCandidates(const TAtom& atom, TMadeAtom* made) {
   memoAtom_ = atom.Number;
   recalled_ = false;
   pairLogged_ = false;
-  TRunMemo::TRange& r = memo_.Ranges[i];
-  r.Neighbours = static_cast<std::uint32_t>(memo_.Neighbours.size());
-  for (const TAtom* p : neighbours_) memo_.Neighbours.push_back(p->Number);
-  r.NeighboursEnd = static_cast<std::uint32_t>(memo_.Neighbours.size());
-  r.Candidates = static_cast<std::uint32_t>(memo_.Candidates.size());
-  r.Inner = static_cast<std::uint32_t>(memo_.Inner.size());
+  if (keep_) {
+    TRunMemo::TRange& r = memo_.Ranges[i];
+    r.Neighbours = static_cast<std::uint32_t>(memo_.Neighbours.size());
+    for (const TAtom* p : neighbours_) memo_.Neighbours.push_back(p->Number);
+    r.NeighboursEnd = static_cast<std::uint32_t>(memo_.Neighbours.size());
+    r.Candidates = static_cast<std::uint32_t>(memo_.Candidates.size());
+    r.Inner = static_cast<std::uint32_t>(memo_.Inner.size());
+  }
 
   // A worker that copied the last run's candidates asked MemoHolds already.
   if (!(made != nullptr && made->Recalled) && !MemoHolds(atom, neighbours_)) return false;
@@ -102,14 +107,15 @@ bool TConollyRun::RecallCandidates(const TAtom& atom, TMadeAtom* made) {
     TakeCandidates(*made);
   else
     CopyRecalled(atom, candidates_);
-  for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c)
-    memo_.Candidates.push_back(std::move(lastMemo_.Candidates[c]));
+  if (keep_)
+    for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c)
+      memo_.Candidates.push_back(std::move(lastMemo_.Candidates[c]));
   recalled_ = true;
   return true;
 }
 
 void TConollyRun::KeepCandidates(const TAtom&, TMadeAtom* made) {
-  if (pairLogged_) return;
+  if (pairLogged_ || !keep_) return;
   if (made != nullptr && made->Made && made->CopiesEnd - made->Copies == candidates_.size()) {
     for (std::uint32_t k = made->Copies; k < made->CopiesEnd; ++k)
       memo_.Candidates.push_back(std::move(made->Chunk->Copies[k]));
@@ -119,6 +125,19 @@ void TConollyRun::KeepCandidates(const TAtom&, TMadeAtom* made) {
 }
 
 void TConollyRun::EndAtomMemo(const TAtom& atom) {
+  // The last run's copies for this atom are of no further use (workers only
+  // look at atoms after the run's turn): freed now, one memo's worth of
+  // copies is alive at a time instead of two.
+  const auto i = static_cast<std::size_t>(atom.Number);
+  if (i < lastMemo_.Ranges.size()) {
+    const TRunMemo::TRange& o = lastMemo_.Ranges[i];
+    for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c) lastMemo_.Candidates[c].reset();
+  }
+  if (!keep_) {
+    memoAtom_ = 0;
+    recalled_ = false;
+    return;
+  }
   TRunMemo::TRange& r = memo_.Ranges[static_cast<std::size_t>(atom.Number)];
   if (pairLogged_) {  // the log lines of MakePairs would be missing from a recall
     memo_.Neighbours.resize(r.Neighbours);
@@ -135,8 +154,11 @@ void TConollyRun::EndAtomMemo(const TAtom& atom) {
 }
 
 void TConollyRun::EndMemo() {
-  carried_->Last = std::make_unique<TRunMemo>(std::move(memo_));
-  carried_->Spare = std::make_unique<TRunMemo>(std::move(lastMemo_));
+  if (keep_) {
+    carried_->Last = std::make_unique<TRunMemo>(std::move(memo_));
+    carried_->Spare = std::make_unique<TRunMemo>(std::move(lastMemo_));
+  }
+  memo_ = TRunMemo{};
   lastMemo_ = TRunMemo{};
   unchanged_.clear();
 }
@@ -149,7 +171,7 @@ bool TConollyRun::RecallInnerPoint(const TAtom& atom, TExtVector& d, int& code) 
     if (!SameBits(s.Start, d)) continue;
     d = s.Result;
     code = s.Code;
-    memo_.Inner.push_back(s);
+    if (keep_) memo_.Inner.push_back(s);
     return true;
   }
   return false;
@@ -157,7 +179,7 @@ bool TConollyRun::RecallInnerPoint(const TAtom& atom, TExtVector& d, int& code) 
 
 void TConollyRun::KeepInnerPoint(const TAtom& atom, const TExtVector& start, const TExtVector& result, int code) {
   // A negative code was reported to the log by the search: such a search is not kept.
-  if (memoAtom_ == atom.Number && code >= 0) memo_.Inner.push_back({start, result, code});
+  if (keep_ && memoAtom_ == atom.Number && code >= 0) memo_.Inner.push_back({start, result, code});
 }
 
 }  // namespace cavitas::surface_detail
