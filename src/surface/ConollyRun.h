@@ -363,7 +363,9 @@ class TCandidateWorkers {
 
  private:
   struct TWorker;
-  bool MakeChunk(TConollyRun& scratch);  // false: every chunk is taken
+  // false: every chunk is taken, or (ahead true) the next one lies more than
+  // kAheadAtoms beyond the atom the run takes.
+  bool MakeChunk(TConollyRun& scratch, bool ahead);
   TConollyRun& run_;
   const TConollyRun* memoOwner_;
   int count_;
@@ -371,6 +373,7 @@ class TCandidateWorkers {
   std::vector<TMadeChunk> chunks_;  // chunk k holds atoms k * size + 1 ..
   std::vector<std::atomic<std::uint8_t>> ready_;
   std::atomic<int> next_{1};
+  std::atomic<int> taken_{0};  // the atom the run took last
   std::atomic<bool> stop_{false};
   std::vector<std::unique_ptr<TWorker>> workers_;
   std::vector<std::jthread> threads_;

@@ -4,6 +4,7 @@
 // registration, contact patches and the log stay with the run, atom by atom,
 // as before. Every element and log line is the same as from one thread.
 #include <algorithm>
+#include <chrono>
 #include <system_error>
 
 #include "surface/ConollyRun.h"
@@ -13,6 +14,7 @@ namespace cavitas::surface_detail {
 namespace {
 
 constexpr int kAtomsPerChunk = 16;  // few collisions on the counter, little waiting for a chunk
+constexpr int kAheadAtoms = 2048;   // how far workers may run ahead of the run
 
 }  // namespace
 
@@ -85,7 +87,10 @@ TCandidateWorkers::TCandidateWorkers(TConollyRun& run, int threads, bool memo)
     TConollyRun& scratch = workers_.back()->Run;
     try {
       threads_.emplace_back([this, &scratch] {
-        while (!stop_.load(std::memory_order_relaxed) && MakeChunk(scratch)) {
+        // Workers stay a window ahead of the run, so what they made waits
+        // for a bounded number of atoms, not for the whole structure.
+        while (!stop_.load(std::memory_order_relaxed) && next_.load(std::memory_order_relaxed) <= count_) {
+          if (!MakeChunk(scratch, true)) std::this_thread::sleep_for(std::chrono::microseconds(50));
         }
       });
     } catch (const std::system_error&) {
@@ -99,9 +104,11 @@ TCandidateWorkers::~TCandidateWorkers() {
   threads_.clear();  // joins
 }
 
-bool TCandidateWorkers::MakeChunk(TConollyRun& scratch) {
-  const int first = next_.fetch_add(kAtomsPerChunk, std::memory_order_relaxed);
-  if (first > count_) return false;
+bool TCandidateWorkers::MakeChunk(TConollyRun& scratch, bool ahead) {
+  int first = next_.load(std::memory_order_relaxed);
+  do {
+    if (first > count_ || (ahead && first - taken_.load(std::memory_order_relaxed) > kAheadAtoms)) return false;
+  } while (!next_.compare_exchange_weak(first, first + kAtomsPerChunk, std::memory_order_relaxed));
   TMadeChunk& chunk = chunks_[static_cast<std::size_t>((first - 1) / kAtomsPerChunk)];
   const int last = std::min(first + kAtomsPerChunk - 1, count_);
   for (int i = first; i <= last; ++i)
@@ -113,10 +120,11 @@ bool TCandidateWorkers::MakeChunk(TConollyRun& scratch) {
 
 TMadeAtom& TCandidateWorkers::Take(int number) {
   const auto n = static_cast<std::size_t>(number);
+  taken_.store(number, std::memory_order_relaxed);
   // The run's own scratch is free between two atoms: it makes a later chunk
   // while a worker finishes this one.
   while (ready_[n].load(std::memory_order_acquire) == 0)
-    if (!MakeChunk(run_)) std::this_thread::yield();
+    if (!MakeChunk(run_, false)) std::this_thread::yield();
   return made_[n];
 }
 
