@@ -110,6 +110,20 @@ class TReferenceKernel {
   std::vector<char> active_;
 };
 
+// The scratch of the fast inner-point search: the constraints in double (A,
+// F, W as in the reference; G bounds the size of the terms of a violation),
+// the estimates Sd, Rd of the violations and rates, and the exact values made
+// when first needed in an iteration (stamps name the iteration).
+struct TFastInnerWork {
+  std::vector<const TAtom*> Atom;
+  std::vector<double> Ax, Ay, Az, F, W, G, Sd, E, Rd;
+  std::vector<char> Ready, Active;
+  std::vector<std::uint32_t> SStamp, RateStamp;
+  std::vector<std::size_t> ActiveList;
+  std::vector<TInnerConstraint> Exact;
+  std::vector<Ext> S, Rate;
+};
+
 // The fast kernel: the same results as the reference, bit for bit.
 class TFastKernel {
  public:
@@ -135,20 +149,6 @@ class TFastKernel {
     std::vector<double> X, Y, N, R, Px, Py, Width, Hit;  // the cover test
     void Resize(std::size_t n);
   };
-  // The fast search: the constraints in double (A, F, W as in the reference;
-  // G bounds the size of the terms of a violation), the estimates Sd, Rd of
-  // the violations and rates, and the exact values made when first needed in
-  // an iteration (stamps name the iteration).
-  struct TInnerWork {
-    std::vector<const TAtom*> Atom;
-    std::vector<double> Ax, Ay, Az, F, W, G, Sd, E, Rd;
-    std::vector<char> Ready, Active;
-    std::vector<std::uint32_t> SStamp, RateStamp;
-    std::vector<std::size_t> ActiveList;
-    std::vector<TInnerConstraint> Exact;
-    std::vector<Ext> S, Rate;
-  };
-
   const TSurfaceRadii& radii_;
   TArcSweep sweep_;
   TReferenceKernel plain_;  // a search whose estimates overflow
@@ -160,7 +160,7 @@ class TFastKernel {
   std::vector<double> capClass_;  // per circle: 1 blocks part, +2 when num <= 0
   std::array<std::size_t, 2> recentBuriers_{};  // caps that buried recent circles
   TBlockedRows blocked_;
-  TInnerWork inner_;
+  TFastInnerWork inner_;
 };
 
 }  // namespace cavitas::surface_detail

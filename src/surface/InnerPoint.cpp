@@ -156,35 +156,85 @@ constexpr double kRel = 1e-11;
 // Relative slack for rounding a long-double value, or a double quotient, to double.
 constexpr double kRound = 1e-14;
 
-}  // namespace
+// The state of one fast search: the point d, the direction of the current
+// step, the worst violation M and the iteration (epoch) that names which
+// exact values are current.
+class TFastSearch {
+ public:
+  TFastSearch(TFastInnerWork& w, const TSurfaceRadii& radii, const TAtom& atom, TExtVector& d)
+      : R(radii.Expanded(atom)), R2(R * R), Rd(radii.Expanded(atom)), D(d), w_(w), radii_(radii), q_(ToExt(atom)) {}
+  // The constraints of the neighbours; how many there are.
+  std::size_t Setup(const TAtom& atom, const std::vector<TAtom*>& neighbours);
+  // The worst violation M; false when an estimate is not finite.
+  bool Evaluate();
+  // The active set (decided exactly where the estimate is near the level) into w.ActiveList.
+  void ActiveSet();
+  TExtVector Tangent(std::size_t k) {
+    const TInnerConstraint& c = Exact(k);
+    return Sub(c.A, Scale(D, Dot(c.A, D) / R2));
+  }
+  Ext ActiveRate() {
+    Ext rate = -1e30L;
+    for (const std::size_t k : w_.ActiveList) rate = std::max(rate, RateOf(k));
+    return rate;
+  }
+  // The longest step along Dir before an inactive constraint overtakes the active level.
+  Ext Step(Ext activeRate, Ext dir2);
 
-// The same iterations as FindInnerPointReference, value for value: every
-// quantity that reaches d, the result or a decision near its threshold is the
-// long-double one. Double estimates with error bounds only rule out
-// constraints: those that cannot hold the worst violation, cannot be on the
-// other side of the active level and cannot give the shortest step.
-int TFastKernel::FindInnerPoint(const TAtom& atom, const std::vector<TAtom*>& neighbours, TExtVector& d) {
-  const TExtVector start = d;
-  const TExtVector q = ToExt(atom);
-  const Ext R = radii_.Expanded(atom);
-  const Ext R2 = R * R;
-  const double Rd = radii_.Expanded(atom), R2d = Rd * Rd;
-  TInnerWork& w = inner_;
-  std::vector<TInnerConstraint>& cs = w.Exact;
+  const Ext R, R2;
+  const double Rd;
+  TExtVector& D;
+  TExtVector Dir{};
+  Ext M = 0;
+
+ private:
+  // The exact constraint, violation and rate of k, as the reference computes them.
+  const TInnerConstraint& Exact(std::size_t k) {
+    if (!w_.Ready[k]) {
+      const TExtVector a = Sub(ToExt(*w_.Atom[k]), q_);
+      const Ext a2 = Norm2(a);
+      const Ext rk = radii_.Expanded(*w_.Atom[k]);
+      w_.Exact[k] = {a, a2, (R2 + a2 - rk * rk) / 2, 1 / std::sqrt(a2)};
+      w_.Ready[k] = 1;
+    }
+    return w_.Exact[k];
+  }
+  Ext Violation(std::size_t k) {
+    if (w_.SStamp[k] != epoch_) {
+      const TInnerConstraint& c = Exact(k);
+      w_.S[k] = (Dot(c.A, D) - c.F) * c.W;
+      w_.SStamp[k] = epoch_;
+    }
+    return w_.S[k];
+  }
+  Ext RateOf(std::size_t k) {
+    if (w_.RateStamp[k] != epoch_) {
+      const TInnerConstraint& c = Exact(k);
+      w_.Rate[k] = Dot(c.A, Dir) * c.W;
+      w_.RateStamp[k] = epoch_;
+    }
+    return w_.Rate[k];
+  }
+
+  TFastInnerWork& w_;
+  const TSurfaceRadii& radii_;
+  const TExtVector q_;
+  std::size_t n_ = 0;
+  std::uint32_t epoch_ = 0;
+};
+
+std::size_t TFastSearch::Setup(const TAtom& atom, const std::vector<TAtom*>& neighbours) {
+  TFastInnerWork& w = w_;
+  const double R2d = Rd * Rd;
+  for (auto* v : {&w.Ax, &w.Ay, &w.Az, &w.F, &w.W, &w.G}) v->clear();
   w.Atom.clear();
-  w.Ax.clear();
-  w.Ay.clear();
-  w.Az.clear();
-  w.F.clear();
-  w.W.clear();
-  w.G.clear();
   for (const TAtom* k : neighbours) {
     if (k == &atom) continue;
     const double ax = double(k->X) - double(atom.X), ay = double(k->Y) - double(atom.Y),
                  az = double(k->Z) - double(atom.Z);
     const double a2 = ax * ax + ay * ay + az * az;
     // the coincidence test of the reference (the double a2 errs far below 1e-11)
-    if (a2 < 1e-11 && Norm2(Sub(ToExt(*k), q)) < tolerance::kCoincident2) continue;
+    if (a2 < 1e-11 && Norm2(Sub(ToExt(*k), q_)) < tolerance::kCoincident2) continue;
     const double rk2 = radii_.Expanded(*k) * radii_.Expanded(*k);
     const double inv = 1 / std::sqrt(a2);
     w.Atom.push_back(k);
@@ -195,9 +245,9 @@ int TFastKernel::FindInnerPoint(const TAtom& atom, const std::vector<TAtom*>& ne
     w.W.push_back(inv);
     w.G.push_back((R2d + a2 + rk2) * inv);
   }
-  const std::size_t n = w.Atom.size();
+  const std::size_t n = n_ = w.Atom.size();
   if (n == 0) return 0;
-  cs.resize(n);
+  w.Exact.resize(n);
   w.S.resize(n);
   w.Rate.resize(n);
   for (auto* v : {&w.Sd, &w.E, &w.Rd}) v->resize(n);
@@ -205,135 +255,118 @@ int TFastKernel::FindInnerPoint(const TAtom& atom, const std::vector<TAtom*>& ne
   w.Active.resize(n);
   w.SStamp.assign(n, 0);
   w.RateStamp.assign(n, 0);
-  std::uint32_t epoch = 0;
+  return n;
+}
 
-  // The exact constraint, violation and rate of k, as the reference computes them.
-  auto exact = [&](std::size_t k) -> const TInnerConstraint& {
-    if (!w.Ready[k]) {
-      const TExtVector a = Sub(ToExt(*w.Atom[k]), q);
-      const Ext a2 = Norm2(a);
-      const Ext rk = radii_.Expanded(*w.Atom[k]);
-      cs[k] = {a, a2, (R2 + a2 - rk * rk) / 2, 1 / std::sqrt(a2)};
-      w.Ready[k] = 1;
-    }
-    return cs[k];
-  };
-  auto violation = [&](std::size_t k) {
-    if (w.SStamp[k] != epoch) {
-      const TInnerConstraint& c = exact(k);
-      w.S[k] = (Dot(c.A, d) - c.F) * c.W;
-      w.SStamp[k] = epoch;
-    }
-    return w.S[k];
-  };
-  TExtVector dir{};
-  auto rateOf = [&](std::size_t k) {
-    if (w.RateStamp[k] != epoch) {
-      const TInnerConstraint& c = exact(k);
-      w.Rate[k] = Dot(c.A, dir) * c.W;
-      w.RateStamp[k] = epoch;
-    }
-    return w.Rate[k];
-  };
+bool TFastSearch::Evaluate() {
+  ++epoch_;
+  const double dx = double(D[0]), dy = double(D[1]), dz = double(D[2]);
+  const double dn = std::sqrt(dx * dx + dy * dy + dz * dz) * (1 + 1e-9);
+  const double *ax = w_.Ax.data(), *ay = w_.Ay.data(), *az = w_.Az.data(), *f = w_.F.data(), *wt = w_.W.data(),
+               *g = w_.G.data();
+  double* sd = w_.Sd.data();
+  double* e = w_.E.data();
+  double lower = -1e300, sum = 0;
+  for (std::size_t k = 0; k < n_; ++k) {
+    sd[k] = (ax[k] * dx + ay[k] * dy + az[k] * dz - f[k]) * wt[k];
+    e[k] = kRel * (dn + g[k]);
+    sum += sd[k];
+    lower = std::max(lower, sd[k] - e[k]);
+  }
+  if (!std::isfinite(sum)) return false;
+  // Only a constraint whose violation may reach every other's lower bound can hold the maximum.
+  M = -1e30L;
+  for (std::size_t k = 0; k < n_; ++k)
+    if (sd[k] + e[k] >= lower) M = std::max(M, Violation(k));
+  return true;
+}
 
-  // The worst violation m; false when an estimate is not finite.
-  Ext m = 0;
-  auto evaluate = [&] {
-    ++epoch;
-    const double dx = double(d[0]), dy = double(d[1]), dz = double(d[2]);
-    const double dn = std::sqrt(dx * dx + dy * dy + dz * dz) * (1 + 1e-9);
-    const double *ax = w.Ax.data(), *ay = w.Ay.data(), *az = w.Az.data(), *f = w.F.data(), *wt = w.W.data(),
-                 *g = w.G.data();
-    double* sd = w.Sd.data();
-    double* e = w.E.data();
-    double lower = -1e300, sum = 0;
-    for (std::size_t k = 0; k < n; ++k) {
-      sd[k] = (ax[k] * dx + ay[k] * dy + az[k] * dz - f[k]) * wt[k];
-      e[k] = kRel * (dn + g[k]);
-      sum += sd[k];
-      lower = std::max(lower, sd[k] - e[k]);
-    }
-    if (!std::isfinite(sum)) return false;
-    // Only a constraint whose violation may reach every other's lower bound can hold the maximum.
-    m = -1e30L;
-    for (std::size_t k = 0; k < n; ++k)
-      if (sd[k] + e[k] >= lower) m = std::max(m, violation(k));
-    return true;
-  };
+void TFastSearch::ActiveSet() {
+  const Ext level = M - kActiveBand;
+  const double ld = double(level), lt = kRound * std::fabs(ld);
+  w_.ActiveList.clear();
+  for (std::size_t k = 0; k < n_; ++k) {
+    const double sd = w_.Sd[k], e = w_.E[k];
+    const bool act = sd - e > ld + lt ? true : (sd + e < ld - lt ? false : Violation(k) > level);
+    w_.Active[k] = act;
+    if (act) w_.ActiveList.push_back(k);
+  }
+}
 
+// A step beyond cap = 0.1 R / |dir| is cut to cap below whatever its value,
+// so the minimum counts only up to U = min(first step, cap), both with slack:
+// an inactive k that surely rises faster is computed only when its lowest
+// quotient lo = (m - s) / (rate - activeRate) reaches U. Since |A| W = 1, a
+// rate estimate errs by kRel |dir| at most.
+Ext TFastSearch::Step(Ext activeRate, Ext dir2) {
+  Ext step = dir2 < 1 ? 100 / dir2 : Ext{100};
+  const double vx = double(Dir[0]), vy = double(Dir[1]), vz = double(Dir[2]);
+  const double dirNorm = std::sqrt(vx * vx + vy * vy + vz * vz);
+  const double er = kRel * dirNorm * (1 + 1e-9);
+  const double ard = double(activeRate), at = kRound * std::fabs(ard) + er;
+  const double md = double(M), mt = kRound * std::fabs(md);
+  const double U = std::min(double(step), 0.1 * Rd / dirNorm * (1 + 1e-9)) * (1 + kRound);
+  const double *ax = w_.Ax.data(), *ay = w_.Ay.data(), *az = w_.Az.data(), *wt = w_.W.data();
+  const double *sd = w_.Sd.data(), *e = w_.E.data();
+  double* rd = w_.Rd.data();
+  for (std::size_t k = 0; k < n_; ++k) rd[k] = (ax[k] * vx + ay[k] * vy + az[k] * vz) * wt[k];
+  for (std::size_t k = 0; k < n_; ++k) {
+    if (w_.Active[k] || rd[k] < ard - at) continue;
+    // lo <= U, multiplied out (rd - ard + at > 0 here).
+    if (rd[k] > ard + at ? md - sd[k] - e[k] - mt <= U * (rd[k] - ard + at) : RateOf(k) > activeRate)
+      step = std::min(step, (M - Violation(k)) / (RateOf(k) - activeRate));
+  }
+  return step;
+}
+
+}  // namespace
+
+// The same iterations as the reference search, value for value: every
+// quantity that reaches d, the result or a decision near its threshold is the
+// long-double one. Double estimates with error bounds only rule out
+// constraints: those that cannot hold the worst violation, cannot be on the
+// other side of the active level and cannot give the shortest step.
+int TFastKernel::FindInnerPoint(const TAtom& atom, const std::vector<TAtom*>& neighbours, TExtVector& d) {
+  const TExtVector start = d;
+  TFastSearch s(inner_, radii_, atom, d);
+  if (s.Setup(atom, neighbours) == 0) return 0;
   for (int iter = 1; iter <= kMaxIterations; ++iter) {
-    if (!evaluate()) {
+    if (!s.Evaluate()) {
       d = start;
       return plain_.FindInnerPoint(atom, neighbours, d);
     }
-    if (m < -kDeepEnough) return 0;
-    // b. Active set (decided exactly where the estimate is near the level) and its tangent parts.
-    const Ext level = m - kActiveBand;
-    const double ld = double(level), lt = kRound * std::fabs(ld);
-    w.ActiveList.clear();
-    for (std::size_t k = 0; k < n; ++k) {
-      const double sd = w.Sd[k], e = w.E[k];
-      const bool act = sd - e > ld + lt ? true : (sd + e < ld - lt ? false : violation(k) > level);
-      w.Active[k] = act;
-      if (act) w.ActiveList.push_back(k);
-    }
-    auto tangent = [&](std::size_t k) {
-      const TInnerConstraint& c = exact(k);
-      return Sub(c.A, Scale(d, Dot(c.A, d) / R2));
-    };
+    if (s.M < -kDeepEnough) return 0;
+    // b. Active set and its tangent parts.
+    s.ActiveSet();
     TActivePair pair;
     bool stuck = false;
-    for (const std::size_t k : w.ActiveList) {
-      const TExtVector t = tangent(k);
-      if (!pair.Take(t, cs[k].A2)) {
+    for (const std::size_t k : inner_.ActiveList) {
+      const TExtVector t = s.Tangent(k);
+      if (!pair.Take(t, inner_.Exact[k].A2)) {
         stuck = true;
         break;
       }
     }
     if (stuck) break;
     // c. Direction of descent.
-    dir = pair.Descent();
-    const Ext dir2 = Norm2(dir);
+    s.Dir = pair.Descent();
+    const Ext dir2 = Norm2(s.Dir);
     if (dir2 == 0) break;
     // e. The worst active violation must decrease along dir.
-    Ext activeRate = -1e30L;
-    for (const std::size_t k : w.ActiveList) activeRate = std::max(activeRate, rateOf(k));
+    const Ext activeRate = s.ActiveRate();
     if (activeRate >= 0) return 1;
-    // d. Step length: no inactive constraint may overtake the active level. A
-    //    step beyond cap = 0.1 R / |dir| is cut to cap below whatever its
-    //    value, so the minimum counts only up to U = min(first step, cap),
-    //    both with slack: an inactive k that surely rises faster is computed
-    //    only when its lowest quotient lo = (m - s) / (rate - activeRate)
-    //    reaches U. Since |A| W = 1, a rate estimate errs by kRel |dir| at most.
-    Ext step = dir2 < 1 ? 100 / dir2 : Ext{100};
-    {
-      const double vx = double(dir[0]), vy = double(dir[1]), vz = double(dir[2]);
-      const double dirNorm = std::sqrt(vx * vx + vy * vy + vz * vz);
-      const double er = kRel * dirNorm * (1 + 1e-9);
-      const double ard = double(activeRate), at = kRound * std::fabs(ard) + er;
-      const double md = double(m), mt = kRound * std::fabs(md);
-      const double U = std::min(double(step), 0.1 * Rd / dirNorm * (1 + 1e-9)) * (1 + kRound);
-      const double *ax = w.Ax.data(), *ay = w.Ay.data(), *az = w.Az.data(), *wt = w.W.data();
-      const double *sd = w.Sd.data(), *e = w.E.data();
-      double* rd = w.Rd.data();
-      for (std::size_t k = 0; k < n; ++k) rd[k] = (ax[k] * vx + ay[k] * vy + az[k] * vz) * wt[k];
-      for (std::size_t k = 0; k < n; ++k) {
-        if (w.Active[k] || rd[k] < ard - at) continue;
-        // lo <= U, multiplied out (rd - ard + at > 0 here).
-        if (rd[k] > ard + at ? md - sd[k] - e[k] - mt <= U * (rd[k] - ard + at) : rateOf(k) > activeRate)
-          step = std::min(step, (m - violation(k)) / (rateOf(k) - activeRate));
-      }
-    }
-    if (Ext{0.01} * R2 < dir2 * step * step) step = Ext{0.1} * R / std::sqrt(dir2);
+    // d. Step length: no inactive constraint may overtake the active level.
+    Ext step = s.Step(activeRate, dir2);
+    if (Ext{0.01} * s.R2 < dir2 * step * step) step = Ext{0.1} * s.R / std::sqrt(dir2);
     // f. Move and return onto the sphere.
-    d = Add(d, Scale(dir, step));
-    d = Scale(d, R / Norm(d));
+    d = Add(d, Scale(s.Dir, step));
+    d = Scale(d, s.R / Norm(d));
   }
-  if (!evaluate()) {
+  if (!s.Evaluate()) {
     d = start;
     return plain_.FindInnerPoint(atom, neighbours, d);
   }
-  return m >= 0 ? 2 : 0;
+  return s.M >= 0 ? 2 : 0;
 }
 
 }  // namespace cavitas::surface_detail
