@@ -39,22 +39,25 @@ std::string Lower(std::string s) {
 
 void Warn(const std::string& text) { std::cerr << "cavitas: warning: " << text << "\n"; }
 
-// Selects the radius set and the exactness the options name, warning of values it ignores.
-void ApplyModelOptions(const TCommandLine& cl) {
+// The model constants of the run: the radius set and the exactness the options
+// name, with a warning of values it ignores.
+TModelConstants ModelOfOptions(const TCommandLine& cl) {
+  TModelConstants model;
   if (!cl.RadiusWord.empty()) {
     const std::string word = Lower(cl.RadiusWord);
     if (word != "protor" && word != "stouten") Warn("unknown radius set '" + cl.RadiusWord + "', using STOUTEN");
-    SelectRadiusSet(word == "protor" ? kProtor : kStouten);
+    model.SelectRadiusSet(word == "protor" ? kProtor : kStouten);
   }
-  if (cl.ExactnessText.empty()) return;
+  if (cl.ExactnessText.empty()) return model;
   double exactness = 0;
   if (!ParseDouble(cl.ExactnessText, exactness)) {
     Warn("exactness '" + cl.ExactnessText + "' is not a number; ignored");
-  } else if (!SetExactness(exactness)) {
+  } else if (!model.SetExactness(exactness)) {
     std::ostringstream text;
     text << "exactness " << exactness << " outside (0.0001, 0.9) ignored";
     Warn(text.str());
   }
+  return model;
 }
 
 // What the read left out, as notes on stderr (the log has the same lines).
@@ -157,7 +160,7 @@ int Run(const std::vector<std::string>& args) {
     default: break;
   }
   for (const std::string& w : cl.Warnings) Warn(w);
-  ApplyModelOptions(cl);
+  const TModelConstants model = ModelOfOptions(cl);
   if (cl.Action == TCommandLine::TAction::UsageError) {
     std::cerr << "cavitas: " << cl.Error << "\nTry 'cavitas --help' for more information.\n";
     return ToInt(TExitCode::Usage);
@@ -196,6 +199,7 @@ int Run(const std::vector<std::string>& args) {
   }
 
   auto object = std::make_unique<TNewContactObject>();
+  object->Context.Model = model;
   object->LogFileName = outputs.WritePath(k.Log);
   object->LogHeader.push_back(std::string("cavitas ") + ProgramVersion() + ": " + CommandLineText(args));
   object->MeasureHoles = k.Json != kNone || k.ViewerPdb != kNone;

@@ -93,12 +93,10 @@ Prepared* Prepare(const std::string& name) {
   std::string file = Corpus(ions ? "3o21.pdb" : name);
   if (!std::filesystem::exists(file)) return nullptr;
   if (ions) file = WithDetachedIons(file);
-  ResetProgramState();
   ProgramLog().LogFileName = TempPath("program.lg");
   auto p = std::make_unique<Prepared>();
   p->Protein = std::make_unique<TProteinObject>();
   ReadProtein(*p->Protein, file, TempPath("run.log"), 0);
-  CurrentLogTarget = nullptr;
   std::int32_t status = 0;
   ComputeSurfaceWithHet(*p->Protein, p->With.AtomElements, p->With.Elements, status);
   ComputeSurfaceWithoutHet(*p->Protein, p->Without.AtomElements, p->Without.Elements, status);
@@ -113,7 +111,7 @@ void BM_ClusterConolly(benchmark::State& state, const std::string& name) {
   for (auto _ : state) {
     TClusterTable clusters;
     std::int32_t parts = 0;
-    ClusterConolly(p->With.AtomElements, p->With.Elements, true, clusters, parts);
+    ClusterConolly(p->Protein->Context, p->With.AtomElements, p->With.Elements, true, clusters, parts);
     benchmark::DoNotOptimize(clusters.data());
   }
   state.counters["elements"] = static_cast<double>(p->With.Elements.size());
@@ -127,8 +125,9 @@ void BM_ClusterAndOutput(benchmark::State& state, const std::string& name) {
   std::int32_t holesWith = 0, holesWithout = 0;
   for (auto _ : state) {
     std::int32_t parts = 0;
-    holesWith = ClusterHoles(p->With.AtomElements, p->With.Elements, true, with, parts);
-    holesWithout = ClusterHoles(p->Without.AtomElements, p->Without.Elements, true, without, parts);
+    holesWith = ClusterHoles(p->Protein->Context, p->With.AtomElements, p->With.Elements, true, with, parts);
+    holesWithout =
+        ClusterHoles(p->Protein->Context, p->Without.AtomElements, p->Without.Elements, true, without, parts);
     TCombinedHoleTable table;
     CombineHoles(with, holesWith, without, holesWithout, table, p->Protein->HoleDefinitions);
     WriteFullOutput(*p->Protein, table, p->With.Elements, TempPath("result.txt"));
@@ -148,8 +147,10 @@ void BM_CombineAndWrite(benchmark::State& state, const std::string& name) {
   if (!p) return state.SkipWithError("corpus not available");
   THoleTable with, without;
   std::int32_t parts = 0;
-  const std::int32_t nWith = ClusterHoles(p->With.AtomElements, p->With.Elements, true, with, parts);
-  const std::int32_t nWithout = ClusterHoles(p->Without.AtomElements, p->Without.Elements, true, without, parts);
+  const std::int32_t nWith =
+      ClusterHoles(p->Protein->Context, p->With.AtomElements, p->With.Elements, true, with, parts);
+  const std::int32_t nWithout =
+      ClusterHoles(p->Protein->Context, p->Without.AtomElements, p->Without.Elements, true, without, parts);
   for (auto _ : state) {
     TCombinedHoleTable table;
     CombineHoles(with, nWith, without, nWithout, table, p->Protein->HoleDefinitions);

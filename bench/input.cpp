@@ -88,14 +88,11 @@ void BM_RemoveCoincidentWaters(benchmark::State& state) {
     TProteinObject p;
     p.SetLogFile(LogPath());
     p.ClearLog();
-    CurrentLogTarget = &p;
+    p.Context.Log = &p;
     p.Waters = LatticeWaters(n);
     state.ResumeTiming();
     RemoveCoincidentHetAtoms(p);
     benchmark::DoNotOptimize(p.Waters.size());
-    state.PauseTiming();
-    CurrentLogTarget = nullptr;
-    state.ResumeTiming();
   }
   state.SetComplexityN(n);
 }

@@ -42,7 +42,6 @@ void Outputs(benchmark::State& state, const char* name) {
   const auto dir = std::filesystem::temp_directory_path() / "bench_outputs";
   std::filesystem::create_directories(dir);
   cavitas::ProgramLog().LogFileName = (dir / "program.lg").string();
-  cavitas::ResetProgramState();
   auto object = std::make_unique<cavitas::TNewContactObject>();
   object->MeasureHoles = true;
   object->Run(input, (dir / "run.log").string(), true, (dir / "result.txt").string());

@@ -36,7 +36,6 @@ void WholeRun(benchmark::State& state, const char* name) {
   cavitas::ProgramLog().LogFileName = (dir / "program.lg").string();
   std::int32_t atoms = 0;
   for (auto _ : state) {
-    cavitas::ResetProgramState();
     auto object = std::make_unique<cavitas::TNewContactObject>();
     object->Run(input, (dir / "run.log").string(), true, (dir / "result.txt").string());
     atoms = object->AtomCount;
@@ -86,7 +85,6 @@ void OddCoordinates(benchmark::State& state, int variant) {
   std::filesystem::create_directories(dir);
   cavitas::ProgramLog().LogFileName = (dir / "program.lg").string();
   for (auto _ : state) {
-    cavitas::ResetProgramState();
     auto object = std::make_unique<cavitas::TNewContactObject>();
     object->Run(input, (dir / "run.log").string(), true, (dir / "result.txt").string());
     if (object->Status == 1) state.SkipWithError("the run failed");

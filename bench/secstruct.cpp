@@ -23,7 +23,6 @@ std::string LogPath() { return (std::filesystem::temp_directory_path() / "cavita
 std::unique_ptr<TNewContactObject> Read(const std::string& file) {
   auto p = std::make_unique<TNewContactObject>();
   ReadProtein(*p, file, LogPath(), 0);
-  CurrentLogTarget = nullptr;
   return p;
 }
 

@@ -70,7 +70,6 @@ void BM_ReadStructureCards(benchmark::State& state) {
   for (auto _ : state) {
     TProteinObject q;
     q.LogFileName = TempPath("cards.log");
-    CurrentLogTarget = nullptr;
     TStructureCardReader source(q, text.Bytes, 3);
     TProteinReader reader(q, source, 3);
     reader.ReadRecords();

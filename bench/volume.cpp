@@ -24,18 +24,15 @@ void BM_VolumeOfAtoms(benchmark::State& state, const std::string& name, double e
                       int threads = 0) {
   const std::string file = Corpus(name);
   if (!std::filesystem::exists(file)) return state.SkipWithError("corpus not available");
-  ResetProgramState();
   auto p = std::make_unique<TProteinObject>();
   ReadProtein(*p, file, LogPath(), 0);
-  CurrentLogTarget = nullptr;
-  SetExactness(exactness);
+  p->Context.Model.SetExactness(exactness);
   std::unique_ptr<TAtomAccumulator> volume, contact;
   for (auto _ : state) {
     VolumeOfAtoms(*p, volume, contact, method, threads);
     benchmark::DoNotOptimize(volume->data());
   }
   state.counters["atoms"] = p->AtomCount;
-  ResetProgramState();
 }
 
 BENCHMARK_CAPTURE(BM_VolumeOfAtoms, 1ubq_ex0_2, "1ubq.pdb", 0.2, TVolumeMethod::Fast)

@@ -41,7 +41,6 @@ inline void RunWholeAnalysis(const std::string& path, const std::string& text,
   }
   if (!WriteText(path, text)) return;
   ProgramLog().LogFileName = "/dev/null";
-  CurrentLogTarget = nullptr;
   try {
     TNewContactObject run;
     run.MeasureHoles = static_cast<bool>(after);
@@ -52,7 +51,6 @@ inline void RunWholeAnalysis(const std::string& path, const std::string& text,
     if (!Known(e.Code)) std::abort();
   } catch (const IoError&) {
   }
-  CurrentLogTarget = nullptr;
 }
 
 }  // namespace cavitas::fuzz

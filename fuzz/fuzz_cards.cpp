@@ -19,7 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
   TProteinObject protein;
   protein.LogFileName = "/dev/null";
-  CurrentLogTarget = nullptr;
   protein.LineMode = text.find('\n') == std::string::npos || text.find('\n') < 150;
   TStructureCardReader source(protein, text, format);
   TProteinReader reader(protein, source, format);

@@ -16,7 +16,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   protein.LogFileName = "/dev/null";
   std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
   LoadFromStream(protein, in);
-  CurrentLogTarget = nullptr;
   if (protein.Status == 1) return 0;
   SumStructureCards(protein);
   std::ostringstream first;

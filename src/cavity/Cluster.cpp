@@ -199,12 +199,12 @@ void InsertBySize(TClusterTable& table, TCluster cluster) {
 
 // Breadth-first growth of connected contact elements through their shared edges.
 template <class ContactList>
-void ClusterContacts(ContactList& a, std::vector<std::uint8_t>& clustered, std::vector<std::uint8_t>& multi,
-                     TClusterTable& clusters) {
+void ClusterContacts(TStatus& progress, ContactList& a, std::vector<std::uint8_t>& clustered,
+                     std::vector<std::uint8_t>& multi, TClusterTable& clusters) {
   int n = 0;
   while (!a.Empty()) {
     ++n;
-    ProgressStatus.SetPosition(n);
+    progress.SetPosition(n);
     TCluster cluster;
     TConollyObject1* seed = a.PopFirst();
     cluster.push_back(seed);
@@ -256,13 +256,13 @@ void ClusterContacts(ContactList& a, std::vector<std::uint8_t>& clustered, std::
 // A part whose closest atoms to slot 1 are farther apart than the surfaces
 // around them allow is another piece of the outside, not a cavity.
 template <bool Fast>
-void JoinSeparateParts(TClusterTable& clusters, bool join, std::int32_t& separateParts) {
+void JoinSeparateParts(const TModelConstants& model, TClusterTable& clusters, bool join, std::int32_t& separateParts) {
   separateParts = 1;
   // The index over slot 1, grown by every part joined to it.
   std::optional<detail::ContactIndex> slotOne;
   std::size_t k = 1;  // slot k + 1
   while (k < clusters.size()) {
-    if (Fast && !slotOne) slotOne.emplace(clusters[0]);
+    if (Fast && !slotOne) slotOne.emplace(model, clusters[0]);
     TAtom* p = nullptr;
     TAtom* q = nullptr;
     const long double d = Fast ? detail::ClosestContactIndexed(*slotOne, clusters[k], p, q)
@@ -271,9 +271,10 @@ void JoinSeparateParts(TClusterTable& clusters, bool join, std::int32_t& separat
       ++k;
       continue;
     }
-    const long double h = d - Radius(*p) - Radius(*q);
-    const long double i1 = Fast ? detail::MinClearanceIndexed(*slotOne, *q) : MinClearance(&clusters[0], *q);
-    const long double i2 = Fast ? detail::MinClearancePruned(clusters[k], *p) : MinClearance(&clusters[k], *p);
+    const long double h = d - model.Radius(*p) - model.Radius(*q);
+    const long double i1 = Fast ? detail::MinClearanceIndexed(*slotOne, *q) : MinClearance(model, &clusters[0], *q);
+    const long double i2 =
+        Fast ? detail::MinClearancePruned(model, clusters[k], *p) : MinClearance(model, &clusters[k], *p);
     const long double clearance = i2 > i1 ? i2 : i1;
     if (h > clearance - 0.3L) {
       ++separateParts;
@@ -291,14 +292,14 @@ void JoinSeparateParts(TClusterTable& clusters, bool join, std::int32_t& separat
   }
 }
 
-void ReportMissing(const std::string& what, int a, int b, int c) {
-  ReportLine("Connolly-Clustern: " + what + " not found for atoms " + std::to_string(a) + " " + std::to_string(b) +
+void ReportMissing(const TRunContext& run, const std::string& what, int a, int b, int c) {
+  run.Report("Connolly-Clustern: " + what + " not found for atoms " + std::to_string(a) + " " + std::to_string(b) +
              (c > 0 ? " " + std::to_string(c) : std::string()));
 }
 
 // The concave element at the arc end `point` of the saddle (a, b) ended by atom third.
-void TakeConcave(const TAtomElementLists& atomElements, int a, int b, int third, const TCoord& point, RestList& rest,
-                 TCluster& cluster) {
+void TakeConcave(const TRunContext& run, const TAtomElementLists& atomElements, int a, int b, int third,
+                 const TCoord& point, RestList& rest, TCluster& cluster) {
   if (static_cast<std::size_t>(a) < atomElements.size()) {
     for (TConollyObject* el : atomElements[static_cast<std::size_t>(a)]) {
       if (el->Kind != kConcavePatch) continue;
@@ -308,17 +309,18 @@ void TakeConcave(const TAtomElementLists& atomElements, int a, int b, int third,
       if (rest.Take(el))
         cluster.push_back(el);
       else
-        ReportMissing("unassigned concave element", a, b, third);
+        ReportMissing(run, "unassigned concave element", a, b, third);
       return;
     }
   }
   // The construction guarantees the element; a missing one stays with the outer surface.
-  ReportMissing("concave element", a, b, third);
+  ReportMissing(run, "concave element", a, b, third);
 }
 
 // Each saddle goes with the cluster of its first atom's contact element; each
 // concave element with the saddle between its two lowest-numbered atoms.
-void AssignSaddlesAndConcave(const TAtomElementLists& atomElements, TClusterTable& clusters, RestList& rest) {
+void AssignSaddlesAndConcave(const TRunContext& run, const TAtomElementLists& atomElements, TClusterTable& clusters,
+                             RestList& rest) {
   for (std::size_t k = 1; k < clusters.size(); ++k) {
     TCluster& cluster = clusters[k];
     const std::size_t contacts = cluster.size();
@@ -330,7 +332,7 @@ void AssignSaddlesAndConcave(const TAtomElementLists& atomElements, TClusterTabl
         if (e->Atom->Number != a) continue;
         const int b = e->Atom2->Number;
         if (!rest.Take(e)) {
-          ReportMissing("saddle element", a, b, 0);
+          ReportMissing(run, "saddle element", a, b, 0);
           continue;
         }
         cluster.push_back(e);
@@ -340,19 +342,20 @@ void AssignSaddlesAndConcave(const TAtomElementLists& atomElements, TClusterTabl
         if (!(b < s || b < t)) continue;
         TCoord start, end;
         e->ArcEnds(start, end);
-        if (b < s) TakeConcave(atomElements, a, b, s, start, rest, cluster);
-        if (b < t) TakeConcave(atomElements, a, b, t, end, rest, cluster);
+        if (b < s) TakeConcave(run, atomElements, a, b, s, start, rest, cluster);
+        if (b < t) TakeConcave(run, atomElements, a, b, t, end, rest, cluster);
       }
     }
   }
 }
 
 template <bool Fast>
-void ClusterConollyImpl(const TAtomElementLists& atomElements, const TElementList& elements, bool join,
-                        TClusterTable& clusters, std::int32_t& separateParts) {
-  ProgressStatus.StageName = "clustern ";
-  ProgressStatus.Total = 0;
-  ProgressStatus.SetPosition(0);
+void ClusterConollyImpl(TRunContext& run, const TAtomElementLists& atomElements, const TElementList& elements,
+                        bool join, TClusterTable& clusters, std::int32_t& separateParts) {
+  TStatus& progress = run.Progress;
+  progress.StageName = "clustern ";
+  progress.Total = 0;
+  progress.SetPosition(0);
   clusters.clear();
   separateParts = 1;
 
@@ -382,20 +385,20 @@ void ClusterConollyImpl(const TAtomElementLists& atomElements, const TElementLis
   }
   if constexpr (Fast) {
     IndexedContacts a(std::move(contacts));
-    ClusterContacts(a, clustered, multi, clusters);
+    ClusterContacts(progress, a, clustered, multi, clusters);
   } else {
     ScannedContacts a(std::move(contacts));
-    ClusterContacts(a, clustered, multi, clusters);
+    ClusterContacts(progress, a, clustered, multi, clusters);
   }
 
-  JoinSeparateParts<Fast>(clusters, join, separateParts);
-  AssignSaddlesAndConcave(atomElements, clusters, rest);
+  JoinSeparateParts<Fast>(run.Model, clusters, join, separateParts);
+  AssignSaddlesAndConcave(run, atomElements, clusters, rest);
   // What is left belongs to the outer surface.
   if (clusters.empty() && !rest.Empty()) clusters.emplace_back();
   rest.ForEachRemaining([&](TConollyObject* e) { clusters[0].push_back(e); });
 
-  ProgressStatus.StageName = "";
-  ProgressStatus.SetPosition(0);
+  progress.StageName = "";
+  progress.SetPosition(0);
 }
 
 void RemoveFromAtomList(TAtomElementLists& atomElements, const TAtom* atom, const TConollyObject* e) {
@@ -472,19 +475,19 @@ std::string GeneralFloat(long double value) {
   return s.substr(0, e) + "E" + (s[e + 1] == '-' ? "-" : "") + digits;
 }
 
-void ClusterConollyLinearScan(const TAtomElementLists& atomElements, const TElementList& elements, bool join,
-                              TClusterTable& clusters, std::int32_t& separateParts) {
-  ClusterConollyImpl<false>(atomElements, elements, join, clusters, separateParts);
+void ClusterConollyLinearScan(TRunContext& run, const TAtomElementLists& atomElements, const TElementList& elements,
+                              bool join, TClusterTable& clusters, std::int32_t& separateParts) {
+  ClusterConollyImpl<false>(run, atomElements, elements, join, clusters, separateParts);
 }
 
-ContactIndex::ContactIndex(const TCluster& list) { Append(list); }
+ContactIndex::ContactIndex(const TModelConstants& model, const TCluster& list) : model_(&model) { Append(list); }
 
 void ContactIndex::Append(const TCluster& list) {
   const std::size_t first = entries_.size();
   for (TConollyObject* e : list)
     if (e->Kind == kContactPatch) {
       entries_.push_back({e, e->Atom, *e->Atom});
-      maxRadius_ = std::max(maxRadius_, Radius(*e->Atom));
+      maxRadius_ = std::max(maxRadius_, model_->Radius(*e->Atom));
     }
   if (entries_.size() == first) return;
   // Trailing trees no larger than the entries to build are merged into their
@@ -623,27 +626,29 @@ long double ClosestContactIndexed(const ContactIndex& index, const TCluster& sec
   return std::sqrt(best);
 }
 
-long double ClosestContactIndexed(const TCluster& first, const TCluster& second, TAtom*& p, TAtom*& q) {
-  return ClosestContactIndexed(ContactIndex(first), second, p, q);
+long double ClosestContactIndexed(const TModelConstants& model, const TCluster& first, const TCluster& second,
+                                  TAtom*& p, TAtom*& q) {
+  return ClosestContactIndexed(ContactIndex(model, first), second, p, q);
 }
 
 // A contact patch lies on its atom sphere (its edge contact points within 1e-4
 // of it), so | |point - centre| - R | - radius bounds its PatchDistance from
 // below; the margin covers the rounding of that bound.
-double ClearanceBound(const TAtom& atom, double radius, const TAtom& owner) {
+double ClearanceBound(const TModelConstants& model, const TAtom& atom, double radius, const TAtom& owner) {
   const double d = static_cast<double>(std::sqrt(SquaredDistance(atom, owner)));
-  return std::fabs(d - Radius(owner)) - radius - 1e-3;
+  return std::fabs(d - model.Radius(owner)) - radius - 1e-3;
 }
 
 double MinClearanceIndexed(const ContactIndex& index, const TAtom& atom) {
-  const double radius = Radius(atom);
+  const TModelConstants& model = index.Model();
+  const double radius = model.Radius(atom);
   double best = 1000.0;
   const auto& entries = index.Entries();
   index.Search(
       atom,
       [&](std::size_t i) {
-        if (!(ClearanceBound(atom, radius, *entries[i].Atom) < best)) return;
-        const double v = entries[i].Element->PatchDistance(atom, radius);
+        if (!(ClearanceBound(model, atom, radius, *entries[i].Atom) < best)) return;
+        const double v = entries[i].Element->PatchDistance(model, atom, radius);
         if (v < best) best = v;
       },
       // A box farther than best + R + radius (with the bound's margin and one
@@ -655,21 +660,21 @@ double MinClearanceIndexed(const ContactIndex& index, const TAtom& atom) {
   return best;
 }
 
-double MinClearancePruned(const TCluster& list, const TAtom& atom) {
-  const double radius = Radius(atom);
+double MinClearancePruned(const TModelConstants& model, const TCluster& list, const TAtom& atom) {
+  const double radius = model.Radius(atom);
   std::vector<std::pair<double, const TConollyObject*>> bounds;
   for (const TConollyObject* e : list)
-    if (e->Kind == kContactPatch) bounds.emplace_back(ClearanceBound(atom, radius, *e->Atom), e);
+    if (e->Kind == kContactPatch) bounds.emplace_back(ClearanceBound(model, atom, radius, *e->Atom), e);
   if (bounds.empty()) return 1000.0;
   std::size_t m = 0;
   for (std::size_t i = 1; i < bounds.size(); ++i)
     if (bounds[i].first < bounds[m].first) m = i;
   double best = 1000.0;
-  const double first = bounds[m].second->PatchDistance(atom, radius);
+  const double first = bounds[m].second->PatchDistance(model, atom, radius);
   if (first < best) best = first;
   for (std::size_t i = 0; i < bounds.size(); ++i) {
     if (i == m || !(bounds[i].first < best)) continue;
-    const double v = bounds[i].second->PatchDistance(atom, radius);
+    const double v = bounds[i].second->PatchDistance(model, atom, radius);
     if (v < best) best = v;
   }
   return best;
@@ -677,18 +682,18 @@ double MinClearancePruned(const TCluster& list, const TAtom& atom) {
 
 }  // namespace detail
 
-void ClusterConolly(const TAtomElementLists& atomElements, const TElementList& elements, bool join,
+void ClusterConolly(TRunContext& run, const TAtomElementLists& atomElements, const TElementList& elements, bool join,
                     TClusterTable& clusters, std::int32_t& separateParts) {
-  ClusterConollyImpl<true>(atomElements, elements, join, clusters, separateParts);
+  ClusterConollyImpl<true>(run, atomElements, elements, join, clusters, separateParts);
 }
 
-double MinClearance(const TCluster* list, const TAtom& atom) {
+double MinClearance(const TModelConstants& model, const TCluster* list, const TAtom& atom) {
   double best = 1000.0;
   if (!list) return best;
-  const double radius = Radius(atom);
+  const double radius = model.Radius(atom);
   for (const TConollyObject* e : *list) {
     if (e->Kind != kContactPatch) continue;
-    const double v = e->PatchDistance(atom, radius);
+    const double v = e->PatchDistance(model, atom, radius);
     if (v < best) best = v;
   }
   return best;
@@ -714,20 +719,20 @@ long double ClosestContact(const TCluster* first, const TCluster* second, TAtom*
   return std::sqrt(best);
 }
 
-std::int32_t ClusterHoles(TAtomElementLists& atomElements, TElementList& elements, bool join, THoleTable& holes,
-                          std::int32_t& separateParts) {
+std::int32_t ClusterHoles(TRunContext& run, TAtomElementLists& atomElements, TElementList& elements, bool join,
+                          THoleTable& holes, std::int32_t& separateParts) {
   holes.clear();
   TClusterTable clusters;
-  ClusterConolly(atomElements, elements, join, clusters, separateParts);
+  ClusterConolly(run, atomElements, elements, join, clusters, separateParts);
   holes = ExtractHoles(atomElements, elements, clusters);
   return static_cast<std::int32_t>(holes.size());
 }
 
-void CollectInnerElements(TAtomElementLists& atomElements, TElementList& elements, bool join, TElementList& inner,
-                          std::int32_t& separateParts) {
+void CollectInnerElements(TRunContext& run, TAtomElementLists& atomElements, TElementList& elements, bool join,
+                          TElementList& inner, std::int32_t& separateParts) {
   inner.clear();
   TClusterTable clusters;
-  ClusterConolly(atomElements, elements, join, clusters, separateParts);
+  ClusterConolly(run, atomElements, elements, join, clusters, separateParts);
   THoleTable holes = ExtractHoles(atomElements, elements, clusters);
   for (auto& hole : holes)
     for (auto& e : hole) inner.push_back(std::move(e));
@@ -748,7 +753,7 @@ std::int32_t TClusteredConollyArea::Compute(TProteinObject& protein, bool withHe
   else
     ComputeSurfaceWithoutHet(protein, AtomElements, Elements, SurfaceStatus, true, memo);
   std::int32_t parts = 1;
-  CollectInnerElements(AtomElements, Elements, join, InnerElements, parts);
+  CollectInnerElements(protein.Context, AtomElements, Elements, join, InnerElements, parts);
   return parts;
 }
 

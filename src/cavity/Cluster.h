@@ -26,24 +26,25 @@ using THoleTable = std::vector<THoleList>;
 // unchanged) and returns the separate-part count through separateParts (1 plus
 // the number of parts that lie apart from slot 1; with join those are merged
 // into slot 1). More than 800 clusters: error 301; two contact elements of one
-// atom on the same edge: error 303 (both fatal).
-void ClusterConolly(const TAtomElementLists& atomElements, const TElementList& elements, bool join,
+// atom on the same edge: error 303 (both fatal). run: the radii, the progress
+// and the report log of the analysis.
+void ClusterConolly(TRunContext& run, const TAtomElementLists& atomElements, const TElementList& elements, bool join,
                     TClusterTable& clusters, std::int32_t& separateParts);
 
 // Moves every cluster except the largest into holes (which it resets) and
 // removes their elements from elements and atomElements, so that these
 // describe only the outer surface afterwards. Returns the hole count.
-std::int32_t ClusterHoles(TAtomElementLists& atomElements, TElementList& elements, bool join, THoleTable& holes,
-                          std::int32_t& separateParts);
+std::int32_t ClusterHoles(TRunContext& run, TAtomElementLists& atomElements, TElementList& elements, bool join,
+                          THoleTable& holes, std::int32_t& separateParts);
 
 // As ClusterHoles, but the elements of all holes go into the one list inner
 // (whose previous elements are destroyed first).
-void CollectInnerElements(TAtomElementLists& atomElements, TElementList& elements, bool join, TElementList& inner,
-                          std::int32_t& separateParts);
+void CollectInnerElements(TRunContext& run, TAtomElementLists& atomElements, TElementList& elements, bool join,
+                          TElementList& inner, std::int32_t& separateParts);
 
 // Smallest PatchDistance(atom centre, atom radius) over the contact elements of
 // list; 1000 when list is null or holds no contact element.
-double MinClearance(const TCluster* list, const TAtom& atom);
+double MinClearance(const TModelConstants& model, const TCluster* list, const TAtom& atom);
 
 // The pair (contact element of first, contact element of second) whose atoms
 // lie closest, the first such pair in list order (outer loop over first).
@@ -75,8 +76,8 @@ namespace detail {
 // The same clustering with the contact element of a neighbour atom found by a
 // linear scan of the not yet clustered contact elements, and the joining test
 // evaluated without pruning: the slow reference of ClusterConolly.
-void ClusterConollyLinearScan(const TAtomElementLists& atomElements, const TElementList& elements, bool join,
-                              TClusterTable& clusters, std::int32_t& separateParts);
+void ClusterConollyLinearScan(TRunContext& run, const TAtomElementLists& atomElements, const TElementList& elements,
+                              bool join, TClusterTable& clusters, std::int32_t& separateParts);
 
 // The contact elements of a list in list order, with k-d trees of boxes over
 // their atoms. Append adds the contact elements of another list after them;
@@ -90,10 +91,12 @@ class ContactIndex {
     TAtom* Atom;
     TCoord At;  // the atom's centre, kept here for the searches
   };
-  explicit ContactIndex(const TCluster& list);
+  // model: the radii the surface was built with (kept for the searches).
+  ContactIndex(const TModelConstants& model, const TCluster& list);
   void Append(const TCluster& list);
   const std::vector<Entry>& Entries() const { return entries_; }
   double MaxRadius() const { return maxRadius_; }
+  const TModelConstants& Model() const { return *model_; }
   std::size_t TreeCount() const { return trees_.size(); }
   // Visits (by position) every entry whose box lies within the squared
   // distance limit() of point; limit is asked again as it shrinks.
@@ -121,6 +124,7 @@ class ContactIndex {
   int Build(int begin, int end, std::vector<TBuildItem>& items, int offset);
   static long double BoxDistance2(const Node& node, const TCoord& point);
 
+  const TModelConstants* model_;
   std::vector<Entry> entries_;
   double maxRadius_ = 0;
   std::vector<Tree> trees_;
@@ -132,9 +136,10 @@ class ContactIndex {
 // the same results as the plain versions (MinClearancePruned scans the list
 // with the bound only, for short lists).
 long double ClosestContactIndexed(const ContactIndex& first, const TCluster& second, TAtom*& p, TAtom*& q);
-long double ClosestContactIndexed(const TCluster& first, const TCluster& second, TAtom*& p, TAtom*& q);
+long double ClosestContactIndexed(const TModelConstants& model, const TCluster& first, const TCluster& second,
+                                  TAtom*& p, TAtom*& q);
 double MinClearanceIndexed(const ContactIndex& list, const TAtom& atom);
-double MinClearancePruned(const TCluster& list, const TAtom& atom);
+double MinClearancePruned(const TModelConstants& model, const TCluster& list, const TAtom& atom);
 
 // Formats a value as the joining log line prints it: up to 15 significant digits.
 std::string GeneralFloat(long double value);

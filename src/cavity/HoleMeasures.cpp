@@ -8,7 +8,7 @@
 
 namespace cavitas {
 
-TSurfaceMeasures MeasureSurface(const TElementList& elements, bool cavity) {
+TSurfaceMeasures MeasureSurface(const TModelConstants& model, const TElementList& elements, bool cavity) {
   TSurfaceMeasures out;
   if (elements.empty()) return out;
   // Integrals about a point of the surface keep the flux terms small.
@@ -29,7 +29,7 @@ TSurfaceMeasures MeasureSurface(const TElementList& elements, bool cavity) {
       TSums& s = sums[c];
       const std::size_t end = std::min(elements.size(), (c + 1) * kChunk);
       for (std::size_t i = c * kChunk; i < end; ++i) {
-        const TPatchIntegrals p = PatchIntegrals(*elements[i], origin);
+        const TPatchIntegrals p = PatchIntegrals(model, *elements[i], origin);
         s.Area += p.Area;
         s.Flux += p.Flux;
         s.ProbeFlux += p.ProbeFlux;

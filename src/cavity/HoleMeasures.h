@@ -22,7 +22,8 @@ struct TSurfaceMeasures {
 };
 
 // The measures of the elements of one closed surface. cavity: the surface
-// bounds a cavity (its normals point into it) instead of the molecule.
-TSurfaceMeasures MeasureSurface(const TElementList& elements, bool cavity);
+// bounds a cavity (its normals point into it) instead of the molecule; model:
+// the radii and the probe the surface was built with.
+TSurfaceMeasures MeasureSurface(const TModelConstants& model, const TElementList& elements, bool cavity);
 
 }  // namespace cavitas

@@ -111,14 +111,15 @@ bool IsInnerWaterCandidate(double p, double q) {
   return d >= -2.7 && p > -1.4;
 }
 
-void WaterPatchDistances(const std::vector<TConollyObject*>& slot, const TCoord& water, double& p, double& q) {
+void WaterPatchDistances(const TModelConstants& model, const std::vector<TConollyObject*>& slot, const TCoord& water,
+                         double& p, double& q) {
   p = kStartDistance;
   q = kStartDistance;
   for (const TConollyObject* e : slot) {
     if (e->Kind != kContactPatch) continue;
     TCoord probe;
-    p = std::min(p, e->ProbeDistance(water, probe, kWaterSphere));
-    q = std::min(q, e->PatchDistance(water, kWaterSphere));
+    p = std::min(p, e->ProbeDistance(model, water, probe, kWaterSphere));
+    q = std::min(q, e->PatchDistance(model, water, kWaterSphere));
   }
 }
 
@@ -132,7 +133,7 @@ std::vector<std::int32_t> NearestSurfaceAtomsScan(const TProteinObject& protein,
     double best = kStartDistance;
     for (int i = 1; i <= atomCount; ++i) {
       if (static_cast<std::size_t>(i) >= flags.size() || !flags[static_cast<std::size_t>(i)]) continue;
-      const double g = SurfaceDistance(*waters[j], *protein.AtomAt(i));
+      const double g = SurfaceDistance(*waters[j], *protein.AtomAt(i), protein.Context.Model);
       if (g < best) {
         best = g;
         nearest[j] = i;
@@ -158,7 +159,7 @@ std::vector<std::int32_t> NearestSurfaceAtomsIndexed(const TProteinObject& prote
       lo[k] = std::min(lo[k], c[k]);
       hi[k] = std::max(hi[k], c[k]);
     }
-    maxRadius = std::max(maxRadius, Radius(*a));
+    maxRadius = std::max(maxRadius, protein.Context.Model.Radius(*a));
   }
   if (atoms.empty()) return nearest;
 
@@ -185,7 +186,7 @@ std::vector<std::int32_t> NearestSurfaceAtomsIndexed(const TProteinObject& prote
 
   for (std::size_t j = 0; j < waters.size(); ++j) {
     const TAtom& w = *waters[j];
-    const double wr = Radius(w);
+    const double wr = protein.Context.Model.Radius(w);
     std::array<int, 3> c{};
     cellOf({w.X, w.Y, w.Z}, c);
     double best = kStartDistance;
@@ -196,7 +197,7 @@ std::vector<std::int32_t> NearestSurfaceAtomsIndexed(const TProteinObject& prote
           for (int z = std::max(0, c[2] - ring); z <= std::min(dim[2] - 1, c[2] + ring); ++z) {
             if (std::max({std::abs(x - c[0]), std::abs(y - c[1]), std::abs(z - c[2])}) != ring) continue;
             for (const TAtom* a : cells[flat(x, y, z)]) {
-              const double g = SurfaceDistance(w, *a);
+              const double g = SurfaceDistance(w, *a, protein.Context.Model);
               // The scan keeps the first of equal gaps: the lowest Number.
               if (g < best || (g == best && bestAtom != 0 && a->Number < bestAtom)) {
                 best = g;
@@ -248,8 +249,8 @@ void FindInnerWaterIn(TProteinObject& protein, std::vector<TWaterVerdict>* trace
       TWaterVerdict& v = verdicts[static_cast<std::size_t>(j - 1)];
       v.Nearest = nearest[static_cast<std::size_t>(j - 1)];
       if (v.Nearest <= 0 || !HasElements(area.AtomElements, v.Nearest)) continue;
-      WaterPatchDistances(*SlotOf(area.AtomElements, v.Nearest), *waterAtoms[static_cast<std::size_t>(j - 1)], v.P,
-                          v.Q);
+      WaterPatchDistances(protein.Context.Model, *SlotOf(area.AtomElements, v.Nearest),
+                          *waterAtoms[static_cast<std::size_t>(j - 1)], v.P, v.Q);
       v.Candidate = IsInnerWaterCandidate(v.P, v.Q);
       if (v.Candidate) inner[static_cast<std::size_t>(j)] = 1;
     }

@@ -27,8 +27,9 @@ void FindInnerWaterIn(TProteinObject& protein, std::vector<TWaterVerdict>* trace
 // both for a sphere of 1.4 Å around the water).
 bool IsInnerWaterCandidate(double p, double q);
 
-// P and Q over the contact patches of one per-atom element list.
-void WaterPatchDistances(const std::vector<TConollyObject*>& slot, const TCoord& water, double& p, double& q);
+// P and Q over the contact patches of one per-atom element list (radii and probe of model).
+void WaterPatchDistances(const TModelConstants& model, const std::vector<TConollyObject*>& slot, const TCoord& water,
+                         double& p, double& q);
 
 namespace detail {
 

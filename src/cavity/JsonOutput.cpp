@@ -85,9 +85,10 @@ std::string RunJsonText(const TNewContactObject& p, const TJsonRunInfo& info) {
                   {"format", p.InputFormat},
                   {"model", p.SelectedModel},
                   {"model_count", p.ModelCount}};
-  doc["parameters"] = {{"radius_set", Model.RadiusSet == kProtor ? "PROTOR" : "STOUTEN"},
-                       {"exactness", Model.Exactness},
-                       {"probe_radius", Model.ProbeRadius}};
+  const TModelConstants& model = p.Context.Model;
+  doc["parameters"] = {{"radius_set", model.RadiusSet == kProtor ? "PROTOR" : "STOUTEN"},
+                       {"exactness", model.Exactness},
+                       {"probe_radius", model.ProbeRadius}};
   doc["status"] = {{"value", p.Status}, {"text", p.Status == 0 ? std::string() : p.StatusText}};
   // Every chain with the one-character identifier the result file gives it.
   Json chains = Json::array();
@@ -162,7 +163,8 @@ std::string RunJsonText(const TNewContactObject& p, const TJsonRunInfo& info) {
     const std::size_t first = l.Name.find_first_not_of(' ');
     const std::string name =
         first == std::string::npos ? std::string() : l.Name.substr(first, l.Name.find_last_not_of(' ') - first + 1);
-    const double radius = a->RadiusType < Model.RadiusTable.size() ? Model.RadiusTable[a->RadiusType] : 0.0;
+    const std::array<double, 16>& table = p.Context.Model.RadiusTable;
+    const double radius = a->RadiusType < table.size() ? table[a->RadiusType] : 0.0;
     atoms.push_back(TObject()
                         .Add("number", n)
                         .Add("serial", Serial(a->Serial))

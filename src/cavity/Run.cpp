@@ -81,7 +81,7 @@ void TNewContactObject::SurfacePass(bool withHet, TSurface& surface, THoleTable&
     ComputeSurfaceWithoutHet(*this, surface, Status, true, &surfaceMemo_);
   if (Status == 102) Status = 1;  // too many elements: nothing later can use this surface
   if (Status == 1) return;
-  holeCount = ClusterHoles(surface.AtomElements, surface.Elements, true, holes, parts);
+  holeCount = ClusterHoles(Context, surface.AtomElements, surface.Elements, true, holes, parts);
   if (parts > 1) {
     const std::string text = PartCount(parts) + (withHet ? " disconnected Parts with Hetatoms"
                                                          : " disconnected Parts without Hetatoms");
@@ -99,7 +99,7 @@ void TNewContactObject::Run(const std::string& inputFile, const std::string& log
   THoleTable holesWithHet, holesWithoutHet;
 
   ReadProtein(*this, inputFile, logFile, 0);
-  CurrentLogTarget = this;
+  Context.Log = this;
   if (Status != 1) BuildElementList(*this);
   if (Status != 1) BuildHetElements(*this);
   time.Line("Initialisierung : ");

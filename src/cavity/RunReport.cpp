@@ -60,7 +60,7 @@ THoleGroup HoleGroupOf(std::int32_t k, const THoleDefinitions& defs) {
   return THoleGroup::FilledHetRemoved;
 }
 
-std::vector<TCoord> CavityShapePoints(const THoleList& hole) {
+std::vector<TCoord> CavityShapePoints(const TModelConstants& model, const THoleList& hole) {
   using namespace surface_detail;
   std::vector<TCoord> points;
   for (const auto& e : hole) {
@@ -79,9 +79,9 @@ std::vector<TCoord> CavityShapePoints(const THoleList& hole) {
     } else if (!e->Degenerate) {
       // The face of the probe-centre region at the direction of the patch's centroid.
       const TExtVector c = ToExt(*e->Atom);
-      const TPatchIntegrals p = PatchIntegrals(*e, c);
+      const TPatchIntegrals p = PatchIntegrals(model, *e, c);
       const Ext n = Norm(p.Moment);
-      if (n > 0) points.push_back(ToCoord(Add(c, Scale(p.Moment, ExpandedRadius(*e->Atom) / n))));
+      if (n > 0) points.push_back(ToCoord(Add(c, Scale(p.Moment, ExpandedRadius(model, *e->Atom) / n))));
     }
   }
   return points;
@@ -100,14 +100,15 @@ void MeasureRun(const TProteinObject& protein, const TCombinedHoleTable& holeTab
       if (e->Kind == kContactPatch && e->Atom->Number <= protein.AtomCount) h.LiningAtoms.push_back(e->Atom->Number);
     std::sort(h.LiningAtoms.begin(), h.LiningAtoms.end());
     h.LiningAtoms.erase(std::unique(h.LiningAtoms.begin(), h.LiningAtoms.end()), h.LiningAtoms.end());
-    h.Measures = MeasureSurface(hole, true);
-    h.ShapePoints = CavityShapePoints(hole);
+    h.Measures = MeasureSurface(protein.Context.Model, hole, true);
+    h.ShapePoints = CavityShapePoints(protein.Context.Model, hole);
     report.Holes.push_back(std::move(h));
   }
-  report.OuterWithHet = MeasureSurface(outerWithHet, false);
+  report.OuterWithHet = MeasureSurface(protein.Context.Model, outerWithHet, false);
   // Without hetero atoms both passes built the same surface.
-  report.OuterWithoutHet =
-      protein.AtomCount == protein.ProteinAtomCount ? report.OuterWithHet : MeasureSurface(outerWithoutHet, false);
+  report.OuterWithoutHet = protein.AtomCount == protein.ProteinAtomCount
+                               ? report.OuterWithHet
+                               : MeasureSurface(protein.Context.Model, outerWithoutHet, false);
   report.OnOuterSurface.assign(static_cast<std::size_t>(std::max(protein.AtomCount, 0)) + 1, 0);
   for (const auto& e : outerWithHet)
     if (e->Kind == kContactPatch && e->Atom->Number >= 1 && e->Atom->Number <= protein.AtomCount)

@@ -53,7 +53,7 @@ void MeasureRun(const TProteinObject& protein, const TCombinedHoleTable& holeTab
 // patches, points along its saddle arcs (at most about 0.7 Å apart) and the
 // centre of each face of its probe-centre region. Balls of the probe radius
 // around them fill the cavity's shape.
-std::vector<TCoord> CavityShapePoints(const THoleList& hole);
+std::vector<TCoord> CavityShapePoints(const TModelConstants& model, const THoleList& hole);
 
 // Names of residues and atoms as the input gave them.
 struct TResidueLabel {

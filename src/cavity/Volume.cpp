@@ -28,7 +28,7 @@ namespace {
 
 constexpr int kCells = kVolumeGridCells;
 
-double Margin() { return Model.ProbeRadius + 2.4; }
+double Margin(const TModelConstants& model) { return model.ProbeRadius + 2.4; }
 
 // The widest scan box (Å) the steps of one axis are laid out for.
 constexpr long double kMaxScanExtent = 1e6L;
@@ -78,6 +78,7 @@ template <class Real>
 struct TSums {
   TAtomAccumulator& Vol;
   TAtomAccumulator& Con;
+  const TModelConstants& Model;  // the radii, probe and exactness of the run
   void AddVolume(int n, Real x) { Vol[static_cast<std::size_t>(n)] = static_cast<double>(Real(Vol[static_cast<std::size_t>(n)]) + x); }
   void AddContact(int n, Real x) { Con[static_cast<std::size_t>(n)] = static_cast<double>(Real(Con[static_cast<std::size_t>(n)]) + x); }
 };
@@ -124,9 +125,9 @@ template <class Real, class Sums>
 // with d2 = 1000), adds the cube's shares or answers that it must be cut.
 template <class Real, class Sums>
 [[gnu::always_inline]] inline bool SettleCube(int n1, Real d1, int n2, Real d2, Real R, double V, double s, Sums& sums) {
-  const Real probe = Real(Model.ProbeRadius);
+  const Real probe = Real(sums.Model.ProbeRadius);
   if (d1 >= probe + R) return false;  // wholly beyond the probe shell
-  const bool fine = !(s >= Model.Exactness);
+  const bool fine = !(s >= sums.Model.Exactness);
   const Real v = Real(V);
   const bool shared = d2 - d1 < Real(2) * R && d2 < probe + R;
   if (!shared) return SettleUnshared<Real>(n1, d1, R, v, probe, fine, sums);
@@ -211,7 +212,7 @@ void VolumeOfCubeT(const TCoord& P, const TNewCollection<TAtom>& L, double V, do
   TPair<Real> pair;
   pair.Select(static_cast<int>(L.size()), [&](int i) {
     const TAtom& a = *L[static_cast<std::size_t>(i)];
-    return SurfaceDistance<Real>(P, a.X, a.Y, a.Z, Radius(a));
+    return SurfaceDistance<Real>(P, a.X, a.Y, a.Z, sums.Model.Radius(a));
   });
   const int n1 = L[static_cast<std::size_t>(pair.i1)]->Number;
   const int n2 = pair.i2 >= 0 ? L[static_cast<std::size_t>(pair.i2)]->Number : 0;
@@ -237,9 +238,8 @@ struct TAxisSteps {
 // shorter than the cut-off (4.3 Å against up to 4.49 Å), so the column and its
 // two neighbours would not always hold every candidate: the range covers the
 // cut-off around the centre instead, in the same ascending order.
-TAxisSteps AxisSteps(float gridMin, float inverse, int n, double reach) {
+TAxisSteps AxisSteps(float gridMin, float inverse, int n, double reach, double margin) {
   TAxisSteps a;
-  const double margin = Margin();
   double offset = -kVolumeHalfEdge - margin;
   for (int i = 0; i <= n; ++i) {
     offset += kVolumeCubeEdge;
@@ -383,7 +383,7 @@ class TFastVolumeScan {
             ax_.push_back(a->X);
             ay_.push_back(a->Y);
             az_.push_back(a->Z);
-            rad_.push_back(Radius(*a));
+            rad_.push_back(sums.Model.Radius(*a));
             cut_.push_back(grid.CutOff[a->RadiusType]);
             num_.push_back(a->Number);
             cellX_.push_back(static_cast<std::uint8_t>(x));
@@ -652,6 +652,7 @@ class TFastVolumeScan {
   struct TSlotSums {
     double* Vol;
     double* Con;
+    const TModelConstants& Model;
     void AddVolume(int slot, double x) { Vol[slot] = Vol[slot] + x; }
     void AddContact(int slot, double x) { Con[slot] = Con[slot] + x; }
   };
@@ -676,7 +677,7 @@ class TFastVolumeScan {
       fullSlots_[i] = static_cast<int>(i);
       topD_[i] = Distance(P, list[i]);
     }
-    TSlotSums slots{slotVol_.data(), slotCon_.data()};
+    TSlotSums slots{slotVol_.data(), slotCon_.data(), sums_.Model};
     TPair<double> pair;
     pair.Select(count, [&](int i) { return topD_[static_cast<std::size_t>(i)]; });
     const double R = kSqrt3 * kVolumeHalfEdge;
@@ -729,7 +730,7 @@ class TFastVolumeScan {
     const double sp = s * 0.25;
     const double Vp = V * 0.015625;
     const double Rp = kSqrt3 * sp;
-    const bool fine = !(sp >= Model.Exactness);
+    const bool fine = !(sp >= sums_.Model.Exactness);
     float xs[4], ys[4], zs[4];
     SubCentres<double>(P.X, sp, xs);
     SubCentres<double>(P.Y, sp, ys);
@@ -768,7 +769,7 @@ class TFastVolumeScan {
     alignas(16) float b1[64], b2[64], b3[64];
     alignas(16) std::int32_t i1[64], i2[64];
     NearestThree(lv.Qf.data(), lv.Rf.data(), ranked, b1, b2, b3, i1, i2);
-    const TKinds kinds = Classify(b1, b2, b3, ranked == 1, Rp);
+    const TKinds kinds = Classify(b1, b2, b3, ranked == 1, Rp, sums_.Model.ProbeRadius);
     const TKeptAtom* atoms = lv.Atoms.data();
     const int* rank = lv.Ranked.data();
     const int* keptSlots = lv.Kept.data();
@@ -813,7 +814,7 @@ class TFastVolumeScan {
         // before the exact distances are: the choice of the settling need not
         // wait for them, only the exact bounds it still tests.
         if (kinds.Alone & bit) {
-          const double probe = Model.ProbeRadius;
+          const double probe = sums_.Model.ProbeRadius;
           if (e1[c] < probe + Rp) SettleUnshared<double>(s1[c], e1[c], Rp, Vp, probe, true, slots);
         } else if (kinds.SharedInside & bit) {
           SettleSharedInside<double>(s1[c], e1[c], s2[c], e2[c], Rp, Vp, slots);
@@ -845,9 +846,9 @@ class TFastVolumeScan {
     std::uint64_t Known = 0, Beyond = 0, Alone = 0, Whole = 0, Inside = 0, SharedInside = 0, SharedShell = 0;
   };
 
-  static TKinds Classify(const float b1[64], const float b2[64], const float b3[64], bool single, double Rp) {
+  static TKinds Classify(const float b1[64], const float b2[64], const float b3[64], bool single, double Rp,
+                         double probe) {
     const float E = kApprox;
-    const double probe = Model.ProbeRadius;
     const float beyond = static_cast<float>(probe + Rp);
     const float inside = static_cast<float>(-Rp);
     const float shellLo = static_cast<float>(Rp);
@@ -978,7 +979,7 @@ constexpr int kMaxRanges = 8;
 // still 0.0 in the accumulators and are moved over whole, so the result is the
 // serial one whatever the number of ranges.
 void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSteps& ay, const TAxisSteps& az,
-                    int layers, TSums<double>& sums, int threads) {
+                    int layers, TSums<double>& sums, int threads, TStatus& progress) {
   TFastVolumeScan first(grid, ax, ay, az, sums);
   const std::size_t entries = sums.Vol.size();  // atom numbers 0..AtomCount
   std::vector<int> from(entries, INT_MAX), to(entries, -1);
@@ -996,14 +997,14 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
     // A finer exactness cuts the cubes along the surfaces once more for every
     // quarter of the half-edge, each time into about 16 times as many.
     std::int64_t perPair = 1;
-    for (double s = kVolumeHalfEdge * 0.25; s >= Model.Exactness && perPair < (1 << 16); s *= 0.25) perPair *= 16;
+    for (double s = kVolumeHalfEdge * 0.25; s >= sums.Model.Exactness && perPair < (1 << 16); s *= 0.25) perPair *= 16;
     ranges = std::min(MachineThreads(), kMaxRanges);
     ranges = static_cast<int>(std::clamp<std::int64_t>(total * perPair / kMinCandidatesPerRange, 1, ranges));
   }
   ranges = std::clamp(ranges, 1, layers);
   if (ranges == 1) {
     for (int i = 0; i < layers; ++i) {
-      ProgressStatus.SetPosition(i + 1);
+      progress.SetPosition(i + 1);
       first.Layer(ax, ay, az, i);
     }
     return;
@@ -1060,7 +1061,7 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
     try {
       part.Vol.assign(entries, 0.0);
       part.Con.assign(entries, 0.0);
-      TSums<double> own{part.Vol, part.Con};
+      TSums<double> own{part.Vol, part.Con, sums.Model};
       TFastVolumeScan range(grid, ax, ay, az, own);
       range.OwnOnly(part.Own.data());
       for (int i = part.Begin; i < part.Reach && failed.load(std::memory_order_relaxed) > r; ++i) {
@@ -1077,7 +1078,7 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
     if (r != 0) return scan(r);
     try {
       for (int i = parts[0].Begin; i < parts[0].Reach; ++i) {
-        if (i < parts[0].End) ProgressStatus.SetPosition(i + 1 + done.load(std::memory_order_relaxed));
+        if (i < parts[0].End) progress.SetPosition(i + 1 + done.load(std::memory_order_relaxed));
         first.Layer(ax, ay, az, i);
       }
     } catch (...) {
@@ -1086,7 +1087,7 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
     }
   });
   if (const int f = failed.load(); f < ranges) std::rethrow_exception(parts[static_cast<std::size_t>(f)].Error);
-  ProgressStatus.SetPosition(layers);
+  progress.SetPosition(layers);
   for (int r = 1; r < ranges; ++r) {
     const TRange& part = parts[static_cast<std::size_t>(r)];
     for (std::size_t n = 0; n < entries; ++n) {
@@ -1114,9 +1115,9 @@ void delAT(TAtomAccumulator* accumulator) {
   accumulator->assign(accumulator->size(), 0.0);
 }
 
-void VolumeOfCube(const TCoord& P, const TNewCollection<TAtom>& L, double V, double s, TAtomAccumulator& volume,
-                  TAtomAccumulator& contactVolume) {
-  TSums<double> sums{volume, contactVolume};
+void VolumeOfCube(const TModelConstants& model, const TCoord& P, const TNewCollection<TAtom>& L, double V, double s,
+                  TAtomAccumulator& volume, TAtomAccumulator& contactVolume) {
+  TSums<double> sums{volume, contactVolume, model};
   VolumeOfCubeT<double>(P, L, V, s, sums);
 }
 
@@ -1147,7 +1148,8 @@ void SetUpVolumeGrid(TVolumeGrid& grid, const TProteinObject& protein, const std
     grid.Max.Y = std::max(grid.Max.Y, a.Y);
     grid.Max.Z = std::max(grid.Max.Z, a.Z);
   });
-  const long double minEdge = 2.5L + Model.ProbeRadius + kVolumeHalfEdge;
+  const TModelConstants& model = protein.Context.Model;
+  const long double minEdge = 2.5L + model.ProbeRadius + kVolumeHalfEdge;
   auto axis = [&](float& lo, float& hi, float& edge, float& inverse) {
     lo = static_cast<float>(static_cast<long double>(lo) - 0.1L);
     hi = static_cast<float>(static_cast<long double>(hi) + 0.1L);
@@ -1177,7 +1179,7 @@ void SetUpVolumeGrid(TVolumeGrid& grid, const TProteinObject& protein, const std
     cell->push_back(const_cast<TAtom*>(&a));
   });
   for (std::size_t t = 0; t < grid.CutOff.size(); ++t) {
-    const double reach = Model.RadiusTable[t] + Model.ProbeRadius + kVolumeHalfEdge * kSqrt3;
+    const double reach = model.RadiusTable[t] + model.ProbeRadius + kVolumeHalfEdge * kSqrt3;
     grid.CutOff[t] = reach * reach;
   }
   for (auto* acc : {&volume, &contactVolume}) {
@@ -1194,10 +1196,12 @@ void FreeVolumeGrid(TVolumeGrid& grid) {
 void ScanVolumeLayers(const TProteinObject& protein, const std::vector<std::uint8_t>& included,
                       std::unique_ptr<TAtomAccumulator>& volume, std::unique_ptr<TAtomAccumulator>& contactVolume,
                       TVolumeMethod method, int threads) {
-  ProgressStatus.StageName = "volume: Schicht ";
+  const TModelConstants& model = protein.Context.Model;
+  TStatus& progress = protein.Context.Progress;
+  progress.StageName = "volume: Schicht ";
   TVolumeGrid grid;
   SetUpVolumeGrid(grid, protein, included, volume, contactVolume);
-  const long double margin = Margin();
+  const long double margin = Margin(model);
   const TCoord low{static_cast<float>(grid.Min.X - margin), static_cast<float>(grid.Min.Y - margin),
                    static_cast<float>(grid.Min.Z - margin)};
   const TCoord high{static_cast<float>(grid.Max.X + margin), static_cast<float>(grid.Max.Y + margin),
@@ -1212,21 +1216,21 @@ void ScanVolumeLayers(const TProteinObject& protein, const std::vector<std::uint
     if (!(static_cast<long double>(hi) - lo <= kMaxScanExtent))
       RaiseLimit("volume scan box wider than " + std::to_string(static_cast<int>(kMaxScanExtent)) + " A");
   const int nx = count(low.X, high.X), ny = count(low.Y, high.Y), nz = count(low.Z, high.Z);
-  ProgressStatus.Total = nx;
-  ProgressStatus.SetPosition(0);
+  progress.Total = nx;
+  progress.SetPosition(0);
   if (nx >= 0 && ny >= 0 && nz >= 0) {
     // Largest cut-off distance, with slack for the rounding of centres and inverses.
     const double reach = std::sqrt(*std::max_element(grid.CutOff.begin(), grid.CutOff.end())) + 0.01;
-    const TAxisSteps ax = AxisSteps(grid.Min.X, grid.Inverse.X, nx, reach);
-    const TAxisSteps ay = AxisSteps(grid.Min.Y, grid.Inverse.Y, ny, reach);
-    const TAxisSteps az = AxisSteps(grid.Min.Z, grid.Inverse.Z, nz, reach);
-    TSums<double> sums{*volume, *contactVolume};
-    TSums<long double> sumsExtended{*volume, *contactVolume};
+    const TAxisSteps ax = AxisSteps(grid.Min.X, grid.Inverse.X, nx, reach, Margin(model));
+    const TAxisSteps ay = AxisSteps(grid.Min.Y, grid.Inverse.Y, ny, reach, Margin(model));
+    const TAxisSteps az = AxisSteps(grid.Min.Z, grid.Inverse.Z, nz, reach, Margin(model));
+    TSums<double> sums{*volume, *contactVolume, model};
+    TSums<long double> sumsExtended{*volume, *contactVolume, model};
     if (method == TVolumeMethod::Fast) {
-      FastScanLayers(grid, ax, ay, az, nx + 1, sums, threads);
+      FastScanLayers(grid, ax, ay, az, nx + 1, sums, threads, progress);
     } else {
       for (int i = 0; i <= nx; ++i) {
-        ProgressStatus.SetPosition(i + 1);
+        progress.SetPosition(i + 1);
         if (method == TVolumeMethod::Reference) {
           ReferenceLayer<double>(grid, ax, ay, az, i, sums);
         } else {
@@ -1236,8 +1240,8 @@ void ScanVolumeLayers(const TProteinObject& protein, const std::vector<std::uint
     }
   }
   FreeVolumeGrid(grid);
-  ProgressStatus.StageName = "";
-  ProgressStatus.SetPosition(0);
+  progress.StageName = "";
+  progress.SetPosition(0);
 }
 
 void VolumeOfAtoms(TProteinObject& protein, std::unique_ptr<TAtomAccumulator>& volume,
@@ -1248,10 +1252,11 @@ void VolumeOfAtoms(TProteinObject& protein, std::unique_ptr<TAtomAccumulator>& v
 }
 
 void ComputeVolumes(TProteinObject& protein, TVolumeMethod method) {
-  protein.RemarkLines.push_back(std::make_unique<TString>(std::string("REMARK   contacts and volume evaluated according ") +
-                                                          (Model.RadiusSet == kProtor ? "PROTOR" : "STOUTEN")));
   protein.RemarkLines.push_back(
-      std::make_unique<TString>("REMARK   volume evaluated with exactness " + FormatReal(Model.Exactness, 10, 6)));
+      std::make_unique<TString>(std::string("REMARK   contacts and volume evaluated according ") +
+                                (protein.Context.Model.RadiusSet == kProtor ? "PROTOR" : "STOUTEN")));
+  protein.RemarkLines.push_back(std::make_unique<TString>("REMARK   volume evaluated with exactness " +
+                                                          FormatReal(protein.Context.Model.Exactness, 10, 6)));
   std::unique_ptr<TAtomAccumulator> volume, contactVolume;
   VolumeOfAtoms(protein, volume, contactVolume, method);
   const int last = std::min(protein.AtomCount, static_cast<int>(volume->size()) - 1);

@@ -5,7 +5,7 @@
 // of the structure. Each cube goes to the atom whose sphere surface is nearest,
 // is split smoothly between the two nearest atoms where both are close, and is
 // cut into 4 x 4 x 4 smaller cubes near surfaces and bisectors until its
-// half-edge is below Model.Exactness. Volume collects the part inside the
+// half-edge is below the run's exactness (TModelConstants::Exactness). Volume collects the part inside the
 // spheres, ContactVolume the part of the probe shell (up to ProbeRadius beyond
 // the spheres) outside them.
 //
@@ -83,8 +83,9 @@ bool IsCandidate(const TVolumeGrid& grid, const TCoord& centre, const TAtom& ato
 double SmoothSplit(double x, double R);
 
 // Distributes volume V of the cube of centre P and half-edge s among the
-// candidates L (recursive; the straightforward form).
-void VolumeOfCube(const TCoord& P, const TNewCollection<TAtom>& L, double V, double s, TAtomAccumulator& volume,
-                  TAtomAccumulator& contactVolume);
+// candidates L (recursive; the straightforward form) with the radii, probe and
+// exactness of model.
+void VolumeOfCube(const TModelConstants& model, const TCoord& P, const TNewCollection<TAtom>& L, double V, double s,
+                  TAtomAccumulator& volume, TAtomAccumulator& contactVolume);
 
 }  // namespace cavitas

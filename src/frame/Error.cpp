@@ -45,7 +45,6 @@ std::string SystemReason(int error) { return error ? std::strerror(error) : "inp
 
 bool CheckMemory(std::int64_t bytes) {
   if (bytes >= kMemoryGuardBytes) {
-    ReportLine("!!!! Speicherplatz reicht nicht !!!!!!");
     throw FatalError(5, "!!!! Speicherplatz reicht nicht !!!!!!");
   }
   return true;

@@ -43,8 +43,8 @@ std::string ComposeFatalText(int code, const std::string& unit, const std::strin
 void ShowError(int code, const std::string& unit, const std::string& routine, bool halt);
 [[noreturn]] void RaiseError(int code, const std::string& unit, const std::string& routine);
 
-// Requests of 60000001 bytes or more report "!!!! Speicherplatz reicht nicht !!!!!!"
-// and end the run with exit code 5.
+// Requests of 60000001 bytes or more end the run with exit code 5 and the
+// message "!!!! Speicherplatz reicht nicht !!!!!!".
 constexpr std::int64_t kMemoryGuardBytes = 60000001;
 bool CheckMemory(std::int64_t bytes);
 

@@ -15,8 +15,6 @@
 
 namespace cavitas {
 
-TLogFileObject* CurrentLogTarget = nullptr;
-
 namespace {
 
 std::string Reason() { return std::strerror(errno); }
@@ -96,8 +94,8 @@ void TProgramLog::Append(const std::string& text) {
 void TLogFileObject::LogLine(const std::string& text) { Append(text + "\r\n"); }
 void TLogFileObject::LogText(const std::string& text) { Append(text); }
 
-void ReportLine(const std::string& text) {
-  if (CurrentLogTarget) CurrentLogTarget->LogLine(text);
+void ReportLine(TLogFileObject* log, const std::string& text) {
+  if (log != nullptr) log->LogLine(text);
 }
 
 std::string ProgramBaseName(const std::string& argv0) {

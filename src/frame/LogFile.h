@@ -50,9 +50,8 @@ class TProgramLog : public TLogFileObject {
   void Append(const std::string& text) override;
 };
 
-// The object whose log receives ReportLine; nullptr drops the lines.
-extern TLogFileObject* CurrentLogTarget;
-void ReportLine(const std::string& text);
+// A line to a run's log (TRunContext::Log); nullptr drops it.
+void ReportLine(TLogFileObject* log, const std::string& text);
 
 // Directory and name of the program without extension; the current directory
 // replaces a directory part shorter than 2 characters.

@@ -2,11 +2,7 @@
 
 #include <charconv>
 
-#include "frame/Status.h"
-
 namespace cavitas {
-
-TStatus ProgressStatus;
 
 void GetStringOption(const std::vector<std::string>& params, const std::string& name, std::string& value,
                      bool& found) {

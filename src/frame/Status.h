@@ -1,6 +1,7 @@
 #pragma once
 // Progress of the running stage. No observer is attached in this console
-// program; the record is kept because stages report their position into it.
+// program; the record is kept because stages report their position into it
+// (each analysis has its own, in its TRunContext).
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -18,7 +19,5 @@ struct TStatus {
     if (OnChange) OnChange(*this);
   }
 };
-
-extern TStatus ProgressStatus;
 
 }  // namespace cavitas

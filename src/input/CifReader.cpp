@@ -213,7 +213,7 @@ TCifRecordReader::TCifRecordReader(TProteinObject& protein, const TInputText& te
     if (!changed.empty()) changed += ", ";
     changed += name + " -> " + id;
   }
-  if (!changed.empty()) ReportLine("chains written with one-character identifiers: " + changed);
+  if (!changed.empty()) protein.Context.Report("chains written with one-character identifiers: " + changed);
   s.ReadHeader();
   s.ReadBonds();
 }
@@ -346,8 +346,9 @@ bool TCifRecordReader::TState::Decode(const TRow& row, TPdbLine& line) {
   for (int c = 0; c < 3; ++c) {
     const std::string v = row.Value(kX + c);
     if (!ParseReal(v, *targets[c])) {
-      ReportLine("atom site " + atomName + " " + comp + " " + chainName + ": record ignored, coordinate \"" +
-                 (v.empty() ? row.Table.Raw(row.Index, kX + c) : v) + "\" is not a number");
+      Protein.Context.Report("atom site " + atomName + " " + comp + " " + chainName +
+                             ": record ignored, coordinate \"" + (v.empty() ? row.Table.Raw(row.Index, kX + c) : v) +
+                             "\" is not a number");
       return false;
     }
   }

@@ -14,17 +14,18 @@ constexpr int kListedReports = 100;
 
 class TReportBudget {
  public:
-  explicit TReportBudget(std::string unlisted) : unlisted_(std::move(unlisted)) {}
+  TReportBudget(const TRunContext& run, std::string unlisted) : run_(run), unlisted_(std::move(unlisted)) {}
   void Report(const std::string& line) {
-    if (++count_ <= kListedReports) ReportLine(line);
+    if (++count_ <= kListedReports) run_.Report(line);
   }
   ~TReportBudget() {
-    if (count_ > kListedReports) ReportLine(std::to_string(count_ - kListedReports) + " more " + unlisted_);
+    if (count_ > kListedReports) run_.Report(std::to_string(count_ - kListedReports) + " more " + unlisted_);
   }
   TReportBudget(const TReportBudget&) = delete;
   TReportBudget& operator=(const TReportBudget&) = delete;
 
  private:
+  const TRunContext& run_;
   std::string unlisted_;
   int count_ = 0;
 };
@@ -56,7 +57,7 @@ void RemoveCoincidentHetAtoms(TProteinObject& protein) {
   TPointIndex earlier(kCoincidentCell);
   for (int i = 1; i <= protein.ProteinAtomCount; ++i)
     if (const TAtom* a = protein.AtomAt(i)) earlier.Insert(*a, i);
-  TReportBudget budget("hetero residues with coincident atoms");
+  TReportBudget budget(protein.Context, "hetero residues with coincident atoms");
   const std::vector<bool> het = FlagCoincidentAtoms(protein.HetAtoms, earlier);
   const std::vector<bool> water = FlagCoincidentAtoms(protein.Waters, earlier);
   RemoveFlagged(protein.HetAtoms, het, budget);
@@ -68,7 +69,7 @@ int ReportIsolatedAtoms(const TProteinObject& protein, const std::vector<std::in
   for (int i = 1; i <= protein.AtomCount; ++i)
     if (const TAtom* a = protein.AtomAt(i)) index.Insert(*a, i);
   const double limit2 = kIsolationDistance * kIsolationDistance;
-  TReportBudget budget("isolated atoms");
+  TReportBudget budget(protein.Context, "isolated atoms");
   int isolated = 0;
   for (int i = 1; i <= protein.AtomCount; ++i) {
     const TAtom* a = protein.AtomAt(i);

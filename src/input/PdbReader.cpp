@@ -479,9 +479,10 @@ bool TPdbRecordReader::ReadCoordinates(const char* record, float& x, float& y, f
     // where the model cannot tell it from its neighbours.
     const TCoordinateCheck check = CheckCoordinate(field, *target);
     if (check == TCoordinateCheck::Ok) continue;
-    ReportLine("line " + std::to_string(cursor_.LineNumber()) + ": " + record + " record ignored, coordinate \"" +
-               std::string(field) +
-               (check == TCoordinateCheck::NotANumber ? "\" is not a number" : "\" lies outside -10000..10000"));
+    protein_.Context.Report(
+        "line " + std::to_string(cursor_.LineNumber()) + ": " + record + " record ignored, coordinate \"" +
+        std::string(field) +
+        (check == TCoordinateCheck::NotANumber ? "\" is not a number" : "\" lies outside -10000..10000"));
     ok = false;
   }
   return ok;

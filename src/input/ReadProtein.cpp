@@ -16,39 +16,40 @@ namespace cavitas {
 
 namespace {
 
-// Points the reporter at the protein for the read and restores the previous
-// target and the progress record on every way out, exceptions included.
+// Points the run's report log at the protein for the read and restores the
+// previous log and the progress record on every way out, exceptions included.
 class TReadScope {
  public:
-  explicit TReadScope(TProteinObject& protein) : previous_(CurrentLogTarget) { CurrentLogTarget = &protein; }
+  explicit TReadScope(TProteinObject& protein) : run_(protein.Context), previous_(run_.Log) { run_.Log = &protein; }
   ~TReadScope() {
-    CurrentLogTarget = previous_;
-    ProgressStatus.StageName.clear();
-    ProgressStatus.Total = 0;
-    ProgressStatus.SetPosition(0);
+    run_.Log = previous_;
+    run_.Progress.StageName.clear();
+    run_.Progress.Total = 0;
+    run_.Progress.SetPosition(0);
   }
   TReadScope(const TReadScope&) = delete;
   TReadScope& operator=(const TReadScope&) = delete;
 
  private:
+  TRunContext& run_;
   TLogFileObject* previous_;
 };
 
-void BeginStage(const char* name, std::int32_t total) {
-  ProgressStatus.StageName = name;
-  ProgressStatus.Total = total;
-  ProgressStatus.SetPosition(0);
+void BeginStage(TStatus& progress, const char* name, std::int32_t total) {
+  progress.StageName = name;
+  progress.Total = total;
+  progress.SetPosition(0);
 }
 
 // What the read left out of the analysis without it being an error: the
 // models after the first and the alternate locations after the first.
 void ReportReductions(const TProteinObject& protein) {
   if (protein.ModelCount >= 2)
-    ReportLine(std::to_string(protein.ModelCount) + " models in the file; only model " +
-               std::to_string(protein.SelectedModel) + " is analysed");
+    protein.Context.Report(std::to_string(protein.ModelCount) + " models in the file; only model " +
+                           std::to_string(protein.SelectedModel) + " is analysed");
   if (protein.DroppedAltLocAtoms > 0)
-    ReportLine(std::to_string(protein.DroppedAltLocAtoms) +
-               " atoms at a second or later alternate location left out; the first location is analysed");
+    protein.Context.Report(std::to_string(protein.DroppedAltLocAtoms) +
+                           " atoms at a second or later alternate location left out; the first location is analysed");
 }
 
 }  // namespace
@@ -72,10 +73,10 @@ void ReadProtein(TProteinObject& protein, const std::string& inputFile, const st
     DetectLineMode(protein, text);
     if (inputFormat == 0) CountModels(protein, text);
   }
-  protein.CheckSum = ReadCheckSumOfText(text.Bytes);
+  protein.CheckSum = ReadCheckSumOfText(text.Bytes, protein.Context.Log);
 
   const std::unique_ptr<TRecordSource> source = OpenRecordSource(protein, text, inputFormat, kind.Format);
-  BeginStage("einlesen: Zeile ", protein.LineCount);
+  BeginStage(protein.Context.Progress, "einlesen: Zeile ", protein.LineCount);
   protein.ResidueCount = 0;
   TProteinReader reader(protein, *source, inputFormat);
   reader.ReadRecords();
@@ -85,27 +86,27 @@ void ReadProtein(TProteinObject& protein, const std::string& inputFile, const st
 
   if (protein.ResidueCount != static_cast<std::int32_t>(protein.Residues.size())) {
     protein.SetFatalStatus("Fehler beim Einlesen - Falsche Anzahl von Aminosaeuren");
-    ReportLine("Fehler beim Einlesen des Proteins");
+    protein.Context.Report("Fehler beim Einlesen des Proteins");
     return;
   }
 
-  BeginStage("chainbreaks ", ProgressStatus.Total);
+  BeginStage(protein.Context.Progress, "chainbreaks ", protein.Context.Progress.Total);
   if (protein.Status != 1) {
     if (!NoChainBreak(protein, 1, protein.ResidueCount)) {
-      ReportLine(" !!! POLYPEPTIDE CHAIN INTERRUPTED !!!");
+      protein.Context.Report(" !!! POLYPEPTIDE CHAIN INTERRUPTED !!!");
       protein.SetWarningStatus(30, " !!! POLYPEPTIDE CHAIN INTERRUPTED !!!");
     }
-    BeginStage("flagsbonds ", ProgressStatus.Total);
+    BeginStage(protein.Context.Progress, "flagsbonds ", protein.Context.Progress.Total);
     FlagSSBonds(protein, reader.State);
-    BeginStage("flagchirality ", ProgressStatus.Total);
+    BeginStage(protein.Context.Progress, "flagchirality ", protein.Context.Progress.Total);
     FlagChirality(protein);
-    BeginStage("flaghydrogenbonds ", protein.ResidueCount);
+    BeginStage(protein.Context.Progress, "flaghydrogenbonds ", protein.ResidueCount);
     FlagHydrogenBonds(protein);
-    BeginStage("flagbridge ", protein.ResidueCount);
+    BeginStage(protein.Context.Progress, "flagbridge ", protein.ResidueCount);
     FlagBridge(protein, reader.State);
   }
   if (protein.Status != 1) {
-    BeginStage("flagturn ", protein.ResidueCount);
+    BeginStage(protein.Context.Progress, "flagturn ", protein.ResidueCount);
     FlagTurn(protein);
   }
 

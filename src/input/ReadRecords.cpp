@@ -64,11 +64,11 @@ void TProteinReader::ReadRecords() {
   State = TReadState{};
   kindCount_.fill(0);
   ResetPending();
-  ProgressStatus.SetPosition(0);
+  protein_.Context.Progress.SetPosition(0);
   TPdbLine line;
   for (;;) {
     source_.ReadRecord(line);
-    ProgressStatus.Position += 1;
+    protein_.Context.Progress.Position += 1;
     const std::uint8_t kind = line.Kind < kRecordKindCount ? line.Kind : static_cast<std::uint8_t>(kOtherRecord);
     ++kindCount_[kind];
     switch (kind) {
@@ -97,13 +97,15 @@ void TProteinReader::ReadRecords() {
           }
         }
         if (letter == '-') {
-          ReportLine("Residue " + line.ResidueName + " " + line.ResidueId + " has nonstandard name and will be ignored");
+          protein_.Context.Report("Residue " + line.ResidueName + " " + line.ResidueId +
+                                  " has nonstandard name and will be ignored");
           protein_.SetWarningStatus(6, " !!! RESIDUE " + line.ResidueName + line.ResidueId +
                                            " HAS NONSTANDARD NAME. RESIDUE WILL BE IGNORED !!!");
         }
         if (!primaryLocation) {
           if (letter != '-') ++protein_.DroppedAltLocAtoms;
-          ReportLine("In Residue " + line.ResidueName + " " + line.ResidueId + " alternate location indicator");
+          protein_.Context.Report("In Residue " + line.ResidueName + " " + line.ResidueId +
+                                  " alternate location indicator");
           protein_.SetWarningStatus(7, " !!! IN RESIDUE " + line.ResidueName + line.ResidueId +
                                            " ALTERNATE LOCATION INDICATOR ");
         }
@@ -125,10 +127,10 @@ void TProteinReader::ReadRecords() {
     std::int32_t residues = 0, atoms = 0;
     if (source_.DeclaredCounts(residues, atoms)) {
       if (protein_.ResidueCount != residues) {
-        ReportLine(" !!! BAD NUMBER OF AMINOS !!!");
+        protein_.Context.Report(" !!! BAD NUMBER OF AMINOS !!!");
         protein_.SetFatalStatus(" !!! BAD NUMBER OF AMINOS !!!");
       } else if (protein_.ProteinAtomCount != atoms) {
-        ReportLine(" !!! BAD NUMBER OF ATOMS !!!");
+        protein_.Context.Report(" !!! BAD NUMBER OF ATOMS !!!");
         protein_.SetFatalStatus(" !!! BAD NUMBER OF ATOMS !!!");
       }
     }
@@ -136,7 +138,7 @@ void TProteinReader::ReadRecords() {
     // over the atoms stops at the ones read.
     const std::int64_t held = static_cast<std::int64_t>(protein_.ProteinAtomCount) + static_cast<std::int64_t>(protein_.HetAtoms.size());
     if (protein_.AtomCount > held) {
-      ReportLine(" !!! BAD NUMBER OF ATOMS !!!");
+      protein_.Context.Report(" !!! BAD NUMBER OF ATOMS !!!");
       protein_.SetFatalStatus(" !!! BAD NUMBER OF ATOMS !!!");
       protein_.AtomCount = static_cast<std::int32_t>(held);
     }
@@ -151,11 +153,11 @@ void TProteinReader::ReadRecords() {
   if (kindCount_[kAuthorRecord] == 0) protein_.SetWarningStatus(13, " !!! AUTHOR CARD MISSING !!!");
   if (protein_.ResidueCount > 0 || protein_.Status == 1) {
     if (sideAtomsStored_ == 0 && protein_.Status != 1) {
-      ReportLine(" !!! ALL SIDECHAIN COORDINATES MISSING !!!");
+      protein_.Context.Report(" !!! ALL SIDECHAIN COORDINATES MISSING !!!");
       protein_.SetFatalStatus(" !!! ALL SIDECHAIN COORDINATES MISSING !!!");
     }
   } else {
-    ReportLine(" !!! NO RESIDUE WITH COMPLETE BACKBONE !!!");
+    protein_.Context.Report(" !!! NO RESIDUE WITH COMPLETE BACKBONE !!!");
     protein_.SetFatalStatus(" !!! NO RESIDUE WITH COMPLETE BACKBONE !!!");
   }
 }
@@ -178,7 +180,7 @@ TAtom* TProteinReader::StoreAtom(const TCoord& position, float occupancy, float 
   atomLines_[static_cast<std::size_t>(atomCounter_)] = line;
   if (stored->Number != atomCounter_) {
     protein_.SetFatalStatus("Fehler beim Einlesen - Falsche Nummer");
-    ReportLine("FEHLER - FALSCHE NUMMER");
+    protein_.Context.Report("FEHLER - FALSCHE NUMMER");
     return nullptr;
   }
   stored->NeighbourStart = neighbourStart;
@@ -200,7 +202,7 @@ void TProteinReader::AddAtom(const std::string& name, const TPdbLine& values, st
     pending_.SlotLine[static_cast<std::size_t>(kind)] = values.Line;
     atom->Serial = values.Serial;
     atom->RadiusType = static_cast<std::uint8_t>(kind);  // the backbone kinds are their radius types
-    BackboneAtomCode(pending_.OneLetter, kind, atom->AtomCode);
+    BackboneAtomCode(protein_.Context, pending_.OneLetter, kind, atom->AtomCode);
     pending_.Slot[static_cast<std::size_t>(kind)] = atom;
     return;
   }
@@ -265,8 +267,9 @@ void TProteinReader::LeaveOutPlacedSideAtoms() {
 
 void TProteinReader::ReportCoincidentSideAtoms() {
   if (pending_.CoincidentSide == 0) return;
-  ReportLine("line " + std::to_string(pending_.CoincidentLine) + ": " + AtomsText(pending_.CoincidentSide) +
-             " of residue " + ResidueLabel() + " at the place of atoms read before, ignored");
+  protein_.Context.Report("line " + std::to_string(pending_.CoincidentLine) + ": " +
+                          AtomsText(pending_.CoincidentSide) + " of residue " + ResidueLabel() +
+                          " at the place of atoms read before, ignored");
   protein_.SetWarningStatus(45, " !!! RESIDUE " + ResidueLabel() + " HAS ATOMS AT THE PLACE OF OTHER ATOMS !!!");
 }
 
@@ -282,8 +285,8 @@ void TProteinReader::CheckCollapse() {
   if (coincidentResidues_ <= protein_.ResidueCount) return;
   const std::string of = std::to_string(coincidentResidues_ + protein_.ResidueCount);
   const std::string ignored = std::to_string(coincidentResidues_);
-  ReportLine("structure collapsed: " + ignored + " of " + of +
-             " complete residues lie at the place of other residues or atoms");
+  protein_.Context.Report("structure collapsed: " + ignored + " of " + of +
+                          " complete residues lie at the place of other residues or atoms");
   protein_.SetFatalStatus(" !!! STRUCTURE COLLAPSED: " + ignored + " OF " + of + " RESIDUES COINCIDE WITH OTHERS !!!");
 }
 
@@ -312,7 +315,7 @@ void TProteinReader::CheckSideChainDistances() {
       ++i;
       continue;
     }
-    ReportLine("illegal sidechain atom named " + atom.Name);
+    protein_.Context.Report("illegal sidechain atom named " + atom.Name);
     protein_.SetWarningStatus(2, " !!! RESIDUE " + ResidueLabel() + " HAS ILLEGAL SIDECHAIN ATOM NAMED " + atom.Name);
     for (int k = i; k + 1 < pending_.SideCount; ++k)
       pending_.Side[static_cast<std::size_t>(k)] = pending_.Side[static_cast<std::size_t>(k + 1)];
@@ -328,10 +331,10 @@ void TProteinReader::CheckSideChainCount() {
   for (int i = 0; i < pending_.SideCount; ++i)
     if (pending_.Side[static_cast<std::size_t>(i)].Name != " OXT") ++count;
   if (count < expected) {
-    ReportLine("not enough sidechain atoms in residue " + ResidueLabel());
+    protein_.Context.Report("not enough sidechain atoms in residue " + ResidueLabel());
     protein_.SetWarningStatus(3, " !!! RESIDUE " + ResidueLabel() + " HAS NOT ENOUGH SIDECHAIN ATOMS");
   } else if (count > expected) {
-    ReportLine("too many sidechain atoms in residue " + ResidueLabel());
+    protein_.Context.Report("too many sidechain atoms in residue " + ResidueLabel());
     protein_.SetWarningStatus(4, " !!! RESIDUE " + ResidueLabel() + " HAS TO MANY SIDECHAIN ATOMS");
   }
 }
@@ -343,7 +346,7 @@ void TProteinReader::FinishResidue() {
 
   if (!complete) {
     if (pending_.ResidueId != kEmptyResidueId) {
-      ReportLine("backbone incomplete for residue " + ResidueLabel() + ". It will be ignored!");
+      protein_.Context.Report("backbone incomplete for residue " + ResidueLabel() + ". It will be ignored!");
       protein_.SetWarningStatus(5, " !!! BACKBONE INCOMPLETE FOR RESIDUE " + ResidueLabel() +
                                        " RESIDUE WILL BE IGNORED !!!");
     }
@@ -358,7 +361,7 @@ void TProteinReader::FinishResidue() {
                 Distance2(*slot[kBackboneO], *p.AtomO) < kAlternateBackbone2 ||
                 Distance2(*slot[kBackboneN], *p.AtomN) < kAlternateBackbone2;
     if (duplicate) {
-      ReportLine("alternate backbone location for residue " + ResidueLabel() + ". It will be ignored!");
+      protein_.Context.Report("alternate backbone location for residue " + ResidueLabel() + ". It will be ignored!");
       protein_.SetWarningStatus(5, " !!! ALTERNATE BACKBONE LOCATION FOR RESIDUE " + ResidueLabel() +
                                        " RESIDUE WILL BE IGNORED !!!");
       FreeBackbone();
@@ -367,8 +370,8 @@ void TProteinReader::FinishResidue() {
   bool coincident = false;
   if (complete && !duplicate && BackboneCoincidesWithPlaced()) {
     coincident = true;
-    ReportLine("line " + std::to_string(pending_.CoincidentLine) + ": backbone atoms of residue " + ResidueLabel() +
-               " coincide with other atoms. It will be ignored!");
+    protein_.Context.Report("line " + std::to_string(pending_.CoincidentLine) + ": backbone atoms of residue " +
+                            ResidueLabel() + " coincide with other atoms. It will be ignored!");
     protein_.SetWarningStatus(5, " !!! BACKBONE OF RESIDUE " + ResidueLabel() +
                                      " COINCIDES WITH OTHER ATOMS. RESIDUE WILL BE IGNORED !!!");
     FreeBackbone();
@@ -396,7 +399,7 @@ void TProteinReader::FinishResidue() {
           hpos.Y = static_cast<float>(n.Y + (static_cast<long double>(p.AtomC->Y) - p.AtomO->Y) / ld);
           hpos.Z = static_cast<float>(n.Z + (static_cast<long double>(p.AtomC->Z) - p.AtomO->Z) / ld);
         } else {
-          ReportLine("Coordinates of atoms N and O in residue " + p.ResidueId + " are identical !!!");
+          protein_.Context.Report("Coordinates of atoms N and O in residue " + p.ResidueId + " are identical !!!");
           protein_.SetWarningStatus(44, " !!! RESIDUE " + ResidueLabel() + " HAS EQUAL COORDINATES for atoms C and O");
         }
       }
@@ -426,7 +429,7 @@ void TProteinReader::FinishResidue() {
                               side.GivenNumber, side.NeighbourCount, side.NeighbourStart, side.Line);
       if (!atom) break;
       atom->Serial = side.Serial;
-      FindSideAtom(pending_.OneLetter, side.Name, atom->RadiusType, atom->AtomCode);
+      FindSideAtom(protein_.Context, pending_.OneLetter, side.Name, atom->RadiusType, atom->AtomCode);
       atom->ResidueIndex = residueCount;
       protein_.SideAtoms.push_back(atom);
       protein_.SideAtomNames.push_back(side.Name);

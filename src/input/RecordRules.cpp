@@ -113,7 +113,7 @@ void MapForceFieldNames(TPdbLine& line, std::vector<std::string>& applied) {
 
 void StoreHetRecord(TProteinObject& protein, const TPdbLine& line) {
   CheckMemory(static_cast<std::int64_t>(sizeof(THetAtom)));
-  std::unique_ptr<THetAtom> het = HetAtomOf(line);
+  std::unique_ptr<THetAtom> het = HetAtomOf(line, protein.Context);
   TAtom& stored = *het->Atom;
   if (IsWaterName(het->ResName)) {
     protein.Waters.push_back(std::move(het));
@@ -210,8 +210,8 @@ void TNormalisingSource::Emit(TPdbLine& line) {
   if (TakenAsHetero(line)) {
     const std::string name(Trimmed(line.ResidueName));
     if (heteroNames_.insert(name).second)
-      ReportLine("residue " + name + " in ATOM records read as " +
-                 (IsWaterName(line.ResidueName) ? "water" : "a hetero group"));
+      protein_.Context.Report("residue " + name + " in ATOM records read as " +
+                              (IsWaterName(line.ResidueName) ? "water" : "a hetero group"));
     line.Kind = kHetAtmRecord;
   }
   if (line.Kind == kHetAtmRecord) StoreHetRecord(protein_, line);
@@ -237,13 +237,13 @@ void TNormalisingSource::NoteMapping(const std::string& text) { Note(mappings_, 
 
 void TNormalisingSource::EndOfRead() {
   raw_->EndOfRead();
-  if (hydrogens_ > 0) ReportLine(std::to_string(hydrogens_) + " hydrogen atoms ignored");
+  if (hydrogens_ > 0) protein_.Context.Report(std::to_string(hydrogens_) + " hydrogen atoms ignored");
   if (!mappings_.empty()) {
     std::string line = "names read as the standard ones:";
     for (std::size_t k = 0; k < mappings_.size(); ++k) line += (k == 0 ? " " : ", ") + mappings_[k];
-    ReportLine(line);
+    protein_.Context.Report(line);
   }
-  if (markers_ > 0) ReportLine(std::to_string(markers_) + " membrane marker atoms (DUM) ignored");
+  if (markers_ > 0) protein_.Context.Report(std::to_string(markers_) + " membrane marker atoms (DUM) ignored");
 }
 
 }  // namespace cavitas

@@ -51,8 +51,8 @@ double Distance(const TCoord& a, const TCoord& b) {
   return static_cast<double>(std::sqrt(dx * dx + dy * dy + dz * dz));
 }
 
-double SurfaceDistance(const TAtom& a, const TAtom& b) {
-  return static_cast<double>(Ext(Distance(a, b)) - Radius(a) - Radius(b));
+double SurfaceDistance(const TAtom& a, const TAtom& b, const TModelConstants& model) {
+  return static_cast<double>(Ext(Distance(a, b)) - model.Radius(a) - model.Radius(b));
 }
 
 double Angle2(double y, double x) {

@@ -23,8 +23,9 @@ void VecCross(const TCoord& a, const TCoord& b, TCoord& r);
 void VecNormalize(TCoord& v, double& len);
 double Distance(const TCoord& a, const TCoord& b);
 double Distance2(const TCoord& a, const TCoord& b);
-// Gap between the two atom spheres: centre distance minus both radii of the radius set in force.
-double SurfaceDistance(const TAtom& a, const TAtom& b);
+struct TModelConstants;
+// Gap between the two atom spheres: centre distance minus both radii of the run's radius set.
+double SurfaceDistance(const TAtom& a, const TAtom& b, const TModelConstants& model);
 // Polar angle of (x, y) in radians; (0, 0) gives a full turn, x < 0 with y = 0 gives -half turn.
 double Angle2(double y, double x);
 // Dihedral about p2-p3 in degrees; 360 when undefined.

@@ -68,8 +68,9 @@ struct TPdbLine {
 };
 
 // The hetero atom of a decoded ATOM or HETATM record: its names, place and
-// factors, its atom classified by name as an element. The caller numbers it.
-inline std::unique_ptr<THetAtom> HetAtomOf(const TPdbLine& line) {
+// factors, its atom classified by name as an element (radius type of the
+// run's radius set). The caller numbers it.
+inline std::unique_ptr<THetAtom> HetAtomOf(const TPdbLine& line, const TRunContext& run) {
   auto het = std::make_unique<THetAtom>();
   het->ResNumber = line.ResidueId.substr(0, 5);
   het->Chain = line.ResidueId[5];
@@ -87,7 +88,7 @@ inline std::unique_ptr<THetAtom> HetAtomOf(const TPdbLine& line) {
   atom.Occupancy = line.Occupancy;
   atom.BFactor = line.BFactor;
   atom.Serial = line.Serial;
-  ClassifyHetAtom(line.AtomName, atom.RadiusType, atom.AtomCode);
+  ClassifyHetAtom(run, line.AtomName, atom.RadiusType, atom.AtomCode);
   return het;
 }
 

@@ -575,8 +575,8 @@ void ResetHetLists(TProteinObject& p) {
 
 }  // namespace
 
-TNeighbourLimits NeighbourLimits() {
-  const Ext probe = Model.ProbeRadius;
+TNeighbourLimits NeighbourLimits(double probeRadius) {
+  const Ext probe = probeRadius;
   TNeighbourLimits l{};
   l.Near = static_cast<double>(probe + 2.4L + 0.01L);
   l.Mid = static_cast<double>(2.0L * Ext(l.Near));
@@ -597,7 +597,7 @@ void BuildNeighbourLists(TProteinObject& protein, int threads) {
   protein.NeighboursNear->resize(n);
   protein.NeighboursMid->resize(n);
   protein.NeighboursFar->resize(n);
-  const TNeighbourLimits limits = NeighbourLimits();
+  const TNeighbourLimits limits = NeighbourLimits(protein.Context.Model.ProbeRadius);
   // Hetero pairs in the order AddHetNeighbours appends them, after the protein relations.
   std::vector<TPair> het;
   if (protein.ProteinAtomCount < protein.AtomCount) {
@@ -627,7 +627,7 @@ void AddHetNeighbours(TProteinObject& protein) {
   ValidateAtoms(protein);
   ResetHetLists(protein);
   if (protein.ProteinAtomCount >= protein.AtomCount) return;
-  const TNeighbourLimits limits = NeighbourLimits();
+  const TNeighbourLimits limits = NeighbourLimits(protein.Context.Model.ProbeRadius);
   std::vector<TPair> pairs;
   {
     const TSearchGrid search(protein, protein.AtomCount, limits);

@@ -12,7 +12,8 @@ struct TNeighbourLimits {
   double Far;   // Mid + 0.8
   double MinCellEdge;  // (2.41 + ProbeRadius + 0.4) * 2
 };
-TNeighbourLimits NeighbourLimits();
+// The limits for a probe of this radius (Å).
+TNeighbourLimits NeighbourLimits(double probeRadius);
 
 // threads: how many scan the protein atoms (0: the machine's cores for a large
 // protein); the lists are the same for every count.

@@ -17,6 +17,7 @@
 #include "model/Geometry.h"
 #include "model/Limits.h"
 #include "model/PointIndex.h"
+#include "model/RunContext.h"
 
 namespace cavitas {
 
@@ -201,6 +202,8 @@ class TProteinObject : public TLogFileObject {
     }
   }
 
+  // What this analysis runs with: its options, progress and report log.
+  TRunContext Context;
   bool AcceptAtoms = true;
   std::int32_t CheckSum = 0;
   std::string FileName = " ";

@@ -4,7 +4,6 @@
 
 #include "frame/Error.h"
 #include "model/Protein.h"
-#include "model/Tables.h"
 
 namespace cavitas {
 
@@ -18,34 +17,27 @@ constexpr std::array<double, 16> kProtorRadii = {1.64, 1.61, 1.42, 1.88, 0.9, 1.
 
 }  // namespace
 
-// Constant-initialised, so the start-up state (STOUTEN) holds before any
-// dynamic initialiser runs; the atom name table starts with STOUTEN types too.
-constinit TModelConstants Model{kStouten, kStoutenRadii, 1.4, 0.2, 2.8};
-
-void SelectRadiusSet(int n) {
-  const int set = (n == kProtor) ? kProtor : kStouten;
-  Model.RadiusSet = set;
-  Model.RadiusTable = (set == kProtor) ? kProtorRadii : kStoutenRadii;
-  for (int code = 0; code < kAtomCodeCount; ++code) SetAtomRadiusType(code, RadiusTypeOfSet(code, set));
+const std::array<double, 16>& RadiusTableOf(int radiusSet) {
+  return radiusSet == kProtor ? kProtorRadii : kStoutenRadii;
 }
 
-bool SetExactness(double x) {
+void TModelConstants::SelectRadiusSet(int n) {
+  RadiusSet = (n == kProtor) ? kProtor : kStouten;
+  RadiusTable = RadiusTableOf(RadiusSet);
+}
+
+bool TModelConstants::SetExactness(double x) {
   if (!(x > 0.0001 && x < 0.9)) return false;
-  Model.Exactness = x;
+  Exactness = x;
   return true;
 }
 
-double RadiusOfType(int radiusType) {
-  if (radiusType < 0 || radiusType >= static_cast<int>(Model.RadiusTable.size()))
+double TModelConstants::RadiusOfType(int radiusType) const {
+  if (radiusType < 0 || radiusType >= static_cast<int>(RadiusTable.size()))
     RaiseLimit("radius type " + std::to_string(radiusType) + " outside 0..15");
-  return Model.RadiusTable[static_cast<std::size_t>(radiusType)];
+  return RadiusTable[static_cast<std::size_t>(radiusType)];
 }
 
-double Radius(const TAtom& atom) { return RadiusOfType(atom.RadiusType); }
-
-void ResetProgramState() {
-  Model = TModelConstants{kStouten, kStoutenRadii, 1.4, 0.2, 2.8};
-  SelectRadiusSet(kStouten);
-}
+double TModelConstants::Radius(const TAtom& atom) const { return RadiusOfType(atom.RadiusType); }
 
 }  // namespace cavitas

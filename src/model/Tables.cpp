@@ -7,7 +7,7 @@
 
 #include "frame/Error.h"
 #include "frame/LogFile.h"
-#include "model/Radii.h"
+#include "model/RunContext.h"
 
 namespace cavitas {
 
@@ -113,7 +113,6 @@ TTables BuildTables() {
     std::memset(e.Name, ' ', 3);
     std::memcpy(e.Name, n.Name, std::strlen(n.Name));
     e.Name[3] = letter;
-    e.RadiusType = n.Stouten;
     t.SetTypes[0][static_cast<std::size_t>(code)] = n.Stouten;
     t.SetTypes[1][static_cast<std::size_t>(code)] = n.Protor;
     ++code;
@@ -142,9 +141,10 @@ TTables BuildTables() {
   return t;
 }
 
-// Built on first use so that it is valid before main and from any static initialiser.
-TTables& Tables() {
-  static TTables tables = BuildTables();
+// Built on first use so that it is valid before main and from any static
+// initialiser; never changed after.
+const TTables& Tables() {
+  static const TTables tables = BuildTables();
   return tables;
 }
 
@@ -210,7 +210,8 @@ char ResidueLetter(const std::string& threeLetterName) {
   return '-';
 }
 
-void FindSideAtom(char letter, const std::string& name4, std::uint8_t& radiusType, std::int16_t& atomCode) {
+void FindSideAtom(const TRunContext& run, char letter, const std::string& name4, std::uint8_t& radiusType,
+                  std::int16_t& atomCode) {
   std::string name = Four(name4);
   if (name[0] == ' ') name = ShiftLeft(name);
   atomCode = kOtherCode;
@@ -222,29 +223,30 @@ void FindSideAtom(char letter, const std::string& name4, std::uint8_t& radiusTyp
       const TAtomNameEntry& e = t.Entries[static_cast<std::size_t>(c)];
       if (std::memcmp(e.Name, name.data(), compared) == 0) {
         atomCode = static_cast<std::int16_t>(c);
-        radiusType = e.RadiusType;
+        radiusType = RadiusTypeOfSet(c, run.Model.RadiusSet);
         return;
       }
     }
   }
-  ReportLine("Atom not found " + name + " " + letter);
+  run.Report("Atom not found " + name + " " + letter);
 }
 
-void BackboneAtomCode(char letter, int kind, std::int16_t& atomCode) {
+void BackboneAtomCode(const TRunContext& run, char letter, int kind, std::int16_t& atomCode) {
   if (!IsLetter(letter) || IsNoResidueLetter(letter)) {
-    ReportLine(std::string("Atom not found ") + letter);
+    run.Report(std::string("Atom not found ") + letter);
     return;
   }
   static constexpr int kOffset[4] = {0, 1, 3, 2};  // by kind N, C, O, CA
   if (kind < 0 || kind > 3) {
     atomCode = kOtherCode;
-    ReportLine(std::string("Atom not found - Kein HauptkettenAtom ") + letter);
+    run.Report(std::string("Atom not found - Kein HauptkettenAtom ") + letter);
     return;
   }
   atomCode = static_cast<std::int16_t>(BackboneBase(letter) + kOffset[kind]);
 }
 
-void ClassifyHetAtom(const std::string& name4, std::uint8_t& radiusType, std::int16_t& atomCode) {
+void ClassifyHetAtom(const TRunContext& run, const std::string& name4, std::uint8_t& radiusType,
+                     std::int16_t& atomCode) {
   std::string name = Four(name4);
   for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   int code = -1;
@@ -263,10 +265,10 @@ void ClassifyHetAtom(const std::string& name4, std::uint8_t& radiusType, std::in
   if (code < 0) code = MatchElement(name);
   if (code < 0) {
     code = kOtherCode;
-    ReportLine("Atom not found - Other - " + Four(name4));
+    run.Report("Atom not found - Other - " + Four(name4));
   }
   atomCode = static_cast<std::int16_t>(code);
-  radiusType = Tables().Entries[static_cast<std::size_t>(code)].RadiusType;
+  radiusType = RadiusTypeOfSet(code, run.Model.RadiusSet);
 }
 
 bool IsWaterName(const std::string& threeLetterName) {
@@ -280,11 +282,6 @@ bool IsHydrogenName(const std::string& name4) {
   if (n[0] != ' ' && n[0] != '1' && n[0] != '2' && n[0] != '3') return false;
   const std::string pair = n.substr(1, 2);
   return pair != "Hg" && pair != "He" && pair != "Ho";
-}
-
-void SetAtomRadiusType(int code, std::uint8_t type) {
-  if (code < 0 || code >= kAtomCodeCount) RaiseLimit("atom code " + std::to_string(code) + " outside 0..306");
-  Tables().Entries[static_cast<std::size_t>(code)].RadiusType = type;
 }
 
 std::uint8_t RadiusTypeOfSet(int code, int radiusSet) {

@@ -1,7 +1,7 @@
 #pragma once
 // The fixed vocabulary: residue names with one-letter codes, the atom name
 // table (codes 0..306) with its radius-type column, and the look-ups on them.
-// Failed look-ups never fail hard: they report through ReportLine and return code 306.
+// Failed look-ups never fail hard: they report to the run's log and return code 306.
 #include <cstdint>
 #include <string>
 
@@ -17,12 +17,13 @@ enum BackboneKind : int { kBackboneN = 0, kBackboneC = 1, kBackboneO = 2, kBackb
 // The backbone kind of an exact 4-character atom name (" N  ", " CA ", " C  ", " O  "), else -1.
 int BackboneKindOf(const std::string& name4);
 
+struct TRunContext;
+
 struct TAtomNameEntry {
-  char Name[4];          // 3-character atom name, blank padded, then the residue letter
-  std::uint8_t RadiusType;
+  char Name[4];  // 3-character atom name, blank padded, then the residue letter
 };
 
-// Entry `code` (0..306) of the atom name table; RadiusType follows the selected radius set.
+// Entry `code` (0..306) of the atom name table.
 const TAtomNameEntry& AtomNameEntry(int code);
 // Three-character atom name of a code (without the residue letter).
 std::string AtomCodeName(int code);
@@ -37,14 +38,15 @@ int SideLast(char letter);
 bool IsNoResidueLetter(char letter);  // B, J, O, U
 
 char ResidueLetter(const std::string& threeLetterName);
-void FindSideAtom(char letter, const std::string& name4, std::uint8_t& radiusType, std::int16_t& atomCode);
-void BackboneAtomCode(char letter, int kind, std::int16_t& atomCode);
-void ClassifyHetAtom(const std::string& name4, std::uint8_t& radiusType, std::int16_t& atomCode);
+// The look-ups give the radius type of the run's radius set.
+void FindSideAtom(const TRunContext& run, char letter, const std::string& name4, std::uint8_t& radiusType,
+                  std::int16_t& atomCode);
+void BackboneAtomCode(const TRunContext& run, char letter, int kind, std::int16_t& atomCode);
+void ClassifyHetAtom(const TRunContext& run, const std::string& name4, std::uint8_t& radiusType,
+                     std::int16_t& atomCode);
 bool IsWaterName(const std::string& threeLetterName);
 bool IsHydrogenName(const std::string& name4);
 
-// Rewrites the radius-type column (used by SelectRadiusSet only).
-void SetAtomRadiusType(int code, std::uint8_t type);
 // The radius type that radius set `radiusSet` (1 STOUTEN, 4 PROTOR) gives to code 0..306.
 std::uint8_t RadiusTypeOfSet(int code, int radiusSet);
 

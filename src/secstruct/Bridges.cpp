@@ -116,7 +116,7 @@ template <class Search>
 void FlagBridgeWith(TProteinObject& protein, TReadState& state, Search&& findBridges) {
   StartBridgeTable(state);
   for (int i = 2; i <= protein.ResidueCount - 1; ++i) {
-    ProgressStatus.SetPosition(i);
+    protein.Context.Progress.SetPosition(i);
     findBridges(i);
     if (protein.Status == 1) return;
   }
@@ -371,7 +371,7 @@ void MarkStrands(TProteinObject& protein, TReadState& state) {
       if (!overwritten)
         for (int n = 1; n <= count; ++n) protein.LogLine(BridgeTableLine(state, n));
       overwritten = true;
-      ReportLine(kOverwrittenText);
+      protein.Context.Report(kOverwrittenText);
       protein.SetWarningStatus(kOverwrittenStatus, kOverwrittenText);
       continue;
     }

@@ -13,19 +13,20 @@ namespace {
 constexpr double kPsiLow = -155, kPsiHigh = 25;
 constexpr double kPhiLow = -130, kPhiHigh = 50;
 
-// Sets CurrentLogTarget to the program log for the step when none is set.
+// Points the run's report log at the program log for the step when it has none.
 class TLogTargetGuard {
  public:
-  TLogTargetGuard() : set_(CurrentLogTarget == nullptr) {
-    if (set_) CurrentLogTarget = &ProgramLog();
+  explicit TLogTargetGuard(TRunContext& run) : run_(run), set_(run.Log == nullptr) {
+    if (set_) run_.Log = &ProgramLog();
   }
   ~TLogTargetGuard() {
-    if (set_) CurrentLogTarget = nullptr;
+    if (set_) run_.Log = nullptr;
   }
   TLogTargetGuard(const TLogTargetGuard&) = delete;
   TLogTargetGuard& operator=(const TLogTargetGuard&) = delete;
 
  private:
+  TRunContext& run_;
   bool set_;
 };
 
@@ -42,9 +43,9 @@ bool HelixAnglesFit(const TProteinObject& protein, int t) {
 }  // namespace
 
 void BuildElementList(TProteinObject& protein) {
-  TLogTargetGuard logTarget;
-  ProgressStatus.StageName = "secondary";
-  ProgressStatus.SetPosition(0);
+  TLogTargetGuard logTarget(protein.Context);
+  protein.Context.Progress.StageName = "secondary";
+  protein.Context.Progress.SetPosition(0);
 
   auto& table = protein.ElementTable;
   for (std::size_t k = 1; k < table.size(); ++k) {
@@ -60,7 +61,7 @@ void BuildElementList(TProteinObject& protein) {
   // Strand and helix elements take the even rows 2, 4, ...; the coils between them the odd rows.
   int m = 0;
   for (int p = 1;;) {
-    ProgressStatus.SetPosition(p);
+    protein.Context.Progress.SetPosition(p);
     if (p < n && ss(p) == 'E' && ss(p + 1) == 'E') {
       ++m;
       row(2 * m).First = p;
@@ -134,8 +135,8 @@ void BuildElementList(TProteinObject& protein) {
     row(f).Last = b;
   }
 
-  ProgressStatus.StageName.clear();
-  ProgressStatus.SetPosition(0);
+  protein.Context.Progress.StageName.clear();
+  protein.Context.Progress.SetPosition(0);
 }
 
 void BuildHetElements(TProteinObject& protein) {

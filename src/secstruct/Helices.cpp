@@ -45,7 +45,7 @@ void FlagTurn(TProteinObject& protein) {
   for (int n = 3; n <= 5; ++n) {
     const char inside = static_cast<char>('0' + n);
     for (int a = 1; a <= count - n; ++a) {
-      ProgressStatus.SetPosition(a);
+      protein.Context.Progress.SetPosition(a);
       if (!segments.NoChainBreak(a, a + n) || !TestBond(protein, a + n, a)) continue;
       TurnMark(protein.Residue(a + n), n) = '<';
       for (int k = 1; k < n; ++k) {
@@ -57,7 +57,7 @@ void FlagTurn(TProteinObject& protein) {
     }
   }
   for (int i = 1; i <= count; ++i) {
-    ProgressStatus.SetPosition(i);
+    protein.Context.Progress.SetPosition(i);
     TBACKBONE& r = protein.Residue(i);
     if (r.BendAngle != 360 && r.BendAngle > kBendLimit) r.BendMark = 'S';
   }

@@ -40,7 +40,7 @@ void ReclassifyBondedCysteine(TProteinObject& protein, TBACKBONE& r) {
     const auto ks = static_cast<std::size_t>(k);
     if (ks >= protein.SideAtoms.size() || ks >= protein.SideAtomNames.size() || !protein.SideAtoms[ks]) continue;
     TAtom& atom = *protein.SideAtoms[ks];
-    FindSideAtom('Z', protein.SideAtomNames[ks], atom.RadiusType, atom.AtomCode);
+    FindSideAtom(protein.Context, 'Z', protein.SideAtomNames[ks], atom.RadiusType, atom.AtomCode);
   }
 }
 
@@ -61,7 +61,7 @@ void ScanHydrogenBondPairs(TProteinObject& protein, Visit&& closeResidues) {
   std::vector<int> close;
   for (int i = 1; i <= protein.ResidueCount; ++i) {
     if (!segments.NoChainBreak(i, i)) continue;
-    ProgressStatus.SetPosition(i);
+    protein.Context.Progress.SetPosition(i);
     closeResidues(i, close);
     for (int j : close) {
       if (!segments.NoChainBreak(j, j)) continue;
@@ -93,7 +93,7 @@ std::int32_t HBondEnergy(TProteinObject& protein, int a, int b) {
     if (protein.Status == 0) {
       protein.Status = 21;
       protein.StatusText = kTooCloseText;
-      ReportLine(kTooCloseText);
+      protein.Context.Report(kTooCloseText);
     }
     return kHBondFloor;
   }

@@ -165,11 +165,11 @@ std::string_view TStructureCardReader::TakeLine() {
 }
 
 void TStructureCardReader::Reject(const std::string& what, std::string_view card) {
-  ReportLine("Structure card rejected - " + what + ": " + std::string(card.substr(0, 80)));
+  protein_.Context.Report("Structure card rejected - " + what + ": " + std::string(card.substr(0, 80)));
 }
 
 void TStructureCardReader::StructureError(TPdbLine& line) {
-  ReportLine(kStructureReadError);
+  protein_.Context.Report(kStructureReadError);
   protein_.SetFatalStatus(kStructureReadError);
   line.Kind = kOtherRecord;
 }
@@ -229,7 +229,7 @@ void TStructureCardReader::ReadLength(std::string_view card) {
 void TStructureCardReader::ReadCount(std::string_view card, std::int32_t& target, std::int32_t limit) {
   std::int64_t v = 0;
   if (!IntField(card, 7, 20, v)) {
-    ReportLine("Fehler beim Einlesen! ");
+    protein_.Context.Report("Fehler beim Einlesen! ");
     return;
   }
   if (v < 0 || v > limit) {
@@ -286,17 +286,17 @@ void TStructureCardReader::ReadElementCard(std::string_view card, bool het) {
   if (IntField(card, 22, 29, v))
     row.First = Clamp32(v + offset);
   else
-    ReportLine("Fehler beim einlesen! ");
+    protein_.Context.Report("Fehler beim einlesen! ");
   if (IntField(card, 33, 40, v))
     row.Last = Clamp32(v + offset);
   else
-    ReportLine("Fehler beim Einlesen! ");
+    protein_.Context.Report("Fehler beim Einlesen! ");
 }
 
 void TStructureCardReader::ReadSuperElementCard(std::string_view card, bool defined) {
   std::int64_t number = 0, b = 0;
   if (!IntField(card, 9, 13, number) || !IntField(card, 29, 35, b)) {
-    ReportLine("Fehler beim Einlesen! ");
+    protein_.Context.Report("Fehler beim Einlesen! ");
     return;
   }
   std::int64_t index = number - protein_.ElementCount - protein_.HetElementCount;
@@ -318,7 +318,7 @@ void TStructureCardReader::ReadSuperElementCard(std::string_view card, bool defi
     sse->SSEKind = kind == 'C' ? 1 : kind == 'H' ? 0 : kind == 'S' ? 2 : 9;
     std::int64_t count = 0;
     if (!IntField(card, 25, 28, count))
-      ReportLine("Fehler beim Einlesen! ");
+      protein_.Context.Report("Fehler beim Einlesen! ");
     else if (count >= 0 && count <= kMaxSSSEEntries)
       sse->EntryCount = static_cast<std::uint8_t>(count);
     else
@@ -331,9 +331,18 @@ void TStructureCardReader::ReadSuperElementCard(std::string_view card, bool defi
   }
   TSSSEEntry& entry = col.Items[k - 1]->Entries[static_cast<std::size_t>(b - 1)];
   std::int64_t v = 0;
-  if (IntField(card, 37, 43, v)) entry.StartResidue = Clamp32(v); else ReportLine("Fehler beim Einlesen! ");
-  if (IntField(card, 48, 54, v)) entry.EndResidue = Clamp32(v); else ReportLine("Fehler beim Einlesen! ");
-  if (IntField(card, 55, 57, v)) entry.Code = Clamp32(v); else ReportLine("Fehler beim Einlesen! ");
+  if (IntField(card, 37, 43, v))
+    entry.StartResidue = Clamp32(v);
+  else
+    protein_.Context.Report("Fehler beim Einlesen! ");
+  if (IntField(card, 48, 54, v))
+    entry.EndResidue = Clamp32(v);
+  else
+    protein_.Context.Report("Fehler beim Einlesen! ");
+  if (IntField(card, 55, 57, v))
+    entry.Code = Clamp32(v);
+  else
+    protein_.Context.Report("Fehler beim Einlesen! ");
 }
 
 void TStructureCardReader::ReadConnections(std::string_view card) {
@@ -373,7 +382,7 @@ std::int32_t TStructureCardReader::ReadEntries(std::string_view card, std::size_
     const bool ok2 = pairs ? ParseInt(NextToken(card, pos), secondInt) : ParseReal(NextToken(card, pos), second);
     if (!ok || !ok2) {
       pos = before;
-      ReportLine("Error in reading Structure - " + std::to_string(k - i) + " neighbour entries missing");
+      protein_.Context.Report("Error in reading Structure - " + std::to_string(k - i) + " neighbour entries missing");
       break;
     }
     if (pairs) second = static_cast<double>(secondInt);
@@ -387,7 +396,7 @@ std::int32_t TStructureCardReader::ReadEntries(std::string_view card, std::size_
 
 void TStructureCardReader::AddHetAtom(const TPdbLine& v, std::int32_t serial, std::int32_t entryCount,
                                       std::int32_t entryStart) {
-  std::unique_ptr<THetAtom> het = HetAtomOf(v);
+  std::unique_ptr<THetAtom> het = HetAtomOf(v, protein_.Context);
   TAtom& atom = *het->Atom;
   atom.Volume = v.Volume;
   atom.ContactVolume = v.ContactVolume;
@@ -458,7 +467,7 @@ bool TStructureCardReader::ReadSharedCard(TPdbLine& line, std::string_view key, 
   else if (key == "RESOLT") ReadResolution(card);
   else if (key == "CUTOFF") {
     double v = 0;
-    if (RealField(card, 7, 30, v)) Model.CutOff = v;
+    if (RealField(card, 7, 30, v)) protein_.Context.Model.CutOff = v;
   } else if (key == "LENGTH") ReadLength(card);
   else if (key == "NRELEM") {
     ReadCount(card, protein_.ElementCount, maxElements_ - protein_.HetElementCount);
@@ -518,7 +527,7 @@ void TStructureCardReader::ReadOverview(std::string_view card, bool het) {
   const std::string statusName = het ? "overview2card" : "overviewcard";
   const std::int32_t declared = het ? protein_.HetElementCount : nrElem_;
   if (declared < 1) {
-    ReportLine("Error in reading " + name);
+    protein_.Context.Report("Error in reading " + name);
     protein_.SetWarningStatus(52, missing);
   }
   std::int32_t& counter = het ? overview2Count_ : overviewCount_;
@@ -543,12 +552,12 @@ void TStructureCardReader::ReadOverview(std::string_view card, bool het) {
       first = first * 10 + (digits ? card[i] - '0' : 0);
     }
     if (!digits) {
-      ReportLine("Error in reading " + name + " - no number");
+      protein_.Context.Report("Error in reading " + name + " - no number");
       protein_.SetWarningStatus(51, "Error in reading " + statusName + " - no number");
     } else {
       row.ResetAtoms();
       if ((previous && first + offset < protein_.ElementRow(previous).First) || first > limit) {
-        ReportLine("Error in reading " + name + " - bad number");
+        protein_.Context.Report("Error in reading " + name + " - bad number");
         protein_.SetWarningStatus(53, "Error in reading " + statusName + " - bad number");
       }
       row.First = Clamp32(first + offset);
@@ -560,7 +569,7 @@ void TStructureCardReader::ReadOverview(std::string_view card, bool het) {
   if (overflow || counter > declared) {
     const std::string text = het ? "No NRHETELEMCARD or to many elements in overview2"
                                  : "No NRELEMCARD or to many elements in overview";
-    ReportLine(text);
+    protein_.Context.Report(text);
     protein_.SetWarningStatus(50, text);
   }
   if (previous) protein_.ElementRow(previous).Last = protein_.AtomCount;

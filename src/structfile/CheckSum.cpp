@@ -57,7 +57,7 @@ void WriteLines(const TMyCollection<TString>& list, std::ostream& file) {
 
 std::string CheckSumCard(std::int32_t sum) { return "CH-SUM" + FormatInt(sum, 12); }
 
-std::int32_t ReadCheckSumOfText(std::string_view text) {
+std::int32_t ReadCheckSumOfText(std::string_view text, TLogFileObject* log) {
   std::int32_t stored = -1;
   std::size_t begin = 0;
   while (begin < text.size()) {
@@ -77,21 +77,21 @@ std::int32_t ReadCheckSumOfText(std::string_view text) {
     if (ec == std::errc() && ptr == e) {
       stored = value;
     } else {
-      ReportLine("CH-SUM card without a valid checksum: " + std::string(line.substr(first)));
+      ReportLine(log, "CH-SUM card without a valid checksum: " + std::string(line.substr(first)));
     }
   }
   return stored;
 }
 
-std::int32_t ReadCheckSum(const std::string& fileName) {
+std::int32_t ReadCheckSum(const std::string& fileName, TLogFileObject* log) {
   std::ifstream in(fileName, std::ios::binary);
   if (!in) throw IoError("cannot open " + fileName);
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return ReadCheckSumOfText(text);
+  return ReadCheckSumOfText(text, log);
 }
 
-void ReadCheckSum(const TProteinObject&, const std::string& fileName, std::int32_t& stored) {
-  stored = ReadCheckSum(fileName);
+void ReadCheckSum(const TProteinObject& protein, const std::string& fileName, std::int32_t& stored) {
+  stored = ReadCheckSum(fileName, protein.Context.Log);
 }
 
 }  // namespace cavitas

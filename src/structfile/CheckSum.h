@@ -27,13 +27,13 @@ void WriteLines(const TMyCollection<TString>& list, std::ostream& file);
 std::string CheckSumCard(std::int32_t sum);
 
 // The value of the file's last CH-SUM card, or -1 when it has none. A card
-// whose value is not a 32-bit decimal integer is reported through ReportLine
-// and leaves the value as it was. Lines end at a line feed; a carriage return
+// whose value is not a 32-bit decimal integer is reported to log (nullptr:
+// not at all) and leaves the value as it was. Lines end at a line feed; a carriage return
 // before it is not part of the line. The file must be readable (IoError otherwise).
-std::int32_t ReadCheckSum(const std::string& fileName);
+std::int32_t ReadCheckSum(const std::string& fileName, TLogFileObject* log);
 // The same scan over a text already read, so that an input is read only once
 // (a pipe cannot be read twice).
-std::int32_t ReadCheckSumOfText(std::string_view text);
+std::int32_t ReadCheckSumOfText(std::string_view text, TLogFileObject* log);
 // The same scan; lineMode false (lines read up to a line feed) gives the same
 // lines here, since a trailing carriage return and blanks never belong to the value.
 void ReadCheckSum(const TProteinObject& protein, const std::string& fileName, std::int32_t& stored);

@@ -331,7 +331,7 @@ void SaveToStream(const TProteinObject& p, std::ostream& out) {
 
   w.Integer(p.CheckSum);
   w.Scaled(p.Resolution);
-  w.Scaled(Model.CutOff);
+  w.Scaled(p.Context.Model.CutOff);
   w.Integer(p.ResidueCount);
   w.Integer(proteinRecords);
   w.Integer(proteinRecords + hetRecords);
@@ -402,7 +402,7 @@ class TStreamLoader {
 
     p_.CheckSum = static_cast<std::int32_t>(r_.Integer(INT32_MIN, INT32_MAX, "checksum"));
     p_.Resolution = r_.Scaled();
-    Model.CutOff = r_.Scaled();
+    p_.Context.Model.CutOff = r_.Scaled();
     residueCount_ = r_.Integer(0, maxCount_ + 2, "residue count");
     proteinAtoms_ = r_.Integer(0, maxCount_, "protein atom count");
     atomCount_ = r_.Integer(proteinAtoms_, maxCount_, "atom count");
@@ -439,8 +439,8 @@ class TStreamLoader {
     // The last protein element then ends at the residues actually read, so
     // that none is left outside every element (and lost by the next save).
     if (p_.ResidueCount != residueCount_ && p_.ElementCount > 0) {
-      ReportLine("Error in reading stream - " + std::to_string(p_.ResidueCount) + " residues read, " +
-                 std::to_string(residueCount_) + " stored");
+      p_.Context.Report("Error in reading stream - " + std::to_string(p_.ResidueCount) + " residues read, " +
+                        std::to_string(residueCount_) + " stored");
       p_.ElementRow(p_.ElementCount).Last = p_.ResidueCount;
     }
     for (std::size_t i = 0; i < p_.HetAtoms.size(); ++i) {
@@ -466,7 +466,8 @@ class TStreamLoader {
       z.First = static_cast<std::int32_t>(r_.Integer(INT32_MIN, INT32_MAX, "element start"));
       z.ResetAtoms();
       if (z.First < previousFirst || z.First > bound) {
-        ReportLine(het ? "Error in reading overview2card - bad number" : "Error in reading overvwcard - bad number");
+        p_.Context.Report(het ? "Error in reading overview2card - bad number"
+                              : "Error in reading overvwcard - bad number");
         p_.SetWarningStatus(53, het ? "Error in reading overview2card - bad number"
                                     : "Error in reading overviewcard - bad number");
       }
@@ -496,7 +497,7 @@ class TStreamLoader {
   bool LoadAtomRecord(bool het) {
     const std::int64_t e = r_.Integer();
     if (e != currentElement_ && e != currentElement_ + 1) {
-      ReportLine(kStructureReadError);
+      p_.Context.Report(kStructureReadError);
       p_.SetFatalStatus(kStructureReadError);
       return false;
     }
@@ -536,7 +537,7 @@ class TStreamLoader {
       h->ResName = resName.substr(0, 3) + ' ';
       h->AltLoc = resName[3];
       h->AtomName = name;
-      ClassifyHetAtom(name, atom->RadiusType, atom->AtomCode);
+      ClassifyHetAtom(p_.Context, name, atom->RadiusType, atom->AtomCode);
       if (z.ElementKind == kElementWater) atom->AtomCode = kWaterCode;
       h->Atom = atom.get();
       h->OwnedAtom = std::move(atom);
@@ -565,10 +566,10 @@ class TStreamLoader {
       // unused and the next save would lose another atom to the gap.
       if (*slot) throw StreamError("residue " + r.ResidueId + " repeats its backbone atom" + name);
       atom->RadiusType = static_cast<std::uint8_t>(kind);
-      BackboneAtomCode(r.OneLetter, kind, atom->AtomCode);
+      BackboneAtomCode(p_.Context, r.OneLetter, kind, atom->AtomCode);
     } else {
       if (r.SideChainCount >= kMaxSideChainPerResidue) throw StreamError("too many side-chain atoms in residue " + r.ResidueId);
-      FindSideAtom(r.OneLetter, name, atom->RadiusType, atom->AtomCode);
+      FindSideAtom(p_.Context, r.OneLetter, name, atom->RadiusType, atom->AtomCode);
     }
     const int slotNumber = atom->Number;
     if (p_.AtomAt(slotNumber)) throw StreamError("atom number " + std::to_string(slotNumber) + " used twice");
@@ -625,7 +626,7 @@ class TStreamLoader {
       r.HPos.Y = static_cast<float>(n.Y + (static_cast<long double>(prev.AtomC->Y) - prev.AtomO->Y) / ld);
       r.HPos.Z = static_cast<float>(n.Z + (static_cast<long double>(prev.AtomC->Z) - prev.AtomO->Z) / ld);
     } else {
-      ReportLine("Coordinates of atoms N and O in residue " + prev.ResidueId + " are identical !!!");
+      p_.Context.Report("Coordinates of atoms N and O in residue " + prev.ResidueId + " are identical !!!");
       p_.SetWarningStatus(44, " !!! RESIDUE " + r.ResidueName + r.ResidueId + " HAS EQUAL COORDINATES for atoms C and O");
     }
   }
@@ -642,8 +643,8 @@ class TStreamLoader {
 }  // namespace
 
 void LoadFromStream(TProteinObject& protein, std::istream& in) {
-  TLogFileObject* previous = CurrentLogTarget;
-  CurrentLogTarget = &protein;
+  TLogFileObject* previous = protein.Context.Log;
+  protein.Context.Log = &protein;
   // Counts are bounded by the bytes left in the stream where it can tell them.
   std::int64_t bound = kMaxStoredCount;
   const std::istream::pos_type here = in.tellg();
@@ -658,10 +659,10 @@ void LoadFromStream(TProteinObject& protein, std::istream& in) {
   try {
     loader.Load();
   } catch (const StreamError& e) {
-    ReportLine(std::string("Error in reading stream - ") + e.what());
+    protein.Context.Report(std::string("Error in reading stream - ") + e.what());
     protein.SetFatalStatus(kStructureReadError);
   }
-  CurrentLogTarget = previous;
+  protein.Context.Log = previous;
 }
 
 }  // namespace cavitas

@@ -37,11 +37,11 @@ class TConstruction final : TInnerPointSource {
   TConstruction(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& lists,
                 std::int32_t& status, bool split, TElementList& elements, TSurfaceMemo* memo, int threads)
       : protein_(protein),
-        radii_{Model.ProbeRadius, Model.RadiusTable},
+        radii_{protein.Context.Model.ProbeRadius, protein.Context.Model.RadiusTable},
         source_(protein, include, radii_, Kernel::kFast),
         store_(lists, elements, status, protein.FileName),
         degeneracies_(protein, store_, radii_),
-        builder_(store_, degeneracies_, *this, split),
+        builder_(store_, degeneracies_, *this, split, protein.Context.Model),
         own_(radii_),
         carried_(Kernel::kFast ? memo : nullptr),
         threads_(Kernel::kFast ? threads : 1) {}
@@ -73,9 +73,10 @@ class TConstruction final : TInnerPointSource {
 
 template <class Kernel>
 void TConstruction<Kernel>::Execute() {
-  ProgressStatus.StageName = "Connolly: atom ";
-  ProgressStatus.Total = protein_.AtomCount;
-  ProgressStatus.SetPosition(0);
+  TStatus& progress = protein_.Context.Progress;
+  progress.StageName = "Connolly: atom ";
+  progress.Total = protein_.AtomCount;
+  progress.SetPosition(0);
   if (!protein_.NeighboursNear) BuildNeighbourLists(protein_);
   const int count = protein_.AtomCount;
   store_.Reset(count);
@@ -87,7 +88,7 @@ void TConstruction<Kernel>::Execute() {
   for (int i = 1; i <= count; ++i) {
     if (!source_.Included(i)) continue;
     store_.SetCurrentAtom(i);
-    ProgressStatus.SetPosition(i);
+    progress.SetPosition(i);
     TAtom& atom = *protein_.AtomAt(i);
     const bool pairLogged = workers ? TakeMade(atom, workers->Take(i)) : MakeHere(atom);
     store_.Register(own_.Made.Elements, i);
@@ -103,8 +104,8 @@ void TConstruction<Kernel>::Execute() {
       builder_.Build(atom, own_.Near.Atoms);
     });
   if (memo_) memo_->End();
-  ProgressStatus.StageName.clear();
-  ProgressStatus.SetPosition(0);
+  progress.StageName.clear();
+  progress.SetPosition(0);
   std::vector<int> atoms = degeneracies_.AtomsToMove(closed);
   if (!atoms.empty()) throw TUnresolvedDegeneracy{std::move(atoms)};
 }

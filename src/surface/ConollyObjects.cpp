@@ -228,7 +228,7 @@ constexpr int kMaxDetours = 1000;
 
 }  // namespace
 
-bool TConollyObject1::IsInside(const TCoord& direction) const {
+bool TConollyObject1::IsInside(const TModelConstants& model, const TCoord& direction) const {
   if (EdgeCount == 0) return true;
   if (Degenerate) return false;
   const TExtVector dir = ToExt(direction);
@@ -237,7 +237,7 @@ bool TConollyObject1::IsInside(const TCoord& direction) const {
   const TExtVector q = Scale(dir, 1 / len);
   const TExtVector inner = ToExt(InnerPoint);
   const TExtVector centre = ToExt(*Atom);
-  const Ext radius = ExpandedRadius(*Atom);
+  const Ext radius = ExpandedRadius(model, *Atom);
 
   TWalk w = WalkEdges(*this, q, inner, centre, radius);
   bool odd = w.Odd;
@@ -271,9 +271,10 @@ bool TConollyObject1::IsInside(const TCoord& direction) const {
   return !odd;
 }
 
-double TConollyObject1::ProbeDistance(const TCoord& point, TCoord& probeCentre, double radius) const {
-  const double P = Model.ProbeRadius;
-  const double R = AtomRadius(*Atom);
+double TConollyObject1::ProbeDistance(const TModelConstants& model, const TCoord& point, TCoord& probeCentre,
+                                      double radius) const {
+  const double P = model.ProbeRadius;
+  const double R = AtomRadius(model, *Atom);
   const Ext Rp = R + P;
   const TExtVector centre = ToExt(*Atom);
   const TExtVector v = Sub(ToExt(point), centre);
@@ -286,14 +287,14 @@ double TConollyObject1::ProbeDistance(const TCoord& point, TCoord& probeCentre, 
   }
   const Ext d = std::sqrt(d2);
   const TExtVector u = Scale(v, 1 / d);
-  if (IsInside(ToCoord(u))) {
+  if (IsInside(model, ToCoord(u))) {
     probeCentre = ToCoord(Add(centre, Scale(u, Rp)));
     return static_cast<double>(d >= Rp ? d - Rp - radius - P : R - d - radius);
   }
   double best = 1000.0;
   for (const TConollyObject2* e : Edges) {
     TCoord pc;
-    const double g = e->ProbeDistance(point, pc, radius);
+    const double g = e->ProbeDistance(model, point, pc, radius);
     if (g < best) {
       best = g;
       probeCentre = pc;
@@ -302,16 +303,16 @@ double TConollyObject1::ProbeDistance(const TCoord& point, TCoord& probeCentre, 
   return best;
 }
 
-double TConollyObject1::PatchDistance(const TCoord& point, double radius) const {
-  const double P = Model.ProbeRadius;
-  const double R = AtomRadius(*Atom);
+double TConollyObject1::PatchDistance(const TModelConstants& model, const TCoord& point, double radius) const {
+  const double P = model.ProbeRadius;
+  const double R = AtomRadius(model, *Atom);
   const TExtVector centre = ToExt(*Atom);
   const TExtVector p = ToExt(point);
   const TExtVector v = Sub(p, centre);
   const Ext d2 = Norm2(v);
   if (d2 < 1e-6) return R - radius;
   const Ext d = std::sqrt(d2);
-  if (IsInside(ToCoord(Scale(v, 1 / d)))) return static_cast<double>(std::fabs(d - R) - radius);
+  if (IsInside(model, ToCoord(Scale(v, 1 / d)))) return static_cast<double>(std::fabs(d - R) - radius);
   const Ext f = R / (R + P);
   Ext best = 1000.0;
   for (const TConollyObject2* e : Edges) {
@@ -335,13 +336,13 @@ std::unique_ptr<TConollyObject> TConollyObject1::Clone() const {
   return c;
 }
 
-double TConollyObject1::Area() const {
-  const double R = AtomRadius(*Atom);
+double TConollyObject1::Area(const TModelConstants& model) const {
+  const double R = AtomRadius(model, *Atom);
   if (EdgeCount == 0) return 12.566372 * R * R;
   if (Degenerate) return 0;
   Ext sum = 0;
   for (const TSphereSample& s : SphereSamples())
-    if (IsInside(ToCoord(s.Direction))) sum += s.Weight;
+    if (IsInside(model, ToCoord(s.Direction))) sum += s.Weight;
   return static_cast<double>(R * R * sum);
 }
 
@@ -373,16 +374,17 @@ void TConollyObject2::ArcPolar(const TCoord& point, double& rho, double& height,
   if (l[1] < 0) phi = 6.283185 - phi;
 }
 
-double TConollyObject2::ProbeDistance(const TCoord& point, TCoord& probeCentre, double radius) const {
+double TConollyObject2::ProbeDistance(const TModelConstants& model, const TCoord& point, TCoord& probeCentre,
+                                      double radius) const {
   const TExtVector pl = ToLocal(Frame, Sub(ToExt(point), Center));
   const Ext phi = ClampToArc(PolarAngle(pl[0], pl[1]), Angle);
   const TExtVector Q{Radius * std::cos(phi), Radius * std::sin(phi), 0};
   probeCentre = ToCoord(Add(Center, ToWorld(Frame, Q)));
-  return static_cast<double>(Norm(Sub(pl, Q)) - radius - Model.ProbeRadius);
+  return static_cast<double>(Norm(Sub(pl, Q)) - radius - model.ProbeRadius);
 }
 
-double TConollyObject2::PatchDistance(const TCoord& point, double radius) const {
-  const Ext P = Model.ProbeRadius;
+double TConollyObject2::PatchDistance(const TModelConstants& model, const TCoord& point, double radius) const {
+  const Ext P = model.ProbeRadius;
   const TExtVector pl = ToLocal(Frame, Sub(ToExt(point), Center));
   const Ext phi = ClampToArc(PolarAngle(pl[0], pl[1]), Angle);
   const Ext c = std::cos(phi), s = std::sin(phi);
@@ -417,15 +419,15 @@ std::unique_ptr<TConollyObject> TConollyObject2::Clone() const {
   return c;
 }
 
-double TConollyObject2::Area() const {
+double TConollyObject2::Area(const TModelConstants& model) const {
   // Torus patch between the two contact circles: per radian of the arc,
   // P * (r * (psi2 - psi1) - P * (sin psi2 - sin psi1)), psi_k the angle at the
   // probe from the direction to the axis to the direction to atom k, signed
   // along the pair axis: when the circle's centre lies beyond one atom both
   // atoms are on one side and the patch spans only their difference.
-  const Ext P = Model.ProbeRadius;
+  const Ext P = model.ProbeRadius;
   const Ext d = Norm(Sub(ToExt(*Atom2), ToExt(*Atom)));
-  const Ext e = ExpandedRadius(*Atom), f = ExpandedRadius(*Atom2);
+  const Ext e = ExpandedRadius(model, *Atom), f = ExpandedRadius(model, *Atom2);
   const Ext s = (d + e + f) / 2;
   const Ext heron = s * (s - d) * (s - e) * (s - f);
   if (d == 0 || heron <= 0) return 0;
@@ -438,13 +440,14 @@ double TConollyObject2::Area() const {
 
 // ---------------------------------------------------------------- concave patch
 
-double TConollyObject3::ProbeDistance(const TCoord& point, TCoord& probeCentre, double radius) const {
+double TConollyObject3::ProbeDistance(const TModelConstants& model, const TCoord& point, TCoord& probeCentre,
+                                      double radius) const {
   probeCentre = ProbeCenter;
-  return static_cast<double>(std::sqrt(Dist2(point, ProbeCenter)) - radius - Model.ProbeRadius);
+  return static_cast<double>(std::sqrt(Dist2(point, ProbeCenter)) - radius - model.ProbeRadius);
 }
 
-double TConollyObject3::PatchDistance(const TCoord& point, double radius) const {
-  const Ext P = Model.ProbeRadius;
+double TConollyObject3::PatchDistance(const TModelConstants& model, const TCoord& point, double radius) const {
+  const Ext P = model.ProbeRadius;
   const TExtVector pc = ToExt(ProbeCenter);
   const TExtVector E[3] = {Sub(ToExt(*Atom), pc), Sub(ToExt(*Atom2), pc), Sub(ToExt(*Atom3), pc)};
   const TExtVector v = Sub(ToExt(point), pc);
@@ -490,10 +493,10 @@ std::unique_ptr<TConollyObject> TConollyObject3::Clone() const {
   return c;
 }
 
-double TConollyObject3::Area() const {
+double TConollyObject3::Area(const TModelConstants& model) const {
   // Spherical triangle on the probe sphere, angles from the half-angle formula
   // cos(A/2) = sqrt(sin s sin(s - a) / (sin b sin c)); area P^2 (A + B + C - pi).
-  const Ext P = Model.ProbeRadius;
+  const Ext P = model.ProbeRadius;
   const TExtVector pc = ToExt(ProbeCenter);
   auto unit = [&](const TAtom* a) {
     const TExtVector v = Sub(ToExt(*a), pc);

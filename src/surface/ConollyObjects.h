@@ -33,13 +33,14 @@ class TConollyObject {
 
   // Gap between the sphere (point, radius) and a probe placed on the element
   // nearest to point; probeCentre receives that probe position.
-  virtual double ProbeDistance(const TCoord& point, TCoord& probeCentre, double radius) const = 0;
+  virtual double ProbeDistance(const TModelConstants& model, const TCoord& point, TCoord& probeCentre,
+                               double radius) const = 0;
   // Distance between the sphere (point, radius) and the element's own surface patch.
-  virtual double PatchDistance(const TCoord& point, double radius) const = 0;
+  virtual double PatchDistance(const TModelConstants& model, const TCoord& point, double radius) const = 0;
   // Whether this copy is the one that survives registration.
   virtual bool IsOwner() const = 0;
-  // Area of the patch in Å².
-  virtual double Area() const = 0;
+  // Area of the patch in Å² (the radii and the probe of the run's model).
+  virtual double Area(const TModelConstants& model) const = 0;
   // A new element with the same values (a distinct identity).
   virtual std::unique_ptr<TConollyObject> Clone() const = 0;
 
@@ -67,10 +68,11 @@ class TConollyObject1 : public TConollyObject {
  public:
   TConollyObject1(TAtom* atom, TCoord innerPoint) : TConollyObject(kContactPatch, atom), InnerPoint(innerPoint) {}
 
-  double ProbeDistance(const TCoord& point, TCoord& probeCentre, double radius) const override;
-  double PatchDistance(const TCoord& point, double radius) const override;
+  double ProbeDistance(const TModelConstants& model, const TCoord& point, TCoord& probeCentre,
+                       double radius) const override;
+  double PatchDistance(const TModelConstants& model, const TCoord& point, double radius) const override;
   bool IsOwner() const override { return true; }
-  double Area() const override;
+  double Area(const TModelConstants& model) const override;
   std::unique_ptr<TConollyObject> Clone() const override;
 
   // Edge index (1-based); out of range raises error 101 fatally.
@@ -78,7 +80,7 @@ class TConollyObject1 : public TConollyObject {
   // Appends an edge (EdgeCount grows by one).
   void AddEdge(TConollyObject2* edge);
   // Whether the direction from the atom centre falls into the patch.
-  bool IsInside(const TCoord& direction) const;
+  bool IsInside(const TModelConstants& model, const TCoord& direction) const;
 
   std::int32_t EdgeCount = 0;
   TCoord InnerPoint;  // direction from the atom centre into the patch, not normalised
@@ -99,10 +101,11 @@ class TConollyObject2 : public TConollyObject {
         StartAtom(startAtom),
         EndAtom(endAtom) {}
 
-  double ProbeDistance(const TCoord& point, TCoord& probeCentre, double radius) const override;
-  double PatchDistance(const TCoord& point, double radius) const override;
+  double ProbeDistance(const TModelConstants& model, const TCoord& point, TCoord& probeCentre,
+                       double radius) const override;
+  double PatchDistance(const TModelConstants& model, const TCoord& point, double radius) const override;
   bool IsOwner() const override { return Atom->Number < Atom2->Number; }
-  double Area() const override;
+  double Area(const TModelConstants& model) const override;
   std::unique_ptr<TConollyObject> Clone() const override;
 
   // Probe centres at local angle 0 and at Angle.
@@ -132,12 +135,13 @@ class TConollyObject3 : public TConollyObject {
   TConollyObject3(TAtom* atom, TCoord probeCenter, TAtom* atom3, TAtom* atom2)
       : TConollyObject(kConcavePatch, atom), Atom2(atom2), Atom3(atom3), ProbeCenter(probeCenter) {}
 
-  double ProbeDistance(const TCoord& point, TCoord& probeCentre, double radius) const override;
-  double PatchDistance(const TCoord& point, double radius) const override;
+  double ProbeDistance(const TModelConstants& model, const TCoord& point, TCoord& probeCentre,
+                       double radius) const override;
+  double PatchDistance(const TModelConstants& model, const TCoord& point, double radius) const override;
   bool IsOwner() const override {
     return Atom->Number < Atom2->Number && Atom2->Number < Atom3->Number;
   }
-  double Area() const override;
+  double Area(const TModelConstants& model) const override;
   std::unique_ptr<TConollyObject> Clone() const override;
 
   TAtom* Atom2;

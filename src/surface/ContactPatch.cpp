@@ -80,9 +80,9 @@ void TElementStore::Register(std::vector<std::unique_ptr<TConollyObject>>& candi
   candidates.clear();
 }
 
-TContactPatchBuilder::TContactPatchBuilder(TElementStore& store, TDegeneracies& degeneracies,
-                                           TInnerPointSource& inner, bool split)
-    : store_(store), degeneracies_(degeneracies), inner_(inner), split_(split) {}
+TContactPatchBuilder::TContactPatchBuilder(TElementStore& store, TDegeneracies& degeneracies, TInnerPointSource& inner,
+                                           bool split, const TModelConstants& model)
+    : store_(store), degeneracies_(degeneracies), inner_(inner), split_(split), model_(model) {}
 
 void TContactPatchBuilder::Build(TAtom& atom, const std::vector<TAtom*>& neighbours) {
   const int i = atom.Number;

@@ -61,8 +61,10 @@ class TDegeneracies;
 
 class TContactPatchBuilder {
  public:
-  // split: the contact patch of several cycles is split into its free regions.
-  TContactPatchBuilder(TElementStore& store, TDegeneracies& degeneracies, TInnerPointSource& inner, bool split);
+  // split: the contact patch of several cycles is split into its free regions;
+  // model: the radii and the probe of the run.
+  TContactPatchBuilder(TElementStore& store, TDegeneracies& degeneracies, TInnerPointSource& inner, bool split,
+                       const TModelConstants& model);
   // The contact patch of an atom with saddles in its list: its boundary
   // cycles, its inner point and its split. neighbours: the atom's, for the
   // atoms through a point where a cycle stays open.
@@ -84,6 +86,7 @@ class TContactPatchBuilder {
   TDegeneracies& degeneracies_;
   TInnerPointSource& inner_;
   bool split_;
+  const TModelConstants& model_;
   const std::vector<TAtom*>* neighbours_ = nullptr;  // of the atom being built
   std::vector<TSaddleRow> saddles_;
   std::vector<std::pair<int, int>> cycleRecords_;  // (first edge of a further cycle, last edge of the one before)

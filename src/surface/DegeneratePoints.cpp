@@ -323,7 +323,7 @@ void DisplaceAtoms(TProteinObject& protein, const std::vector<int>& numbers, int
                 "%zu atoms moved by %.3f A for the surface: their expanded spheres met four or more in one point, "
                 "or coincided",
                 numbers.size(), step);
-  ReportLine(text);
+  protein.Context.Report(text);
 }
 
 }  // namespace cavitas::surface_detail

@@ -57,12 +57,12 @@ void TurnBack(TArcEnd& a, double d) {
   a = {a.Phi - d, c, sn};
 }
 
-TArcEnd ArcEnd(const TConollyObject2& s, const TAtom* blocker, double phi) {
+TArcEnd ArcEnd(const TModelConstants& model, const TConollyObject2& s, const TAtom* blocker, double phi) {
   const TArcEnd stored{phi, std::cos(phi), std::sin(phi)};
   if (!blocker) return stored;
   const Vec e1 = Column(s.Frame, 0), e2 = Column(s.Frame, 1);
   const Vec D = Sub(V(s.Center), V(*blocker));
-  const double r = s.Radius, E = surface_detail::ExpandedRadius(*blocker);
+  const double r = s.Radius, E = surface_detail::ExpandedRadius(model, *blocker);
   const double A = 2 * r * Dot(D, e1), B = 2 * r * Dot(D, e2), C = E * E - Dot(D, D) - r * r;
   TArcEnd x = stored;
   for (int step = 0; step < 2; ++step) {
@@ -76,9 +76,9 @@ TArcEnd ArcEnd(const TConollyObject2& s, const TAtom* blocker, double phi) {
   return x;
 }
 
-TArcRange ArcRange(const TConollyObject2& s) {
+TArcRange ArcRange(const TModelConstants& model, const TConollyObject2& s) {
   if (s.StartAtom == nullptr && s.EndAtom == nullptr) return {{0, 1, 0}, {2 * kPi, 1, 0}};
-  return {ArcEnd(s, s.StartAtom, 0), ArcEnd(s, s.EndAtom, s.Angle)};
+  return {ArcEnd(model, s, s.StartAtom, 0), ArcEnd(model, s, s.EndAtom, s.Angle)};
 }
 
 // ∫ ρ̂ dφ over the range, ρ̂ = cos φ e1 + sin φ e2.
@@ -103,10 +103,10 @@ struct TBoundaryArc {
 
 // The boundary arc of edge e as the contact patch walks it (first: the
 // patch's atom is the first of the pair; c its centre, E its expanded radius).
-TBoundaryArc BoundaryArc(const TConollyObject2& e, bool first, const Vec& c, double E) {
+TBoundaryArc BoundaryArc(const TModelConstants& model, const TConollyObject2& e, bool first, const Vec& c, double E) {
   const Vec e1 = Column(e.Frame, 0), e2 = Column(e.Frame, 1), u = Column(e.Frame, 2);
   const Vec M = V(e.Center);
-  const TArcRange range = ArcRange(e);
+  const TArcRange range = ArcRange(model, e);
   const double r = e.Radius, w = Dot(Sub(M, c), u), A = range.Length();
   const double c0 = range.Start.Cos, s0 = range.Start.Sin;
   const double cA = range.End.Cos, sA = range.End.Sin;
@@ -194,10 +194,11 @@ bool SolidAngle(std::vector<TBoundaryArc>& arcs, double& unitArea) {
            (cycles > 1 && (unitArea < edge || unitArea > 4 * kPi - edge)));
 }
 
-TPatchIntegrals ContactIntegrals(const TConollyObject1& patch, const Vec& origin) {
+TPatchIntegrals ContactIntegrals(const TModelConstants& model, const TConollyObject1& patch, const Vec& origin) {
   TPatchIntegrals out;
   if (patch.Degenerate) return out;
-  const double R = surface_detail::AtomRadius(*patch.Atom), E = surface_detail::ExpandedRadius(*patch.Atom);
+  const double R = surface_detail::AtomRadius(model, *patch.Atom);
+  const double E = surface_detail::ExpandedRadius(model, *patch.Atom);
   const Vec c = V(*patch.Atom);
   const Vec co = Sub(c, origin);
   double unitArea = 4 * kPi;  // solid angle of the patch
@@ -214,7 +215,7 @@ TPatchIntegrals ContactIntegrals(const TConollyObject1& patch, const Vec& origin
         exact = false;
         break;
       }
-      arcs.push_back(BoundaryArc(*e, first, c, E));
+      arcs.push_back(BoundaryArc(model, *e, first, c, E));
     }
     if (arcs.empty()) exact = false;
     if (exact) exact = LinkArcs(arcs, c);
@@ -228,7 +229,7 @@ TPatchIntegrals ContactIntegrals(const TConollyObject1& patch, const Vec& origin
       unitArea = 0;
       m = {};
       for (const TSphereSample& s : SphereSamples())
-        if (patch.IsInside(surface_detail::ToCoord(s.Direction))) {
+        if (patch.IsInside(model, surface_detail::ToCoord(s.Direction))) {
           unitArea += static_cast<double>(s.Weight);
           m = Add(m, Scale(V(s.Direction), static_cast<double>(s.Weight)));
         }
@@ -243,11 +244,11 @@ TPatchIntegrals ContactIntegrals(const TConollyObject1& patch, const Vec& origin
   return out;
 }
 
-TPatchIntegrals SaddleIntegrals(const TConollyObject2& s, const Vec& origin) {
+TPatchIntegrals SaddleIntegrals(const TModelConstants& model, const TConollyObject2& s, const Vec& origin) {
   TPatchIntegrals out;
   if (s.Degenerate || !(s.Angle > 0)) return out;
-  const TArcRange range = ArcRange(s);
-  const double P = Model.ProbeRadius, r = s.Radius, A = range.Length();
+  const TArcRange range = ArcRange(model, s);
+  const double P = model.ProbeRadius, r = s.Radius, A = range.Length();
   const Vec e1 = Column(s.Frame, 0), e2 = Column(s.Frame, 1), u = Column(s.Frame, 2);
   const Vec M = V(s.Center);
   // Angle psi at the probe from the direction to the axis toward +u; the patch
@@ -283,7 +284,7 @@ TPatchIntegrals SaddleIntegrals(const TConollyObject2& s, const Vec& origin) {
 // The probe centre of a concave patch is stored in single precision (about
 // 1e-5 Å off at 100 Å from the origin); two Newton steps on the three sphere
 // equations |q − c_k|² = E_k² restore it to rounding.
-Vec ProbeCentre(const TConollyObject3& t) {
+Vec ProbeCentre(const TModelConstants& model, const TConollyObject3& t) {
   const TAtom* atoms[3] = {t.Atom, t.Atom2, t.Atom3};
   Vec q = V(t.ProbeCenter);
   const Vec start = q;
@@ -292,7 +293,7 @@ Vec ProbeCentre(const TConollyObject3& t) {
     double f[3];
     for (int k = 0; k < 3; ++k) {
       const Vec d = Sub(q, V(*atoms[k]));
-      const double E = surface_detail::ExpandedRadius(*atoms[k]);
+      const double E = surface_detail::ExpandedRadius(model, *atoms[k]);
       row[k] = Scale(d, 2);
       f[k] = Dot(d, d) - E * E;
     }
@@ -307,11 +308,11 @@ Vec ProbeCentre(const TConollyObject3& t) {
   return Norm2(Sub(q, start)) < 1e-6 ? q : start;
 }
 
-TPatchIntegrals ConcaveIntegrals(const TConollyObject3& t, const Vec& origin) {
+TPatchIntegrals ConcaveIntegrals(const TModelConstants& model, const TConollyObject3& t, const Vec& origin) {
   TPatchIntegrals out;
   if (t.Degenerate) return out;
-  const double P = Model.ProbeRadius;
-  const Vec q = ProbeCentre(t);
+  const double P = model.ProbeRadius;
+  const Vec q = ProbeCentre(model, t);
   auto unit = [&](const TAtom* a) {
     const Vec v = Sub(V(*a), q);
     return Scale(v, 1 / Norm(v));
@@ -340,12 +341,12 @@ TPatchIntegrals ConcaveIntegrals(const TConollyObject3& t, const Vec& origin) {
 
 }  // namespace
 
-TPatchIntegrals PatchIntegrals(const TConollyObject& element, const TExtVector& origin) {
+TPatchIntegrals PatchIntegrals(const TModelConstants& model, const TConollyObject& element, const TExtVector& origin) {
   const Vec o = V(origin);
   switch (element.Kind) {
-    case kContactPatch: return ContactIntegrals(static_cast<const TConollyObject1&>(element), o);
-    case kSaddlePatch: return SaddleIntegrals(static_cast<const TConollyObject2&>(element), o);
-    default: return ConcaveIntegrals(static_cast<const TConollyObject3&>(element), o);
+    case kContactPatch: return ContactIntegrals(model, static_cast<const TConollyObject1&>(element), o);
+    case kSaddlePatch: return SaddleIntegrals(model, static_cast<const TConollyObject2&>(element), o);
+    default: return ConcaveIntegrals(model, static_cast<const TConollyObject3&>(element), o);
   }
 }
 

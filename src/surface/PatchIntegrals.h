@@ -25,7 +25,8 @@ struct TPatchIntegrals {
 
 // The integrals of one element about the origin O. A full free circle counts
 // as 2π (its stored Angle is the seven-digit constant), and the ends of other
-// arcs are taken where the probe touches the blocking atom.
-TPatchIntegrals PatchIntegrals(const TConollyObject& element, const TExtVector& origin);
+// arcs are taken where the probe touches the blocking atom (radii and probe of
+// the run's model).
+TPatchIntegrals PatchIntegrals(const TModelConstants& model, const TConollyObject& element, const TExtVector& origin);
 
 }  // namespace cavitas

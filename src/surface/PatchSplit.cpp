@@ -112,7 +112,7 @@ void TContactPatchBuilder::SplitPatch(TAtom& atom, TConollyObject1& patch) {
         const TExtVector p = ToExt(pd.P1);
         dir = std::fabs(p[0]) <= 0.01 ? TExtVector{0, p[2], -p[1]} : TExtVector{p[1], -p[0], 0};
       }
-      together = patch.IsInside(ToCoord(dir));
+      together = patch.IsInside(model_, ToCoord(dir));
     }
     if (together) group[root(by)] = root(bx);
   }

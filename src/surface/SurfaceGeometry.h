@@ -79,12 +79,15 @@ struct TSurfaceRadii {
   double Expanded(const TAtom& atom) const { return Radius(atom) + Probe; }
 };
 
-// Radius of an atom; a radius type outside the table is a bound of the data model.
-inline double AtomRadius(const TAtom& atom) {
+// Radius of an atom in the run's model; a radius type outside the table is a
+// bound of the data model.
+inline double AtomRadius(const TModelConstants& model, const TAtom& atom) {
   if (atom.RadiusType > 15) RaiseLimit("radius type " + std::to_string(atom.RadiusType) + " outside 0..15");
-  return Model.RadiusTable[atom.RadiusType];
+  return model.RadiusTable[atom.RadiusType];
 }
-inline double ExpandedRadius(const TAtom& atom) { return AtomRadius(atom) + Model.ProbeRadius; }
+inline double ExpandedRadius(const TModelConstants& model, const TAtom& atom) {
+  return AtomRadius(model, atom) + model.ProbeRadius;
+}
 
 // Saddle frame of a pair: third axis u (unit); the first axis is the world axis
 // least aligned with u, made orthogonal to u; the second is u x e1.

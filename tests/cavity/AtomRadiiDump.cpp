@@ -16,16 +16,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: atom_radii_dump PDB_FILE [protor]\n");
     return 2;
   }
-  if (argc > 2 && std::string(argv[2]) == "protor") SelectRadiusSet(kProtor);
   TNewContactObject protein;
+  if (argc > 2 && std::string(argv[2]) == "protor") protein.Context.Model.SelectRadiusSet(kProtor);
   ReadProtein(protein, argv[1], "/dev/null", 0);
-  CurrentLogTarget = nullptr;
   if (protein.Status == 1) return 3;
   BuildElementList(protein);
   protein.FindInnerWater();
   for (int i = 1; i <= protein.AtomCount; ++i) {
     const TAtom* a = protein.AtomAt(i);
-    if (a) std::printf("%d %.4f %.3f %.3f %.3f\n", a->Number, Radius(*a), a->X, a->Y, a->Z);
+    if (a) std::printf("%d %.4f %.3f %.3f %.3f\n", a->Number, protein.Context.Model.Radius(*a), a->X, a->Y, a->Z);
   }
   return 0;
 }

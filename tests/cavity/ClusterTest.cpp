@@ -23,7 +23,6 @@ using testing::ConstructedSurface;
 class ClusterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetProgramState();
     savedLog_ = ProgramLog().LogFileName;
     ProgramLog().LogFileName = dir_.File("program.lg");
   }
@@ -41,6 +40,7 @@ class ClusterTest : public ::testing::Test {
 
   testing::TempDir dir_;
   std::string savedLog_;
+  TRunContext run_;  // the start-up model
 };
 
 std::vector<const TConollyObject*> Ptrs(const THoleList& hole) {
@@ -59,7 +59,7 @@ TEST_F(ClusterTest, ClusterHoles_EmptySurfaceHasNoHolesAndOnePart) {
   TElementList elements;
   THoleTable holes(3);
   std::int32_t parts = 0;
-  EXPECT_EQ(ClusterHoles(atomElements, elements, true, holes, parts), 0);
+  EXPECT_EQ(ClusterHoles(run_, atomElements, elements, true, holes, parts), 0);
   EXPECT_TRUE(holes.empty());
   EXPECT_EQ(parts, 1);
 }
@@ -70,7 +70,7 @@ TEST_F(ClusterTest, ClusterHoles_SingleChainIsTheOuterSurface) {
   const std::size_t before = s.Elements.size();
   THoleTable holes;
   std::int32_t parts = 0;
-  EXPECT_EQ(ClusterHoles(s.AtomElements, s.Elements, true, holes, parts), 0);
+  EXPECT_EQ(ClusterHoles(run_, s.AtomElements, s.Elements, true, holes, parts), 0);
   EXPECT_EQ(parts, 1);
   EXPECT_EQ(s.Elements.size(), before);
   EXPECT_TRUE(ProgramLogLines().empty());
@@ -85,7 +85,7 @@ TEST_F(ClusterTest, ClusterHoles_SecondChainJoined) {
   const std::size_t before = s.Elements.size();
   THoleTable holes;
   std::int32_t parts = 0;
-  EXPECT_EQ(ClusterHoles(s.AtomElements, s.Elements, true, holes, parts), 0);
+  EXPECT_EQ(ClusterHoles(run_, s.AtomElements, s.Elements, true, holes, parts), 0);
   EXPECT_EQ(parts, 2);
   EXPECT_EQ(s.Elements.size(), before);
 
@@ -107,7 +107,7 @@ TEST_F(ClusterTest, ClusterHoles_SecondChainWithoutJoinBecomesAHole) {
   const auto second = BuildChain(s, 3, 0, 20, 3.5f);
   THoleTable holes;
   std::int32_t parts = 0;
-  ASSERT_EQ(ClusterHoles(s.AtomElements, s.Elements, false, holes, parts), 1);
+  ASSERT_EQ(ClusterHoles(run_, s.AtomElements, s.Elements, false, holes, parts), 1);
   EXPECT_EQ(parts, 2);
   // Contacts in clustering order, then each saddle with the contact of its first atom.
   const std::vector<const TConollyObject*> expected{second.Contacts[0], second.Contacts[1], second.Contacts[2],
@@ -147,7 +147,7 @@ TEST_F(ClusterTest, ClusterHoles_SplitAtomPatchLinesACavity) {
   CavityCase c;
   THoleTable holes;
   std::int32_t parts = 0;
-  ASSERT_EQ(ClusterHoles(c.S.AtomElements, c.S.Elements, true, holes, parts), 1);
+  ASSERT_EQ(ClusterHoles(run_, c.S.AtomElements, c.S.Elements, true, holes, parts), 1);
   EXPECT_EQ(parts, 1);
   const std::vector<const TConollyObject*> expected{c.Inner2, c.Inner3, c.Arc, c.AtStart, c.AtEnd};
   EXPECT_EQ(Ptrs(holes[0]), expected);
@@ -165,7 +165,7 @@ TEST_F(ClusterTest, CollectInnerElements_TakesEveryHoleElement) {
   TElementList inner;
   inner.push_back(std::make_unique<TConollyObject1>(c.Outer.Atoms[0], TCoord{1, 0, 0}));  // replaced
   std::int32_t parts = 0;
-  CollectInnerElements(c.S.AtomElements, c.S.Elements, true, inner, parts);
+  CollectInnerElements(run_, c.S.AtomElements, c.S.Elements, true, inner, parts);
   ASSERT_EQ(inner.size(), 5u);
   EXPECT_EQ(inner[0].get(), c.Inner2);
   EXPECT_EQ(inner[4].get(), c.AtEnd);
@@ -179,7 +179,7 @@ TEST_F(ClusterTest, ClusterConolly_EqualSizesKeepTheOrderFound) {
   const auto c = BuildChain(s, 2, 0, 40, 3.5f);
   TClusterTable clusters;
   std::int32_t parts = 0;
-  ClusterConolly(s.AtomElements, s.Elements, false, clusters, parts);
+  ClusterConolly(run_, s.AtomElements, s.Elements, false, clusters, parts);
   ASSERT_EQ(clusters.size(), 3u);
   EXPECT_EQ(clusters[0].front(), b.Contacts[0]);
   EXPECT_EQ(clusters[1].front(), a.Contacts[0]);
@@ -198,7 +198,7 @@ TEST_F(ClusterTest, ClusterConolly_TwoPatchesOfOneAtomOnOneEdgeIsFatal) {
   TClusterTable clusters;
   std::int32_t parts = 0;
   try {
-    ClusterConolly(s.AtomElements, s.Elements, true, clusters, parts);
+    ClusterConolly(run_, s.AtomElements, s.Elements, true, clusters, parts);
     FAIL() << "no error 303";
   } catch (const FatalError& e) {
     EXPECT_EQ(e.Code, 303);
@@ -215,7 +215,7 @@ TEST_F(ClusterTest, ClusterConolly_MissingNeighbourPatchIsSkipped) {
   ConstructedSurface::Edge(s.Contact(c, {0, 1, 0}), ac);  // a's patch does not list this edge
   TClusterTable clusters;
   std::int32_t parts = 0;
-  ASSERT_NO_THROW(ClusterConolly(s.AtomElements, s.Elements, false, clusters, parts));
+  ASSERT_NO_THROW(ClusterConolly(run_, s.AtomElements, s.Elements, false, clusters, parts));
   EXPECT_EQ(clusters.size(), 2u);
 }
 
@@ -225,17 +225,18 @@ TEST_F(ClusterTest, ClusterConolly_MoreThan800Clusters) {
   for (int i = 0; i < 801; ++i) s.Contact(s.Atom(static_cast<float>(10 * (i % 30)), static_cast<float>(10 * (i / 30)), 0));
   TClusterTable clusters;
   std::int32_t parts = 0;
-  ClusterConolly(s.AtomElements, s.Elements, true, clusters, parts);
+  ClusterConolly(run_, s.AtomElements, s.Elements, true, clusters, parts);
   EXPECT_EQ(parts, 801);  // joined into one cluster
-  ClusterConolly(s.AtomElements, s.Elements, false, clusters, parts);
+  ClusterConolly(run_, s.AtomElements, s.Elements, false, clusters, parts);
   EXPECT_EQ(clusters.size(), 801u);
 }
 
 void ExpectSameClustering(const TAtomElementLists& atomElements, const TElementList& elements, bool join) {
   TClusterTable fast, slow;
   std::int32_t fastParts = 0, slowParts = 0;
-  ClusterConolly(atomElements, elements, join, fast, fastParts);
-  detail::ClusterConollyLinearScan(atomElements, elements, join, slow, slowParts);
+  TRunContext run_;
+  ClusterConolly(run_, atomElements, elements, join, fast, fastParts);
+  detail::ClusterConollyLinearScan(run_, atomElements, elements, join, slow, slowParts);
   EXPECT_EQ(fastParts, slowParts);
   ASSERT_EQ(fast.size(), slow.size());
   for (std::size_t k = 0; k < fast.size(); ++k) EXPECT_EQ(fast[k], slow[k]) << "cluster " << k + 1;
@@ -293,7 +294,7 @@ TEST_F(ClusterTest, ClosestContact_IndexedMatchesPlainIncludingTies) {
     }
     TAtom *p1, *q1, *p2, *q2;
     const long double d1 = ClosestContact(&first, &second, p1, q1);
-    const long double d2 = detail::ClosestContactIndexed(first, second, p2, q2);
+    const long double d2 = detail::ClosestContactIndexed(run_.Model, first, second, p2, q2);
     EXPECT_EQ(d1, d2);
     EXPECT_EQ(p1, p2);
     EXPECT_EQ(q1, q2);
@@ -302,7 +303,7 @@ TEST_F(ClusterTest, ClosestContact_IndexedMatchesPlainIncludingTies) {
   TAtom *p, *q;
   EXPECT_EQ(ClosestContact(nullptr, &none, p, q), 1e9L);
   EXPECT_EQ(p, nullptr);
-  EXPECT_EQ(detail::ClosestContactIndexed(none, none, p, q), std::sqrt(1e9L));
+  EXPECT_EQ(detail::ClosestContactIndexed(run_.Model, none, none, p, q), std::sqrt(1e9L));
   EXPECT_EQ(q, nullptr);
 }
 
@@ -312,7 +313,7 @@ TEST_F(ClusterTest, ContactIndex_GrownPartByPartMatchesPlainScansOfTheJoinedList
   auto coord = [&] { return static_cast<float>(static_cast<int>(rng() % 41) - 20) * 0.5f; };
   TCluster joined;
   for (int i = 0; i < 3; ++i) joined.push_back(s.Contact(s.Atom(coord(), coord(), coord())));
-  detail::ContactIndex index(joined);
+  detail::ContactIndex index(run_.Model, joined);
   for (int part = 0; part < 120; ++part) {
     // Mostly single atoms (the detached ions of a crystal), now and then a larger piece.
     const int n = part % 17 == 0 ? 40 : 1 + static_cast<int>(rng() % 3);
@@ -330,7 +331,7 @@ TEST_F(ClusterTest, ContactIndex_GrownPartByPartMatchesPlainScansOfTheJoinedList
     EXPECT_EQ(p1, p2);
     EXPECT_EQ(q1, q2);
     const TAtom& at = *probe[0]->Atom;
-    EXPECT_EQ(detail::MinClearanceIndexed(index, at), MinClearance(&joined, at));
+    EXPECT_EQ(detail::MinClearanceIndexed(index, at), MinClearance(run_.Model, &joined, at));
   }
 }
 
@@ -343,18 +344,18 @@ TEST_F(ClusterTest, MinClearance_PrunedMatchesPlainOnRealSurface) {
   ComputeSurfaceWithHet(protein, atomElements, elements, status);
   TCluster all;
   for (const auto& e : elements) all.push_back(e.get());
-  const detail::ContactIndex grid(all);
+  const detail::ContactIndex grid(run_.Model, all);
   for (int i = 1; i <= protein.AtomCount; i += 3) {
     const TAtom& atom = *protein.AtomAt(i);
-    const double plain = MinClearance(&all, atom);
-    EXPECT_EQ(detail::MinClearancePruned(all, atom), plain) << "atom " << i;
+    const double plain = MinClearance(run_.Model, &all, atom);
+    EXPECT_EQ(detail::MinClearancePruned(run_.Model, all, atom), plain) << "atom " << i;
     EXPECT_EQ(detail::MinClearanceIndexed(grid, atom), plain) << "atom " << i;
   }
   // A point far outside the structure still finds the nearest patches.
   TAtom far = *protein.AtomAt(1);
   far.X += 60;
-  EXPECT_EQ(detail::MinClearanceIndexed(grid, far), MinClearance(&all, far));
-  EXPECT_EQ(MinClearance(nullptr, *protein.AtomAt(1)), 1000.0);
+  EXPECT_EQ(detail::MinClearanceIndexed(grid, far), MinClearance(run_.Model, &all, far));
+  EXPECT_EQ(MinClearance(run_.Model, nullptr, *protein.AtomAt(1)), 1000.0);
 }
 
 TEST_F(ClusterTest, ClusteredConollyArea_InnerElementsAreTheHolesOfTheSurface) {
@@ -369,7 +370,7 @@ TEST_F(ClusterTest, ClusteredConollyArea_InnerElementsAreTheHolesOfTheSurface) {
   ComputeSurfaceWithHet(protein, atomElements, elements, status);
   const std::size_t total = elements.size();
   THoleTable holes;
-  ClusterHoles(atomElements, elements, true, holes, holeParts);
+  ClusterHoles(run_, atomElements, elements, true, holes, holeParts);
   std::size_t inHoles = 0;
   for (const auto& h : holes) inHoles += h.size();
   EXPECT_EQ(parts, holeParts);

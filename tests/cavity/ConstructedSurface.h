@@ -38,8 +38,9 @@ class ConstructedSurface {
   // from the frame's reference direction; angle 6.283185 is the full circle.
   TConollyObject2* Saddle(TAtom* a, TAtom* b, double angle = kFullTurn, TAtom* start = nullptr, TAtom* end = nullptr,
                           double phase = 0) {
-    const long double P = Model.ProbeRadius;
-    const long double ea = Radius(*a) + P, eb = Radius(*b) + P;
+    const TModelConstants model;  // the start-up radii and probe
+    const long double P = model.ProbeRadius;
+    const long double ea = model.Radius(*a) + P, eb = model.Radius(*b) + P;
     const TExtVector ab{static_cast<long double>(b->X) - a->X, static_cast<long double>(b->Y) - a->Y,
                         static_cast<long double>(b->Z) - a->Z};
     const long double d = std::sqrt(ab[0] * ab[0] + ab[1] * ab[1] + ab[2] * ab[2]);

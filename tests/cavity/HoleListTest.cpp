@@ -231,7 +231,6 @@ std::vector<std::string> Lines(const std::string& text) {
 class ResultFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetProgramState();
     ReadProtein(protein_, testing::DataFile("tiny.pdb"), dir_.File("run.log"), 0);
     ASSERT_NE(protein_.Status, 1);
     ASSERT_GE(protein_.ProteinAtomCount, 13);
@@ -344,9 +343,8 @@ TEST_F(ResultFileTest, WriteFullOutput_TwoRunsAreByteIdentical) {
 TEST_F(ResultFileTest, WriteFullOutput_FailedRunWritesNothing) {
   protein_.Status = 1;
   protein_.StatusText = " !!! FAILED !!! ";
-  CurrentLogTarget = &protein_;
+  protein_.Context.Log = &protein_;
   WriteFullOutput(protein_, table_, outer_, dir_.File("none.txt"));
-  CurrentLogTarget = nullptr;
   EXPECT_FALSE(std::filesystem::exists(dir_.File("none.txt")));
   EXPECT_NE(testing::ReadFile(dir_.File("run.log")).find(" !!! FAILED !!! "), std::string::npos);
 }

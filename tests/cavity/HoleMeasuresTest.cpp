@@ -19,6 +19,9 @@
 namespace cavitas {
 namespace {
 
+// The start-up model every surface here is built with.
+const TModelConstants kModel;
+
 using Vec = std::array<double, 3>;
 constexpr double kPi = std::numbers::pi;
 constexpr int kRadiusType = 8;  // 1.7 Å in the default set
@@ -97,7 +100,7 @@ TBuilt Build(const std::vector<Vec>& centres, const Vec& shift = {0, 0, 0}, cons
   std::int32_t status = 0, parts = 0;
   ComputeSurfaceWithoutHet(*b.Protein, b.Surface, status);
   EXPECT_EQ(status, 0);
-  b.HoleCount = ClusterHoles(b.Surface.AtomElements, b.Surface.Elements, true, b.Holes, parts);
+  b.HoleCount = ClusterHoles(b.Protein->Context, b.Surface.AtomElements, b.Surface.Elements, true, b.Holes, parts);
   return b;
 }
 
@@ -113,35 +116,33 @@ struct TSteiner {
   double Volume, Area;
 };
 TSteiner Parallel(double vG, double sG, double edgeTerm, bool outward, double faceTerm = -1) {
-  const double P = Model.ProbeRadius, E = Model.RadiusTable[kRadiusType] + P;
+  const double P = kModel.ProbeRadius, E = kModel.RadiusTable[kRadiusType] + P;
   const double m = -(faceTerm < 0 ? sG / E : faceTerm) + edgeTerm / 2;
   if (outward) return {vG + P * sG + P * P * m + 4 * kPi / 3 * P * P * P, sG + 2 * P * m + 4 * kPi * P * P};
   return {vG - P * sG - P * P * m - 4 * kPi / 3 * P * P * P, sG + 2 * P * m + 4 * kPi * P * P};
 }
 
-double Expanded() { return Model.RadiusTable[kRadiusType] + Model.ProbeRadius; }
+double Expanded() { return kModel.RadiusTable[kRadiusType] + kModel.ProbeRadius; }
 
 void ExpectRelative(double actual, double expected, const char* what) {
   EXPECT_NEAR(actual, expected, 1e-6 * std::fabs(expected)) << what;
 }
 
 TEST(HoleMeasures, OneSphere_ClosedForm) {
-  ResetProgramState();
   const TBuilt b = Build({{0.5, -1.25, 2}});
   ASSERT_EQ(b.HoleCount, 0);
-  const TSurfaceMeasures m = MeasureSurface(b.Surface.Elements, false);
-  const double R = Model.RadiusTable[kRadiusType];
+  const TSurfaceMeasures m = MeasureSurface(kModel, b.Surface.Elements, false);
+  const double R = kModel.RadiusTable[kRadiusType];
   ExpectRelative(m.Area, 4 * kPi * R * R, "area");
   ExpectRelative(m.Volume, 4 * kPi / 3 * R * R * R, "volume");
   EXPECT_EQ(m.SampledPatches, 0);
 }
 
 TEST(HoleMeasures, TwoOverlappingAtoms_ClosedForm) {
-  ResetProgramState();
   const double d = 2.5, E = Expanded();
   const TBuilt b = Build({{0, 0, 0}, {d, 0, 0}});
   ASSERT_EQ(b.HoleCount, 0);
-  const TSurfaceMeasures m = MeasureSurface(b.Surface.Elements, false);
+  const TSurfaceMeasures m = MeasureSurface(kModel, b.Surface.Elements, false);
   // Union of the expanded spheres: two spheres less a lens; one circle edge.
   const double h = E - d / 2;
   const double vU = 2 * 4 * kPi / 3 * E * E * E - kPi * (4 * E + d) * (2 * E - d) * (2 * E - d) / 12;
@@ -156,13 +157,12 @@ TEST(HoleMeasures, TwoOverlappingAtoms_ClosedForm) {
 // small atom, so both atoms are on one side of it (the saddle spans the
 // difference of the angles to them).
 TEST(HoleMeasures, TwoAtomsCircleBeyondTheSmallOne_ClosedForm) {
-  ResetProgramState();
-  const double d = 1.0, P = Model.ProbeRadius;
-  const double E1 = Model.RadiusTable[11] + P, E2 = Model.RadiusTable[2] + P;
+  const double d = 1.0, P = kModel.ProbeRadius;
+  const double E1 = kModel.RadiusTable[11] + P, E2 = kModel.RadiusTable[2] + P;
   ASSERT_GT(E1 * E1, d * d + E2 * E2);
   const TBuilt b = Build({{0, 0, 0}, {d, 0, 0}}, {3, -2, 1}, {11, 2});
   ASSERT_EQ(b.HoleCount, 0);
-  const TSurfaceMeasures m = MeasureSurface(b.Surface.Elements, false);
+  const TSurfaceMeasures m = MeasureSurface(kModel, b.Surface.Elements, false);
   auto cap = [](double h, double E) { return kPi * h * h * (3 * E - h) / 3; };
   const double x1 = (d * d + E1 * E1 - E2 * E2) / (2 * d);  // radical plane, from atom 1
   const double h1 = E1 - x1, h2 = E2 + (x1 - d);             // the parts inside the other sphere
@@ -175,13 +175,12 @@ TEST(HoleMeasures, TwoAtomsCircleBeyondTheSmallOne_ClosedForm) {
 }
 
 TEST(HoleMeasures, ThreeAtomsInATriangle_RayIntegral) {
-  ResetProgramState();
   const double a = 2.0, E = Expanded();  // centres a from the centroid, in the plane z = 0
   std::vector<Vec> centres;
   for (int k = 0; k < 3; ++k) centres.push_back({a * std::cos(2 * kPi * k / 3), a * std::sin(2 * kPi * k / 3), 0});
   const TBuilt b = Build(centres);
   ASSERT_EQ(b.HoleCount, 0);
-  const TSurfaceMeasures m = MeasureSurface(b.Surface.Elements, false);
+  const TSurfaceMeasures m = MeasureSurface(kModel, b.Surface.Elements, false);
   // One of 12 cells: the ray leaves the union through the sphere of atom 1.
   const Vec c1 = {a, 0, 0};
   auto exit = [&](const Vec& w) { return Dot(w, c1) + std::sqrt(Dot(w, c1) * Dot(w, c1) - a * a + E * E); };
@@ -204,12 +203,11 @@ TEST(HoleMeasures, ThreeAtomsInATriangle_RayIntegral) {
 class OctahedralCavity : public ::testing::TestWithParam<Vec> {};
 
 TEST_P(OctahedralCavity, ClosedForm) {
-  ResetProgramState();
   const double a = 3.5, E = Expanded();
   const Vec shift = GetParam();
   const TBuilt b = Build({{a, 0, 0}, {-a, 0, 0}, {0, a, 0}, {0, -a, 0}, {0, 0, a}, {0, 0, -a}}, shift);
   ASSERT_EQ(b.HoleCount, 1);
-  const TSurfaceMeasures m = MeasureSurface(b.Holes[0], true);
+  const TSurfaceMeasures m = MeasureSurface(kModel, b.Holes[0], true);
   auto enter = [&](const Vec& w) { return a * w[0] - std::sqrt(a * a * w[0] * w[0] - a * a + E * E); };
   const Vec A{1, 0, 0}, B = Unit({1, 1, 0}), C = Unit({1, 1, 1});
   const double vF = 48 * TriangleIntegral(A, B, C, [&](const Vec& w) { return std::pow(enter(w), 3) / 3; });
@@ -235,7 +233,6 @@ INSTANTIATE_TEST_SUITE_P(Shifted, OctahedralCavity,
 // On a real structure: every contact patch closes into cycles, the exact
 // areas agree with the sampled areas, and every cavity holds a probe sphere.
 TEST(HoleMeasures, RealStructure_ExactPatchesAndPlausibleCavities) {
-  ResetProgramState();
   TProteinObject p;
   const testing::TempDir dir;
   ReadProtein(p, testing::DataFile("1ubq.pdb"), dir.File("read.log"), 0);
@@ -243,17 +240,17 @@ TEST(HoleMeasures, RealStructure_ExactPatchesAndPlausibleCavities) {
   std::int32_t status = 0, parts = 0;
   ComputeSurfaceWithHet(p, s, status);
   THoleTable holes;
-  const std::int32_t count = ClusterHoles(s.AtomElements, s.Elements, true, holes, parts);
+  const std::int32_t count = ClusterHoles(p.Context, s.AtomElements, s.Elements, true, holes, parts);
   ASSERT_GE(count, 1);
-  const TSurfaceMeasures outer = MeasureSurface(s.Elements, false);
+  const TSurfaceMeasures outer = MeasureSurface(kModel, s.Elements, false);
   EXPECT_EQ(outer.SampledPatches, 0);
   double sampled = 0;
-  for (const auto& e : s.Elements) sampled += e->Area();
+  for (const auto& e : s.Elements) sampled += e->Area(kModel);
   EXPECT_NEAR(outer.Area, sampled, 0.01 * sampled);
   for (std::int32_t k = 0; k < count; ++k) {
-    const TSurfaceMeasures m = MeasureSurface(holes[static_cast<std::size_t>(k)], true);
+    const TSurfaceMeasures m = MeasureSurface(kModel, holes[static_cast<std::size_t>(k)], true);
     EXPECT_EQ(m.SampledPatches, 0);
-    EXPECT_GE(m.Volume, 4 * kPi / 3 * std::pow(Model.ProbeRadius, 3) * 0.999) << "hole " << k + 1;
+    EXPECT_GE(m.Volume, 4 * kPi / 3 * std::pow(kModel.ProbeRadius, 3) * 0.999) << "hole " << k + 1;
     EXPECT_GE(m.ProbeCentreVolume, 0);
     EXPECT_LT(m.ProbeCentreVolume, m.Volume);
   }

@@ -26,12 +26,10 @@ constexpr float kShellRadius = 8.0f;
 class InnerWaterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetProgramState();
     ProgramLog().LogFileName = dir_.File("program.lg");
     p_.LogFileName = dir_.File("run.log");
-    CurrentLogTarget = &p_;
+    p_.Context.Log = &p_;
   }
-  void TearDown() override { CurrentLogTarget = nullptr; }
 
   TAtom& ProteinAtom(float x, float y, float z) {
     auto a = std::make_unique<TAtom>();
@@ -69,7 +67,7 @@ class InnerWaterTest : public ::testing::Test {
     a->X = x;
     a->Y = y;
     a->Z = z;
-    ClassifyHetAtom(het->AtomName, a->RadiusType, a->AtomCode);
+    ClassifyHetAtom(p_.Context, het->AtomName, a->RadiusType, a->AtomCode);
     het->Atom = a.get();
     het->OwnedAtom = std::move(a);
     p_.Waters.push_back(std::move(het));
@@ -254,16 +252,12 @@ TEST(InnerWaterCandidate, IsInnerWaterCandidate_Thresholds) {
 // search's decisions hold against surfaces built afresh.
 class InnerWaterCorpusTest : public ::testing::TestWithParam<const char*> {
  protected:
-  void SetUp() override {
-    ResetProgramState();
-    ProgramLog().LogFileName = dir_.File("program.lg");
-  }
-  void TearDown() override { CurrentLogTarget = nullptr; }
+  void SetUp() override { ProgramLog().LogFileName = dir_.File("program.lg"); }
   bool Load(TNewContactObject& p) {
     const std::string path = testing::CorpusFile(GetParam());
     if (path.empty()) return false;
     ReadProtein(p, path, dir_.File("run.log"), 0);
-    CurrentLogTarget = &p;
+    p.Context.Log = &p;
     return true;
   }
   testing::TempDir dir_;

@@ -17,25 +17,25 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: volume_dump file.pdb [exactness] [stouten|protor] [fast|reference|extended]\n");
     return 2;
   }
-  ResetProgramState();
-  if (argc > 3 && std::strcmp(argv[3], "protor") == 0) SelectRadiusSet(kProtor);
-  if (argc > 2) SetExactness(std::stod(argv[2]));
   TVolumeMethod method = TVolumeMethod::Fast;
   if (argc > 4 && std::strcmp(argv[4], "reference") == 0) method = TVolumeMethod::Reference;
   if (argc > 4 && std::strcmp(argv[4], "extended") == 0) method = TVolumeMethod::ReferenceExtended;
   TProteinObject protein;
+  TModelConstants& model = protein.Context.Model;
+  if (argc > 3 && std::strcmp(argv[3], "protor") == 0) model.SelectRadiusSet(kProtor);
+  if (argc > 2) model.SetExactness(std::stod(argv[2]));
   ReadProtein(protein, argv[1], "/dev/null", 0);
   const auto t0 = std::chrono::steady_clock::now();
   const std::clock_t c0 = std::clock();
   ComputeVolumes(protein, method);
   const double cpu = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  std::printf("# atoms %d exactness %.6f radius set %d seconds %.3f cpu %.3f\n", protein.AtomCount, Model.Exactness,
-              Model.RadiusSet, seconds, cpu);
+  std::printf("# atoms %d exactness %.6f radius set %d seconds %.3f cpu %.3f\n", protein.AtomCount, model.Exactness,
+              model.RadiusSet, seconds, cpu);
   for (int i = 1; i <= protein.AtomCount; ++i) {
     const TAtom* a = protein.AtomAt(i);
     if (a == nullptr) continue;
-    std::printf("%d %.3f %.3f %.3f %.4f %.9g %.9g\n", a->Number, a->X, a->Y, a->Z, Radius(*a), a->Volume,
+    std::printf("%d %.3f %.3f %.3f %.4f %.9g %.9g\n", a->Number, a->X, a->Y, a->Z, model.Radius(*a), a->Volume,
                 a->ContactVolume);
   }
   return 0;

@@ -24,9 +24,6 @@ constexpr double kPi = 3.14159265358979323846;
 
 class VolumeTest : public ::testing::Test {
  protected:
-  void SetUp() override { ResetProgramState(); }
-  void TearDown() override { ResetProgramState(); }
-
   // Appends an atom of the given radius type and returns it.
   TAtom* Add(TProteinObject& p, float x, float y, float z, int radiusType) {
     auto a = std::make_unique<TAtom>();
@@ -109,10 +106,9 @@ TEST_F(VolumeTest, ComputeVolumes_RemarkLinesNameRadiusSetAndExactness) {
                         {kProtor, 1.0, "PROTOR", "  0.200000"},  // outside (0.0001, 0.9): ignored
                         {kStouten, 0.0001, "STOUTEN", "  0.200000"}};
   for (const Case& c : cases) {
-    ResetProgramState();
-    SelectRadiusSet(c.set);
-    SetExactness(c.ex);
     TProteinObject p;
+    p.Context.Model.SelectRadiusSet(c.set);
+    p.Context.Model.SetExactness(c.ex);
     ComputeVolumes(p);
     ASSERT_EQ(p.RemarkLines.size(), 2u);
     EXPECT_EQ(p.RemarkLines[0]->Text, std::string("REMARK   contacts and volume evaluated according ") + c.name);
@@ -123,10 +119,10 @@ TEST_F(VolumeTest, ComputeVolumes_RemarkLinesNameRadiusSetAndExactness) {
 TEST_F(VolumeTest, ComputeVolumes_StageLeavesProgressCleared) {
   TProteinObject p;
   Add(p, 1, 2, 3, 3);
-  ProgressStatus.StageName = "x";
+  p.Context.Progress.StageName = "x";
   ComputeVolumes(p);
-  EXPECT_EQ(ProgressStatus.StageName, "");
-  EXPECT_EQ(ProgressStatus.Position, 0);
+  EXPECT_EQ(p.Context.Progress.StageName, "");
+  EXPECT_EQ(p.Context.Progress.Position, 0);
 }
 
 // Evaluates one top-level cube at the origin directly (exactness above its half-edge).
@@ -134,9 +130,10 @@ struct CubeResult {
   TAtomAccumulator vol = TAtomAccumulator(8, 0.0), con = TAtomAccumulator(8, 0.0);
 };
 CubeResult EvaluateCube(const std::vector<TAtom*>& atoms) {
-  SetExactness(0.5);
+  TModelConstants model;
+  model.SetExactness(0.5);
   CubeResult r;
-  VolumeOfCube(TCoord{0, 0, 0}, atoms, kVolumeCubeVolume, kVolumeHalfEdge, r.vol, r.con);
+  VolumeOfCube(model, TCoord{0, 0, 0}, atoms, kVolumeCubeVolume, kVolumeHalfEdge, r.vol, r.con);
   return r;
 }
 
@@ -183,9 +180,8 @@ TEST_F(VolumeTest, VolumeOfCube_CubeBeyondTheShellGetsNothing) {
 
 // Volume and contact volume of one atom of radius type 3 (1.87 Å with STOUTEN).
 void IsolatedAtom(double exactness, double& volume, double& contact) {
-  ResetProgramState();
-  SetExactness(exactness);
   TProteinObject p;
+  p.Context.Model.SetExactness(exactness);
   auto a = std::make_unique<TAtom>();
   a->X = 12.345f;
   a->Y = -3.21f;
@@ -222,10 +218,11 @@ TEST_F(VolumeTest, ComputeVolumes_IsolatedAtomApproachesSphereAndShell) {
 
 // Fast and straightforward scans must produce the very same floats.
 void ExpectSameScans(const std::string& file, int radiusSet, double exactness) {
-  ResetProgramState();
-  SelectRadiusSet(radiusSet);
-  SetExactness(exactness);
   TProteinObject fast, reference;
+  for (TProteinObject* p : {&fast, &reference}) {
+    p->Context.Model.SelectRadiusSet(radiusSet);
+    p->Context.Model.SetExactness(exactness);
+  }
   ReadProtein(fast, file, "/dev/null", 0);
   ReadProtein(reference, file, "/dev/null", 0);
   ASSERT_GT(fast.AtomCount, 0);
@@ -260,7 +257,6 @@ TEST_F(VolumeTest, FastScan_EqualsStraightforwardScanOnCorpus) {
 TEST_F(VolumeTest, FastScan_TieOnAGridOfEqualAtoms) {
   // Equal atoms on a lattice put many sub-cube centres at exactly equal
   // distances from several atoms: the fall-back to the full list must agree.
-  ResetProgramState();
   TProteinObject fast, reference;
   for (TProteinObject* p : {&fast, &reference})
     for (int x = 0; x < 3; ++x)
@@ -299,9 +295,8 @@ TEST_F(VolumeTest, FastScan_CrowdedClustersEqualStraightforwardScan) {
   const Case cases[] = {{1, 0.0f, 0, 0.2},  {2, 0.3f, 0, 0.2},   {3, 0.0f, 0, 0.2},  {64, 0.4f, 0, 0.2},
                         {65, 0.4f, 0, 0.2}, {90, 0.6f, 7, 0.2},  {40, 0.5f, 3, 0.1}, {70, 0.3f, 5, 0.1}};
   for (const Case& c : cases) {
-    ResetProgramState();
-    SetExactness(c.exactness);
     TProteinObject p;
+    p.Context.Model.SetExactness(c.exactness);
     std::uint32_t seed = 12345u + static_cast<std::uint32_t>(c.atoms);
     auto jitter = [&] {
       seed = seed * 1664525u + 1013904223u;
@@ -330,7 +325,7 @@ void BruteForceVolumes(const TProteinObject& p, TAtomAccumulator& vol, TAtomAccu
   SetUpVolumeGrid(grid, p, included, v, c);
   vol = *v;
   con = *c;
-  const long double margin = Model.ProbeRadius + 2.4;
+  const long double margin = p.Context.Model.ProbeRadius + 2.4;
   auto centres = [&](float lo, float hi) {
     const float low = static_cast<float>(lo - margin), high = static_cast<float>(hi + margin);
     const int n = static_cast<int>(std::trunc((static_cast<long double>(high) - low) * 0.5L / 0.4L));
@@ -348,7 +343,7 @@ void BruteForceVolumes(const TProteinObject& p, TAtomAccumulator& vol, TAtomAccu
         std::vector<TAtom*> L;
         for (int i = 1; i <= p.AtomCount; ++i)
           if (IsCandidate(grid, TCoord{x, y, z}, *p.AtomAt(i))) L.push_back(const_cast<TAtom*>(p.AtomAt(i)));
-        VolumeOfCube(TCoord{x, y, z}, L, kVolumeCubeVolume, kVolumeHalfEdge, vol, con);
+        VolumeOfCube(p.Context.Model, TCoord{x, y, z}, L, kVolumeCubeVolume, kVolumeHalfEdge, vol, con);
       }
 }
 
@@ -380,12 +375,13 @@ TEST_F(VolumeTest, CandidateSearch_FindsAtomsTwoCellsAway) {
   const double R = kSqrt3 * kVolumeHalfEdge;
   auto surface = [&](const TAtom& a) {
     return std::sqrt(std::pow(double(centre.X) - a.X, 2) + std::pow(double(centre.Y) - a.Y, 2) +
-                     std::pow(double(centre.Z) - a.Z, 2)) - Radius(a);
+                     std::pow(double(centre.Z) - a.Z, 2)) -
+           p.Context.Model.Radius(a);
   };
   ASSERT_GE(surface(*near), R);
-  ASSERT_LT(surface(*near), Model.ProbeRadius - R);
+  ASSERT_LT(surface(*near), p.Context.Model.ProbeRadius - R);
   ASSERT_LT(surface(*far) - surface(*near), 2 * R);
-  ASSERT_LT(surface(*far), Model.ProbeRadius + R);
+  ASSERT_LT(surface(*far), p.Context.Model.ProbeRadius + R);
 
   TAtomAccumulator vol, con;
   BruteForceVolumes(p, vol, con);
@@ -432,10 +428,9 @@ TEST_F(VolumeTest, ThreadedScan_EqualsOneThreadOnStructures) {
                         {testing::CorpusFile("3al1.pdb"), kProtor, 0.2}};
   for (const Case& c : cases) {
     if (c.file.empty()) continue;  // corpus absent
-    ResetProgramState();
-    SelectRadiusSet(c.radiusSet);
-    SetExactness(c.exactness);
     TProteinObject p;
+    p.Context.Model.SelectRadiusSet(c.radiusSet);
+    p.Context.Model.SetExactness(c.exactness);
     ReadProtein(p, c.file, "/dev/null", 0);
     ASSERT_GT(p.AtomCount, 0) << c.file;
     ExpectSameSumsInRanges(p, {1, 2, 3, 4, 7, 0}, c.file + " at exactness " + std::to_string(c.exactness));
@@ -454,9 +449,8 @@ TEST_F(VolumeTest, ThreadedScan_EqualsOneThreadWhereAtomsStraddleTheRanges) {
   };
   const Case cases[] = {{0.5f, 120, 0.2}, {0.5f, 120, 0.1}, {3.1f, 40, 0.2}, {3.1f, 40, 0.1}};
   for (const Case& c : cases) {
-    ResetProgramState();
-    SetExactness(c.exactness);
     TProteinObject p;
+    p.Context.Model.SetExactness(c.exactness);
     for (int i = 0; i < c.atoms; ++i) {
       const float x = c.spacing * static_cast<float>(i);
       Add(p, x, 0.3f * static_cast<float>(i % 3), 0.2f * static_cast<float>(i % 5), 3);
@@ -490,13 +484,14 @@ TEST_F(VolumeTest, FastScan_DistantAtomChangesNoOtherAtom) {
   VolumeOfAtoms(p, v, c, TVolumeMethod::Fast, 1);
   ASSERT_EQ(std::memcmp(v->data(), bv->data(), (static_cast<std::size_t>(n) + 1) * sizeof(double)), 0);
   ASSERT_EQ(std::memcmp(c->data(), bc->data(), (static_cast<std::size_t>(n) + 1) * sizeof(double)), 0);
-  EXPECT_NEAR((*v)[static_cast<std::size_t>(n) + 1], Sphere(Model.RadiusTable[2]), 0.02 * Sphere(Model.RadiusTable[2]));
+  EXPECT_NEAR((*v)[static_cast<std::size_t>(n) + 1], Sphere(p.Context.Model.RadiusTable[2]),
+              0.02 * Sphere(p.Context.Model.RadiusTable[2]));
 }
 
 TEST_F(VolumeTest, ThreadedScan_MoreRangesThanLayers) {
   // Two atoms span about ten layers; the ranges are capped at one per layer.
-  SetExactness(0.1);
   TProteinObject p;
+  p.Context.Model.SetExactness(0.1);
   Add(p, 0, 0, 0, 3);
   Add(p, 1.3f, 0.4f, 0, 5);
   ExpectSameSumsInRanges(p, {9, 12, 40, 1000}, "two atoms");
@@ -508,17 +503,17 @@ TEST_F(VolumeTest, ThreadedScan_LeavesProgressToTheCallingThread) {
   int calls = 0;
   std::int32_t highest = 0;
   const std::thread::id caller = std::this_thread::get_id();
-  ProgressStatus.OnChange = [&](TStatus& s) {
+  p.Context.Progress.OnChange = [&](TStatus& s) {
     EXPECT_EQ(std::this_thread::get_id(), caller);
     ++calls;
     highest = std::max(highest, s.Position);
   };
   std::unique_ptr<TAtomAccumulator> v, c;
   VolumeOfAtoms(p, v, c, TVolumeMethod::Fast, 3);
-  ProgressStatus.OnChange = nullptr;
+  p.Context.Progress.OnChange = nullptr;
   EXPECT_GT(calls, 2);
-  EXPECT_EQ(highest, ProgressStatus.Total + 1);  // the last layer's position, as on one thread
-  EXPECT_EQ(ProgressStatus.Position, 0);
+  EXPECT_EQ(highest, p.Context.Progress.Total + 1);  // the last layer's position, as on one thread
+  EXPECT_EQ(p.Context.Progress.Position, 0);
 }
 
 }  // namespace

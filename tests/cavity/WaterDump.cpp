@@ -27,20 +27,20 @@ int main(int argc, char** argv) {
   try {
     TNewContactObject p;
     ReadProtein(p, argv[1], (tmp / "run.log").string(), 0);
-    CurrentLogTarget = &p;
+    p.Context.Log = &p;
     if (p.Status == 1) {
       std::fprintf(stderr, "read failed: %s\n", p.StatusText.c_str());
       return 3;
     }
     for (int i = 1; i <= p.AtomCount; ++i) {
       const TAtom& a = *p.AtomAt(i);
-      std::printf("ATOM %d %.3f %.3f %.3f %.3f\n", i, a.X, a.Y, a.Z, Radius(a));
+      std::printf("ATOM %d %.3f %.3f %.3f %.3f\n", i, a.X, a.Y, a.Z, p.Context.Model.Radius(a));
     }
     std::vector<TCoord> waters;
     std::vector<double> radii;
     for (const auto& w : p.Waters) {
       waters.push_back(*w->Atom);
-      radii.push_back(Radius(*w->Atom));
+      radii.push_back(p.Context.Model.Radius(*w->Atom));
     }
     std::vector<TWaterVerdict> trace;
     FindInnerWaterIn(p, &trace);

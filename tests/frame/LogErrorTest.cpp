@@ -40,16 +40,12 @@ TEST(TLogFileObject, UnwritableLogThrowsIoErrorUnlessTolerant) {
   EXPECT_NO_THROW(log.LogLine("x"));
 }
 
-TEST(ReportLine, GoesToCurrentTargetOnly) {
+TEST(ReportLine, GoesToTheGivenLogOnly) {
   TempDir dir;
   TLogFileObject log;
   log.SetLogFile(dir.File("r.log"));
-  TLogFileObject* saved = CurrentLogTarget;
-  CurrentLogTarget = nullptr;
-  ReportLine("lost");
-  CurrentLogTarget = &log;
-  ReportLine("kept");
-  CurrentLogTarget = saved;
+  ReportLine(nullptr, "lost");
+  ReportLine(&log, "kept");
   EXPECT_EQ(ReadFile(dir.File("r.log")), "kept\r\n");
 }
 

@@ -17,10 +17,8 @@ class PdbReaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     protein_.SetLogFile(dir_.File("reader.log"));
-    previous_ = CurrentLogTarget;
-    CurrentLogTarget = &protein_;
+    protein_.Context.Log = &protein_;
   }
-  void TearDown() override { CurrentLogTarget = previous_; }
 
   // Decodes every record of text up to kind 8 and returns their kinds.
   std::vector<int> Kinds(const std::string& bytes, std::vector<TPdbLine>* lines = nullptr) {
@@ -43,7 +41,6 @@ class PdbReaderTest : public ::testing::Test {
   TempDir dir_;
   TProteinObject protein_;
   TInputText text_;
-  TLogFileObject* previous_ = nullptr;
 };
 
 TEST_F(PdbReaderTest, ReadPdbRecord_RecordNames) {

@@ -73,18 +73,17 @@ TEST(Vectors, ProductsDistancesAndNormalize) {
 }
 
 TEST(SurfaceDistance, TouchingAndOverlappingSpheres) {
-  ResetProgramState();
+  TModelConstants model;
   TAtom a, b;
   a.RadiusType = 2;  // 1.4 with STOUTEN
   b.RadiusType = 11;  // 2.0
   b.X = 3.4f;
-  EXPECT_NEAR(SurfaceDistance(a, b), 0.0, 1e-6);
+  EXPECT_NEAR(SurfaceDistance(a, b, model), 0.0, 1e-6);
   b.X = 3.0f;
-  EXPECT_LT(SurfaceDistance(a, b), 0.0);
-  EXPECT_NEAR(SurfaceDistance(a, b), -0.4, 1e-6);
-  SelectRadiusSet(kProtor);
-  EXPECT_NEAR(SurfaceDistance(a, b), 3.0 - 1.42 - 2.0, 1e-6);
-  ResetProgramState();
+  EXPECT_LT(SurfaceDistance(a, b, model), 0.0);
+  EXPECT_NEAR(SurfaceDistance(a, b, model), -0.4, 1e-6);
+  model.SelectRadiusSet(kProtor);
+  EXPECT_NEAR(SurfaceDistance(a, b, model), 3.0 - 1.42 - 2.0, 1e-6);
 }
 
 // Values just below an integer round up to it in double; the result must not.

@@ -6,12 +6,10 @@
 
 namespace cavitas::testing {
 
-ReportCapture::ReportCapture() : previous_(CurrentLogTarget) {
+ReportCapture::ReportCapture() {
   log_.SetLogFile(dir_.File("report.log"));
-  CurrentLogTarget = &log_;
+  Run.Log = &log_;
 }
-
-ReportCapture::~ReportCapture() { CurrentLogTarget = previous_; }
 
 std::vector<std::string> ReportCapture::Lines() const {
   std::vector<std::string> lines;

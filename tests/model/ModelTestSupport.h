@@ -1,5 +1,5 @@
 #pragma once
-// Helpers of the model tests: a log capture for ReportLine and a minimal
+// Helpers of the model tests: a run whose report lines are captured and a minimal
 // coordinate loader that fills the atom table without the read driver.
 #include <string>
 #include <vector>
@@ -7,21 +7,25 @@
 #include "TestSupport.h"
 #include "frame/LogFile.h"
 #include "model/Protein.h"
+#include "model/RunContext.h"
 
 namespace cavitas::testing {
 
-// Routes ReportLine into a temporary log for the life of the object.
+// A run (start-up model) whose report lines go to a temporary log.
 class ReportCapture {
  public:
   ReportCapture();
-  ~ReportCapture();
+  ReportCapture(const ReportCapture&) = delete;
+  ReportCapture& operator=(const ReportCapture&) = delete;
   // The lines reported so far (without line ends).
   std::vector<std::string> Lines() const;
 
  private:
   TempDir dir_;
   TLogFileObject log_;
-  TLogFileObject* previous_;
+
+ public:
+  TRunContext Run;
 };
 
 // Appends an atom at the next free slot (Number = index).

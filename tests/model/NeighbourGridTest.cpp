@@ -28,7 +28,7 @@ TAllLists Copy(const TProteinObject& p) { return {*p.NeighboursNear, *p.Neighbou
 // The build exactly as described, without any shortcut: cell lists of atom
 // pointers, every candidate measured in extended precision.
 TAllLists LiteralBuild(const TProteinObject& p) {
-  const TNeighbourLimits lim = NeighbourLimits();
+  const TNeighbourLimits lim = NeighbourLimits(TModelConstants{}.ProbeRadius);
   TAllLists out;
   const auto n = static_cast<std::size_t>(p.AtomCount);
   out.Near.resize(n);
@@ -87,7 +87,7 @@ TAllLists LiteralBuild(const TProteinObject& p) {
 // All pairs, classified by distance; each per-atom list sorted by partner.
 // A sweep along x skips pairs whose x difference alone exceeds the far limit.
 TAllLists BruteForce(const TProteinObject& p) {
-  const TNeighbourLimits lim = NeighbourLimits();
+  const TNeighbourLimits lim = NeighbourLimits(TModelConstants{}.ProbeRadius);
   TAllLists out;
   const auto n = static_cast<std::size_t>(p.AtomCount);
   out.Near.resize(n);
@@ -170,7 +170,7 @@ void ExpectMatchesReferences(TProteinObject& p) {
 }
 
 TEST(NeighbourLimits, ValuesForTheProbe) {
-  const TNeighbourLimits l = NeighbourLimits();
+  const TNeighbourLimits l = NeighbourLimits(TModelConstants{}.ProbeRadius);
   EXPECT_DOUBLE_EQ(l.Near, 3.81);
   EXPECT_DOUBLE_EQ(l.Mid, 7.62);
   EXPECT_DOUBLE_EQ(l.Far, 8.42);
@@ -190,7 +190,7 @@ float AtOrAbove(double limit) {
 }
 
 TEST(BuildNeighbourLists, ClassesAtTheExactLimits) {
-  const TNeighbourLimits l = NeighbourLimits();
+  const TNeighbourLimits l = NeighbourLimits(TModelConstants{}.ProbeRadius);
   struct Case {
     float X;
     int Class;  // 0 near, 1 mid, 2 far, 3 none

@@ -88,7 +88,7 @@ TEST(FindSideAtom, MatchesNormalisedNames) {
   for (const SideCase& c : cases) {
     std::uint8_t type = 0;
     std::int16_t code = 0;
-    FindSideAtom(c.Letter, c.Name, type, code);
+    FindSideAtom(capture.Run, c.Letter, c.Name, type, code);
     EXPECT_EQ(code, c.Code) << c.Letter << c.Name;
     EXPECT_EQ(type, c.Type) << c.Letter << c.Name;
   }
@@ -99,11 +99,11 @@ TEST(FindSideAtom, UnknownNameReportsAndReturnsOther) {
   ReportCapture capture;
   std::uint8_t type = 0;
   std::int16_t code = 0;
-  FindSideAtom('A', " CG ", type, code);
+  FindSideAtom(capture.Run, 'A', " CG ", type, code);
   EXPECT_EQ(code, 306);
   EXPECT_EQ(type, 9);
-  FindSideAtom('B', "1HB ", type, code);  // no leading blank: used as is
-  FindSideAtom('G', " CA ", type, code);  // backbone names are not side-chain atoms
+  FindSideAtom(capture.Run, 'B', "1HB ", type, code);  // no leading blank: used as is
+  FindSideAtom(capture.Run, 'G', " CA ", type, code);  // backbone names are not side-chain atoms
   EXPECT_EQ(capture.Lines(),
             (std::vector<std::string>{"Atom not found CG   A", "Atom not found 1HB  B", "Atom not found CA   G"}));
 }
@@ -111,22 +111,22 @@ TEST(FindSideAtom, UnknownNameReportsAndReturnsOther) {
 TEST(BackboneAtomCode, KindsLettersAndReports) {
   ReportCapture capture;
   std::int16_t code = -1;
-  BackboneAtomCode('G', kBackboneCA, code);
+  BackboneAtomCode(capture.Run, 'G', kBackboneCA, code);
   EXPECT_EQ(code, 50);
-  BackboneAtomCode('A', kBackboneN, code);
+  BackboneAtomCode(capture.Run, 'A', kBackboneN, code);
   EXPECT_EQ(code, 0);
-  BackboneAtomCode('W', kBackboneO, code);
+  BackboneAtomCode(capture.Run, 'W', kBackboneO, code);
   EXPECT_EQ(code, 174);
-  BackboneAtomCode('Z', kBackboneC, code);
+  BackboneAtomCode(capture.Run, 'Z', kBackboneC, code);
   EXPECT_EQ(code, 225);
   EXPECT_TRUE(capture.Lines().empty());
 
   code = 77;
-  BackboneAtomCode('B', 0, code);
+  BackboneAtomCode(capture.Run, 'B', 0, code);
   EXPECT_EQ(code, 77) << "left unchanged";
-  BackboneAtomCode('a', 0, code);
+  BackboneAtomCode(capture.Run, 'a', 0, code);
   EXPECT_EQ(code, 77);
-  BackboneAtomCode('K', 4, code);
+  BackboneAtomCode(capture.Run, 'K', 4, code);
   EXPECT_EQ(code, 306);
   EXPECT_EQ(capture.Lines(), (std::vector<std::string>{"Atom not found B", "Atom not found a",
                                                        "Atom not found - Kein HauptkettenAtom K"}));
@@ -142,7 +142,7 @@ TEST(ClassifyHetAtom, ElementsFromNames) {
   for (const auto& [name, code, type] : cases) {
     std::uint8_t t = 0;
     std::int16_t c = 0;
-    ClassifyHetAtom(name, t, c);
+    ClassifyHetAtom(capture.Run, name, t, c);
     EXPECT_EQ(c, code) << name;
     EXPECT_EQ(t, type) << name;
   }
@@ -153,12 +153,12 @@ TEST(ClassifyHetAtom, UnknownNamesReportTheOriginalName) {
   ReportCapture capture;
   std::uint8_t t = 0;
   std::int16_t c = 0;
-  ClassifyHetAtom("  QQ", t, c);
+  ClassifyHetAtom(capture.Run, "  QQ", t, c);
   EXPECT_EQ(c, 306);
   EXPECT_EQ(t, 9);
-  ClassifyHetAtom("1HB ", t, c);
+  ClassifyHetAtom(capture.Run, "1HB ", t, c);
   EXPECT_EQ(c, 306);
-  ClassifyHetAtom("  qq", t, c);
+  ClassifyHetAtom(capture.Run, "  qq", t, c);
   EXPECT_EQ(capture.Lines(), (std::vector<std::string>{"Atom not found - Other -   QQ",
                                                        "Atom not found - Other - 1HB ",
                                                        "Atom not found - Other -   qq"}));

@@ -285,7 +285,7 @@ TEST(FlagSSBonds, FindsCloseSulphursAndLabelsPairs) {
   EXPECT_EQ(r.AtomO->AtomCode, 227);
   std::uint8_t type = 0;
   std::int16_t code = 0;
-  FindSideAtom('Z', " SG ", type, code);
+  FindSideAtom(p.Context, 'Z', " SG ", type, code);
   EXPECT_EQ(p.SideAtoms[static_cast<std::size_t>(r.SideChainStart) + 2]->AtomCode, code);
   EXPECT_EQ(p.Residue(5).AtomN->AtomCode, 0);
 }

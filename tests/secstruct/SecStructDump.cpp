@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
                 r.BridgePartner1, r.BridgeLabel2, r.BridgePartner2, r.SheetLabel);
   }
   if (elements && protein.Status != 1) {
-    CurrentLogTarget = &protein;
+    protein.Context.Log = &protein;
     BuildElementList(protein);
     for (std::int32_t b : protein.ChainBreaks) std::printf("# break %d\n", b);
     for (int k = 1; k <= protein.ElementCount; ++k) {

@@ -119,13 +119,13 @@ std::string Symbols(const TProteinObject& p) {
   return s;
 }
 
-LogCapture::LogCapture(TProteinObject& p) : previous_(CurrentLogTarget) {
+LogCapture::LogCapture(TProteinObject& p) : protein_(p), previous_(p.Context.Log) {
   p.SetLogFile(dir_.File("test.log"));
   p.ClearLog();
-  CurrentLogTarget = &p;
+  p.Context.Log = &p;
 }
 
-LogCapture::~LogCapture() { CurrentLogTarget = previous_; }
+LogCapture::~LogCapture() { protein_.Context.Log = previous_; }
 
 std::vector<std::string> LogCapture::Lines() const {
   std::istringstream in(ReadFile(dir_.File("test.log")));

@@ -34,7 +34,7 @@ void SetBond(TProteinObject& p, int donor, int acceptor, int energy = -2000);
 void SetSymbols(TProteinObject& p, const std::string& symbols);
 std::string Symbols(const TProteinObject& p);
 
-// Routes ReportLine (and the protein's own log) into a temporary file for the life of the object.
+// Routes the protein's report lines (and its own log) into a temporary file for the life of the object.
 class LogCapture {
  public:
   explicit LogCapture(TProteinObject& p);
@@ -45,6 +45,7 @@ class LogCapture {
 
  private:
   TempDir dir_;
+  TProteinObject& protein_;
   TLogFileObject* previous_;
 };
 

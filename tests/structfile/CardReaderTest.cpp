@@ -28,9 +28,8 @@ struct Feed {
   explicit Feed(const std::string& text, int format = 3) : text_(text), reader(protein, text_, format) {
     protein.SetLogFile(dir.File("feed.log"));
     protein.ClearLog();
-    CurrentLogTarget = &protein;
+    protein.Context.Log = &protein;
   }
-  ~Feed() { CurrentLogTarget = nullptr; }
   std::vector<std::uint8_t> All() {
     std::vector<std::uint8_t> kinds;
     TPdbLine line;
@@ -100,11 +99,9 @@ TEST(ReadStructureCard, SummaryCardsReadBack) {
       "REMARK    BREAK AFTER AA 12 57\n"
       "REMARK short\n"
       "END\n");
-  const double cutoff = Model.CutOff;
   f.All();
   EXPECT_DOUBLE_EQ(f.protein.Resolution, 2.0);
-  EXPECT_DOUBLE_EQ(Model.CutOff, 3.1);
-  Model.CutOff = cutoff;
+  EXPECT_DOUBLE_EQ(f.protein.Context.Model.CutOff, 3.1);
   const THoleDefinitions& h = f.protein.HoleDefinitions;
   EXPECT_EQ(h.HolesPartlyFilled, 1);
   EXPECT_EQ(h.HolesNotFilled, 2);

@@ -30,17 +30,15 @@ TEST(ReadCheckSum, CardCases) {
   TempDir dir;
   TLogFileObject log;
   log.SetLogFile(dir.File("r.log"));
-  CurrentLogTarget = &log;
   for (const Case& c : cases) {
     log.ClearLog();
     WriteFile(dir.File("in.pdb"), c.text);
-    EXPECT_EQ(ReadCheckSum(dir.File("in.pdb")), c.value) << c.text;
+    EXPECT_EQ(ReadCheckSum(dir.File("in.pdb"), &log), c.value) << c.text;
     EXPECT_EQ(!ReadFile(dir.File("r.log")).empty(), c.reported) << c.text;
   }
-  CurrentLogTarget = nullptr;
 }
 
-TEST(ReadCheckSum, MissingFileIsAnIoError) { EXPECT_THROW(ReadCheckSum("/nonexistent/x.pdb"), IoError); }
+TEST(ReadCheckSum, MissingFileIsAnIoError) { EXPECT_THROW(ReadCheckSum("/nonexistent/x.pdb", nullptr), IoError); }
 
 }  // namespace
 }  // namespace cavitas

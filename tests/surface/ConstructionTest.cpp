@@ -15,6 +15,9 @@
 namespace cavitas {
 namespace {
 
+// The start-up model the test proteins are built with.
+const TModelConstants kModel;
+
 using testing::CheckSurfaceInvariants;
 using testing::ElementsOfKind;
 using testing::MakeProtein;
@@ -57,12 +60,12 @@ TEST(Construction, SingleAtomIsOneWholeSphere) {
   const auto* c = static_cast<const TConollyObject1*>(s.Elements[0].get());
   ASSERT_EQ(c->Kind, kContactPatch);
   EXPECT_EQ(c->EdgeCount, 0);
-  EXPECT_NEAR(c->Area(), 12.566372 * 1.65 * 1.65, 1e-9);
-  EXPECT_TRUE(c->IsInside({0, 0, -1}));
+  EXPECT_NEAR(c->Area(kModel), 12.566372 * 1.65 * 1.65, 1e-9);
+  EXPECT_TRUE(c->IsInside(kModel, {0, 0, -1}));
   // A point at the centre: both distances are R - radius.
   TCoord probe;
-  EXPECT_NEAR(c->ProbeDistance({1, 2, 3}, probe, 0.5), 1.65 - 0.5, 1e-6);
-  EXPECT_NEAR(c->PatchDistance({1, 2, 3}, 0.5), 1.65 - 0.5, 1e-6);
+  EXPECT_NEAR(c->ProbeDistance(kModel, {1, 2, 3}, probe, 0.5), 1.65 - 0.5, 1e-6);
+  EXPECT_NEAR(c->PatchDistance(kModel, {1, 2, 3}, 0.5), 1.65 - 0.5, 1e-6);
   EXPECT_NEAR(probe.X, 1 + 1.65 + kP, 1e-5);
 }
 
@@ -86,8 +89,8 @@ TEST(Construction, TwoAtomsGiveFullCircleSaddleAndTheClosedFormArea) {
   ASSERT_EQ(PatchesOf(s, 2).size(), 1u);
   const TConollyObject1& c1 = *PatchesOf(s, 1)[0];
   EXPECT_EQ(c1.EdgeCount, 1);
-  EXPECT_TRUE(c1.IsInside({-1, 0.2f, 0}));
-  EXPECT_FALSE(c1.IsInside({1, 0.1f, 0}));
+  EXPECT_TRUE(c1.IsInside(kModel, {-1, 0.2f, 0}));
+  EXPECT_FALSE(c1.IsInside(kModel, {1, 0.1f, 0}));
 
   // Probe circle: t_i along the axis from atom i, radius r.
   const double e1 = R1 + kP, e2 = R2 + kP;
@@ -103,14 +106,14 @@ TEST(Construction, TwoAtomsGiveFullCircleSaddleAndTheClosedFormArea) {
     const double th = -a1 + (a1 + a2) * (k + 0.5) / steps;
     torus += 2 * std::numbers::pi * (r - kP * std::cos(th)) * kP * (a1 + a2) / steps;
   }
-  EXPECT_NEAR(sd.Area(), torus, 1e-6 * torus);
+  EXPECT_NEAR(sd.Area(kModel), torus, 1e-6 * torus);
   // Contact caps: the free fraction of each expanded sphere, on the atom sphere.
   const double cap1 = 2 * std::numbers::pi * R1 * R1 * (1 + t1 / e1);
   const double cap2 = 2 * std::numbers::pi * R2 * R2 * (1 + t2 / e2);
-  const double a1c = c1.Area(), a2c = PatchesOf(s, 2)[0]->Area();
+  const double a1c = c1.Area(kModel), a2c = PatchesOf(s, 2)[0]->Area(kModel);
   EXPECT_NEAR(a1c, cap1, 0.015 * cap1);
   EXPECT_NEAR(a2c, cap2, 0.015 * cap2);
-  EXPECT_NEAR(a1c + a2c + sd.Area(), cap1 + cap2 + torus, 0.01 * (cap1 + cap2 + torus));
+  EXPECT_NEAR(a1c + a2c + sd.Area(kModel), cap1 + cap2 + torus, 0.01 * (cap1 + cap2 + torus));
 }
 
 TEST(Construction, CircleBuriedByThirdAtomGivesNoSaddleForThePair) {
@@ -147,7 +150,7 @@ TEST(Construction, OneBlockerCutsTheArcWithConcavePatchesAtBothEnds) {
   }
   for (int a = 1; a <= 3; ++a) {
     double area = 0;
-    for (const auto* c : PatchesOf(s, a)) area += c->Area();
+    for (const auto* c : PatchesOf(s, a)) area += c->Area(kModel);
     EXPECT_NEAR(area, testing::BruteForceContactArea(*p, a, 3), 1e-9) << "atom " << a;
   }
 }
@@ -170,10 +173,10 @@ TEST(Construction, PatchWithTwoSeparateCapsIsSplit) {
   EXPECT_EQ(patches[1]->EdgeCount, 6);
   EXPECT_LT(patches[0]->InnerPoint.Z * patches[1]->InnerPoint.Z, 0);  // one cap each
   for (const auto* c : patches) {
-    EXPECT_TRUE(c->IsInside(c->InnerPoint));
-    EXPECT_FALSE(c->IsInside({-c->InnerPoint.X, -c->InnerPoint.Y, -c->InnerPoint.Z}));
+    EXPECT_TRUE(c->IsInside(kModel, c->InnerPoint));
+    EXPECT_FALSE(c->IsInside(kModel, {-c->InnerPoint.X, -c->InnerPoint.Y, -c->InnerPoint.Z}));
   }
-  EXPECT_NEAR(patches[0]->Area() + patches[1]->Area(), testing::BruteForceContactArea(*p, 1, 7), 1e-9);
+  EXPECT_NEAR(patches[0]->Area(kModel) + patches[1]->Area(kModel), testing::BruteForceContactArea(*p, 1, 7), 1e-9);
 }
 
 // Two atoms on opposite sides of atom 1: a free ring between two circles stays one patch.
@@ -184,10 +187,10 @@ TEST(Construction, PatchBoundingARingIsNotSplit) {
   const auto patches = PatchesOf(s, 1);
   ASSERT_EQ(patches.size(), 1u);
   EXPECT_EQ(patches[0]->EdgeCount, 2);
-  EXPECT_TRUE(patches[0]->IsInside({0, 0, 1}));
-  EXPECT_FALSE(patches[0]->IsInside({1, 0, 0}));
-  EXPECT_FALSE(patches[0]->IsInside({-1, 0, 0}));
-  EXPECT_NEAR(patches[0]->Area(), testing::BruteForceContactArea(*p, 1, 3), 1e-9);
+  EXPECT_TRUE(patches[0]->IsInside(kModel, {0, 0, 1}));
+  EXPECT_FALSE(patches[0]->IsInside(kModel, {1, 0, 0}));
+  EXPECT_FALSE(patches[0]->IsInside(kModel, {-1, 0, 0}));
+  EXPECT_NEAR(patches[0]->Area(kModel), testing::BruteForceContactArea(*p, 1, 3), 1e-9);
 }
 
 TEST(Construction, IdenticalAtomsAreLoggedAndSkipped) {
@@ -271,7 +274,7 @@ TEST(DegeneratePoint, FourSpheresThroughOnePointAreBridgedByAZeroLengthEdge) {
     if (sd->Degenerate) zero.push_back(sd);
   ASSERT_EQ(zero.size(), 1u);
   EXPECT_EQ(zero[0]->Angle, 0.0);
-  EXPECT_EQ(zero[0]->Area(), 0.0);
+  EXPECT_EQ(zero[0]->Area(kModel), 0.0);
   ASSERT_NE(zero[0]->StartAtom, nullptr);
   ASSERT_NE(zero[0]->EndAtom, nullptr);
   TCoord a, b;

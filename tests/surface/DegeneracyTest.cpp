@@ -83,8 +83,7 @@ struct TBuilt {
 TBuilt Build(TProteinObject& p, const testing::TempDir& dir, int threads, bool reference = false) {
   p.SetLogFile(dir.File("run.log"));
   p.ClearLog();
-  TLogFileObject* previous = CurrentLogTarget;
-  CurrentLogTarget = &p;
+  p.Context.Log = &p;
   ProgramLog().LogFileName = dir.File("program.lg");
   TBuilt b;
   std::vector<bool> include(static_cast<std::size_t>(p.AtomCount) + 1, true);
@@ -95,7 +94,6 @@ TBuilt Build(TProteinObject& p, const testing::TempDir& dir, int threads, bool r
   } else {
     GetAtConolly(p, include, b.Surface.AtomElements, status, true, b.Surface.Elements, nullptr, threads);
   }
-  CurrentLogTarget = previous;
   ProgramLog().LogFileName = "test.log";
   std::ifstream in(dir.File("run.log"));
   for (std::string line; std::getline(in, line);) b.Rounds += line.find(" atoms moved by ") != std::string::npos;
@@ -129,9 +127,9 @@ TEST(Degeneracy, EveryPointIsResolvedAndTheSurfaceCloses) {
       double area = 0;
       for (const TConollyObject* e : s.AtomElements[static_cast<std::size_t>(a)]) {
         saddle |= e->Kind == kSaddlePatch;
-        if (e->Kind == kContactPatch && e->Atom->Number == a) area += e->Area();
+        if (e->Kind == kContactPatch && e->Atom->Number == a) area += e->Area(p->Context.Model);
       }
-      const double R = Model.RadiusTable[static_cast<std::size_t>(p->AtomAt(a)->RadiusType)];
+      const double R = p->Context.Model.RadiusTable[static_cast<std::size_t>(p->AtomAt(a)->RadiusType)];
       const double sample = 12.566372 * R * R / 1280;
       if (saddle) {
         EXPECT_GT(area, 0.0) << "atom " << a;

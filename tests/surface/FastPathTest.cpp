@@ -263,9 +263,8 @@ TEST_F(FastPath, RunAfterRunMatchesTheReference) {
       {"one float step of an atom", [](TProteinObject& p) { p.AtomAt(30)->X = std::nextafter(p.AtomAt(30)->X, 1e9f); }},
       {"an atom moved 0.2", [](TProteinObject& p) { p.AtomAt(12)->Y += 0.2f; }},
       {"a radius type", [](TProteinObject& p) { p.AtomAt(45)->RadiusType = 2; }},
-      {"the probe radius", [](TProteinObject&) { Model.ProbeRadius = 1.3; }},
+      {"the probe radius", [](TProteinObject& p) { p.Context.Model.ProbeRadius = 1.3; }},
   };
-  const double probe = Model.ProbeRadius;
   for (const TChange& change : changes)
     for (const bool firstWithHet : {true, false})
       for (const bool secondWithHet : {true, false}) {
@@ -278,7 +277,6 @@ TEST_F(FastPath, RunAfterRunMatchesTheReference) {
         const int last = secondWithHet ? p->AtomCount : p->ProteinAtomCount;
         const TOutcome fast = cavitas::Run(*p, last, false, &memo, 1 + (change.Name[0] == 'a') * 3);
         const TOutcome ref = cavitas::Run(*p, last, true);
-        Model.ProbeRadius = probe;
         EXPECT_GT(fast.Count, 0u) << what;
         EXPECT_EQ(fast.Status, ref.Status) << what;
         EXPECT_TRUE(fast.Elements == ref.Elements) << what << ": element lists differ";
@@ -354,7 +352,8 @@ TEST(PairCircleKind, AgreesWithTheProbeCircleAcrossTouchingDistances) {
     for (const auto& [type, d] : {std::pair{3, R0 + R3}, std::pair{3, R3 - R0}, std::pair{0, 2 * R0}, std::pair{0, 0.0},
                                   std::pair{3, 0.0}, std::pair{0, 1e-6}, std::pair{3, 1e-6}, std::pair{3, 3.0}})
       cases.push_back({type, d, u[0], u[1], u[2]});
-  const surface_detail::TSurfaceRadii radii{Model.ProbeRadius, Model.RadiusTable};
+  const TModelConstants model;
+  const surface_detail::TSurfaceRadii radii{model.ProbeRadius, model.RadiusTable};
   int ok = 0, none = 0, identical = 0;
   for (const TCase& t : cases) {
     TAtom i, j;

@@ -39,18 +39,18 @@ int main(int argc, char** argv) {
     std::printf("# status %d atoms %d elements %zu\n", status, last, s.Elements.size());
     for (int i = 1; i <= last; ++i) {
       const TAtom& a = *p.AtomAt(i);
-      const double R = Radius(a);
+      const double R = p.Context.Model.Radius(a);
       double area = 0;
       if (static_cast<std::size_t>(i) < s.AtomElements.size())
         for (const TConollyObject* e : s.AtomElements[static_cast<std::size_t>(i)])
-          if (e->Kind == kContactPatch) area += e->Area();
+          if (e->Kind == kContactPatch) area += e->Area(p.Context.Model);
       std::printf("%d %.4f %.4f %.4f %.4f %.6f\n", i, a.X, a.Y, a.Z, R, area / (R * R));
     }
     std::array<std::size_t, 4> count{};
     std::array<double, 4> total{};
     for (const auto& e : s.Elements) {
       ++count[e->Kind];
-      total[e->Kind] += e->Area();
+      total[e->Kind] += e->Area(p.Context.Model);
     }
     for (int k = 1; k <= 3; ++k) std::printf("# kind %d count %zu area %.10g\n", k, count[k], total[k]);
     if (elements) {
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
           std::printf(" %d %d %a %a %a", c.Atom2->Number, c.Atom3->Number, c.ProbeCenter.X, c.ProbeCenter.Y,
                       c.ProbeCenter.Z);
         }
-        std::printf(" area %a\n", e->Area());
+        std::printf(" area %a\n", e->Area(p.Context.Model));
       }
     }
   } catch (const FatalError& e) {

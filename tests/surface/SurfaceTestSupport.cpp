@@ -137,7 +137,8 @@ std::string CheckSurfaceInvariants(const TProteinObject& p, const TSurface& s, i
         }
       }
       const TAtom& a = *cp->Atom;
-      const double R1 = Radius(a) + Model.ProbeRadius;
+      const TModelConstants& model = p.Context.Model;
+      const double R1 = model.Radius(a) + model.ProbeRadius;
       const double len = std::sqrt(double(cp->InnerPoint.X) * cp->InnerPoint.X +
                                    double(cp->InnerPoint.Y) * cp->InnerPoint.Y + double(cp->InnerPoint.Z) * cp->InnerPoint.Z);
       const TCoord q{static_cast<float>(a.X + R1 * cp->InnerPoint.X / len),
@@ -149,11 +150,11 @@ std::string CheckSurfaceInvariants(const TProteinObject& p, const TSurface& s, i
         for (const TNachbarStruktur& nb : (*lists)[static_cast<std::size_t>(a.Number - 1)]) {
           if (nb.Atom > lastAtom) continue;
           const TAtom* b = p.AtomAt(nb.Atom);
-          const double Rk = Radius(*b) + Model.ProbeRadius;
+          const double Rk = model.Radius(*b) + model.ProbeRadius;
           if (D2(q, *b) <= Rk * Rk)
             fail("inner point of atom " + std::to_string(a.Number) + " inside atom " + std::to_string(nb.Atom));
         }
-      if (n > 0 && !cp->IsInside(cp->InnerPoint)) fail("inner point not inside its own patch");
+      if (n > 0 && !cp->IsInside(model, cp->InnerPoint)) fail("inner point not inside its own patch");
     }
   }
   if (failures > 8) out << "... " << failures << " failures\n";
@@ -162,12 +163,13 @@ std::string CheckSurfaceInvariants(const TProteinObject& p, const TSurface& s, i
 
 double BruteForceContactArea(const TProteinObject& p, int atom, int lastAtom) {
   const TAtom& a = *p.AtomAt(atom);
-  const double R = Radius(a), R1 = R + Model.ProbeRadius;
+  const TModelConstants& model = p.Context.Model;
+  const double R = model.Radius(a), R1 = R + model.ProbeRadius;
   std::vector<const TAtom*> near;
   for (int k = 1; k <= lastAtom; ++k) {
     const TAtom* b = p.AtomAt(k);
     if (b == nullptr || b == &a) continue;
-    const double Rk = Radius(*b) + Model.ProbeRadius;
+    const double Rk = model.Radius(*b) + model.ProbeRadius;
     if (D2(a, *b) < (R1 + Rk) * (R1 + Rk)) near.push_back(b);
   }
   long double sum = 0;
@@ -176,7 +178,7 @@ double BruteForceContactArea(const TProteinObject& p, int atom, int lastAtom) {
                  z = a.Z + R1 * double(s.Direction[2]);
     bool free = true;
     for (const TAtom* b : near) {
-      const double Rk = Radius(*b) + Model.ProbeRadius;
+      const double Rk = model.Radius(*b) + model.ProbeRadius;
       const double dx = x - b->X, dy = y - b->Y, dz = z - b->Z;
       if (dx * dx + dy * dy + dz * dz < Rk * Rk) {
         free = false;
