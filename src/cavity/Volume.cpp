@@ -79,6 +79,8 @@ struct TSums {
   TAtomAccumulator& Vol;
   TAtomAccumulator& Con;
   const TModelConstants& Model;  // the radii, probe and exactness of the run
+  // Model's, by value: the settling of every cube reads them.
+  double Probe = Model.ProbeRadius, Exactness = Model.Exactness;
   void AddVolume(int n, Real x) { Vol[static_cast<std::size_t>(n)] = static_cast<double>(Real(Vol[static_cast<std::size_t>(n)]) + x); }
   void AddContact(int n, Real x) { Con[static_cast<std::size_t>(n)] = static_cast<double>(Real(Con[static_cast<std::size_t>(n)]) + x); }
 };
@@ -125,9 +127,9 @@ template <class Real, class Sums>
 // with d2 = 1000), adds the cube's shares or answers that it must be cut.
 template <class Real, class Sums>
 [[gnu::always_inline]] inline bool SettleCube(int n1, Real d1, int n2, Real d2, Real R, double V, double s, Sums& sums) {
-  const Real probe = Real(sums.Model.ProbeRadius);
+  const Real probe = Real(sums.Probe);
   if (d1 >= probe + R) return false;  // wholly beyond the probe shell
-  const bool fine = !(s >= sums.Model.Exactness);
+  const bool fine = !(s >= sums.Exactness);
   const Real v = Real(V);
   const bool shared = d2 - d1 < Real(2) * R && d2 < probe + R;
   if (!shared) return SettleUnshared<Real>(n1, d1, R, v, probe, fine, sums);
@@ -652,7 +654,7 @@ class TFastVolumeScan {
   struct TSlotSums {
     double* Vol;
     double* Con;
-    const TModelConstants& Model;
+    double Probe, Exactness;
     void AddVolume(int slot, double x) { Vol[slot] = Vol[slot] + x; }
     void AddContact(int slot, double x) { Con[slot] = Con[slot] + x; }
   };
@@ -677,7 +679,7 @@ class TFastVolumeScan {
       fullSlots_[i] = static_cast<int>(i);
       topD_[i] = Distance(P, list[i]);
     }
-    TSlotSums slots{slotVol_.data(), slotCon_.data(), sums_.Model};
+    TSlotSums slots{slotVol_.data(), slotCon_.data(), sums_.Probe, sums_.Exactness};
     TPair<double> pair;
     pair.Select(count, [&](int i) { return topD_[static_cast<std::size_t>(i)]; });
     const double R = kSqrt3 * kVolumeHalfEdge;
@@ -730,7 +732,7 @@ class TFastVolumeScan {
     const double sp = s * 0.25;
     const double Vp = V * 0.015625;
     const double Rp = kSqrt3 * sp;
-    const bool fine = !(sp >= sums_.Model.Exactness);
+    const bool fine = !(sp >= sums_.Exactness);
     float xs[4], ys[4], zs[4];
     SubCentres<double>(P.X, sp, xs);
     SubCentres<double>(P.Y, sp, ys);
@@ -769,7 +771,7 @@ class TFastVolumeScan {
     alignas(16) float b1[64], b2[64], b3[64];
     alignas(16) std::int32_t i1[64], i2[64];
     NearestThree(lv.Qf.data(), lv.Rf.data(), ranked, b1, b2, b3, i1, i2);
-    const TKinds kinds = Classify(b1, b2, b3, ranked == 1, Rp, sums_.Model.ProbeRadius);
+    const TKinds kinds = Classify(b1, b2, b3, ranked == 1, Rp, sums_.Probe);
     const TKeptAtom* atoms = lv.Atoms.data();
     const int* rank = lv.Ranked.data();
     const int* keptSlots = lv.Kept.data();
@@ -814,7 +816,7 @@ class TFastVolumeScan {
         // before the exact distances are: the choice of the settling need not
         // wait for them, only the exact bounds it still tests.
         if (kinds.Alone & bit) {
-          const double probe = sums_.Model.ProbeRadius;
+          const double probe = sums_.Probe;
           if (e1[c] < probe + Rp) SettleUnshared<double>(s1[c], e1[c], Rp, Vp, probe, true, slots);
         } else if (kinds.SharedInside & bit) {
           SettleSharedInside<double>(s1[c], e1[c], s2[c], e2[c], Rp, Vp, slots);
