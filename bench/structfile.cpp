@@ -33,7 +33,7 @@ TProteinObject& Protein() {
     if (p->AtomCount > p->ProteinAtomCount) {
       p->HetElementCount = 1;
       TElementZeile& het = p->ElementTable[static_cast<std::size_t>(p->ElementCount) + 1];
-      het.ElementKind = kElementHetGroup;
+      het.ElementKind = TElementKind::HetGroup;
       het.First = p->ProteinAtomCount + 1;
       het.Last = p->AtomCount;
     }

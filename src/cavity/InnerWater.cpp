@@ -318,7 +318,7 @@ void FindInnerWaterIn(TProteinObject& protein, std::vector<TWaterVerdict>* trace
       element.ConnectedFrom = 0;
       element.ConnectedTo = 0;
       element.ResetAtoms();
-      element.ElementKind = kElementWater;
+      element.ElementKind = TElementKind::Water;
       r += size;
     }
     // The waters that stay outside keep their order; those beyond the examined

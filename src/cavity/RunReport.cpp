@@ -213,7 +213,7 @@ std::vector<std::vector<std::int32_t>> InnerWaterGroups(const TProteinObject& p)
   for (std::int32_t row = p.ElementCount + 1; row <= p.ElementCount + p.HetElementCount; ++row) {
     if (row < 1 || static_cast<std::size_t>(row) >= p.ElementTable.size()) continue;
     const TElementZeile& e = p.ElementTable[static_cast<std::size_t>(row)];
-    if (e.ElementKind != kElementWater) continue;
+    if (e.ElementKind != TElementKind::Water) continue;
     std::vector<std::int32_t> atoms;
     for (std::int32_t i = e.First; i <= e.Last; ++i)
       if (p.AtomAt(i)) atoms.push_back(i);

@@ -108,20 +108,14 @@ struct TNachbarStruktur {
   bool operator==(const TNachbarStruktur&) const = default;
 };
 
-enum ElementKindValue : std::uint8_t {
-  kElementHelix = 0,
-  kElementCoil = 1,
-  kElementStrand = 2,
-  kElementHetGroup = 3,
-  kElementWater = 4,
-  kElementUnset = 9
-};
+// The kind of an element row (the numbers are those the dumps print).
+enum class TElementKind : std::uint8_t { Helix = 0, Coil = 1, Strand = 2, HetGroup = 3, Water = 4, Unset = 9 };
 
 struct TElementZeile {
   std::int32_t First = 0, Last = 0;  // residue indices, or atom indices for hetero elements
   std::int32_t ConnectedFrom = 0, ConnectedTo = 0;
   std::unique_ptr<std::vector<TNachbarStruktur>> ElementAtoms;  // structure-file neighbour entries
-  std::uint8_t ElementKind = kElementUnset;
+  TElementKind ElementKind = TElementKind::Unset;
 
   void ResetAtoms() { ElementAtoms = std::make_unique<std::vector<TNachbarStruktur>>(); }
   // Copies everything but the atom list.

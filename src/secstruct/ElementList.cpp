@@ -52,7 +52,7 @@ void BuildElementList(TProteinObject& protein) {
     TElementZeile& e = table[k];
     e.First = 0;
     e.Last = 0;
-    e.ElementKind = kElementUnset;
+    e.ElementKind = TElementKind::Unset;
   }
   auto row = [&](int k) -> TElementZeile& { return protein.ElementRow(k); };
   const int n = protein.ResidueCount;
@@ -65,7 +65,7 @@ void BuildElementList(TProteinObject& protein) {
     if (p < n && ss(p) == 'E' && ss(p + 1) == 'E') {
       ++m;
       row(2 * m).First = p;
-      row(2 * m).ElementKind = kElementStrand;
+      row(2 * m).ElementKind = TElementKind::Strand;
       int t = p + 2;
       while (t < n && ss(t) == 'E') ++t;
       row(2 * m).Last = t - 1;
@@ -74,7 +74,7 @@ void BuildElementList(TProteinObject& protein) {
     if (p < n - 2 && ss(p) == 'H' && ss(p + 1) == 'H' && ss(p + 2) == 'H' && ss(p + 3) == 'H') {
       ++m;
       row(2 * m).First = p;
-      row(2 * m).ElementKind = kElementHelix;
+      row(2 * m).ElementKind = TElementKind::Helix;
       int t = p + 4;
       while (t < n && (ss(t) == 'H' || ss(t + 1) == 'H') && HelixAnglesFit(protein, t)) ++t;
       row(2 * m).Last = (t < n && ss(t) == 'H') ? t : t - 1;
@@ -85,7 +85,7 @@ void BuildElementList(TProteinObject& protein) {
   }
 
   row(2 * m + 1);  // every row below is in the table from here on
-  for (int k = 0; k <= m; ++k) row(2 * k + 1).ElementKind = kElementCoil;
+  for (int k = 0; k <= m; ++k) row(2 * k + 1).ElementKind = TElementKind::Coil;
   for (int k = 1; k <= m; ++k) row(2 * k + 1).First = row(2 * k).Last + 1;
   for (int k = 0; k < m; ++k) row(2 * k + 1).Last = row(2 * k + 2).First - 1;
   row(2 * m + 1).Last = n;
@@ -159,7 +159,7 @@ void BuildHetElements(TProteinObject& protein) {
     e.Last = i;
     e.ConnectedFrom = 0;
     e.ConnectedTo = 0;
-    e.ElementKind = kElementHetGroup;
+    e.ElementKind = TElementKind::HetGroup;
     e.ResetAtoms();
     groupStart = &het;
   }

@@ -94,19 +94,19 @@ std::int32_t Clamp32(std::int64_t v) {
 }
 
 // Element kind of an overview letter.
-std::uint8_t ProteinKindOf(char c) {
+TElementKind ProteinKindOf(char c) {
   switch (Upper(c)) {
-    case 'C': return kElementCoil;
-    case 'E': return kElementStrand;
-    case 'H': return kElementHelix;
-    default: return kElementUnset;
+    case 'C': return TElementKind::Coil;
+    case 'E': return TElementKind::Strand;
+    case 'H': return TElementKind::Helix;
+    default: return TElementKind::Unset;
   }
 }
-std::uint8_t HetKindOf(char c) {
+TElementKind HetKindOf(char c) {
   switch (Upper(c)) {
-    case 'O': return kElementHetGroup;
-    case 'W': return kElementWater;
-    default: return kElementUnset;
+    case 'O': return TElementKind::HetGroup;
+    case 'W': return TElementKind::Water;
+    default: return TElementKind::Unset;
   }
 }
 
@@ -276,10 +276,11 @@ void TStructureCardReader::ReadElementCard(std::string_view card, bool het) {
   SelectElement(e);
   TElementZeile& row = protein_.ElementRow(e);
   const char k = Column(card, 15);
+  using enum TElementKind;
   if (het)
-    row.ElementKind = k == 'O' ? kElementHetGroup : k == 'W' ? kElementWater : kElementUnset;
+    row.ElementKind = k == 'O' ? HetGroup : k == 'W' ? Water : Unset;
   else
-    row.ElementKind = k == 'C' ? kElementCoil : k == 'H' ? kElementHelix : k == 'S' ? kElementStrand : kElementUnset;
+    row.ElementKind = k == 'C' ? Coil : k == 'H' ? Helix : k == 'S' ? Strand : Unset;
   row.ResetAtoms();
   const std::int64_t offset = het ? expectedProteinAtoms_ : 0;
   std::int64_t v = 0;
@@ -404,7 +405,7 @@ void TStructureCardReader::AddHetAtom(const TPdbLine& v, std::int32_t serial, st
   atom.NeighbourCount = entryCount;
   atom.NeighbourStart = entryStart;
   atom.ResidueIndex = ++hetRecordsRead_;
-  if (protein_.ElementRow(currentElement_).ElementKind == kElementWater)
+  if (protein_.ElementRow(currentElement_).ElementKind == TElementKind::Water)
     atom.AtomCode = kWaterCode;
   protein_.HetAtoms.push_back(std::move(het));
 }
@@ -590,7 +591,7 @@ void TStructureCardReader::ReadOverviewAtomLine(TPdbLine& line, std::string_view
   if (!codeOk) return StructureError(line);
   const char letter = Upper(card[0]);
   const bool het = letter == 'O' || letter == 'W';
-  const std::uint8_t kind = het ? HetKindOf(letter) : ProteinKindOf(letter);
+  const TElementKind kind = het ? HetKindOf(letter) : ProteinKindOf(letter);
   const std::int64_t offset = het ? expectedProteinAtoms_ : 0;
   const std::int32_t base = het ? protein_.ElementCount : 0;
   std::int32_t& cursor = het ? currentHetElement_ : currentProteinElement_;

@@ -26,13 +26,13 @@ std::string Fixed(const std::string& s, std::size_t n) {
   return t;
 }
 
-char ElementLetter(std::uint8_t kind) {
+char ElementLetter(TElementKind kind) {
   switch (kind) {
-    case kElementHelix: return 'H';
-    case kElementCoil: return 'C';
-    case kElementStrand: return 'E';
-    case kElementHetGroup: return 'O';
-    case kElementWater: return 'W';
+    case TElementKind::Helix: return 'H';
+    case TElementKind::Coil: return 'C';
+    case TElementKind::Strand: return 'E';
+    case TElementKind::HetGroup: return 'O';
+    case TElementKind::Water: return 'W';
     default: return 'S';
   }
 }
@@ -461,8 +461,9 @@ class TStreamLoader {
     for (int e = from; e <= to; ++e) {
       TElementZeile& z = p_.ElementRow(e);
       const char c = r_.Char();
-      z.ElementKind = het ? (c == 'O' ? kElementHetGroup : c == 'W' ? kElementWater : kElementUnset)
-                          : (c == 'C' ? kElementCoil : c == 'E' ? kElementStrand : c == 'H' ? kElementHelix : kElementUnset);
+      using enum TElementKind;
+      z.ElementKind = het ? (c == 'O' ? HetGroup : c == 'W' ? Water : Unset)
+                          : (c == 'C' ? Coil : c == 'E' ? Strand : c == 'H' ? Helix : Unset);
       z.First = static_cast<std::int32_t>(r_.Integer(INT32_MIN, INT32_MAX, "element start"));
       z.ResetAtoms();
       if (z.First < previousFirst || z.First > bound) {
@@ -538,7 +539,7 @@ class TStreamLoader {
       h->AltLoc = resName[3];
       h->AtomName = name;
       ClassifyHetAtom(p_.Context, name, atom->RadiusType, atom->AtomCode);
-      if (z.ElementKind == kElementWater) atom->AtomCode = kWaterCode;
+      if (z.ElementKind == TElementKind::Water) atom->AtomCode = kWaterCode;
       h->Atom = atom.get();
       h->OwnedAtom = std::move(atom);
       p_.HetAtoms.push_back(std::move(h));

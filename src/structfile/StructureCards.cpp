@@ -128,14 +128,14 @@ std::string SpecialHoleCard(const TProteinObject& p, int i) {
 std::string EndCard() { return "END        "; }
 
 std::string ElementCard(const TProteinObject& p, const TElementZeile& e, int number) {
-  const bool het = e.ElementKind == kElementHetGroup || e.ElementKind == kElementWater;
+  const bool het = e.ElementKind == TElementKind::HetGroup || e.ElementKind == TElementKind::Water;
   std::string s = het ? "SEKSTH  " : "SEKSTN  ";
   s += FormatInt(number, 5);
   switch (e.ElementKind) {
-    case kElementHelix: s += " HELIX  "; break;
-    case kElementStrand: s += " STRAND "; break;
-    case kElementHetGroup: s += " OTHER  "; break;
-    case kElementWater: s += " WATER  "; break;
+    case TElementKind::Helix: s += " HELIX  "; break;
+    case TElementKind::Strand: s += " STRAND "; break;
+    case TElementKind::HetGroup: s += " OTHER  "; break;
+    case TElementKind::Water: s += " WATER  "; break;
     default: s += " COIL   "; break;
   }
   if (!het) {

@@ -153,7 +153,7 @@ TEST_F(InnerWaterTest, FindInnerWater_WaterInAClosedCavityBecomesAHeteroAtom) {
   const TElementZeile& row = p_.ElementTable[1];
   EXPECT_EQ(row.First, 121);
   EXPECT_EQ(row.Last, 121);
-  EXPECT_EQ(row.ElementKind, kElementWater);
+  EXPECT_EQ(row.ElementKind, TElementKind::Water);
   ASSERT_TRUE(row.ElementAtoms);
   EXPECT_TRUE(row.ElementAtoms->empty());
   ExpectNeighboursAsBuilt();
@@ -185,7 +185,7 @@ TEST_P(WaterGroupTest, FindInnerWater_GroupsConfirmedWatersBy3p3) {
     const TElementZeile& row = p_.ElementTable[g + 1];
     EXPECT_EQ(row.First, slot + 1);
     EXPECT_EQ(row.Last, slot + static_cast<int>(c.Groups[g].size()));
-    EXPECT_EQ(row.ElementKind, kElementWater);
+    EXPECT_EQ(row.ElementKind, TElementKind::Water);
     for (int w : c.Groups[g]) {
       ++slot;
       EXPECT_EQ(p_.AtomAt(slot), atoms[static_cast<std::size_t>(w - 1)]) << "slot " << slot;

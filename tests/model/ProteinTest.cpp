@@ -37,7 +37,7 @@ TEST(TProteinObject, DefaultsAndAtomSlots) {
   EXPECT_EQ(p.Status, 0);
   EXPECT_EQ(p.Resolution, 50.0);
   EXPECT_EQ(p.ElementTable.size(), 1u);  // rows are made as they are written
-  EXPECT_EQ(p.ElementRow(9000).ElementKind, kElementUnset);
+  EXPECT_EQ(p.ElementRow(9000).ElementKind, TElementKind::Unset);
   EXPECT_EQ(p.ElementTable.size(), 9001u);
   EXPECT_EQ(p.NeighboursNear, nullptr);
   EXPECT_EQ(p.AtomAt(1), nullptr);

@@ -105,20 +105,21 @@ TEST_P(CorpusElements, CoverChainsWithoutGaps) {
     ASSERT_EQ(e.First, next) << "element " << k;
     ASSERT_LE(e.First, e.Last) << "element " << k;
     EXPECT_TRUE(NoChainBreak(*p, e.First, e.Last)) << "element " << k;
-    if (e.ElementKind == kElementStrand) {
+    if (e.ElementKind == TElementKind::Strand) {
       for (int r = e.First; r <= e.Last; ++r) EXPECT_EQ(p->Residue(r).SSSymbol, 'E') << r;
     }
-    if (e.ElementKind == kElementHelix && !isBreak(e.First - 1)) {
+    if (e.ElementKind == TElementKind::Helix && !isBreak(e.First - 1)) {
       for (int r = e.First; r < e.First + 4; ++r) EXPECT_EQ(p->Residue(r).SSSymbol, 'H') << r;
     }
     if (k > 1) {
       const TElementZeile& before = p->ElementTable[static_cast<std::size_t>(k - 1)];
       // Two coils meet only where a break split one.
-      if (before.ElementKind == kElementCoil && e.ElementKind == kElementCoil) {
+      if (before.ElementKind == TElementKind::Coil && e.ElementKind == TElementKind::Coil) {
         EXPECT_TRUE(isBreak(before.Last)) << k;
       }
     }
-    EXPECT_TRUE(e.ElementKind == kElementCoil || e.ElementKind == kElementHelix || e.ElementKind == kElementStrand);
+    EXPECT_TRUE(e.ElementKind == TElementKind::Coil || e.ElementKind == TElementKind::Helix ||
+                e.ElementKind == TElementKind::Strand);
     next = e.Last + 1;
   }
   EXPECT_EQ(next, n + 1);

@@ -15,7 +15,7 @@ std::vector<Element> Elements(const TProteinObject& p) {
   std::vector<Element> list;
   for (int k = 1; k <= p.ElementCount; ++k) {
     const TElementZeile& e = p.ElementTable[static_cast<std::size_t>(k)];
-    list.emplace_back(e.First, e.Last, e.ElementKind);
+    list.emplace_back(e.First, e.Last, static_cast<int>(e.ElementKind));
   }
   return list;
 }
@@ -137,7 +137,7 @@ TEST(BuildHetElements, OneGroupPerRunOfOneResidue) {
   const std::pair<int, int> ranges[] = {{3, 4}, {5, 5}, {6, 6}};
   for (int h = 0; h < 3; ++h) {
     const TElementZeile& e = p.ElementTable[static_cast<std::size_t>(p.ElementCount + h + 1)];
-    EXPECT_EQ(e.ElementKind, kElementHetGroup);
+    EXPECT_EQ(e.ElementKind, TElementKind::HetGroup);
     EXPECT_EQ(e.First, ranges[h].first);
     EXPECT_EQ(e.Last, ranges[h].second);
     EXPECT_TRUE(e.ElementAtoms);

@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     for (std::int32_t b : protein.ChainBreaks) std::printf("# break %d\n", b);
     for (int k = 1; k <= protein.ElementCount; ++k) {
       const TElementZeile& e = protein.ElementTable[static_cast<std::size_t>(k)];
-      std::printf("# element %d %d %d\n", e.First, e.Last, e.ElementKind);
+      std::printf("# element %d %d %d\n", e.First, e.Last, static_cast<int>(e.ElementKind));
     }
   }
   return 0;

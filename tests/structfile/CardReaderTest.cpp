@@ -135,7 +135,7 @@ TEST(ReadStructureCard, MalformedSuperElementCardsAreRejected) {
   EXPECT_EQ(col.Items[2]->EntryCount, 2);
   EXPECT_EQ(col.Items[2]->Entries[1].StartResidue, 11);
   EXPECT_EQ(col.Items[2]->Entries[1].Code, 2);
-  EXPECT_EQ(f.protein.ElementRow(4).ElementKind, kElementHelix);
+  EXPECT_EQ(f.protein.ElementRow(4).ElementKind, TElementKind::Helix);
   EXPECT_EQ(f.protein.ElementRow(4).Last, 2);
   const std::string log = f.Log();
   EXPECT_NE(log.find("before entry 1"), std::string::npos);

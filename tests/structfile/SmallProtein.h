@@ -82,7 +82,7 @@ inline void FillSmallProtein(TProteinObject& p) {
   p.ElementCount = 1;
   p.HetElementCount = 1;
   TElementZeile& e1 = p.ElementRow(1);
-  e1.ElementKind = kElementCoil;
+  e1.ElementKind = TElementKind::Coil;
   e1.First = 1;
   e1.Last = 2;
   e1.ResetAtoms();
@@ -92,7 +92,7 @@ inline void FillSmallProtein(TProteinObject& p) {
   p.AtomAt(2)->NeighbourStart = 0;
   p.AtomAt(2)->NeighbourCount = 2;
   TElementZeile& e2 = p.ElementRow(2);
-  e2.ElementKind = kElementHetGroup;
+  e2.ElementKind = TElementKind::HetGroup;
   e2.First = p.ProteinAtomCount + 1;
   e2.Last = p.AtomCount;
   e2.ResetAtoms();

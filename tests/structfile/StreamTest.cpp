@@ -240,10 +240,10 @@ TEST(LoadFromStream, AtomOfAnUnexpectedElementEndsTheLoad) {
   original.HetElementCount = 0;
   original.ElementRow(1).Last = 1;
   original.ElementRow(2) = TElementZeile{};
-  original.ElementRow(2).ElementKind = kElementCoil;
+  original.ElementRow(2).ElementKind = TElementKind::Coil;
   original.ElementRow(2).First = 3;
   original.ElementRow(2).Last = 3;
-  original.ElementRow(3).ElementKind = kElementCoil;
+  original.ElementRow(3).ElementKind = TElementKind::Coil;
   original.ElementRow(3).First = 2;
   original.ElementRow(3).Last = 2;
   testing::TempDir dir;
