@@ -22,11 +22,13 @@ namespace cavitas {
 using TExtVector = std::array<long double, 3>;
 using TExtFrame = std::array<std::array<long double, 3>, 3>;
 
-enum TConollyKind : std::uint8_t { kContactPatch = 1, kSaddlePatch = 2, kConcavePatch = 3 };
+// The kind of a surface element (the numbers are those the dumps print).
+enum class TConollyKind : std::uint8_t { kContactPatch = 1, kSaddlePatch = 2, kConcavePatch = 3 };
+using enum TConollyKind;
 
 class TConollyObject {
  public:
-  TConollyObject(std::uint8_t kind, TAtom* atom) : Kind(kind), Atom(atom) {}
+  TConollyObject(TConollyKind kind, TAtom* atom) : Kind(kind), Atom(atom) {}
   virtual ~TConollyObject() = default;
   TConollyObject(const TConollyObject&) = delete;
   TConollyObject& operator=(const TConollyObject&) = delete;
@@ -44,7 +46,7 @@ class TConollyObject {
   // A new element with the same values (a distinct identity).
   virtual std::unique_ptr<TConollyObject> Clone() const = 0;
 
-  std::uint8_t Kind;
+  TConollyKind Kind;
   bool Degenerate = false;  // only zero-length saddle edges of the degenerate repair
   TAtom* Atom;              // owning atom, not owned
 };

@@ -49,13 +49,14 @@ int main(int argc, char** argv) {
     std::array<std::size_t, 4> count{};
     std::array<double, 4> total{};
     for (const auto& e : s.Elements) {
-      ++count[e->Kind];
-      total[e->Kind] += e->Area(p.Context.Model);
+      const auto kind = static_cast<std::size_t>(e->Kind);
+      ++count[kind];
+      total[kind] += e->Area(p.Context.Model);
     }
     for (int k = 1; k <= 3; ++k) std::printf("# kind %d count %zu area %.10g\n", k, count[k], total[k]);
     if (elements) {
       for (const auto& e : s.Elements) {
-        std::printf("%d %d", e->Kind, e->Atom->Number);
+        std::printf("%d %d", static_cast<int>(e->Kind), e->Atom->Number);
         if (e->Kind == kContactPatch) {
           const auto& c = static_cast<const TConollyObject1&>(*e);
           std::printf(" edges %d inner %a %a %a", c.EdgeCount, c.InnerPoint.X, c.InnerPoint.Y, c.InnerPoint.Z);

@@ -53,7 +53,7 @@ std::string Serialise(const TElementList& elements) {
     out += b;
   };
   for (const auto& e : elements) {
-    add("%d %d", e->Kind, e->Atom->Number);
+    add("%d %d", static_cast<int>(e->Kind), e->Atom->Number);
     if (e->Kind == kContactPatch) {
       const auto& c = static_cast<const TConollyObject1&>(*e);
       add(" %a %a %a", c.InnerPoint.X, c.InnerPoint.Y, c.InnerPoint.Z);

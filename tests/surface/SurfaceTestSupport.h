@@ -19,7 +19,7 @@ struct TTestAtom {
 std::unique_ptr<TProteinObject> MakeProtein(const std::vector<TTestAtom>& atoms, int proteinCount = -1);
 
 template <class T>
-std::vector<const T*> ElementsOfKind(const TSurface& s, int kind) {
+std::vector<const T*> ElementsOfKind(const TSurface& s, TConollyKind kind) {
   std::vector<const T*> out;
   for (const auto& e : s.Elements)
     if (e->Kind == kind) out.push_back(static_cast<const T*>(e.get()));
