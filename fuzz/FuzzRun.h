@@ -47,8 +47,8 @@ inline void RunWholeAnalysis(const std::string& path, const std::string& text,
     run.Run(path, "/dev/null", true, "/dev/null", "/dev/null");
     if (after && run.Status != 1) after(run);
   } catch (const FatalError& e) {
-    std::fprintf(stderr, "fatal error %d: %s\n", e.Code, e.Text.c_str());
-    if (!Known(e.Code)) std::abort();
+    std::fprintf(stderr, "fatal error %d: %s\n", ToInt(e.Code), e.Text.c_str());
+    if (!Known(ToInt(e.Code))) std::abort();
   } catch (const IoError&) {
   }
 }

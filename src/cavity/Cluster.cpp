@@ -225,7 +225,7 @@ void ClusterContacts(TStatus& progress, ContactList& a, std::vector<std::uint8_t
             a.RemoveAt(pos);
             clustered[uo] = 1;
           } else {
-            ShowError(302, kUnit, kRoutine, false);
+            ShowError(TErrorCode::ContactPatchNotFound, kUnit, kRoutine, false);
           }
         } else if (multi[uo]) {
           int g = 0;
@@ -233,7 +233,7 @@ void ClusterContacts(TStatus& progress, ContactList& a, std::vector<std::uint8_t
           a.ForEachOf(o, [&](int pos, TConollyObject1* c) {
             ++g;
             if (!HasEdge(*c, e)) return;
-            if (found >= 0) RaiseError(303, kUnit, kRoutine);
+            if (found >= 0) RaiseError(TErrorCode::TooManyContactPatches, kUnit, kRoutine);
             found = pos;
             cluster.push_back(c);
             clustered[uo] = 1;

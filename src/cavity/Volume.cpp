@@ -1113,7 +1113,7 @@ bool IsCandidate(const TVolumeGrid& grid, const TCoord& centre, const TAtom& ato
 }
 
 void delAT(TAtomAccumulator* accumulator) {
-  if (accumulator == nullptr) RaiseError(401, "Volumen", "delAT");
+  if (accumulator == nullptr) RaiseError(TErrorCode::NullAccess, "Volumen", "delAT");
   accumulator->assign(accumulator->size(), 0.0);
 }
 

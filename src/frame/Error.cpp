@@ -6,8 +6,8 @@
 
 namespace cavitas {
 
-ErrorMessage LookupError(int code) {
-  switch (code) {
+ErrorMessage LookupError(TErrorCode code) {
+  switch (ToInt(code)) {
     case 101: return {"Es wird versucht, bei einem Connolly1-Objekt mehr Kanten zu bearbeiten", "als existieren"};
     case 102: return {"Zu viele Connolly-Elemente", " "};
     case 103: return {"gemeinsamer Schnittpunkt von 4 Atomen bei der Connolly-Berechnung", " "};
@@ -21,31 +21,31 @@ ErrorMessage LookupError(int code) {
   }
 }
 
-std::string ComposeFatalText(int code, const std::string& unit, const std::string& routine) {
+std::string ComposeFatalText(TErrorCode code, const std::string& unit, const std::string& routine) {
   const ErrorMessage m = LookupError(code);
   return m.Message + " " + m.Continuation + " - in " + unit + " bei " + routine + " ! ";
 }
 
-void ShowError(int code, const std::string& unit, const std::string& routine, bool halt) {
+void ShowError(TErrorCode code, const std::string& unit, const std::string& routine, bool halt) {
   // The message list of the display is inactive in this console program.
   if (!halt) return;
   throw FatalError(code, ComposeFatalText(code, unit, routine));
 }
 
-void RaiseError(int code, const std::string& unit, const std::string& routine) {
+void RaiseError(TErrorCode code, const std::string& unit, const std::string& routine) {
   ShowError(code, unit, routine, true);
   throw FatalError(code, ComposeFatalText(code, unit, routine));  // not reached
 }
 
 void RaiseLimit(const std::string& bound) {
-  throw FatalError(kLimitExitCode, "capacity exceeded: " + bound);
+  throw FatalError(TErrorCode::Capacity, "capacity exceeded: " + bound);
 }
 
 std::string SystemReason(int error) { return error ? std::strerror(error) : "input/output error"; }
 
 bool CheckMemory(std::int64_t bytes) {
   if (bytes >= kMemoryGuardBytes) {
-    throw FatalError(5, "!!!! Speicherplatz reicht nicht !!!!!!");
+    throw FatalError(TErrorCode::OutOfMemory, "!!!! Speicherplatz reicht nicht !!!!!!");
   }
   return true;
 }

@@ -23,8 +23,8 @@ constexpr std::array<TExitCodeEntry, 9> kExitCodes{{
 
 // English names of the numbered errors whose own text is German; the
 // geometry checks (40, 150, 200) carry English texts already.
-const char* InternalErrorName(int number) {
-  switch (number) {
+const char* InternalErrorName(TErrorCode error) {
+  switch (ToInt(error)) {
     case 101: return "more edges asked of a contact patch than it has";
     case 103: return "four atoms meet in one surface point";
     case 301: return "more clusters than the cluster table holds";
@@ -39,19 +39,19 @@ const char* InternalErrorName(int number) {
 
 std::span<const TExitCodeEntry> ExitCodeTable() { return kExitCodes; }
 
-TExitCode ExitCodeOfError(int errorNumber) {
-  if (errorNumber == 5) return TExitCode::OutOfMemory;
-  if (errorNumber == kLimitExitCode) return TExitCode::Capacity;
+TExitCode ExitCodeOfError(TErrorCode error) {
+  if (error == TErrorCode::OutOfMemory) return TExitCode::OutOfMemory;
+  if (error == TErrorCode::Capacity) return TExitCode::Capacity;
   return TExitCode::InternalError;
 }
 
-std::string FatalErrorLine(int errorNumber, const std::string& text) {
-  switch (ExitCodeOfError(errorNumber)) {
+std::string FatalErrorLine(TErrorCode error, const std::string& text) {
+  switch (ExitCodeOfError(error)) {
     case TExitCode::OutOfMemory: return "out of memory";
     case TExitCode::Capacity: return text;
     default: {
-      const std::string head = "internal error " + std::to_string(errorNumber) + ": ";
-      const char* name = InternalErrorName(errorNumber);
+      const std::string head = "internal error " + std::to_string(ToInt(error)) + ": ";
+      const char* name = InternalErrorName(error);
       return name ? head + name + " [" + text + "]" : head + text;
     }
   }

@@ -4,6 +4,8 @@
 #include <span>
 #include <string>
 
+#include "frame/Error.h"
+
 namespace cavitas {
 
 enum class TExitCode : int {
@@ -29,11 +31,11 @@ std::span<const TExitCodeEntry> ExitCodeTable();
 // its status, a capacity of the data model (201) gives Capacity, every other
 // numbered error of the stages InternalError. Statuses stay below 126, which
 // shells reserve for their own meanings.
-TExitCode ExitCodeOfError(int errorNumber);
+TExitCode ExitCodeOfError(TErrorCode error);
 
 // What stderr says of a fatal error: English, with its number and, for the
 // numbered internal errors, their own composed text.
-std::string FatalErrorLine(int errorNumber, const std::string& text);
+std::string FatalErrorLine(TErrorCode error, const std::string& text);
 
 constexpr int ToInt(TExitCode code) { return static_cast<int>(code); }
 

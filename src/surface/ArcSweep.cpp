@@ -172,7 +172,7 @@ void TArcSweep::Emit(TAtom& atom, TAtom& partner, const TProbeCircle& circle, bo
     for (int q = 0; q < n; ++q)
       if (rows[q].End - F >= s) s = rows[q].End - F, k1 = q;
   }
-  if (k1 < 0) throw FatalError(150, "probe circle sweep without a start row");
+  if (k1 < 0) throw FatalError(TErrorCode::SweepWithoutStart, "probe circle sweep without a start row");
 
   for (int guard = 0; guard <= 2 * n + 2; ++guard) {
     // b. Extend s over every blocked interval it lies in.

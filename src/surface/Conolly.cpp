@@ -184,7 +184,7 @@ void Construct(TProteinObject& protein, const std::vector<bool>& include, TAtomE
     } catch (const TAbandonRun&) {
       return;  // status 102 is set; the caller turns it into a failed run
     } catch (const TUnresolvedDegeneracy& d) {
-      if (round + 1 >= kDisplacementRounds) RaiseError(103, "conolly", "GetAtConolly");
+      if (round + 1 >= kDisplacementRounds) RaiseError(TErrorCode::FourAtomPoint, "conolly", "GetAtConolly");
       DisplaceAtoms(protein, d.Atoms, round);
     }
   }

@@ -85,7 +85,7 @@ namespace {
 
 [[noreturn]] void SchnittFailure() {
   ProgramLog().LogLine("Fehler in Conolyst,PCO1.Schnitt");
-  throw FatalError(200, "crossing test: inconsistent edge geometry");
+  throw FatalError(TErrorCode::InconsistentEdge, "crossing test: inconsistent edge geometry");
 }
 
 // Intersection point X (local) of the walk with the edge circle: checks that it
@@ -190,7 +190,7 @@ TSchnittResult Schnitt(const TConollyObject2& edge, const TExtVector& from, cons
 TConollyObject2* TConollyObject1::Kante(int index) const {
   if (index < 1 || index > EdgeCount || index > static_cast<int>(Edges.size()) ||
       Edges[static_cast<std::size_t>(index - 1)] == nullptr)
-    RaiseError(101, "Conolly", "TConollyObject1.Kante");
+    RaiseError(TErrorCode::EdgeOutOfRange, "Conolly", "TConollyObject1.Kante");
   return Edges[static_cast<std::size_t>(index - 1)];
 }
 
@@ -322,7 +322,7 @@ double TConollyObject1::PatchDistance(const TModelConstants& model, const TCoord
     const TExtVector cp{f * e->Radius * std::cos(static_cast<Ext>(phi)), f * e->Radius * std::sin(static_cast<Ext>(phi)),
                         (1 - f) * al[2]};
     if (std::fabs(Norm(Sub(cp, al)) - R) > 1e-4)
-      throw FatalError(40, "contact point off its atom sphere");
+      throw FatalError(TErrorCode::ContactPointOffSphere, "contact point off its atom sphere");
     best = std::min(best, Norm(Sub(pl, cp)) - radius);
   }
   return static_cast<double>(best);

@@ -45,7 +45,7 @@ std::vector<TConollyObject*>& TElementStore::ListOf(int number) {
 void TElementStore::Append(std::unique_ptr<TConollyObject> element, int atomNumber) {
   if (static_cast<std::int64_t>(elements_.size()) >= kMaxElementHandles) {
     status_ = 102;
-    ShowError(102, "conolly", "GetAtConolly", false);
+    ShowError(TErrorCode::TooManyElements, "conolly", "GetAtConolly", false);
     ProgramLog().LogLine("Zu viele Connolly-Elemente ");
     ProgramLog().LogLine("beim Protein " + fileName_ + " bei Atom Nr " + Width4(currentAtom_) + ") .");
     throw TAbandonRun{};
@@ -181,7 +181,7 @@ bool TContactPatchBuilder::FollowCycle(TAtom& atom, TConollyObject1& patch, cons
 
 void TContactPatchBuilder::ReportInnerPointFailure(const TAtom& atom) {
   store_.Status() = 104;
-  ShowError(104, "conolly", "GetAtConolly", false);
+  ShowError(TErrorCode::NoInnerPoint, "conolly", "GetAtConolly", false);
   ProgramLog().LogLine("Fehler beim Berechnen eines inneren Punktes");
   ProgramLog().LogLine("beim Protein " + store_.FileName() + " bei Atom Nr " + Width4(atom.Number) + ") .");
 }

@@ -201,7 +201,7 @@ TEST_F(ClusterTest, ClusterConolly_TwoPatchesOfOneAtomOnOneEdgeIsFatal) {
     ClusterConolly(run_, s.AtomElements, s.Elements, true, clusters, parts);
     FAIL() << "no error 303";
   } catch (const FatalError& e) {
-    EXPECT_EQ(e.Code, 303);
+    EXPECT_EQ(ToInt(e.Code), 303);
   }
 }
 

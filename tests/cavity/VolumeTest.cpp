@@ -82,7 +82,7 @@ TEST_F(VolumeTest, DelAT_NilAccumulatorIsError401) {
     delAT(nullptr);
     FAIL() << "no error";
   } catch (const FatalError& e) {
-    EXPECT_EQ(e.Code, 401);
+    EXPECT_EQ(ToInt(e.Code), 401);
     EXPECT_NE(e.Text.find("Zugriff auf einen nil-Zeiger"), std::string::npos);
     EXPECT_NE(e.Text.find("Volumen"), std::string::npos);
     EXPECT_NE(e.Text.find("delAT"), std::string::npos);

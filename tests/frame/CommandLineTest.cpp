@@ -73,16 +73,17 @@ TEST(ExitCodeOfError, NumberedErrorsMapToTheirStatusAndLine) {
   };
   const Case cases[] = {
       {5, TExitCode::OutOfMemory, "out of memory"},
-      {kLimitExitCode, TExitCode::Capacity, "capacity exceeded: x"},
+      {201, TExitCode::Capacity, "capacity exceeded: x"},
       {401, TExitCode::InternalError, "internal error 401: access through an empty reference in the volume scan [T]"},
       {103, TExitCode::InternalError, "internal error 103: four atoms meet in one surface point [T]"},
       {150, TExitCode::InternalError, "internal error 150: T"},
       {999, TExitCode::InternalError, "internal error 999: T"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ExitCodeOfError(c.Number), c.Code) << c.Number;
-    EXPECT_LT(ToInt(ExitCodeOfError(c.Number)), 126);
-    EXPECT_EQ(FatalErrorLine(c.Number, c.Number == kLimitExitCode ? "capacity exceeded: x" : "T"), c.Line);
+    const auto error = static_cast<TErrorCode>(c.Number);  // 999: a number outside the list
+    EXPECT_EQ(ExitCodeOfError(error), c.Code) << c.Number;
+    EXPECT_LT(ToInt(ExitCodeOfError(error)), 126);
+    EXPECT_EQ(FatalErrorLine(error, error == TErrorCode::Capacity ? "capacity exceeded: x" : "T"), c.Line);
   }
 }
 

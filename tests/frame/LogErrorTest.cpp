@@ -69,16 +69,16 @@ TEST(ShowError, FatalTextAndCode) {
   };
   for (const Case& c : cases) {
     try {
-      RaiseError(c.code, "Conolly", "TConollyObject1.Kante");
+      RaiseError(static_cast<TErrorCode>(c.code), "Conolly", "TConollyObject1.Kante");
       FAIL() << "no throw";
     } catch (const FatalError& e) {
-      EXPECT_EQ(e.Code, c.code);
+      EXPECT_EQ(ToInt(e.Code), c.code);
       EXPECT_EQ(e.Text, c.text);
     }
   }
 }
 
-TEST(ShowError, NotHaltingHasNoEffect) { EXPECT_NO_THROW(ShowError(302, "Conolly", "ClusterConolly", false)); }
+TEST(ShowError, NotHaltingHasNoEffect) { EXPECT_NO_THROW(ShowError(TErrorCode::ContactPatchNotFound, "Conolly", "ClusterConolly", false)); }
 
 TEST(CheckMemory, GuardsAtSixtyMillionAndOneBytes) {
   EXPECT_TRUE(CheckMemory(60000000));
@@ -86,7 +86,7 @@ TEST(CheckMemory, GuardsAtSixtyMillionAndOneBytes) {
     CheckMemory(60000001);
     FAIL() << "no throw";
   } catch (const FatalError& e) {
-    EXPECT_EQ(e.Code, 5);
+    EXPECT_EQ(ToInt(e.Code), 5);
   }
 }
 

@@ -230,7 +230,7 @@ TEST(ContactPatch, KanteBeyondEdgeCountIsError101) {
     c->Kante(2);
     FAIL();
   } catch (const FatalError& e) {
-    EXPECT_EQ(e.Code, 101);
+    EXPECT_EQ(ToInt(e.Code), 101);
   }
   EXPECT_THROW(c->Kante(0), FatalError);
 }

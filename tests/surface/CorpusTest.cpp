@@ -58,7 +58,7 @@ TEST_P(CorpusSurface, BothPassesFinishWithClosedCyclesAndFreeInnerPoints) {
         ComputeSurfaceWithoutHet(p, s, status);
     } catch (const FatalError& e) {
       programLog.LogFileName = savedLog;
-      FAIL() << name << (withHet ? " with" : " without") << " hetero atoms: exit " << e.Code << " " << e.Text;
+      FAIL() << name << (withHet ? " with" : " without") << " hetero atoms: exit " << ToInt(e.Code) << " " << e.Text;
     }
     EXPECT_EQ(status, 0) << name;
     const int last = withHet ? p.AtomCount : p.ProteinAtomCount;

@@ -111,7 +111,7 @@ TEST(Degeneracy, EveryPointIsResolvedAndTheSurfaceCloses) {
     try {
       built = Build(*p, dir, 1);
     } catch (const FatalError& e) {
-      FAIL() << "error " << e.Code;
+      FAIL() << "error " << ToInt(e.Code);
     }
     // Far from the guard: one round of moves, rarely two (none where the
     // lattice has no point of four spheres on its surface).

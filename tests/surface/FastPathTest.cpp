@@ -50,7 +50,7 @@ TOutcome Run(TProteinObject& p, int last, bool reference, TSurfaceMemo* memo = n
     else
       GetAtConolly(p, include, lists, o.Status, true, elements, memo, threads);
   } catch (const FatalError& e) {
-    o.Code = e.Code;
+    o.Code = ToInt(e.Code);
   }
   o.Elements = Serialise(elements);
   o.Count = elements.size();

@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     }
   } catch (const FatalError& e) {
     std::fprintf(stderr, "%s\n", e.Text.c_str());
-    return e.Code;
+    return ToInt(e.Code);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;
