@@ -78,7 +78,9 @@ TEST(ShowError, FatalTextAndCode) {
   }
 }
 
-TEST(ShowError, NotHaltingHasNoEffect) { EXPECT_NO_THROW(ShowError(TErrorCode::ContactPatchNotFound, "Conolly", "ClusterConolly", false)); }
+TEST(ShowError, NotHaltingHasNoEffect) {
+  EXPECT_NO_THROW(ShowError(TErrorCode::ContactPatchNotFound, "Conolly", "ClusterConolly", false));
+}
 
 TEST(CheckMemory, GuardsAtSixtyMillionAndOneBytes) {
   EXPECT_TRUE(CheckMemory(60000000));
