@@ -98,7 +98,7 @@ void FindBridgesAmong(TProteinObject& protein, TReadState& state, const TChainSe
   int found = 0;
   for (int j : candidates) {
     if (!segments.NoChainBreak(j - 1, j + 1)) continue;
-    const std::uint8_t kind = BridgeKindOf(protein, i, j);
+    const TBridgeKind kind = BridgeKindOf(protein, i, j);
     if (kind == kBridgeNone) continue;
     AddBridge(protein, state, i, j, kind);
     ++found;
@@ -161,7 +161,7 @@ std::string RightAligned(int value, int width) {
 
 }  // namespace
 
-std::uint8_t BridgeKindOf(const TProteinObject& protein, int i, int j) {
+TBridgeKind BridgeKindOf(const TProteinObject& protein, int i, int j) {
   if ((TestBond(protein, i + 1, j) && TestBond(protein, j, i - 1)) ||
       (TestBond(protein, j + 1, i) && TestBond(protein, i, j - 1)))
     return kBridgeParallel;
@@ -178,7 +178,7 @@ void FindBridges(TProteinObject& protein, TReadState& state, int i) {
   FindBridgesAmong(protein, state, segments, i, all);
 }
 
-void AddBridge(TProteinObject& protein, TReadState& state, int i, int j, std::uint8_t kind) {
+void AddBridge(TProteinObject& protein, TReadState& state, int i, int j, TBridgeKind kind) {
   if (kind == kBridgeNone || j <= i) return;
   if (state.BridgeTable.empty()) StartBridgeTable(state);
   for (int n = 1; n <= state.BridgeCount; ++n) {

@@ -9,10 +9,10 @@
 namespace cavitas {
 
 // Kind of the bridge (i, j): parallel, antiparallel or none, tested in that order.
-std::uint8_t BridgeKindOf(const TProteinObject& protein, int i, int j);
+TBridgeKind BridgeKindOf(const TProteinObject& protein, int i, int j);
 // Passes the two nearest later bridge partners of residue i to AddBridge, testing every j.
 void FindBridges(TProteinObject& protein, TReadState& state, int i);
-void AddBridge(TProteinObject& protein, TReadState& state, int i, int j, std::uint8_t kind);
+void AddBridge(TProteinObject& protein, TReadState& state, int i, int j, TBridgeKind kind);
 void LinkLadders(const TProteinObject& protein, TReadState& state);
 bool LaddersLinked(const TReadState& state, int a, int b);
 // Sheets are the groups of ladders linked across bulges or overlapping

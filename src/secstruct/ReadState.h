@@ -14,14 +14,15 @@ struct TSSBondPair {
   std::string Second = "      ";
 };
 
-enum TBridgeKindValue : std::uint8_t { kBridgeParallel = 0, kBridgeAntiparallel = 1, kBridgeNone = 2 };
+enum class TBridgeKind : std::uint8_t { kBridgeParallel = 0, kBridgeAntiparallel = 1, kBridgeNone = 2 };
+using enum TBridgeKind;
 
 // One ladder: a run of consecutive bridges of one kind. The residue with the
 // lower index forms the first strand (I); JStart <= JEnd always.
 struct TBridgeEntry {
   char SheetLetter = ' ';
   char LadderLetter = ' ';
-  std::uint8_t BridgeKind = kBridgeNone;
+  TBridgeKind BridgeKind = kBridgeNone;
   // The first ladder of this one's group: of its bulge-linked chain after
   // LinkLadders, of its sheet after LabelSheets.
   std::int32_t Group = 0;

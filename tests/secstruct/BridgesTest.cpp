@@ -130,7 +130,7 @@ TEST(FindBridges, PartnersNeedThreeApartAndNotLast) {
 
 // Ladder a: antiparallel (10, 40), (11, 39); ladder b: one bridge after gaps gI, gJ.
 struct BulgeCase {
-  std::uint8_t kind;
+  TBridgeKind kind;
   int gapI, gapJ;
   bool linked;
 };
