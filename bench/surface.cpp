@@ -11,7 +11,7 @@
 #include "input/ReadProtein.h"
 #include "model/NeighbourGrid.h"
 #include "surface/ConollyObjects.h"
-#include "surface/ConollyRun.h"
+#include "surface/Construction.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "input/PdbLine.h"
+#include "model/InputRecord.h"
 #include "input/PdbReader.h"
 #include "model/Protein.h"
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "input/PdbLine.h"
+#include "model/InputRecord.h"
 #include "model/Protein.h"
 
 namespace cavitas {

@@ -1,5 +1,6 @@
 #include "input/ReadRecords.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "frame/Error.h"
@@ -130,6 +131,14 @@ void TProteinReader::ReadRecords() {
         ReportLine(" !!! BAD NUMBER OF ATOMS !!!");
         protein_.SetFatalStatus(" !!! BAD NUMBER OF ATOMS !!!");
       }
+    }
+    // The declared total can promise atoms the file never holds; every walk
+    // over the atoms stops at the ones read.
+    const std::int64_t held = static_cast<std::int64_t>(protein_.ProteinAtomCount) + static_cast<std::int64_t>(protein_.HetAtoms.size());
+    if (protein_.AtomCount > held) {
+      ReportLine(" !!! BAD NUMBER OF ATOMS !!!");
+      protein_.SetFatalStatus(" !!! BAD NUMBER OF ATOMS !!!");
+      protein_.AtomCount = static_cast<std::int32_t>(held);
     }
   } else {
     protein_.AtomCount = protein_.ProteinAtomCount;

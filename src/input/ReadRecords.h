@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "input/PdbLine.h"
+#include "model/InputRecord.h"
 #include "model/PointIndex.h"
 #include "model/Protein.h"
 #include "secstruct/ReadState.h"

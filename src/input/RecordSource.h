@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "input/InputFormat.h"
-#include "input/PdbLine.h"
+#include "model/InputRecord.h"
 #include "input/PdbReader.h"
 #include "model/Protein.h"
 

@@ -177,11 +177,11 @@ class TProteinObject : public TLogFileObject {
 
   TBACKBONE& Residue(int i) { return *Residues[static_cast<std::size_t>(i - 1)]; }
   const TBACKBONE& Residue(int i) const { return *Residues[static_cast<std::size_t>(i - 1)]; }
-  // Atom i (1..kMaxAtoms) or nullptr when the slot is empty.
+  // Atom i (from 1) or nullptr when the slot is empty or beyond the table.
   TAtom* AtomAt(int i) const {
     return (i > 0 && static_cast<std::size_t>(i) < Atoms.size()) ? Atoms[static_cast<std::size_t>(i)].get() : nullptr;
   }
-  // Places an atom at slot i (1..kMaxAtoms), growing the table as needed.
+  // Places an atom at slot i (from 1), growing the table as needed.
   void PutAtom(int i, std::unique_ptr<TAtom> atom);
   // Removes and returns the atom of slot i.
   std::unique_ptr<TAtom> TakeAtom(int i);

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "input/PdbLine.h"
+#include "model/InputRecord.h"
 #include "model/Protein.h"
 
 namespace cavitas {

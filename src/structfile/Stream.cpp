@@ -115,7 +115,10 @@ void ForEachAtomRecord(const TProteinObject& p, const std::function<void(const T
   for (int h = 1; h <= p.HetElementCount && p.ElementCount + h <= rows; ++h) {
     const int e = p.ElementCount + h;
     const TElementZeile& z = p.ElementTable[static_cast<std::size_t>(e)];
-    const std::int64_t last = std::min<std::int64_t>(z.Last, p.AtomCount);
+    // A card file's declared atom count can exceed the atoms it holds by far:
+    // only the table's slots are visited.
+    const std::int64_t slots = static_cast<std::int64_t>(p.Atoms.size()) - 1;
+    const std::int64_t last = std::min<std::int64_t>({z.Last, p.AtomCount, slots});
     for (std::int64_t i = std::max<std::int64_t>(z.First, 1); i <= last; ++i) {
       const TAtom* a = p.AtomAt(static_cast<int>(i));
       if (!a || a->ResidueIndex < 1 || static_cast<std::size_t>(a->ResidueIndex) > p.HetAtoms.size()) continue;
@@ -503,7 +506,9 @@ class TStreamLoader {
       entryCounter_ = 0;
     }
     const std::string label = Fixed(r_.String(), kIdLength + 2 * kNameLength);
-    const std::int64_t number = r_.Integer(1, maxCount_, "atom number");
+    // Protein atoms hold the numbers 1 .. protein atom count; the hetero atoms
+    // take the numbers after them.
+    const std::int64_t number = r_.Integer(1, het ? maxCount_ : proteinAtoms_, "atom number");
     auto atom = std::make_unique<TAtom>();
     atom->Number = static_cast<std::int32_t>(number);
     atom->X = static_cast<float>(r_.Scaled());
@@ -556,11 +561,13 @@ class TStreamLoader {
     TAtom** slot = nullptr;
     if (kind >= 0) {
       slot = kind == kBackboneN ? &r.AtomN : kind == kBackboneCA ? &r.AtomCA : kind == kBackboneC ? &r.AtomC : &r.AtomO;
-      if (*slot) return true;  // a second backbone atom of the same kind is skipped
+      // A stream we wrote never repeats one; skipping it would leave its number
+      // unused and the next save would lose another atom to the gap.
+      if (*slot) throw StreamError("residue " + r.ResidueId + " repeats its backbone atom" + name);
       atom->RadiusType = static_cast<std::uint8_t>(kind);
       BackboneAtomCode(r.OneLetter, kind, atom->AtomCode);
     } else {
-      if (r.SideChainCount >= kMaxSideChainPerResidue) return true;  // further side-chain atoms are skipped
+      if (r.SideChainCount >= kMaxSideChainPerResidue) throw StreamError("too many side-chain atoms in residue " + r.ResidueId);
       FindSideAtom(r.OneLetter, name, atom->RadiusType, atom->AtomCode);
     }
     const int slotNumber = atom->Number;

@@ -45,13 +45,14 @@ TExtFrame TurnFrameTo(const TExtFrame& f, Ext c, Ext sn) {
   return t;
 }
 
-TCircleResult PairProbeCircle(const TAtom& i, const TAtom& j, TProbeCircle& circle, bool withFrame) {
+TCircleResult PairProbeCircle(const TAtom& i, const TAtom& j, const TSurfaceRadii& radii, TProbeCircle& circle,
+                              bool withFrame) {
   const TExtVector ci = ToExt(i), cj = ToExt(j);
   const TExtVector v = Sub(cj, ci);
   const Ext d = Norm(v);
   if (d == 0) return TCircleResult::Identical;
   const TExtVector u = Scale(v, 1 / d);
-  const Ext ri = ExpandedRadius(i), rj = ExpandedRadius(j);
+  const Ext ri = radii.Expanded(i), rj = radii.Expanded(j);
   const Ext wi = ri * ri, wj = rj * rj;
   const Ext t = (d * d + wj - wi) / (2 * d);
   const Ext r2 = wj - t * t;
@@ -63,12 +64,12 @@ TCircleResult PairProbeCircle(const TAtom& i, const TAtom& j, TProbeCircle& circ
   return TCircleResult::Ok;
 }
 
-TCircleResult PairCircleKind(const TAtom& i, const TAtom& j) {
+TCircleResult PairCircleKind(const TAtom& i, const TAtom& j, const TSurfaceRadii& radii) {
   // The centre distance is 0 exactly when the float coordinates agree.
   if (i.X == j.X && i.Y == j.Y && i.Z == j.Z) return TCircleResult::Identical;
   const double x = double(j.X) - i.X, y = double(j.Y) - i.Y, z = double(j.Z) - i.Z;
   const double d2 = x * x + y * y + z * z, d = std::sqrt(d2);
-  const double wi = ExpandedRadius(i) * ExpandedRadius(i), wj = ExpandedRadius(j) * ExpandedRadius(j);
+  const double wi = radii.Expanded(i) * radii.Expanded(i), wj = radii.Expanded(j) * radii.Expanded(j);
   const double t = (d2 + wj - wi) / (2 * d);
   const double r2 = wj - t * t;
   // Both r^2 err by a few roundings (2^-52 each) of the terms they add; the
@@ -77,7 +78,7 @@ TCircleResult PairCircleKind(const TAtom& i, const TAtom& j) {
   if (r2 > bound) return TCircleResult::Ok;
   if (r2 < -bound) return TCircleResult::NoCircle;
   TProbeCircle circle;
-  return PairProbeCircle(i, j, circle, false);
+  return PairProbeCircle(i, j, radii, circle, false);
 }
 
 namespace {

@@ -1,7 +1,8 @@
 // Points where the expanded spheres of four atoms meet: the free arcs of two
 // of the six probe circles through such a point have length zero, so two
 // contact-patch cycles stay open there. They are recorded during the per-atom
-// loop and repaired afterwards with a zero-length saddle edge.
+// loop and repaired afterwards with a zero-length saddle edge; what stays
+// open is resolved by moving the atoms (DisplaceAtoms).
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -12,7 +13,9 @@
 
 #include "frame/Error.h"
 #include "frame/LogFile.h"
-#include "surface/ConollyRun.h"
+#include "model/Tolerances.h"
+#include "surface/DegeneratePoints.h"
+#include "surface/SurfaceGeometry.h"
 
 namespace cavitas::surface_detail {
 
@@ -37,32 +40,41 @@ struct TSaddleInfo {
   int Partner, Start, End;
 };
 
-}  // namespace
-
-void TConollyRun::NoteAtomsThrough(const TAtom& atom, const TCoord& point) {
-  degenerateAtoms_.push_back(atom.Number);
-  const double P = Model.ProbeRadius;
-  for (const TAtom* n : neighbours_) {
-    const double gap = std::sqrt(static_cast<double>(Dist2(*n, point))) -
-                       (Model.RadiusTable[static_cast<std::size_t>(n->RadiusType)] + P);
-    if (std::fabs(gap) < kThroughPoint) degenerateAtoms_.push_back(n->Number);
-  }
+void LogAtoms(const std::array<int, 4>& a, const std::string& tail) {
+  ProgramLog().LogLine(Num(a[0]) + " " + Num(a[1]) + " " + Num(a[2]) + " " + Num(a[3]) + " " + tail);
 }
 
-void TConollyRun::NoteCoincidentNeighbours(const TAtom& atom) {
+}  // namespace
+
+TDegeneracies::TDegeneracies(const TProteinObject& protein, TElementStore& store, const TSurfaceRadii& radii)
+    : protein_(protein), store_(store), radii_(radii) {}
+
+void TDegeneracies::NoteCoincidentNeighbours(const TAtom& atom, const std::vector<TAtom*>& neighbours) {
   // Of two coincident centres with different radii one sphere lies inside the
   // other, which the construction handles exactly; equal radii make one
   // sphere twice.
-  const double radius = Model.RadiusTable[static_cast<std::size_t>(atom.RadiusType)];
-  for (const TAtom* n : neighbours_)
-    if (n->Number > atom.Number && n->X == atom.X && n->Y == atom.Y && n->Z == atom.Z &&
-        Model.RadiusTable[static_cast<std::size_t>(n->RadiusType)] == radius)
+  const double radius = radii_.Radius(atom);
+  for (const TAtom* n : neighbours)
+    if (n->Number > atom.Number && n->X == atom.X && n->Y == atom.Y && n->Z == atom.Z && radii_.Radius(*n) == radius)
       coincidentAtoms_.push_back(n->Number);
 }
 
-void TConollyRun::RecordProblem(int a1, int a2, int a3, const TCoord& point) {
-  // The atom's neighbour list is current: its cycle is being built.
-  NoteAtomsThrough(*AtomOf(a1), point);
+void TDegeneracies::SetOpen(int atom, bool open) {
+  if (open)
+    openAtoms_.insert(atom);
+  else
+    openAtoms_.erase(atom);
+}
+
+void TDegeneracies::RecordProblem(const TAtom& atom, const std::vector<TAtom*>& neighbours, int a2, int a3,
+                                  const TCoord& point) {
+  const int a1 = atom.Number;
+  // The atoms whose expanded spheres pass through the point.
+  degenerateAtoms_.push_back(a1);
+  for (const TAtom* n : neighbours) {
+    const double gap = std::sqrt(static_cast<double>(Dist2(*n, point))) - radii_.Expanded(*n);
+    if (std::fabs(gap) < tolerance::kThroughPoint) degenerateAtoms_.push_back(n->Number);
+  }
   degenerateAtoms_.push_back(a2);
   degenerateAtoms_.push_back(a3);
   ++problemCount_;
@@ -76,16 +88,15 @@ void TConollyRun::RecordProblem(int a1, int a2, int a3, const TCoord& point) {
     failures_.push_back({a1, point});
   }
   problemInRun_ = true;
-  problemForAtom_ = true;
-  ShowError(status_, "conolly", "GetAtConolly", false);
+  ShowError(store_.Status(), "conolly", "GetAtConolly", false);
   ProgramLog().LogLine("Es schneiden sich mindestens 4 Atome in einem Punkt");
-  ProgramLog().LogLine("beim Protein " + protein_.FileName + " bei Atom Nr " + AtomText(a1) + " und den Atomen " +
-                       AtomText(a2) + " und " + Num(a3));
+  ProgramLog().LogLine("beim Protein " + store_.FileName() + " bei Atom Nr " + Width4(a1) + " und den Atomen " +
+                       Width4(a2) + " und " + Num(a3));
   ProgramLog().LogLine(" im Punkt (" + Fixed12(point.X) + Fixed12(point.Y) + Fixed12(point.Z) + ") .");
 }
 
-bool TConollyRun::RepairDegeneratePoints() {
-  // 2. Merge records of one point into problems of four atoms.
+// Records of one point become problems of four atoms.
+bool TDegeneracies::MergeProblems() {
   for (std::size_t p = 0; p < problems_.size(); ++p) {
     for (std::size_t q = p + 1; q < problems_.size();) {
       TProblem& P = problems_[p];
@@ -94,7 +105,7 @@ bool TConollyRun::RepairDegeneratePoints() {
       int shared = 0;
       for (int k = 0; k < pc; ++k)
         if (Contains(Q.A, 3, P.A[static_cast<std::size_t>(k)])) ++shared;
-      if (shared < 2 || Dist2(P.Point, Q.Point) >= 1e-5) {
+      if (shared < 2 || Dist2(P.Point, Q.Point) >= tolerance::kSamePoint2) {
         ++q;
         continue;
       }
@@ -104,8 +115,7 @@ bool TConollyRun::RepairDegeneratePoints() {
           if (!Contains(P.A, pc, Q.A[static_cast<std::size_t>(k)])) other = Q.A[static_cast<std::size_t>(k)];
         if (P.A[3] != 0) {
           ProgramLog().LogLine("Mehr als 4 Atome schneiden sich in einem Punkt in");
-          ProgramLog().LogLine(Num(P.A[0]) + " " + Num(P.A[1]) + " " + Num(P.A[2]) + " " + Num(P.A[3]) + " " +
-                               Num(other) + " Merging 4AtomProblems ");
+          LogAtoms(P.A, Num(other) + " Merging 4AtomProblems ");
           return false;
         }
         P.A[3] = other;
@@ -113,10 +123,15 @@ bool TConollyRun::RepairDegeneratePoints() {
       problems_.erase(problems_.begin() + static_cast<std::ptrdiff_t>(q));
     }
   }
+  return true;
+}
 
+// The fourth atom of a point of three: a saddle of one atom that ends at the
+// point on one of the other two and leads to an atom outside the three.
+bool TDegeneracies::FindFourthAtom(TProblem& pr) {
   auto saddlesOf = [&](int number) {
     std::vector<TSaddleInfo> table;
-    for (TConollyObject* e : ListOf(number)) {
+    for (TConollyObject* e : store_.ListOf(number)) {
       if (e->Kind != kSaddlePatch) continue;
       auto* s = static_cast<TConollyObject2*>(e);
       table.push_back({s, s->Atom->Number == number ? s->Atom2->Number : s->Atom->Number,
@@ -124,99 +139,106 @@ bool TConollyRun::RepairDegeneratePoints() {
     }
     return table;
   };
-
-  // 3. Complete, bridge and rebuild every problem.
-  const std::size_t rows = problems_.size();
-  for (std::size_t row = 0; row < rows; ++row) {
-    TProblem pr = problems_[row];
-    // b. The fourth atom: a saddle of one atom that ends at the point on one of
-    //    the other two and leads to an atom outside the three.
-    if (pr.A[3] == 0) {
-      for (int x = 0; x < 3; ++x) {
-        const int X = pr.A[static_cast<std::size_t>(x)];
-        const int Y = pr.A[static_cast<std::size_t>((x + 1) % 3)], Z = pr.A[static_cast<std::size_t>((x + 2) % 3)];
-        for (const TSaddleInfo& s : saddlesOf(X)) {
-          const bool touches = s.Start == Y || s.Start == Z || s.End == Y || s.End == Z;
-          if (!touches || s.Partner == Y || s.Partner == Z) continue;
-          TCoord a, b;
-          s.Saddle->ArcEnds(a, b);
-          if (!(Dist2(a, pr.Point) < 1e-5 || Dist2(b, pr.Point) < 1e-5)) continue;
-          if (pr.A[3] == 0) {
-            pr.A[3] = s.Partner;
-          } else if (pr.A[3] != s.Partner) {
-            ProgramLog().LogLine("Mehr als 4 Atome schneiden sich in einem Punkt in");
-            ProgramLog().LogLine(Num(pr.A[0]) + " " + Num(pr.A[1]) + " " + Num(pr.A[2]) + " " + Num(pr.A[3]) + " " +
-                                 Num(s.Partner) + " Suche nach 4. Punkt");
-            return false;
-          }
-        }
-      }
+  for (int x = 0; x < 3; ++x) {
+    const int X = pr.A[static_cast<std::size_t>(x)];
+    const int Y = pr.A[static_cast<std::size_t>((x + 1) % 3)], Z = pr.A[static_cast<std::size_t>((x + 2) % 3)];
+    for (const TSaddleInfo& s : saddlesOf(X)) {
+      const bool touches = s.Start == Y || s.Start == Z || s.End == Y || s.End == Z;
+      if (!touches || s.Partner == Y || s.Partner == Z) continue;
+      TCoord a, b;
+      s.Saddle->ArcEnds(a, b);
+      if (!(Dist2(a, pr.Point) < tolerance::kSamePoint2 || Dist2(b, pr.Point) < tolerance::kSamePoint2)) continue;
       if (pr.A[3] == 0) {
-        ProgramLog().LogLine("4.Atom nicht gefunden zu ");
-        ProgramLog().LogLine(Num(pr.A[0]) + " " + Num(pr.A[1]) + " " + Num(pr.A[2]) + " " + " Suche nach 4. Punkt");
+        pr.A[3] = s.Partner;
+      } else if (pr.A[3] != s.Partner) {
+        ProgramLog().LogLine("Mehr als 4 Atome schneiden sich in einem Punkt in");
+        LogAtoms(pr.A, Num(s.Partner) + " Suche nach 4. Punkt");
         return false;
       }
+    }
+  }
+  if (pr.A[3] == 0) {
+    ProgramLog().LogLine("4.Atom nicht gefunden zu ");
+    ProgramLog().LogLine(Num(pr.A[0]) + " " + Num(pr.A[1]) + " " + Num(pr.A[2]) + " " + " Suche nach 4. Punkt");
+    return false;
+  }
+  return true;
+}
+
+std::vector<int> TDegeneracies::OpenAtoms(const TProblem& pr) const {
+  std::vector<int> open;
+  for (const int a : pr.A) {
+    const bool failed = std::any_of(failures_.begin(), failures_.end(), [&](const TFailure& f) {
+      return f.Atom == a && Dist2(f.Point, pr.Point) < tolerance::kSamePoint2;
+    });
+    if (failed && std::find(open.begin(), open.end(), a) == open.end()) open.push_back(a);
+  }
+  return open;
+}
+
+// A zero-length saddle edge at the point between the two open atoms.
+void TDegeneracies::Bridge(const TProblem& pr, const std::vector<int>& open) {
+  TAtom* lo = protein_.AtomAt(std::min(open[0], open[1]));
+  TAtom* hi = protein_.AtomAt(std::max(open[0], open[1]));
+  std::vector<TAtom*> rest;
+  for (int k = 1; k < 4; ++k) {
+    const int a = pr.A[static_cast<std::size_t>(k)];
+    if (std::find(open.begin(), open.end(), a) == open.end()) rest.push_back(protein_.AtomAt(a));
+  }
+  if (rest.size() < 2) {
+    const int a = pr.A[0];
+    if (std::find(open.begin(), open.end(), a) == open.end()) rest.insert(rest.begin(), protein_.AtomAt(a));
+  }
+  TProbeCircle circle;
+  if (rest.size() < 2 || PairProbeCircle(*lo, *hi, radii_, circle) != TCircleResult::Ok) return;
+  const TExtVector l = ToLocal(circle.Frame, Sub(ToExt(pr.Point), circle.Center));
+  const Ext s = PolarAngle(l[0] / circle.Radius, l[1] / circle.Radius);
+  auto edge = std::make_unique<TConollyObject2>(lo, rest[1], rest[0], 0.0, static_cast<double>(circle.Radius),
+                                                TurnFrame(circle.Frame, s), circle.Center, hi);
+  edge->Degenerate = true;
+  store_.Append(std::move(edge), lo->Number);
+}
+
+bool TDegeneracies::Repair(const std::function<void(TAtom&)>& rebuild) {
+  if (!MergeProblems()) return false;
+  for (std::size_t row = 0; row < problems_.size(); ++row) {
+    TProblem pr = problems_[row];
+    if (pr.A[3] == 0) {
+      if (!FindFourthAtom(pr)) return false;
       problems_[row].A[3] = pr.A[3];
     }
-    // d. Open atoms: those whose own cycle walk stopped at this point.
-    std::vector<int> open;
-    for (const int a : pr.A) {
-      const bool failed = std::any_of(failures_.begin(), failures_.end(), [&](const TFailure& f) {
-        return f.Atom == a && Dist2(f.Point, pr.Point) < 1e-5;
-      });
-      if (failed && std::find(open.begin(), open.end(), a) == open.end()) open.push_back(a);
-    }
+    const std::vector<int> open = OpenAtoms(pr);
     if (open.size() != 2 && open.size() != 4) {
       ProgramLog().LogLine(Num(static_cast<int>(open.size())) + "offene Zyklen beim Subproblem ");
-      ProgramLog().LogLine(Num(pr.A[0]) + " " + Num(pr.A[1]) + " " + Num(pr.A[2]) + " " + Num(pr.A[3]) + " " +
-                           " Konstruktion neuer Kanten");
+      LogAtoms(pr.A, " Konstruktion neuer Kanten");
       return false;
     }
-    // e. A zero-length saddle edge between the two open atoms.
-    if (open.size() == 2) {
-      TAtom* lo = AtomOf(std::min(open[0], open[1]));
-      TAtom* hi = AtomOf(std::max(open[0], open[1]));
-      std::vector<TAtom*> rest;
-      for (int k = 1; k < 4; ++k) {
-        const int a = pr.A[static_cast<std::size_t>(k)];
-        if (std::find(open.begin(), open.end(), a) == open.end()) rest.push_back(AtomOf(a));
-      }
-      if (rest.size() < 2) {
-        const int a = pr.A[0];
-        if (std::find(open.begin(), open.end(), a) == open.end()) rest.insert(rest.begin(), AtomOf(a));
-      }
-      TProbeCircle circle;
-      if (rest.size() >= 2 && PairProbeCircle(*lo, *hi, circle) == TCircleResult::Ok) {
-        const TExtVector l = ToLocal(circle.Frame, Sub(ToExt(pr.Point), circle.Center));
-        const Ext s = PolarAngle(l[0] / circle.Radius, l[1] / circle.Radius);
-        auto edge = std::make_unique<TConollyObject2>(lo, rest[1], rest[0], 0.0, static_cast<double>(circle.Radius),
-                                                      TurnFrame(circle.Frame, s), circle.Center, hi);
-        edge->Degenerate = true;
-        AppendElement(std::move(edge), lo->Number);
-      }
-    }
-    // g. Rebuild the contact patches of the open atoms.
+    if (open.size() == 2) Bridge(pr, open);
+    // The contact patches of the open atoms anew.
     for (const int a : open) {
-      TAtom& atom = *AtomOf(a);
-      currentAtom_ = a;
-      CollectNeighbours(atom);
-      auto& list = ListOf(a);
+      TAtom& atom = *protein_.AtomAt(a);
+      store_.SetCurrentAtom(a);
+      auto& list = store_.ListOf(a);
       std::vector<TConollyObject*> patches;
       for (TConollyObject* e : list)
         if (e->Kind == kContactPatch) patches.push_back(e);
-      for (TConollyObject* e : patches) RemoveElement(e, a);
-      BuildContactPatch(atom);
+      for (TConollyObject* e : patches) store_.Remove(e, a);
+      rebuild(atom);
     }
   }
+  LogProblems();
+  return true;
+}
 
-  // 4. Diagnostic listing.
+// The diagnostic listing of the repaired points and the elements of their atoms.
+void TDegeneracies::LogProblems() {
   for (std::size_t row = 0; row < problems_.size(); ++row) {
     const TProblem& pr = problems_[row];
     ProgramLog().LogLine(Num(static_cast<int>(row + 1)));
     ProgramLog().LogLine(Num(pr.A[0]) + " " + Num(pr.A[1]) + " " + Num(pr.A[2]) + " " + Num(pr.A[3]));
     for (int k = 0; k < 3; ++k) {
       const int a = pr.A[static_cast<std::size_t>(k)];
-      const auto& list = ListOf(a);
+      const auto& list = store_.ListOf(a);
       ProgramLog().LogLine("  " + Num(a) + "  " + Num(static_cast<int>(list.size())) + " Elemente");
       for (std::size_t pos = 0; pos < list.size(); ++pos) {
         const TConollyObject* e = list[pos];
@@ -237,7 +259,16 @@ bool TConollyRun::RepairDegeneratePoints() {
       }
     }
   }
-  return true;
+}
+
+std::vector<int> TDegeneracies::AtomsToMove(bool closed) const {
+  // Points the zero-length edges closed stay as they are.
+  std::vector<int> atoms = coincidentAtoms_;
+  atoms.insert(atoms.end(), tiedAtoms_.begin(), tiedAtoms_.end());
+  if (!closed || !openAtoms_.empty()) atoms.insert(atoms.end(), degenerateAtoms_.begin(), degenerateAtoms_.end());
+  std::sort(atoms.begin(), atoms.end());
+  atoms.erase(std::unique(atoms.begin(), atoms.end()), atoms.end());
+  return atoms;
 }
 
 namespace {

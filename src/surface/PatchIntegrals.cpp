@@ -101,6 +101,99 @@ struct TBoundaryArc {
   bool Taken = false, Seen = false;
 };
 
+// The boundary arc of edge e as the contact patch walks it (first: the
+// patch's atom is the first of the pair; c its centre, E its expanded radius).
+TBoundaryArc BoundaryArc(const TConollyObject2& e, bool first, const Vec& c, double E) {
+  const Vec e1 = Column(e.Frame, 0), e2 = Column(e.Frame, 1), u = Column(e.Frame, 2);
+  const Vec M = V(e.Center);
+  const TArcRange range = ArcRange(e);
+  const double r = e.Radius, w = Dot(Sub(M, c), u), A = range.Length();
+  const double c0 = range.Start.Cos, s0 = range.Start.Sin;
+  const double cA = range.End.Cos, sA = range.End.Sin;
+  TBoundaryArc arc;
+  arc.Full = e.StartAtom == nullptr && e.EndAtom == nullptr;
+  arc.Angle = A;
+  // The arc runs in the positive sense about u, which keeps the cap around
+  // u (the partner's side when this atom is the first of the pair) on the
+  // left: the first atom's patch walks it backwards.
+  arc.CosAlpha = (first ? w : -w) / E;
+  const Vec rhoInt = RhoIntegral(e1, e2, range);
+  Vec va = Scale(Add(Scale(rhoInt, -w * r), Scale(u, r * r * A)), 0.5);
+  const Vec p0 = Add(M, Add(Scale(e1, r * c0), Scale(e2, r * s0)));
+  const Vec pA = Add(M, Add(Scale(e1, r * cA), Scale(e2, r * sA)));
+  const Vec t0 = Add(Scale(e1, -s0), Scale(e2, c0)), tA = Add(Scale(e1, -sA), Scale(e2, cA));
+  if (first) {
+    va = Scale(va, -1);
+    arc.Start = pA;
+    arc.TStart = Scale(tA, -1);
+    arc.End = p0;
+    arc.TEnd = Scale(t0, -1);
+  } else {
+    arc.Start = p0;
+    arc.TStart = t0;
+    arc.End = pA;
+    arc.TEnd = tA;
+  }
+  arc.VectorArea = va;
+  return arc;
+}
+
+// Each arc's follower (the arc that starts where it ends) and the turning
+// angle into it; false when an arc has none or two arcs share one.
+bool LinkArcs(std::vector<TBoundaryArc>& arcs, const Vec& c) {
+  for (std::size_t i = 0; i < arcs.size(); ++i) {
+    if (arcs[i].Full) continue;
+    double best = kCycleGap2;
+    int j = -1;
+    for (std::size_t k = 0; k < arcs.size(); ++k) {
+      if (arcs[k].Full) continue;
+      const double g = Norm2(Sub(arcs[i].End, arcs[k].Start));
+      if (g < best) {
+        best = g;
+        j = static_cast<int>(k);
+      }
+    }
+    TBoundaryArc& following = arcs[static_cast<std::size_t>(j < 0 ? 0 : j)];
+    if (j < 0 || following.Taken) return false;
+    following.Taken = true;
+    arcs[i].Next = j;
+    const Vec n = Sub(arcs[i].End, c);
+    const Vec& a = arcs[i].TEnd;
+    const Vec& b = following.TStart;
+    arcs[i].Turn = std::atan2(Dot(n, Cross(a, b)) / Norm(n), Dot(a, b));
+  }
+  return true;
+}
+
+// Gauss-Bonnet on the unit sphere for each boundary cycle: the region on its
+// left has the solid angle 2π − ∮ κ_g ds − Σ ε, with κ_g ds = −cos α dφ along
+// each arc and ε the turning angle where one arc hands over to the next. The
+// patch (one region with holes, or several disjoint regions that share one
+// inside test) has these solid angles' sum modulo 4π. False when that is
+// ambiguous.
+bool SolidAngle(std::vector<TBoundaryArc>& arcs, double& unitArea) {
+  double sum = 0;
+  int cycles = 0;
+  for (std::size_t i = 0; i < arcs.size(); ++i) {
+    if (arcs[i].Seen) continue;
+    ++cycles;
+    double left = 2 * kPi;
+    for (int k = static_cast<int>(i); k >= 0 && !arcs[static_cast<std::size_t>(k)].Seen;) {
+      TBoundaryArc& arc = arcs[static_cast<std::size_t>(k)];
+      arc.Seen = true;
+      left += arc.CosAlpha * arc.Angle - arc.Turn;
+      k = arc.Next;
+    }
+    sum += left;
+  }
+  unitArea = cycles == 1 ? sum : sum - 4 * kPi * std::floor(sum / (4 * kPi));
+  // A patch within round-off of nothing or of the whole sphere would be
+  // ambiguous modulo 4π; the samples decide it (never seen on real structures).
+  const double edge = 1e-9;
+  return !(unitArea < -edge || unitArea > 4 * kPi + edge ||
+           (cycles > 1 && (unitArea < edge || unitArea > 4 * kPi - edge)));
+}
+
 TPatchIntegrals ContactIntegrals(const TConollyObject1& patch, const Vec& origin) {
   TPatchIntegrals out;
   if (patch.Degenerate) return out;
@@ -121,92 +214,12 @@ TPatchIntegrals ContactIntegrals(const TConollyObject1& patch, const Vec& origin
         exact = false;
         break;
       }
-      const Vec e1 = Column(e->Frame, 0), e2 = Column(e->Frame, 1), u = Column(e->Frame, 2);
-      const Vec M = V(e->Center);
-      const TArcRange range = ArcRange(*e);
-      const double r = e->Radius, w = Dot(Sub(M, c), u), A = range.Length();
-      const double c0 = range.Start.Cos, s0 = range.Start.Sin;
-      const double cA = range.End.Cos, sA = range.End.Sin;
-      TBoundaryArc arc;
-      arc.Full = e->StartAtom == nullptr && e->EndAtom == nullptr;
-      arc.Angle = A;
-      // The arc runs in the positive sense about u, which keeps the cap around
-      // u (the partner's side when this atom is the first of the pair) on the
-      // left: the first atom's patch walks it backwards.
-      arc.CosAlpha = (first ? w : -w) / E;
-      const Vec rhoInt = RhoIntegral(e1, e2, range);
-      Vec va = Scale(Add(Scale(rhoInt, -w * r), Scale(u, r * r * A)), 0.5);
-      const Vec p0 = Add(M, Add(Scale(e1, r * c0), Scale(e2, r * s0)));
-      const Vec pA = Add(M, Add(Scale(e1, r * cA), Scale(e2, r * sA)));
-      const Vec t0 = Add(Scale(e1, -s0), Scale(e2, c0)), tA = Add(Scale(e1, -sA), Scale(e2, cA));
-      if (first) {
-        va = Scale(va, -1);
-        arc.Start = pA;
-        arc.TStart = Scale(tA, -1);
-        arc.End = p0;
-        arc.TEnd = Scale(t0, -1);
-      } else {
-        arc.Start = p0;
-        arc.TStart = t0;
-        arc.End = pA;
-        arc.TEnd = tA;
-      }
-      arc.VectorArea = va;
-      arcs.push_back(arc);
+      arcs.push_back(BoundaryArc(*e, first, c, E));
     }
     if (arcs.empty()) exact = false;
-
-    // Gauss-Bonnet on the unit sphere for each boundary cycle: the region on
-    // its left has the solid angle 2π − ∮ κ_g ds − Σ ε, with κ_g ds = −cos α dφ
-    // along each arc and ε the turning angle where one arc hands over to the
-    // next. The patch (one region with holes, or several disjoint regions
-    // that share one inside test) has these solid angles' sum modulo 4π.
-    for (std::size_t i = 0; exact && i < arcs.size(); ++i) {
-      if (arcs[i].Full) continue;
-      double best = kCycleGap2;
-      int j = -1;
-      for (std::size_t k = 0; k < arcs.size(); ++k) {
-        if (arcs[k].Full) continue;
-        const double g = Norm2(Sub(arcs[i].End, arcs[k].Start));
-        if (g < best) {
-          best = g;
-          j = static_cast<int>(k);
-        }
-      }
-      TBoundaryArc& following = arcs[static_cast<std::size_t>(j < 0 ? 0 : j)];
-      if (j < 0 || following.Taken) {
-        exact = false;
-        break;
-      }
-      following.Taken = true;
-      arcs[i].Next = j;
-      const Vec n = Sub(arcs[i].End, c);
-      const Vec& a = arcs[i].TEnd;
-      const Vec& b = following.TStart;
-      arcs[i].Turn = std::atan2(Dot(n, Cross(a, b)) / Norm(n), Dot(a, b));
-    }
+    if (exact) exact = LinkArcs(arcs, c);
     if (exact) {
-      double sum = 0;
-      int cycles = 0;
-      for (std::size_t i = 0; i < arcs.size(); ++i) {
-        if (arcs[i].Seen) continue;
-        ++cycles;
-        double left = 2 * kPi;
-        for (int k = static_cast<int>(i); k >= 0 && !arcs[static_cast<std::size_t>(k)].Seen;) {
-          TBoundaryArc& arc = arcs[static_cast<std::size_t>(k)];
-          arc.Seen = true;
-          left += arc.CosAlpha * arc.Angle - arc.Turn;
-          k = arc.Next;
-        }
-        sum += left;
-      }
-      unitArea = cycles == 1 ? sum : sum - 4 * kPi * std::floor(sum / (4 * kPi));
-      // A patch within round-off of nothing or of the whole sphere would be
-      // ambiguous modulo 4π; the samples decide it (never seen on real structures).
-      const double edge = 1e-9;
-      if (unitArea < -edge || unitArea > 4 * kPi + edge ||
-          (cycles > 1 && (unitArea < edge || unitArea > 4 * kPi - edge)))
-        exact = false;
+      exact = SolidAngle(arcs, unitArea);
       for (const TBoundaryArc& arc : arcs) m = Add(m, arc.VectorArea);
       m = Scale(m, 1 / (E * E));
     }

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include "surface/ConollyRun.h"
+#include "surface/RunMemo.h"
 
 namespace cavitas::surface_detail {
 
@@ -23,23 +23,24 @@ bool SameBits(const TExtVector& a, const TExtVector& b) {
 
 }  // namespace
 
-void TConollyRun::BeginMemo() {
-  lastMemo_ = carried_->Last ? std::move(*carried_->Last) : TRunMemo{};
-  carried_->Last.reset();  // a run that does not finish leaves nothing behind
-  keep_ = carried_->KeepForNext;
-  const std::size_t count = static_cast<std::size_t>(std::max(protein_.AtomCount, 0));
-  const bool sameModel = std::memcmp(&lastMemo_.Probe, &Model.ProbeRadius, sizeof(double)) == 0 &&
-                         std::memcmp(lastMemo_.Radii.data(), Model.RadiusTable.data(), sizeof lastMemo_.Radii) == 0;
+TMemoSession::TMemoSession(TSurfaceMemo& carried, const TProteinObject& protein, const TSurfaceRadii& radii)
+    : carried_(carried) {
+  lastMemo_ = carried_.Last ? std::move(*carried_.Last) : TRunMemo{};
+  carried_.Last.reset();  // a run that does not finish leaves nothing behind
+  keep_ = carried_.KeepForNext;
+  const std::size_t count = static_cast<std::size_t>(std::max(protein.AtomCount, 0));
+  const bool sameModel = std::memcmp(&lastMemo_.Probe, &radii.Probe, sizeof(double)) == 0 &&
+                         std::memcmp(lastMemo_.Radii.data(), radii.Table.data(), sizeof lastMemo_.Radii) == 0;
   // The memo before the last lends its storage, its pages already in use.
-  memo_ = carried_->Spare && keep_ ? std::move(*carried_->Spare) : TRunMemo{};
-  carried_->Spare.reset();
+  memo_ = carried_.Spare && keep_ ? std::move(*carried_.Spare) : TRunMemo{};
+  carried_.Spare.reset();
   memo_.Atoms.clear();
   memo_.Ranges.clear();
   memo_.Neighbours.clear();
   memo_.Candidates.clear();
   memo_.Inner.clear();
-  memo_.Probe = Model.ProbeRadius;
-  memo_.Radii = Model.RadiusTable;
+  memo_.Probe = radii.Probe;
+  memo_.Radii = radii.Table;
   memo_.Atoms.resize(count + 1);
   unchanged_.assign(count + 1, 0);
   if (keep_) {
@@ -48,14 +49,14 @@ void TConollyRun::BeginMemo() {
     // what the last run kept, and some), so that the lists are rarely moved
     // while they grow.
     std::size_t listed = 0;
-    for (const auto* lists : {protein_.NeighboursNear.get(), protein_.NeighboursMid.get(), protein_.NeighboursFar.get()})
+    for (const auto* lists : {protein.NeighboursNear.get(), protein.NeighboursMid.get(), protein.NeighboursFar.get()})
       if (lists != nullptr)
         for (const auto& l : *lists) listed += l.size();
     memo_.Neighbours.reserve(listed);
     memo_.Candidates.reserve(std::max(4 * count, lastMemo_.Candidates.size() + lastMemo_.Candidates.size() / 8));
   }
   for (std::size_t n = 1; n <= count; ++n) {
-    const TAtom* a = AtomOf(static_cast<int>(n));
+    const TAtom* a = protein.AtomAt(static_cast<int>(n));
     if (a == nullptr) continue;
     TRunMemo::TAtomState& s = memo_.Atoms[n];
     s = {a, a->X, a->Y, a->Z, a->Number, a->RadiusType};
@@ -66,8 +67,7 @@ void TConollyRun::BeginMemo() {
   }
 }
 
-// Reads only what BeginMemo set up: workers ask it while the run goes on.
-bool TConollyRun::MemoHolds(const TAtom& atom, const std::vector<TAtom*>& neighbours) const {
+bool TMemoSession::Holds(const TAtom& atom, const std::vector<TAtom*>& neighbours) const {
   const std::size_t i = static_cast<std::size_t>(atom.Number);
   if (i >= lastMemo_.Ranges.size() || !lastMemo_.Ranges[i].Kept || !unchanged_[i]) return false;
   const TRunMemo::TRange& o = lastMemo_.Ranges[i];
@@ -81,32 +81,29 @@ bool TConollyRun::MemoHolds(const TAtom& atom, const std::vector<TAtom*>& neighb
   return true;
 }
 
-void TConollyRun::CopyRecalled(const TAtom& atom, std::vector<std::unique_ptr<TConollyObject>>& out) const {
+void TMemoSession::CopyRecalled(const TAtom& atom, TCandidateList& out) const {
   const TRunMemo::TRange& o = lastMemo_.Ranges[static_cast<std::size_t>(atom.Number)];
   for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c) out.push_back(lastMemo_.Candidates[c]->Clone());
 }
 
-bool TConollyRun::RecallCandidates(const TAtom& atom, TMadeAtom* made) {
+bool TMemoSession::Recall(const TAtom& atom, const std::vector<TAtom*>& neighbours, bool copied,
+                          TCandidateList& out) {
   const std::size_t i = static_cast<std::size_t>(atom.Number);
   memoAtom_ = atom.Number;
   recalled_ = false;
-  pairLogged_ = false;
   if (keep_) {
     TRunMemo::TRange& r = memo_.Ranges[i];
     r.Neighbours = static_cast<std::uint32_t>(memo_.Neighbours.size());
-    for (const TAtom* p : neighbours_) memo_.Neighbours.push_back(p->Number);
+    for (const TAtom* p : neighbours) memo_.Neighbours.push_back(p->Number);
     r.NeighboursEnd = static_cast<std::uint32_t>(memo_.Neighbours.size());
     r.Candidates = static_cast<std::uint32_t>(memo_.Candidates.size());
     r.Inner = static_cast<std::uint32_t>(memo_.Inner.size());
   }
 
-  // A worker that copied the last run's candidates asked MemoHolds already.
-  if (!(made != nullptr && made->Recalled) && !MemoHolds(atom, neighbours_)) return false;
+  // A worker that copied the last construction's candidates asked Holds already.
+  if (!copied && !Holds(atom, neighbours)) return false;
   const TRunMemo::TRange& o = lastMemo_.Ranges[i];
-  if (made != nullptr && made->Recalled)
-    TakeCandidates(*made);
-  else
-    CopyRecalled(atom, candidates_);
+  if (!copied) CopyRecalled(atom, out);
   if (keep_)
     for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c)
       memo_.Candidates.push_back(std::move(lastMemo_.Candidates[c]));
@@ -114,17 +111,17 @@ bool TConollyRun::RecallCandidates(const TAtom& atom, TMadeAtom* made) {
   return true;
 }
 
-void TConollyRun::KeepCandidates(const TAtom&, TMadeAtom* made) {
-  if (pairLogged_ || !keep_) return;
-  if (made != nullptr && made->Made && made->CopiesEnd - made->Copies == candidates_.size()) {
-    for (std::uint32_t k = made->Copies; k < made->CopiesEnd; ++k)
-      memo_.Candidates.push_back(std::move(made->Chunk->Copies[k]));
+void TMemoSession::Keep(const TCandidateList& candidates, std::span<std::unique_ptr<TConollyObject>> copies,
+                        bool pairLogged) {
+  if (pairLogged || !keep_) return;
+  if (copies.size() == candidates.size()) {
+    for (auto& c : copies) memo_.Candidates.push_back(std::move(c));
     return;
   }
-  for (const auto& c : candidates_) memo_.Candidates.push_back(c->Clone());
+  for (const auto& c : candidates) memo_.Candidates.push_back(c->Clone());
 }
 
-void TConollyRun::EndAtomMemo(const TAtom& atom) {
+void TMemoSession::EndAtom(const TAtom& atom, bool pairLogged) {
   // The last run's copies for this atom are of no further use (workers only
   // look at atoms after the run's turn): freed now, one memo's worth of
   // copies is alive at a time instead of two.
@@ -139,7 +136,7 @@ void TConollyRun::EndAtomMemo(const TAtom& atom) {
     return;
   }
   TRunMemo::TRange& r = memo_.Ranges[static_cast<std::size_t>(atom.Number)];
-  if (pairLogged_) {  // the log lines of MakePairs would be missing from a recall
+  if (pairLogged) {  // the log lines of the pairs would be missing from a recall
     memo_.Neighbours.resize(r.Neighbours);
     memo_.Candidates.resize(r.Candidates);
     memo_.Inner.resize(r.Inner);
@@ -153,17 +150,17 @@ void TConollyRun::EndAtomMemo(const TAtom& atom) {
   recalled_ = false;
 }
 
-void TConollyRun::EndMemo() {
+void TMemoSession::End() {
   if (keep_) {
-    carried_->Last = std::make_unique<TRunMemo>(std::move(memo_));
-    carried_->Spare = std::make_unique<TRunMemo>(std::move(lastMemo_));
+    carried_.Last = std::make_unique<TRunMemo>(std::move(memo_));
+    carried_.Spare = std::make_unique<TRunMemo>(std::move(lastMemo_));
   }
   memo_ = TRunMemo{};
   lastMemo_ = TRunMemo{};
   unchanged_.clear();
 }
 
-bool TConollyRun::RecallInnerPoint(const TAtom& atom, TExtVector& d, int& code) {
+bool TMemoSession::RecallInnerPoint(const TAtom& atom, TExtVector& d, int& code) {
   if (memoAtom_ != atom.Number || !recalled_) return false;
   const TRunMemo::TRange& o = lastMemo_.Ranges[static_cast<std::size_t>(atom.Number)];
   for (std::uint32_t k = o.Inner; k < o.InnerEnd; ++k) {
@@ -177,7 +174,7 @@ bool TConollyRun::RecallInnerPoint(const TAtom& atom, TExtVector& d, int& code) 
   return false;
 }
 
-void TConollyRun::KeepInnerPoint(const TAtom& atom, const TExtVector& start, const TExtVector& result, int code) {
+void TMemoSession::KeepInnerPoint(const TAtom& atom, const TExtVector& start, const TExtVector& result, int code) {
   // A negative code was reported to the log by the search: such a search is not kept.
   if (keep_ && memoAtom_ == atom.Number && code >= 0) memo_.Inner.push_back({start, result, code});
 }

@@ -2,7 +2,9 @@
 // Extended-precision helpers shared by the surface code. Symbols follow
 // docs/geometry.md: the probe circle (M, r) of a pair, the saddle frame F
 // (columns = local axes in world coordinates), polar angles phi in [0, 2pi).
+#include <array>
 #include <cmath>
+#include <string>
 
 #include "frame/Error.h"
 #include "model/Radii.h"
@@ -65,6 +67,18 @@ inline double ClampToArc(double phi, double angle) {
 // The tolerant arc membership of the crossing test.
 inline bool OnArc(double phi, double angle) { return phi <= angle + 5e-5 || phi > 6.283135; }
 
+// The radii of one construction: the probe and the atom radius of each radius type.
+struct TSurfaceRadii {
+  double Probe = 0;
+  std::array<double, 16> Table{};
+  // A radius type outside the table is a bound of the data model (raises).
+  double Radius(const TAtom& atom) const {
+    if (atom.RadiusType >= Table.size()) RaiseLimit("radius type " + std::to_string(atom.RadiusType) + " outside 0..15");
+    return Table[atom.RadiusType];
+  }
+  double Expanded(const TAtom& atom) const { return Radius(atom) + Probe; }
+};
+
 // Radius of an atom; a radius type outside the table is a bound of the data model.
 inline double AtomRadius(const TAtom& atom) {
   if (atom.RadiusType > 15) RaiseLimit("radius type " + std::to_string(atom.RadiusType) + " outside 0..15");
@@ -89,10 +103,11 @@ struct TProbeCircle {
 };
 enum class TCircleResult { Ok, Identical, NoCircle };
 // withFrame = false leaves Frame to the caller (a buried circle never needs it).
-TCircleResult PairProbeCircle(const TAtom& i, const TAtom& j, TProbeCircle& circle, bool withFrame = true);
+TCircleResult PairProbeCircle(const TAtom& i, const TAtom& j, const TSurfaceRadii& radii, TProbeCircle& circle,
+                              bool withFrame = true);
 // The result PairProbeCircle gives for (i, j), without the circle: decided in
 // double unless r^2 lies within rounding of 0.
-TCircleResult PairCircleKind(const TAtom& i, const TAtom& j);
+TCircleResult PairCircleKind(const TAtom& i, const TAtom& j, const TSurfaceRadii& radii);
 
 // The crossing test of the walk along the shorter great-circle arc from
 // direction `from` to direction `to` on the sphere (centre, radius) with one edge.

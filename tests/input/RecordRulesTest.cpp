@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "input/InputTestSupport.h"
-#include "input/PdbLine.h"
+#include "model/InputRecord.h"
 #include "input/RecordRules.h"
 #include "model/Tables.h"
 

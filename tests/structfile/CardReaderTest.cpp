@@ -68,6 +68,25 @@ TEST(ReadStructureCard, RoundTripOfTheSmallProtein) {
   EXPECT_EQ((*back.ElementRow(1).ElementAtoms)[0].Atom, 1234);
 }
 
+TEST(ReadStructureCard, DeclaredAtomsBeyondTheFileAreRefused) {
+  // A total of 1.9 billion atoms in the LENGTH card of a small file: every
+  // walk over the atoms would visit them all.
+  TProteinObject original;
+  testing::FillSmallProtein(original);
+  TempDir dir;
+  WriteStructureCards(original, dir.File("s.crd"));
+  std::string text = ReadFile(dir.File("s.crd"));
+  const std::size_t total = text.find(" ATOMS TOTAL");
+  ASSERT_NE(total, std::string::npos);
+  text.replace(total - 7, 7, "1900000");
+  WriteFile(dir.File("s.crd"), text);
+  TProteinObject back;
+  testing::ReadCardFile(back, dir.File("s.crd"), 3, dir.File("r.log"));
+  EXPECT_EQ(back.Status, 1);
+  EXPECT_EQ(back.StatusText, " !!! BAD NUMBER OF ATOMS !!!");
+  EXPECT_EQ(back.AtomCount, original.AtomCount);
+}
+
 TEST(ReadStructureCard, SummaryCardsReadBack) {
   Feed f(
       "RESOLT    RESOLUTION. 2.0 ANGSTROMS. \n"

@@ -199,17 +199,37 @@ TEST(LoadFromStream, ResidueCountDisagreeingWithTheRecordsKeepsEveryResidue) {
   EXPECT_EQ(Cards(twice), Cards(original));
 }
 
-TEST(LoadFromStream, AtomNumbersOutsideTheirResidueAreRefused) {
-  // The save finds a residue's atoms by number; a side-chain atom numbered
-  // beyond its residue would be lost, and the names of the others shifted.
-  TProteinObject original;
-  testing::FillSmallProtein(original);
-  original.AtomAt(9)->Number = 12;
-  testing::TempDir dir;
-  TProteinObject p;
-  Load(p, Save(original), dir);
-  EXPECT_EQ(p.Status, 1);
-  EXPECT_NE(testing::ReadFile(dir.File("load.log")).find("atom numbers do not follow residue"), std::string::npos);
+TEST(LoadFromStream, AtomsTheNextSaveWouldLoseAreRefused) {
+  // The save finds a residue's atoms by number: a side-chain atom numbered
+  // beyond its residue or beyond the protein atoms, or a skipped record that
+  // leaves its number unused, would cost an atom (or shift names) per round.
+  struct Case {
+    const char* what;
+    void (*damage)(TProteinObject&);
+    const char* report;
+  };
+  const Case cases[] = {
+      {"atoms numbered in each other's residue",
+       [](TProteinObject& p) {
+         p.AtomAt(4)->Number = 9;
+         p.AtomAt(9)->Number = 4;
+       },
+       "atom numbers do not follow residue"},
+      {"protein atom numbered past the protein atoms", [](TProteinObject& p) { p.AtomAt(9)->Number = 12; },
+       "atom number"},
+      {"backbone atom repeated", [](TProteinObject& p) { p.AtomAt(9)->RadiusType = kBackboneCA; },
+       "repeats its backbone atom"},
+  };
+  for (const Case& c : cases) {
+    TProteinObject original;
+    testing::FillSmallProtein(original);
+    c.damage(original);
+    testing::TempDir dir;
+    TProteinObject p;
+    Load(p, Save(original), dir);
+    EXPECT_EQ(p.Status, 1) << c.what;
+    EXPECT_NE(testing::ReadFile(dir.File("load.log")).find(c.report), std::string::npos) << c.what;
+  }
 }
 
 TEST(LoadFromStream, AtomOfAnUnexpectedElementEndsTheLoad) {

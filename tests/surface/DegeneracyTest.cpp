@@ -14,7 +14,7 @@
 #include "frame/LogFile.h"
 #include "model/Radii.h"
 #include "surface/ConollyObjects.h"
-#include "surface/ConollyRun.h"
+#include "surface/Construction.h"
 #include "surface/SurfaceTestSupport.h"
 
 namespace cavitas {

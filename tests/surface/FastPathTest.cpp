@@ -20,8 +20,9 @@
 #include "frame/Error.h"
 #include "frame/LogFile.h"
 #include "input/ReadProtein.h"
+#include "model/Radii.h"
 #include "surface/ConollyObjects.h"
-#include "surface/ConollyRun.h"
+#include "surface/Construction.h"
 #include "surface/SurfaceTestSupport.h"
 
 namespace cavitas {
@@ -353,6 +354,7 @@ TEST(PairCircleKind, AgreesWithTheProbeCircleAcrossTouchingDistances) {
     for (const auto& [type, d] : {std::pair{3, R0 + R3}, std::pair{3, R3 - R0}, std::pair{0, 2 * R0}, std::pair{0, 0.0},
                                   std::pair{3, 0.0}, std::pair{0, 1e-6}, std::pair{3, 1e-6}, std::pair{3, 3.0}})
       cases.push_back({type, d, u[0], u[1], u[2]});
+  const surface_detail::TSurfaceRadii radii{Model.ProbeRadius, Model.RadiusTable};
   int ok = 0, none = 0, identical = 0;
   for (const TCase& t : cases) {
     TAtom i, j;
@@ -367,8 +369,8 @@ TEST(PairCircleKind, AgreesWithTheProbeCircleAcrossTouchingDistances) {
       float& moved = std::fabs(t.Ux) >= std::fabs(t.Uz) ? j.X : j.Z;
       for (int s = 0; s < std::abs(step); ++s) moved = std::nextafter(moved, step > 0 ? 1e9f : -1e9f);
       surface_detail::TProbeCircle circle;
-      const auto exact = surface_detail::PairProbeCircle(i, j, circle);
-      ASSERT_EQ(surface_detail::PairCircleKind(i, j), exact)
+      const auto exact = surface_detail::PairProbeCircle(i, j, radii, circle);
+      ASSERT_EQ(surface_detail::PairCircleKind(i, j, radii), exact)
           << "type " << t.TypeJ << " distance " << t.Distance << " step " << step;
       ok += exact == surface_detail::TCircleResult::Ok;
       none += exact == surface_detail::TCircleResult::NoCircle;

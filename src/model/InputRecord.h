@@ -1,7 +1,7 @@
 #pragma once
 // The decoded input record that every record reader hands to the read driver,
-// and the interface a record reader implements. Header-only, so that the
-// structure-card readers can produce the same record without linking input.
+// and the interface a record reader implements. It lies below both the input
+// readers and the structure-card readers, which produce the same record.
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -1,0 +1,198 @@
+// Registration and the boundary cycles of contact patches.
+#include "surface/ContactPatch.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+
+#include "frame/Error.h"
+#include "frame/LogFile.h"
+#include "model/Tolerances.h"
+#include "surface/DegeneratePoints.h"
+#include "surface/SurfaceGeometry.h"
+
+namespace cavitas::surface_detail {
+
+namespace {
+
+constexpr std::int64_t kMaxElementHandles = 2147483646;
+
+}  // namespace
+
+std::string Width4(int n) {
+  char b[24];
+  std::snprintf(b, sizeof b, "%4d", n);
+  return b;
+}
+
+TElementStore::TElementStore(TAtomElementLists& lists, TElementList& elements, std::int32_t& status,
+                             std::string fileName)
+    : lists_(lists), elements_(elements), status_(status), fileName_(std::move(fileName)) {}
+
+void TElementStore::Reset(int atomCount) {
+  lists_.clear();
+  lists_.resize(static_cast<std::size_t>(std::max(atomCount, 0)) + 1);
+  elements_.clear();
+  elements_.reserve(100);
+}
+
+std::vector<TConollyObject*>& TElementStore::ListOf(int number) {
+  if (number < 1 || static_cast<std::size_t>(number) >= lists_.size())
+    RaiseLimit("atom number " + std::to_string(number) + " outside the per-atom element lists");
+  return lists_[static_cast<std::size_t>(number)];
+}
+
+void TElementStore::Append(std::unique_ptr<TConollyObject> element, int atomNumber) {
+  if (static_cast<std::int64_t>(elements_.size()) >= kMaxElementHandles) {
+    status_ = 102;
+    ShowError(102, "conolly", "GetAtConolly", false);
+    ProgramLog().LogLine("Zu viele Connolly-Elemente ");
+    ProgramLog().LogLine("beim Protein " + fileName_ + " bei Atom Nr " + Width4(currentAtom_) + ") .");
+    throw TAbandonRun{};
+  }
+  TConollyObject* e = element.get();
+  ListOf(atomNumber).push_back(e);
+  elements_.push_back(std::move(element));
+  if (e->Kind == kSaddlePatch) {
+    ListOf(static_cast<TConollyObject2*>(e)->Atom2->Number).push_back(e);
+  } else if (e->Kind == kConcavePatch) {
+    const auto* c = static_cast<TConollyObject3*>(e);
+    ListOf(c->Atom2->Number).push_back(e);
+    ListOf(c->Atom3->Number).push_back(e);
+  }
+}
+
+void TElementStore::Remove(TConollyObject* element, int atomNumber) {
+  auto& list = ListOf(atomNumber);
+  if (auto it = std::find(list.rbegin(), list.rend(), element); it != list.rend()) list.erase(std::next(it).base());
+  for (auto it = elements_.rbegin(); it != elements_.rend(); ++it)
+    if (it->get() == element) {
+      elements_.erase(std::next(it).base());
+      break;
+    }
+}
+
+void TElementStore::Register(std::vector<std::unique_ptr<TConollyObject>>& candidates, int atomNumber) {
+  for (auto& c : candidates) {
+    if (!c->IsOwner()) continue;  // the copy made from another pair survives
+    Append(std::move(c), atomNumber);
+  }
+  candidates.clear();
+}
+
+TContactPatchBuilder::TContactPatchBuilder(TElementStore& store, TDegeneracies& degeneracies,
+                                           TInnerPointSource& inner, bool split)
+    : store_(store), degeneracies_(degeneracies), inner_(inner), split_(split) {}
+
+void TContactPatchBuilder::Build(TAtom& atom, const std::vector<TAtom*>& neighbours) {
+  const int i = atom.Number;
+  neighbours_ = &neighbours;
+  saddles_.clear();
+  cycleRecords_.clear();
+  severalCycles_ = false;
+  problemForAtom_ = false;
+  lastHandled_ = nullptr;
+  for (TConollyObject* e : store_.ListOf(i)) {
+    if (e->Kind != kSaddlePatch) continue;
+    auto* s = static_cast<TConollyObject2*>(e);
+    const int partner = (s->Atom == &atom) ? s->Atom2->Number : s->Atom->Number;
+    saddles_.push_back({s, 1, i, partner, s->StartAtom ? s->StartAtom->Number : 0, s->EndAtom ? s->EndAtom->Number : 0});
+  }
+  if (saddles_.empty()) return;
+
+  store_.Append(std::make_unique<TConollyObject1>(&atom, TCoord{1, 0, 0}), i);
+  auto* patch = static_cast<TConollyObject1*>(store_.ListOf(i).back());
+  bool removed = false;
+  while (patch->EdgeCount < static_cast<int>(saddles_.size()) && !problemForAtom_) {
+    if (patch->EdgeCount >= 1) {
+      cycleRecords_.emplace_back(patch->EdgeCount + 1, patch->EdgeCount);
+      severalCycles_ = true;
+    }
+    auto first = std::find_if(saddles_.begin(), saddles_.end(), [](const TSaddleRow& r) { return r.State == 1; });
+    first->State = 2;
+    patch->AddEdge(first->Saddle);
+    lastHandled_ = first->Saddle;
+    if (first->Start == 0 || first->End == 0) continue;  // a full circle is a cycle of its own
+    if (FollowCycle(atom, *patch, *first, false)) continue;
+    turnFlag_ = !turnFlag_;
+    if (!turnFlag_) {
+      // Walk the cycle the other way round from its first edge.
+      if (FollowCycle(atom, *patch, *first, true)) continue;
+      turnFlag_ = !turnFlag_;  // set again: the patch goes
+    }
+    store_.Remove(patch, i);
+    removed = true;
+    break;
+  }
+  if (!removed && !problemForAtom_) {
+    SetInnerPoint(atom, *patch, lastHandled_);
+    if (severalCycles_ && split_) SplitPatch(atom, *patch);
+  }
+  degeneracies_.SetOpen(i, problemForAtom_);
+  cycleRecords_.clear();
+  severalCycles_ = false;
+  neighbours_ = nullptr;
+}
+
+bool TContactPatchBuilder::FollowCycle(TAtom& atom, TConollyObject1& patch, const TSaddleRow& first, bool reverse) {
+  TCoord a, b;
+  first.Saddle->ArcEnds(a, b);
+  TCoord current = reverse ? a : b;
+  const TCoord cycleStart = reverse ? b : a;
+  int third = reverse ? first.Start : first.End;
+  const int closingPartner = reverse ? first.End : first.Start;
+  int partner = first.Partner;
+  for (;;) {
+    bool found = false;
+    for (TSaddleRow& row : saddles_) {
+      if (row.State != 1 || row.Partner != third || (row.Start != partner && row.End != partner)) continue;
+      TCoord s, e;
+      row.Saddle->ArcEnds(s, e);
+      const Ext ds = Dist2(current, s), de = Dist2(current, e);
+      if (!(ds < tolerance::kSamePoint2 || de < tolerance::kSamePoint2)) continue;
+      patch.AddEdge(row.Saddle);
+      row.State = 2;
+      lastHandled_ = row.Saddle;
+      int newThird;
+      if (row.Start == partner && row.End == partner) {
+        current = (ds > de) ? s : e;
+        newThird = partner;
+      } else if (row.Start != partner) {  // entered at its end
+        current = s;
+        newThird = row.Start;
+      } else {
+        current = e;
+        newThird = row.End;
+      }
+      partner = row.Partner;
+      third = newThird;
+      if (partner == closingPartner && third == first.Partner && Dist2(current, cycleStart) < tolerance::kCycleClosed2)
+        return true;
+      found = true;
+      break;
+    }
+    if (!found) {
+      degeneracies_.RecordProblem(atom, *neighbours_, partner, third, current);
+      problemForAtom_ = true;
+      return false;
+    }
+  }
+}
+
+void TContactPatchBuilder::ReportInnerPointFailure(const TAtom& atom) {
+  store_.Status() = 104;
+  ShowError(104, "conolly", "GetAtConolly", false);
+  ProgramLog().LogLine("Fehler beim Berechnen eines inneren Punktes");
+  ProgramLog().LogLine("beim Protein " + store_.FileName() + " bei Atom Nr " + Width4(atom.Number) + ") .");
+}
+
+void TContactPatchBuilder::SetInnerPoint(TAtom& atom, TConollyObject1& patch, const TConollyObject2* start) {
+  TCoord a{1, 0, 0}, b;
+  if (start != nullptr) start->ArcEnds(a, b);
+  TExtVector d = Sub(ToExt(a), ToExt(atom));
+  const int failure = inner_.Find(atom, d);
+  patch.InnerPoint = ToCoord(d);
+  if (failure > 0) ReportInnerPointFailure(atom);
+}
+
+}  // namespace cavitas::surface_detail

@@ -1,0 +1,96 @@
+#pragma once
+// The contact-patch builder: registration of an atom's candidates, the
+// boundary cycles of its saddles, the inner point of its contact patch and
+// the split of a patch whose cycles enclose separate free regions. It takes
+// the atoms one after another, in atom order.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "surface/ConollyObjects.h"
+#include "surface/Neighbourhood.h"
+
+namespace cavitas::surface_detail {
+
+// A number right-aligned in four columns, as the log writes atom numbers.
+std::string Width4(int n);
+
+// Thrown (and caught inside GetAtConolly) when the element list overflows:
+// the construction is abandoned with status 102.
+struct TAbandonRun {};
+
+// The elements of one construction: the owning list and the per-atom lists.
+class TElementStore {
+ public:
+  TElementStore(TAtomElementLists& lists, TElementList& elements, std::int32_t& status, std::string fileName);
+  // Empty lists for atoms 1..atomCount.
+  void Reset(int atomCount);
+  std::vector<TConollyObject*>& ListOf(int number);
+  // Appends an element to the owning list and to the lists of its atoms.
+  void Append(std::unique_ptr<TConollyObject> element, int atomNumber);
+  void Remove(TConollyObject* element, int atomNumber);
+  // The candidates that registration keeps (IsOwner), in their order; the
+  // copies made from other pairs are dropped.
+  void Register(std::vector<std::unique_ptr<TConollyObject>>& candidates, int atomNumber);
+  // The atom whose turn it is, for the message of an overflow.
+  void SetCurrentAtom(int number) { currentAtom_ = number; }
+  std::int32_t& Status() { return status_; }
+  const std::string& FileName() const { return fileName_; }
+
+ private:
+  TAtomElementLists& lists_;
+  TElementList& elements_;
+  std::int32_t& status_;
+  std::string fileName_;
+  int currentAtom_ = 0;
+};
+
+// Where the builder gets the inner point of a patch from: a direction d from
+// the atom's centre, started from d (see TReferenceKernel::FindInnerPoint).
+class TInnerPointSource {
+ public:
+  virtual int Find(const TAtom& atom, TExtVector& d) = 0;
+
+ protected:
+  ~TInnerPointSource() = default;
+};
+
+class TDegeneracies;
+
+class TContactPatchBuilder {
+ public:
+  // split: the contact patch of several cycles is split into its free regions.
+  TContactPatchBuilder(TElementStore& store, TDegeneracies& degeneracies, TInnerPointSource& inner, bool split);
+  // The contact patch of an atom with saddles in its list: its boundary
+  // cycles, its inner point and its split. neighbours: the atom's, for the
+  // atoms through a point where a cycle stays open.
+  void Build(TAtom& atom, const std::vector<TAtom*>& neighbours);
+
+ private:
+  struct TSaddleRow {
+    TConollyObject2* Saddle;
+    int State;  // 1 free, 2 taken
+    int Own, Partner, Start, End;
+  };
+  // One walk of a cycle from its first edge; false when no saddle continues it.
+  bool FollowCycle(TAtom& atom, TConollyObject1& patch, const TSaddleRow& first, bool reverse);
+  void SetInnerPoint(TAtom& atom, TConollyObject1& patch, const TConollyObject2* start);
+  void SplitPatch(TAtom& atom, TConollyObject1& patch);
+  void ReportInnerPointFailure(const TAtom& atom);
+
+  TElementStore& store_;
+  TDegeneracies& degeneracies_;
+  TInnerPointSource& inner_;
+  bool split_;
+  const std::vector<TAtom*>* neighbours_ = nullptr;  // of the atom being built
+  std::vector<TSaddleRow> saddles_;
+  std::vector<std::pair<int, int>> cycleRecords_;  // (first edge of a further cycle, last edge of the one before)
+  bool severalCycles_ = false;
+  bool problemForAtom_ = false;
+  bool turnFlag_ = true;                          // carried from atom to atom
+  const TConollyObject2* lastHandled_ = nullptr;  // saddle most recently taken into a cycle
+};
+
+}  // namespace cavitas::surface_detail

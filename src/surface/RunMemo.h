@@ -1,0 +1,93 @@
+#pragma once
+// The memo of the per-atom steps: what one fast construction produced for
+// each atom, used by the next construction of the same protein for the atoms
+// whose inputs are the same bit for bit (the pass without hetero atoms after
+// the pass with them).
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "model/Protein.h"
+#include "surface/ConollyObjects.h"
+#include "surface/Neighbourhood.h"
+
+namespace cavitas::surface_detail {
+
+// The candidates of an atom are a function of the atom and its neighbours,
+// and an inner-point search of these and its start; an entry is used only
+// when the atom and every neighbour are the same objects with the same
+// values (bits) and the radii and probe are unchanged. The caller owns it
+// (TSurfaceMemo) and hands it from one construction to the next.
+struct TRunMemo {
+  struct TAtomState {
+    const TAtom* Atom = nullptr;
+    float X = 0, Y = 0, Z = 0;
+    std::int32_t Number = 0;
+    std::uint8_t RadiusType = 0;
+  };
+  struct TInnerSearch {
+    TExtVector Start, Result;
+    int Code;
+  };
+  // Per atom number: the atom's ranges in the flat lists below.
+  struct TRange {
+    bool Kept = false;
+    std::uint32_t Neighbours = 0, NeighboursEnd = 0, Candidates = 0, CandidatesEnd = 0, Inner = 0, InnerEnd = 0;
+  };
+  double Probe = 0;
+  std::array<double, 16> Radii{};
+  std::vector<TAtomState> Atoms;  // by number, as at the start of the run
+  std::vector<TRange> Ranges;     // by number
+  // The neighbours' numbers: with Atoms (the object at each number) they name
+  // the same atoms as pointers would, in half the memory.
+  std::vector<std::int32_t> Neighbours;
+  TElementList Candidates;  // copies, never registered
+  std::vector<TInnerSearch> Inner;
+};
+
+using TCandidateList = std::vector<std::unique_ptr<TConollyObject>>;
+
+// One construction's use of the memo: it reads the last construction's entries
+// and writes its own for the next, atom by atom in atom order.
+class TMemoSession {
+ public:
+  // Takes the last construction's memo out of carried (a construction that
+  // does not finish leaves nothing behind).
+  TMemoSession(TSurfaceMemo& carried, const TProteinObject& protein, const TSurfaceRadii& radii);
+  // This construction keeps a memo for the next (TSurfaceMemo::KeepForNext).
+  bool Keeps() const { return keep_; }
+  // Whether the last construction's entry holds for the atom with these
+  // neighbours. Reads only what the constructor set up: workers ask it while
+  // the construction goes on (and moves entries of atoms already taken).
+  bool Holds(const TAtom& atom, const std::vector<TAtom*>& neighbours) const;
+  // Copies of the last construction's candidates of the atom (Holds is true).
+  void CopyRecalled(const TAtom& atom, TCandidateList& out) const;
+  // Begins the atom's turn. True when the entry holds: its copies are
+  // appended to out unless copied says a worker made them already (the
+  // caller takes those).
+  bool Recall(const TAtom& atom, const std::vector<TAtom*>& neighbours, bool copied, TCandidateList& out);
+  // Keeps copies of the atom's new candidates: copies, when it holds one for
+  // every candidate, else clones made here. Nothing when the pairs logged lines.
+  void Keep(const TCandidateList& candidates, std::span<std::unique_ptr<TConollyObject>> copies, bool pairLogged);
+  // Ends the atom's turn: its entry is complete (dropped when its pairs
+  // logged lines, which a recall would miss) and the last construction's
+  // copies of it are freed.
+  void EndAtom(const TAtom& atom, bool pairLogged);
+  // Hands this construction's memo to the next one.
+  void End();
+  // The inner-point search of the atom whose turn it is, from the last construction.
+  bool RecallInnerPoint(const TAtom& atom, TExtVector& d, int& code);
+  void KeepInnerPoint(const TAtom& atom, const TExtVector& start, const TExtVector& result, int code);
+
+ private:
+  TSurfaceMemo& carried_;
+  TRunMemo lastMemo_, memo_;     // the last construction's, this one's
+  std::vector<char> unchanged_;  // by number: the atom is as in lastMemo_
+  int memoAtom_ = 0;             // the atom whose step is being kept (0: none)
+  bool recalled_ = false;        // lastMemo_ holds for memoAtom_
+  bool keep_ = true;
+};
+
+}  // namespace cavitas::surface_detail
