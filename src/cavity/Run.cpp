@@ -135,9 +135,14 @@ void TNewContactObject::Run(const std::string& inputFile, const std::string& log
     MeasureRun(*this, holeTable, withHet.Elements, withoutHet.Elements, Report);
     stages.Mark("measures");
   }
+  // CheckSum ends as the result file's checksum when that is written, else as
+  // that of the structure cards: the cards are formatted once, for the card
+  // file and its checksum together, and not at all when neither needs them.
   if (Status != 1) {
-    CheckSum = SumStructureCards(*this);
-    if (!structureCardFile.empty()) WriteStructureCards(*this, structureCardFile);
+    if (!structureCardFile.empty())
+      CheckSum = WriteStructureCards(*this, structureCardFile);
+    else if (!writeOutput)
+      CheckSum = SumStructureCards(*this);
   }
   if (Status != 1 && writeOutput) WriteFullOutput(*this, holeTable, withHet.Elements, outputFile);
   stages.Mark("result_file");

@@ -45,6 +45,13 @@ void KeepFreedMemory() {
   // freed, instead of a fresh mapping each time; 32 MiB is the largest
   // threshold accepted.
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  // Worker threads allocate from the same heap as the main thread instead of
+  // arenas of their own: memory one stage's workers freed serves the next
+  // stage on any thread, and the workers' pages come from the heap's huge
+  // pages instead of faulting in arenas of small ones (3o21 on two cores:
+  // 72 -> 65 MB peak, 5 600 -> 700 page faults, same time). Per-thread caches
+  // keep most small blocks off the shared lock.
+  mallopt(M_ARENA_MAX, 1);
   // Under a limit of the address space the heap grows as usual: a large step
   // could fail where the request itself would fit.
   rlimit limit{};

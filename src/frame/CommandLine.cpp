@@ -12,7 +12,7 @@ namespace cavitas {
 namespace {
 
 constexpr std::array<TOptionEntry, 8> kOptions{{
-    {"i", "FILE", "input coordinate file in PDB format (required)"},
+    {"i", "FILE", "input structure, PDB or mmCIF, plain or gzip-compressed; - reads standard input (required)"},
     {"o", "FILE", "result file (required)"},
     {"rad", "SET", "radius set: protor (any case) selects PROTOR, anything else STOUTEN (default)"},
     {"ex", "X", "edge of the volume cubes, 0.0001 < X < 0.9 (default 0.2)"},
@@ -90,7 +90,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& params) {
 std::string UsageText() {
   std::string text = std::string("cavitas ") + ProgramVersion() +
                      " - cavities, surfaces and volumes of a protein structure\n\n"
-                     "usage: cavitas i:INPUT.pdb o:RESULT [rad:PROTOR|STOUTEN] [ex:EXACTNESS] [l:LOGFILE] "
+                     "usage: cavitas i:INPUT o:RESULT [rad:PROTOR|STOUTEN] [ex:EXACTNESS] [l:LOGFILE] "
                      "[s:CARDFILE]\n"
                      "               [j:JSONFILE] [p:PREFIX]\n"
                      "       cavitas --help | -h | --version\n\n"

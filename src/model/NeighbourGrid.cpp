@@ -30,22 +30,24 @@ constexpr int kCells = 16;  // per axis
 
 // A pair is measured exactly (Distance in extended precision, rounded to
 // double) only when a cheap double-precision squared distance could be below
-// the far limit. The relative margin is far above the rounding of either
+// the mid limit. The relative margin is far above the rounding of either
 // computation, so the filter never drops a pair the exact test would keep.
 constexpr double kPrefilterMargin = 1e-9;
 // The same for a squared distance in float arithmetic, which errs by under 1e-6 relative.
 constexpr double kFloatPrefilterMargin = 1e-5;
 
+// The two distance classes kept: below Near and below Mid.
+constexpr std::size_t kClasses = 2;
+
 struct TClassLists {
   TNeighbourLists* Near;
   TNeighbourLists* Mid;
-  TNeighbourLists* Far;
 };
 
-// Appends the relation of atoms a and b (Numbers) to both per-atom lists of the class of d.
+// Appends the relation of atoms a and b (Numbers, d below Mid) to both per-atom lists of the class of d.
 inline void AddPair(const TClassLists& lists, const TNeighbourLimits& limits, std::int32_t a, std::int32_t b,
                     double d) {
-  TNeighbourLists& target = d < limits.Near ? *lists.Near : d < limits.Mid ? *lists.Mid : *lists.Far;
+  TNeighbourLists& target = d < limits.Near ? *lists.Near : *lists.Mid;
   target[static_cast<std::size_t>(a - 1)].emplace_back(b, d);
   target[static_cast<std::size_t>(b - 1)].emplace_back(a, d);
 }
@@ -65,7 +67,7 @@ void ValidateAtoms(const TProteinObject& p) {
 }
 
 TClassLists Lists(TProteinObject& p) {
-  return {p.NeighboursNear.get(), p.NeighboursMid.get(), p.NeighboursFar.get()};
+  return {p.NeighboursNear.get(), p.NeighboursMid.get()};
 }
 
 // The system's transient 16 x 16 x 16 cell grid over the protein atoms, which
@@ -87,7 +89,7 @@ class TCellGrid {
     std::vector<std::tuple<std::uint32_t, std::int32_t, double>> Sorted;  // rank, partner, distance
   };
 
-  TCellGrid(const TProteinObject& p, const TNeighbourLimits& limits) : far_(limits.Far) {
+  TCellGrid(const TProteinObject& p, const TNeighbourLimits& limits) : kept_(limits.Mid) {
     const int n = p.ProteinAtomCount;
     // The box of the atoms present; without atoms it stays inverted (one
     // cell of the minimum edge per axis).
@@ -111,6 +113,7 @@ class TCellGrid {
       // reach 2 where it makes the searched width smaller. However wide the
       // box, the sub-cells stay this small: the cell table keeps only the
       // occupied ones.
+      // (The cells keep the size of the reach, so the scan order stays.)
       const double wide = static_cast<double>(edge), far = limits.Far * 1.001;
       const int m1 = std::max(1, SplitOf(wide / far));
       const int m2 = SplitOf(2 * wide / far);
@@ -170,7 +173,7 @@ class TCellGrid {
       z_[slot] = a.Z;
     }
     largest_ = largest;
-    far2_ = static_cast<float>(limits.Far * limits.Far * (1 + kFloatPrefilterMargin));
+    kept2_ = static_cast<float>(limits.Mid * limits.Mid * (1 + kFloatPrefilterMargin));
   }
 
   // Protein atoms in scan order.
@@ -187,7 +190,7 @@ class TCellGrid {
   }
 
   // Calls emit(b, d) for every protein atom b numbered below a whose distance d
-  // to a is below the far limit, in the order of the literal grid scan:
+  // to a is below the mid limit, in the order of the literal grid scan:
   // neighbour cells by x, then y, then z; inside a cell by ascending Number.
   template <class Emit>
   void LowerPartners(const TAtom& atom, TScratch& scratch, Emit&& emit) const {
@@ -215,7 +218,7 @@ class TCellGrid {
             // One sub-cell: its atoms already ascend in Number.
             for (const std::uint32_t slot : candidates) {
               const double d = Distance(pa, TCoord{x_[slot], y_[slot], z_[slot]});
-              if (d < far_) emit(number_[slot], d);
+              if (d < kept_) emit(number_[slot], d);
             }
             continue;
           }
@@ -227,7 +230,7 @@ class TCellGrid {
             sorted.clear();
             for (const std::uint32_t slot : candidates) {
               const double d = Distance(pa, TCoord{x_[slot], y_[slot], z_[slot]});
-              if (d < far_) sorted.emplace_back(rank_[slot], number_[slot], d);
+              if (d < kept_) sorted.emplace_back(rank_[slot], number_[slot], d);
             }
             std::sort(sorted.begin(), sorted.end(),
                       [](const auto& u, const auto& v) { return std::get<0>(u) < std::get<0>(v); });
@@ -236,7 +239,7 @@ class TCellGrid {
           }
           for (const std::uint32_t slot : candidates) {
             const double d = Distance(pa, TCoord{x_[slot], y_[slot], z_[slot]});
-            if (!(d < far_)) continue;
+            if (!(d < kept_)) continue;
             const std::uint32_t r = rank_[slot];
             scratch.Bits[r / 64] |= std::uint64_t{1} << (r % 64);
             scratch.ByRank[r] = {number_[slot], d};
@@ -279,7 +282,7 @@ class TCellGrid {
     return lo <= hi;
   }
   // Writes to `found` the slots of sub-cell `sub` holding atoms numbered below a
-  // that may lie closer than the far limit to pa (a superset: the caller
+  // that may lie closer than the mid limit to pa (a superset: the caller
   // measures exactly) and returns the slot after the last one written.
   std::uint32_t* Candidates(const TCoord& pa, std::int32_t a, std::uint64_t sub, std::uint32_t* found) const {
     const auto [cellFirst, cellEnd] = table_.Range(sub);
@@ -294,7 +297,7 @@ class TCellGrid {
                                       number_.begin());
     std::size_t slot = first;
 #if defined(__SSE2__)
-    const __m128 px = _mm_set1_ps(pa.X), py = _mm_set1_ps(pa.Y), pz = _mm_set1_ps(pa.Z), limit = _mm_set1_ps(far2_);
+    const __m128 px = _mm_set1_ps(pa.X), py = _mm_set1_ps(pa.Y), pz = _mm_set1_ps(pa.Z), limit = _mm_set1_ps(kept2_);
     for (; slot + 4 <= stop; slot += 4) {
       const __m128 dx = _mm_sub_ps(px, _mm_loadu_ps(&x_[slot]));
       const __m128 dy = _mm_sub_ps(py, _mm_loadu_ps(&y_[slot]));
@@ -307,7 +310,7 @@ class TCellGrid {
     for (; slot < stop; ++slot) {
       const float dx = pa.X - x_[slot], dy = pa.Y - y_[slot], dz = pa.Z - z_[slot];
       *found = static_cast<std::uint32_t>(slot);  // written always, kept only when close: no branch to mispredict
-      found += (dx * dx + dy * dy + dz * dz < far2_) ? 1 : 0;
+      found += (dx * dx + dy * dy + dz * dz < kept2_) ? 1 : 0;
     }
     return found;
   }
@@ -320,8 +323,8 @@ class TCellGrid {
 
   float minimum_[3]{}, inverse_[3]{};
   int split_[3]{1, 1, 1}, reach_[3]{1, 1, 1}, dim_[3]{kCells, kCells, kCells};
-  double far_ = 0;
-  float far2_ = 0;
+  double kept_ = 0;
+  float kept2_ = 0;
   std::size_t largest_ = 0;       // most atoms in one cell
   std::vector<TIndex> cell_, sub_;  // by Number: cell 1..16, sub-cell 0..16m-1
   std::vector<std::int32_t> order_;
@@ -376,11 +379,11 @@ class TSearchGrid {
       y_[slot] = a.Y;
       z_[slot] = a.Z;
     }
-    far2_ = limits.Far * limits.Far * (1 + kPrefilterMargin);
+    kept2_ = limits.Mid * limits.Mid * (1 + kPrefilterMargin);
   }
 
   // Appends to `found` every atom numbered below `below` that may lie closer
-  // than the far limit to the point c (a superset: the caller measures exactly).
+  // than the mid limit to the point c (a superset: the caller measures exactly).
   void Candidates(const TCoord& c, std::int32_t below, std::vector<std::int32_t>& found) const {
     const int ix = Index(c.X, 0), iy = Index(c.Y, 1), iz = Index(c.Z, 2);
     const double px = c.X, py = c.Y, pz = c.Z;
@@ -401,7 +404,7 @@ class TSearchGrid {
           for (; s < stop; ++s) {
             const double dx = px - x_[s], dy = py - y_[s], dz = pz - z_[s];
             found[kept] = number_[s];  // written always, kept only when close: no branch to mispredict
-            kept += (dx * dx + dy * dy + dz * dz < far2_) ? 1 : 0;
+            kept += (dx * dx + dy * dy + dz * dz < kept2_) ? 1 : 0;
           }
           found.resize(kept);
         }
@@ -424,7 +427,7 @@ class TSearchGrid {
 
   double minimum_[3]{}, inverse_[3]{};
   int dim_[3]{1, 1, 1};
-  double far2_ = 0;
+  double kept2_ = 0;
   TCellTable table_;
   std::vector<std::int32_t> number_;
   std::vector<float> x_, y_, z_;
@@ -438,16 +441,16 @@ struct TPair {
 
 // Appends all pairs in their order to the per-atom lists, reserving each list's exact size first.
 void AppendPairs(const std::vector<TPair>& pairs, const TClassLists& lists, const TNeighbourLimits& limits) {
-  TNeighbourLists* byClass[3] = {lists.Near, lists.Mid, lists.Far};
-  auto classOf = [&](double d) { return d < limits.Near ? 0 : d < limits.Mid ? 1 : 2; };
-  std::vector<std::array<std::uint32_t, 3>> extra(lists.Near->size());
+  TNeighbourLists* byClass[kClasses] = {lists.Near, lists.Mid};
+  auto classOf = [&](double d) { return d < limits.Near ? 0 : 1; };
+  std::vector<std::array<std::uint32_t, kClasses>> extra(lists.Near->size());
   for (const TPair& q : pairs) {
     const int c = classOf(q.D);
     ++extra[static_cast<std::size_t>(q.A - 1)][static_cast<std::size_t>(c)];
     ++extra[static_cast<std::size_t>(q.B - 1)][static_cast<std::size_t>(c)];
   }
   for (std::size_t i = 0; i < extra.size(); ++i)
-    for (std::size_t c = 0; c < 3; ++c)
+    for (std::size_t c = 0; c < kClasses; ++c)
       if (extra[i][c] != 0) {
         auto& list = (*byClass[c])[i];
         list.reserve(list.size() + extra[i][c]);
@@ -469,13 +472,13 @@ struct TProteinRelations {
   std::vector<TFound> Relations;
 };
 
-int ClassOf(double d, const TNeighbourLimits& limits) { return d < limits.Near ? 0 : d < limits.Mid ? 1 : 2; }
+int ClassOf(double d, const TNeighbourLimits& limits) { return d < limits.Near ? 0 : 1; }
 
 // Scans the grid and counts every atom's relations per class into `counts`.
 // The relations of the atoms at positions [begin, end) of the grid order;
 // counts gathers per atom and class how many entries its lists will get.
 TProteinRelations ScanGrid(const TProteinObject& p, const TCellGrid& grid, const TNeighbourLimits& limits,
-                           std::size_t begin, std::size_t end, std::vector<std::array<std::uint32_t, 3>>& counts) {
+                           std::size_t begin, std::size_t end, std::vector<std::array<std::uint32_t, kClasses>>& counts) {
   TProteinRelations out;
   out.Found.reserve(end - begin);
   out.Relations.reserve((end - begin) * 64);
@@ -500,7 +503,7 @@ TProteinRelations ScanGrid(const TProteinObject& p, const TCellGrid& grid, const
 // in part order they are the relations of one scan.
 std::vector<TProteinRelations> ScanGridInParts(const TProteinObject& p, const TCellGrid& grid,
                                                const TNeighbourLimits& limits, int threads,
-                                               std::vector<std::array<std::uint32_t, 3>>& counts) {
+                                               std::vector<std::array<std::uint32_t, kClasses>>& counts) {
   const std::size_t n = grid.Order().size();
   const auto parts = static_cast<std::size_t>(std::max(1, threads));
   std::vector<TProteinRelations> found(parts);
@@ -508,23 +511,23 @@ std::vector<TProteinRelations> ScanGridInParts(const TProteinObject& p, const TC
     found[0] = ScanGrid(p, grid, limits, 0, n, counts);
     return found;
   }
-  std::vector<std::vector<std::array<std::uint32_t, 3>>> partCounts(parts);
+  std::vector<std::vector<std::array<std::uint32_t, kClasses>>> partCounts(parts);
   auto scan = [&](std::size_t t) {
     auto& c = t == 0 ? counts : partCounts[t];
-    if (t != 0) c.assign(counts.size(), {0, 0, 0});
+    if (t != 0) c.assign(counts.size(), {});
     found[t] = ScanGrid(p, grid, limits, n * t / parts, n * (t + 1) / parts, c);
   };
   RunParts(static_cast<int>(parts), [&](int t) { scan(static_cast<std::size_t>(t)); });
   for (std::size_t t = 1; t < parts; ++t)
     for (std::size_t i = 0; i < counts.size(); ++i)
-      for (std::size_t c = 0; c < 3; ++c) counts[i][c] += partCounts[t][i][c];
+      for (std::size_t c = 0; c < kClasses; ++c) counts[i][c] += partCounts[t][i][c];
   return found;
 }
 
 // Appends the scanned relations in scan order; the lists have room for them.
 void AppendProteinRelations(const TCellGrid& grid, const std::vector<TProteinRelations>& parts,
                             const TClassLists& lists) {
-  TNeighbourLists* byClass[3] = {lists.Near, lists.Mid, lists.Far};
+  TNeighbourLists* byClass[kClasses] = {lists.Near, lists.Mid};
   std::size_t k = 0;  // position in the grid order
   for (const TProteinRelations& found : parts) {
     std::size_t next = 0;
@@ -553,19 +556,18 @@ void CollectHetPairs(const TProteinObject& p, const TSearchGrid& search, const T
     std::sort(found.begin(), found.end());
     for (const std::int32_t k : found) {
       const double d = Distance(atomJ, *p.AtomAt(k));
-      if (d < limits.Far) pairs.push_back({j, k, d});
+      if (d < limits.Mid) pairs.push_back({j, k, d});
     }
   }
 }
 
-// Fresh empty per-atom lists for the hetero atoms in all three classes.
+// Fresh empty per-atom lists for the hetero atoms in both classes.
 void ResetHetLists(TProteinObject& p) {
   // Lists that were never built start empty, so the hetero relations still come out whole.
   if (!p.NeighboursNear) p.NeighboursNear = std::make_unique<TNeighbourLists>();
   if (!p.NeighboursMid) p.NeighboursMid = std::make_unique<TNeighbourLists>();
-  if (!p.NeighboursFar) p.NeighboursFar = std::make_unique<TNeighbourLists>();
   for (int i = p.ProteinAtomCount + 1; i <= p.AtomCount; ++i)
-    for (TNeighbourLists* list : {p.NeighboursNear.get(), p.NeighboursMid.get(), p.NeighboursFar.get()}) {
+    for (TNeighbourLists* list : {p.NeighboursNear.get(), p.NeighboursMid.get()}) {
       const auto item = static_cast<std::size_t>(i - 1);
       // Shorter outer lists are filled up so that item k stays the list of atom k+1.
       if (list->size() <= item) list->resize(item + 1);
@@ -587,16 +589,13 @@ TNeighbourLimits NeighbourLimits(double probeRadius) {
 
 void BuildNeighbourLists(TProteinObject& protein, int threads) {
   ValidateAtoms(protein);
-  protein.NeighboursFar.reset();
   protein.NeighboursMid.reset();
   protein.NeighboursNear.reset();
   const auto n = static_cast<std::size_t>(protein.AtomCount);
   protein.NeighboursNear = std::make_unique<TNeighbourLists>();
   protein.NeighboursMid = std::make_unique<TNeighbourLists>();
-  protein.NeighboursFar = std::make_unique<TNeighbourLists>();
   protein.NeighboursNear->resize(n);
   protein.NeighboursMid->resize(n);
-  protein.NeighboursFar->resize(n);
   const TNeighbourLimits limits = NeighbourLimits(protein.Context.Model.ProbeRadius);
   // Hetero pairs in the order AddHetNeighbours appends them, after the protein relations.
   std::vector<TPair> het;
@@ -605,7 +604,7 @@ void BuildNeighbourLists(TProteinObject& protein, int threads) {
     CollectHetPairs(protein, search, limits, het);
   }
   // Every per-atom list is sized exactly before any entry goes in.
-  std::vector<std::array<std::uint32_t, 3>> counts(n);
+  std::vector<std::array<std::uint32_t, kClasses>> counts(n);
   const TCellGrid grid(protein, limits);
   const std::vector<TProteinRelations> found =
       ScanGridInParts(protein, grid, limits, WorkerThreads(protein.ProteinAtomCount, 2000, threads), counts);
@@ -615,9 +614,9 @@ void BuildNeighbourLists(TProteinObject& protein, int threads) {
     ++counts[static_cast<std::size_t>(q.B - 1)][c];
   }
   const TClassLists lists = Lists(protein);
-  TNeighbourLists* byClass[3] = {lists.Near, lists.Mid, lists.Far};
+  TNeighbourLists* byClass[kClasses] = {lists.Near, lists.Mid};
   for (std::size_t i = 0; i < n; ++i)
-    for (std::size_t c = 0; c < 3; ++c)
+    for (std::size_t c = 0; c < kClasses; ++c)
       if (counts[i][c] != 0) (*byClass[c])[i].reserve(counts[i][c]);
   AppendProteinRelations(grid, found, lists);
   for (const TPair& q : het) AddPair(lists, limits, q.A, q.B, q.D);
@@ -639,7 +638,7 @@ void AddHetNeighbours(TProteinObject& protein) {
 void RemoveHetNeighbours(TProteinObject& protein) {
   if (protein.ProteinAtomCount < 0) RaiseLimit("protein atom count " + std::to_string(protein.ProteinAtomCount));
   const int first = protein.ProteinAtomCount + 1, last = protein.AtomCount;
-  for (TNeighbourLists* list : {protein.NeighboursNear.get(), protein.NeighboursMid.get(), protein.NeighboursFar.get()}) {
+  for (TNeighbourLists* list : {protein.NeighboursNear.get(), protein.NeighboursMid.get()}) {
     if (list == nullptr) continue;
     for (int i = first; i <= last && static_cast<std::size_t>(i) <= list->size(); ++i) {
       std::vector<TNachbarStruktur>& own = (*list)[static_cast<std::size_t>(i - 1)];
@@ -655,7 +654,7 @@ void RemoveHetNeighbours(TProteinObject& protein) {
   }
   for (int d = last; d >= first; --d)
     for (TNeighbourLists* list :
-         {protein.NeighboursNear.get(), protein.NeighboursMid.get(), protein.NeighboursFar.get()}) {
+         {protein.NeighboursNear.get(), protein.NeighboursMid.get()}) {
       const auto item = static_cast<std::size_t>(d - 1);
       if (list != nullptr && item < list->size()) list->erase(list->begin() + static_cast<std::ptrdiff_t>(item));
     }

@@ -230,7 +230,7 @@ class TProteinObject : public TLogFileObject {
   };
   std::vector<TDisplacedAtom> DisplacedAtoms;
   bool StreamFlag = false;
-  std::unique_ptr<TNeighbourLists> NeighboursNear, NeighboursMid, NeighboursFar;
+  std::unique_ptr<TNeighbourLists> NeighboursNear, NeighboursMid;
   bool LineMode = true;
   bool MultiModel = false;
   std::int32_t SelectedModel = 1;

@@ -269,7 +269,7 @@ std::int32_t SumStructureCards(const TProteinObject& protein) {
   return sum;
 }
 
-void WriteStructureCards(const TProteinObject& protein, const std::string& file) {
+std::int32_t WriteStructureCards(const TProteinObject& protein, const std::string& file) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   if (!out) throw IoError("cannot create structure-card file " + file + ": " + SystemReason(errno));
   std::int32_t sum = kCheckSumStart;
@@ -277,6 +277,7 @@ void WriteStructureCards(const TProteinObject& protein, const std::string& file)
   out << CheckSumCard(sum) << '\n';
   out.close();
   if (!out) throw IoError("cannot write structure-card file " + file + ": " + SystemReason(errno));
+  return sum;
 }
 
 }  // namespace cavitas

@@ -48,8 +48,9 @@ void RenderStructureCards(const TProteinObject& protein, const std::function<voi
 // The checksum (register started at -1) of all structure cards.
 std::int32_t SumStructureCards(const TProteinObject& protein);
 
-// Writes the structure cards followed by the CH-SUM card of their checksum.
+// Writes the structure cards followed by the CH-SUM card of their checksum and
+// returns that checksum (each card is formatted once for both).
 // Throws IoError when the file cannot be created or written.
-void WriteStructureCards(const TProteinObject& protein, const std::string& file);
+std::int32_t WriteStructureCards(const TProteinObject& protein, const std::string& file);
 
 }  // namespace cavitas

@@ -41,7 +41,7 @@ void TNeighbourSource::CollectFast(TAtom& atom, TNeighbourhood& n) const {
   const TSlot* slots = slots_.data();
   const std::size_t nSlots = slots_.size();
   constexpr double kRounding = tolerance::kDoubleRounding;
-  for (const auto* lists : {protein_.NeighboursNear.get(), protein_.NeighboursMid.get(), protein_.NeighboursFar.get()}) {
+  for (const auto* lists : {protein_.NeighboursNear.get(), protein_.NeighboursMid.get()}) {
     if (lists == nullptr || k >= lists->size()) continue;
     for (const TNachbarStruktur& e : (*lists)[k]) {
       const std::size_t number = static_cast<std::size_t>(e.Atom);
@@ -66,7 +66,7 @@ void TNeighbourSource::CollectPlain(TAtom& atom, TNeighbourhood& n) const {
   radii_.Expanded(atom);  // validates the radius type
   const auto& cut = pairCutoff2_[atom.RadiusType];
   const std::size_t k = static_cast<std::size_t>(atom.Number - 1);
-  for (const auto* lists : {protein_.NeighboursNear.get(), protein_.NeighboursMid.get(), protein_.NeighboursFar.get()}) {
+  for (const auto* lists : {protein_.NeighboursNear.get(), protein_.NeighboursMid.get()}) {
     if (lists == nullptr || k >= lists->size()) continue;
     for (const TNachbarStruktur& e : (*lists)[k]) {
       if (!Included(e.Atom)) continue;

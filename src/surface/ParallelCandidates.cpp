@@ -58,7 +58,6 @@ TCandidateWorkers::TCandidateWorkers(const TNeighbourSource& source, const TSurf
       memo_(memo),
       own_(own),
       count_(std::max(atomCount, 0)),
-      made_(static_cast<std::size_t>(count_) + 1),
       chunks_(static_cast<std::size_t>(count_ / kAtomsPerChunk) + 1),
       ready_(static_cast<std::size_t>(count_) + 1) {
   for (int t = 1; t < threads; ++t) {
@@ -90,8 +89,9 @@ bool TCandidateWorkers::MakeChunk(TAtomScratch<TFastKernel>& scratch, bool ahead
   } while (!next_.compare_exchange_weak(first, first + kAtomsPerChunk, std::memory_order_relaxed));
   TMadeChunk& chunk = chunks_[static_cast<std::size_t>((first - 1) / kAtomsPerChunk)];
   const int last = std::min(first + kAtomsPerChunk - 1, count_);
+  chunk.Atoms.resize(static_cast<std::size_t>(last - first + 1));
   for (int i = first; i <= last; ++i)
-    if (source_.Included(i)) MakeAtom(scratch, *source_.AtomOf(i), made_[static_cast<std::size_t>(i)], chunk);
+    if (source_.Included(i)) MakeAtom(scratch, *source_.AtomOf(i), chunk.Atoms[static_cast<std::size_t>(i - first)], chunk);
   // Ready only when the whole chunk is: its lists no longer grow (and move).
   for (int i = first; i <= last; ++i) ready_[static_cast<std::size_t>(i)].store(1, std::memory_order_release);
   return true;
@@ -100,11 +100,15 @@ bool TCandidateWorkers::MakeChunk(TAtomScratch<TFastKernel>& scratch, bool ahead
 TMadeAtom& TCandidateWorkers::Take(int number) {
   const auto n = static_cast<std::size_t>(number);
   taken_.store(number, std::memory_order_relaxed);
+  // The chunks before this atom's were taken whole (no worker writes below
+  // next_): their lists go now, so what workers made lives for a window of
+  // atoms instead of the whole construction.
+  for (const std::size_t chunk = (n - 1) / kAtomsPerChunk; freed_ < chunk; ++freed_) chunks_[freed_] = TMadeChunk{};
   // The construction's own scratch is free between two atoms: it makes a
   // later chunk while a worker finishes this one.
   while (ready_[n].load(std::memory_order_acquire) == 0)
     if (!MakeChunk(own_, false)) std::this_thread::yield();
-  return made_[n];
+  return chunks_[(n - 1) / kAtomsPerChunk].Atoms[(n - 1) % kAtomsPerChunk];
 }
 
 }  // namespace cavitas::surface_detail

@@ -28,20 +28,12 @@ struct TAtomScratch {
   TAtomCandidates Made;
 };
 
-// What workers made for a chunk of atoms, in atom order; the atoms' entries
-// (TMadeAtom) are ranges of it. The construction moves the objects out, and
-// the chunk, allocated by one thread, is freed whole.
-struct TMadeChunk {
-  std::vector<TAtom*> Neighbours;
-  TCandidateList Candidates;
-  TCandidateList Copies;
-};
-
 // What a worker made for one atom ahead of the ordered steps: its neighbours
 // and, unless the memo holds for it, its candidates and the log lines of its
 // pairs; an error is raised when the atom's turn comes. With a memo the
 // worker also makes the copies: of the new candidates for the next
 // construction, or of the last one's candidates for this one (Recalled).
+struct TMadeChunk;
 struct TMadeAtom {
   TMadeChunk* Chunk = nullptr;
   std::uint32_t Neighbours = 0, NeighboursEnd = 0;
@@ -52,6 +44,16 @@ struct TMadeAtom {
   bool Made = false;
   bool Recalled = false;
   std::exception_ptr Error;
+};
+
+// What workers made for a chunk of atoms, in atom order; the atoms' entries
+// (TMadeAtom) are ranges of it. The construction moves the objects out, and
+// empties the chunk once it takes an atom of a later one.
+struct TMadeChunk {
+  std::vector<TMadeAtom> Atoms;  // the chunk's atoms in order
+  std::vector<TAtom*> Neighbours;
+  TCandidateList Candidates;
+  TCandidateList Copies;
 };
 
 class TCandidateWorkers {
@@ -75,8 +77,8 @@ class TCandidateWorkers {
   const TMemoSession* memo_;
   TAtomScratch<TFastKernel>& own_;
   int count_;
-  std::vector<TMadeAtom> made_;
   std::vector<TMadeChunk> chunks_;  // chunk k holds atoms k * size + 1 ..
+  std::size_t freed_ = 0;           // the chunks below it are emptied
   std::vector<std::atomic<std::uint8_t>> ready_;
   std::atomic<int> next_{1};
   std::atomic<int> taken_{0};  // the atom the construction took last

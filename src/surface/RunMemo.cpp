@@ -21,6 +21,29 @@ bool SameBits(const TExtVector& a, const TExtVector& b) {
   return true;
 }
 
+// Zigzag steps in 7-bit groups, low group first, the high bit marking a group that follows.
+void AppendStep(std::vector<std::uint8_t>& out, std::int32_t from, std::int32_t to) {
+  const std::int64_t step = static_cast<std::int64_t>(to) - from;
+  auto u = static_cast<std::uint64_t>(step < 0 ? ((-step) << 1) - 1 : step << 1);
+  while (u >= 0x80) {
+    out.push_back(static_cast<std::uint8_t>(u | 0x80));
+    u >>= 7;
+  }
+  out.push_back(static_cast<std::uint8_t>(u));
+}
+
+// The number after `from` whose step starts at `at`; moves `at` past it.
+std::int32_t ReadStep(const std::uint8_t*& at, std::int32_t from) {
+  std::uint64_t u = 0;
+  for (int shift = 0;; shift += 7) {
+    const std::uint8_t b = *at++;
+    u |= static_cast<std::uint64_t>(b & 0x7f) << shift;
+    if (b < 0x80) break;
+  }
+  const std::int64_t step = (u & 1) ? -static_cast<std::int64_t>((u + 1) >> 1) : static_cast<std::int64_t>(u >> 1);
+  return static_cast<std::int32_t>(from + step);
+}
+
 }  // namespace
 
 TMemoSession::TMemoSession(TSurfaceMemo& carried, const TProteinObject& protein, const TSurfaceRadii& radii)
@@ -45,14 +68,14 @@ TMemoSession::TMemoSession(TSurfaceMemo& carried, const TProteinObject& protein,
   unchanged_.assign(count + 1, 0);
   if (keep_) {
     memo_.Ranges.resize(count + 1);
-    // Room for every listed neighbour and about four candidates per atom (or
-    // what the last run kept, and some), so that the lists are rarely moved
-    // while they grow.
+    // Room for a byte per listed neighbour (the kept ones, within the pair
+    // cutoff, take about two) and about four candidates per atom (or what the
+    // last run kept, and some), so that the lists are rarely moved while they grow.
     std::size_t listed = 0;
-    for (const auto* lists : {protein.NeighboursNear.get(), protein.NeighboursMid.get(), protein.NeighboursFar.get()})
+    for (const auto* lists : {protein.NeighboursNear.get(), protein.NeighboursMid.get()})
       if (lists != nullptr)
         for (const auto& l : *lists) listed += l.size();
-    memo_.Neighbours.reserve(listed);
+    memo_.Neighbours.reserve(std::max(listed, lastMemo_.Neighbours.size() + lastMemo_.Neighbours.size() / 8));
     memo_.Candidates.reserve(std::max(4 * count, lastMemo_.Candidates.size() + lastMemo_.Candidates.size() / 8));
   }
   for (std::size_t n = 1; n <= count; ++n) {
@@ -71,10 +94,13 @@ bool TMemoSession::Holds(const TAtom& atom, const std::vector<TAtom*>& neighbour
   const std::size_t i = static_cast<std::size_t>(atom.Number);
   if (i >= lastMemo_.Ranges.size() || !lastMemo_.Ranges[i].Kept || !unchanged_[i]) return false;
   const TRunMemo::TRange& o = lastMemo_.Ranges[i];
-  if (o.NeighboursEnd - o.Neighbours != neighbours.size()) return false;
+  if (o.NeighbourCount != neighbours.size()) return false;
+  const std::uint8_t* code = lastMemo_.Neighbours.data() + o.Neighbours;
+  std::int32_t previous = atom.Number;
   for (std::size_t t = 0; t < neighbours.size(); ++t) {
     TAtom* p = neighbours[t];
-    if (p->Number != lastMemo_.Neighbours[o.Neighbours + t]) return false;
+    previous = ReadStep(code, previous);
+    if (p->Number != previous) return false;
     const std::size_t number = static_cast<std::size_t>(p->Number);
     if (number >= unchanged_.size() || !unchanged_[number] || lastMemo_.Atoms[number].Atom != p) return false;
   }
@@ -94,8 +120,13 @@ bool TMemoSession::Recall(const TAtom& atom, const std::vector<TAtom*>& neighbou
   if (keep_) {
     TRunMemo::TRange& r = memo_.Ranges[i];
     r.Neighbours = static_cast<std::uint32_t>(memo_.Neighbours.size());
-    for (const TAtom* p : neighbours) memo_.Neighbours.push_back(p->Number);
+    std::int32_t previous = atom.Number;
+    for (const TAtom* p : neighbours) {
+      AppendStep(memo_.Neighbours, previous, p->Number);
+      previous = p->Number;
+    }
     r.NeighboursEnd = static_cast<std::uint32_t>(memo_.Neighbours.size());
+    r.NeighbourCount = static_cast<std::uint32_t>(neighbours.size());
     r.Candidates = static_cast<std::uint32_t>(memo_.Candidates.size());
     r.Inner = static_cast<std::uint32_t>(memo_.Inner.size());
   }

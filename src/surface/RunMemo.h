@@ -31,18 +31,22 @@ struct TRunMemo {
     TExtVector Start, Result;
     int Code;
   };
-  // Per atom number: the atom's ranges in the flat lists below.
+  // Per atom number: the atom's ranges in the flat lists below (Neighbours
+  // in bytes, with the count of the neighbours they encode).
   struct TRange {
     bool Kept = false;
+    std::uint32_t NeighbourCount = 0;
     std::uint32_t Neighbours = 0, NeighboursEnd = 0, Candidates = 0, CandidatesEnd = 0, Inner = 0, InnerEnd = 0;
   };
   double Probe = 0;
   std::array<double, 16> Radii{};
   std::vector<TAtomState> Atoms;  // by number, as at the start of the run
   std::vector<TRange> Ranges;     // by number
-  // The neighbours' numbers: with Atoms (the object at each number) they name
-  // the same atoms as pointers would, in half the memory.
-  std::vector<std::int32_t> Neighbours;
+  // The neighbours' numbers, each as the step from the one before (from the
+  // atom's own number) in a variable-length code: neighbours lie mostly
+  // near in the numbering, so about two bytes each instead of a pointer's
+  // eight. With Atoms (the object at each number) they name the same atoms.
+  std::vector<std::uint8_t> Neighbours;
   TElementList Candidates;  // copies, never registered
   std::vector<TInnerSearch> Inner;
 };

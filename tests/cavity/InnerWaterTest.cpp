@@ -83,11 +83,10 @@ class InnerWaterTest : public ::testing::Test {
   // The hetero part of the neighbour lists must equal a build from scratch.
   void ExpectNeighboursAsBuilt() {
     ASSERT_TRUE(p_.NeighboursNear);
-    const TNeighbourLists near = *p_.NeighboursNear, mid = *p_.NeighboursMid, far = *p_.NeighboursFar;
+    const TNeighbourLists near = *p_.NeighboursNear, mid = *p_.NeighboursMid;
     BuildNeighbourLists(p_);
     EXPECT_EQ(near, *p_.NeighboursNear);
     EXPECT_EQ(mid, *p_.NeighboursMid);
-    EXPECT_EQ(far, *p_.NeighboursFar);
     EXPECT_EQ(near.size(), static_cast<std::size_t>(p_.AtomCount));
   }
 

@@ -17,13 +17,13 @@ using testing::AppendAtom;
 
 using Ext = long double;
 
-// The three classes as plain values, for comparisons.
+// The two classes as plain values, for comparisons.
 struct TAllLists {
-  TNeighbourLists Near, Mid, Far;
+  TNeighbourLists Near, Mid;
   bool operator==(const TAllLists&) const = default;
 };
 
-TAllLists Copy(const TProteinObject& p) { return {*p.NeighboursNear, *p.NeighboursMid, *p.NeighboursFar}; }
+TAllLists Copy(const TProteinObject& p) { return {*p.NeighboursNear, *p.NeighboursMid}; }
 
 // The build exactly as described, without any shortcut: cell lists of atom
 // pointers, every candidate measured in extended precision.
@@ -33,9 +33,8 @@ TAllLists LiteralBuild(const TProteinObject& p) {
   const auto n = static_cast<std::size_t>(p.AtomCount);
   out.Near.resize(n);
   out.Mid.resize(n);
-  out.Far.resize(n);
   auto add = [&](int a, int b, double d) {
-    TNeighbourLists& l = d < lim.Near ? out.Near : d < lim.Mid ? out.Mid : out.Far;
+    TNeighbourLists& l = d < lim.Near ? out.Near : out.Mid;
     l[static_cast<std::size_t>(a - 1)].emplace_back(b, d);
     l[static_cast<std::size_t>(b - 1)].emplace_back(a, d);
   };
@@ -74,36 +73,35 @@ TAllLists LiteralBuild(const TProteinObject& p) {
                 for (const TAtom* b : cells[nx][ny][nz])
                   if (b->Number < a->Number) {
                     const double d = Distance(*a, *b);
-                    if (d < lim.Far) add(a->Number, b->Number, d);
+                    if (d < lim.Mid) add(a->Number, b->Number, d);
                   }
   for (int j = p.ProteinAtomCount + 1; j <= p.AtomCount; ++j)
     for (int k = 1; k < j; ++k) {
       const double d = Distance(*p.AtomAt(j), *p.AtomAt(k));
-      if (d < lim.Far) add(j, k, d);
+      if (d < lim.Mid) add(j, k, d);
     }
   return out;
 }
 
 // All pairs, classified by distance; each per-atom list sorted by partner.
-// A sweep along x skips pairs whose x difference alone exceeds the far limit.
+// A sweep along x skips pairs whose x difference alone exceeds the mid limit.
 TAllLists BruteForce(const TProteinObject& p) {
   const TNeighbourLimits lim = NeighbourLimits(TModelConstants{}.ProbeRadius);
   TAllLists out;
   const auto n = static_cast<std::size_t>(p.AtomCount);
   out.Near.resize(n);
   out.Mid.resize(n);
-  out.Far.resize(n);
   std::vector<int> byX(n);
   for (std::size_t i = 0; i < n; ++i) byX[i] = static_cast<int>(i) + 1;
   std::sort(byX.begin(), byX.end(), [&](int a, int b) { return p.AtomAt(a)->X < p.AtomAt(b)->X; });
   for (std::size_t u = 0; u < n; ++u)
     for (std::size_t v = u + 1; v < n; ++v) {
       const TAtom &a = *p.AtomAt(byX[u]), &b = *p.AtomAt(byX[v]);
-      if (double(b.X) - double(a.X) > lim.Far + 0.01) break;
+      if (double(b.X) - double(a.X) > lim.Mid + 0.01) break;
       const double d = Distance(a, b);
-      if (d >= lim.Far) continue;
+      if (d >= lim.Mid) continue;
       const int i = std::min(a.Number, b.Number), j = std::max(a.Number, b.Number);
-      TNeighbourLists& l = d < lim.Near ? out.Near : d < lim.Mid ? out.Mid : out.Far;
+      TNeighbourLists& l = d < lim.Near ? out.Near : out.Mid;
       l[static_cast<std::size_t>(i - 1)].emplace_back(j, d);
       l[static_cast<std::size_t>(j - 1)].emplace_back(i, d);
     }
@@ -111,7 +109,7 @@ TAllLists BruteForce(const TProteinObject& p) {
 }
 
 TAllLists Sorted(TAllLists lists) {
-  for (TNeighbourLists* l : {&lists.Near, &lists.Mid, &lists.Far})
+  for (TNeighbourLists* l : {&lists.Near, &lists.Mid})
     for (auto& per : *l)
       std::sort(per.begin(), per.end(), [](const auto& a, const auto& b) { return a.Atom < b.Atom; });
   return lists;
@@ -119,7 +117,7 @@ TAllLists Sorted(TAllLists lists) {
 
 // Every entry mirrored in the partner's list of the same class with the same distance; no self entries.
 void ExpectSymmetric(const TAllLists& lists) {
-  for (const TNeighbourLists* l : {&lists.Near, &lists.Mid, &lists.Far})
+  for (const TNeighbourLists* l : {&lists.Near, &lists.Mid})
     for (std::size_t i = 0; i < l->size(); ++i)
       for (const TNachbarStruktur& e : (*l)[i]) {
         const int self = static_cast<int>(i) + 1;
@@ -133,7 +131,7 @@ void ExpectSymmetric(const TAllLists& lists) {
 
 std::size_t EntryCount(const TAllLists& lists) {
   std::size_t n = 0;
-  for (const TNeighbourLists* l : {&lists.Near, &lists.Mid, &lists.Far})
+  for (const TNeighbourLists* l : {&lists.Near, &lists.Mid})
     for (const auto& per : *l) n += per.size();
   return n;
 }
@@ -163,7 +161,6 @@ void ExpectMatchesReferences(TProteinObject& p) {
   }
   ASSERT_EQ(built.Near.size(), static_cast<std::size_t>(p.AtomCount));
   ASSERT_EQ(built.Mid.size(), built.Near.size());
-  ASSERT_EQ(built.Far.size(), built.Near.size());
   EXPECT_TRUE(built == LiteralBuild(p)) << "entry order differs from the grid scan";
   EXPECT_TRUE(Sorted(built) == Sorted(BruteForce(p))) << "pairs, classes or distances differ from all pairs";
   ExpectSymmetric(built);
@@ -175,6 +172,13 @@ TEST(NeighbourLimits, ValuesForTheProbe) {
   EXPECT_DOUBLE_EQ(l.Mid, 7.62);
   EXPECT_DOUBLE_EQ(l.Far, 8.42);
   EXPECT_DOUBLE_EQ(l.MinCellEdge, 8.42);
+  // The lists end at Mid: no two expanded spheres of any radius type touch beyond it.
+  for (const int set : {kStouten, kProtor}) {
+    TModelConstants model;
+    model.SelectRadiusSet(set);
+    for (int type = 0; type < 16; ++type)
+      EXPECT_GT(l.Mid, 2 * (model.RadiusOfType(type) + model.ProbeRadius)) << set << " " << type;
+  }
 }
 
 // The float coordinate just below and at-or-above a limit (distance measured along x).
@@ -193,10 +197,10 @@ TEST(BuildNeighbourLists, ClassesAtTheExactLimits) {
   const TNeighbourLimits l = NeighbourLimits(TModelConstants{}.ProbeRadius);
   struct Case {
     float X;
-    int Class;  // 0 near, 1 mid, 2 far, 3 none
+    int Class;  // 0 near, 1 mid, 2 none (at Mid and beyond no surface pair reaches)
   };
-  const Case cases[] = {{0.0f, 0},           {Below(l.Near), 0}, {AtOrAbove(l.Near), 1}, {Below(l.Mid), 1},
-                        {AtOrAbove(l.Mid), 2}, {Below(l.Far), 2},  {AtOrAbove(l.Far), 3}};
+  const Case cases[] = {{0.0f, 0}, {Below(l.Near), 0}, {AtOrAbove(l.Near), 1}, {Below(l.Mid), 1}, {AtOrAbove(l.Mid), 2},
+                        {Below(l.Far), 2}};
   for (const bool asHet : {false, true})
     for (const Case& c : cases) {
       TProteinObject p;
@@ -204,8 +208,8 @@ TEST(BuildNeighbourLists, ClassesAtTheExactLimits) {
       AppendAtom(p, c.X, 0, 0);
       p.ProteinAtomCount = asHet ? 1 : 2;
       BuildNeighbourLists(p);
-      const TNeighbourLists* lists[] = {p.NeighboursNear.get(), p.NeighboursMid.get(), p.NeighboursFar.get()};
-      for (int k = 0; k < 3; ++k) {
+      const TNeighbourLists* lists[] = {p.NeighboursNear.get(), p.NeighboursMid.get()};
+      for (int k = 0; k < 2; ++k) {
         SCOPED_TRACE(::testing::Message() << "x=" << c.X << " class " << k << (asHet ? " het" : ""));
         ASSERT_EQ(lists[k]->size(), 2u);
         EXPECT_EQ((*lists[k])[0].size(), k == c.Class ? 1u : 0u);

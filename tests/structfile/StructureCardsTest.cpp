@@ -113,7 +113,7 @@ TEST(WriteStructureCards, FileEndsWithTheCheckSumCard) {
   TProteinObject p;
   testing::FillSmallProtein(p);
   testing::TempDir dir;
-  WriteStructureCards(p, dir.File("s.crd"));
+  EXPECT_EQ(WriteStructureCards(p, dir.File("s.crd")), SumStructureCards(p));
   std::istringstream in(testing::ReadFile(dir.File("s.crd")));
   std::string line, last;
   std::int32_t sum = kCheckSumStart;

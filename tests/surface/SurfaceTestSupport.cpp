@@ -144,9 +144,9 @@ std::string CheckSurfaceInvariants(const TProteinObject& p, const TSurface& s, i
       const TCoord q{static_cast<float>(a.X + R1 * cp->InnerPoint.X / len),
                      static_cast<float>(a.Y + R1 * cp->InnerPoint.Y / len),
                      static_cast<float>(a.Z + R1 * cp->InnerPoint.Z / len)};
-      // Every sphere that can reach the expanded sphere lies within the far
+      // Every sphere that can reach the expanded sphere lies within the mid
       // neighbour limit, so the neighbour lists hold all candidates.
-      for (const auto* lists : {p.NeighboursNear.get(), p.NeighboursMid.get(), p.NeighboursFar.get()})
+      for (const auto* lists : {p.NeighboursNear.get(), p.NeighboursMid.get()})
         for (const TNachbarStruktur& nb : (*lists)[static_cast<std::size_t>(a.Number - 1)]) {
           if (nb.Atom > lastAtom) continue;
           const TAtom* b = p.AtomAt(nb.Atom);
