@@ -44,10 +44,13 @@ struct TClassLists {
   TNeighbourLists* Mid;
 };
 
+// The class of a relation at distance d (below Mid): 0 near, 1 mid.
+int ClassOf(double d, const TNeighbourLimits& limits) { return d < limits.Near ? 0 : 1; }
+
 // Appends the relation of atoms a and b (Numbers, d below Mid) to both per-atom lists of the class of d.
 inline void AddPair(const TClassLists& lists, const TNeighbourLimits& limits, std::int32_t a, std::int32_t b,
                     double d) {
-  TNeighbourLists& target = d < limits.Near ? *lists.Near : *lists.Mid;
+  TNeighbourLists& target = ClassOf(d, limits) == 0 ? *lists.Near : *lists.Mid;
   target[static_cast<std::size_t>(a - 1)].emplace_back(b, d);
   target[static_cast<std::size_t>(b - 1)].emplace_back(a, d);
 }
@@ -442,10 +445,9 @@ struct TPair {
 // Appends all pairs in their order to the per-atom lists, reserving each list's exact size first.
 void AppendPairs(const std::vector<TPair>& pairs, const TClassLists& lists, const TNeighbourLimits& limits) {
   TNeighbourLists* byClass[kClasses] = {lists.Near, lists.Mid};
-  auto classOf = [&](double d) { return d < limits.Near ? 0 : 1; };
   std::vector<std::array<std::uint32_t, kClasses>> extra(lists.Near->size());
   for (const TPair& q : pairs) {
-    const int c = classOf(q.D);
+    const int c = ClassOf(q.D, limits);
     ++extra[static_cast<std::size_t>(q.A - 1)][static_cast<std::size_t>(c)];
     ++extra[static_cast<std::size_t>(q.B - 1)][static_cast<std::size_t>(c)];
   }
@@ -472,7 +474,6 @@ struct TProteinRelations {
   std::vector<TFound> Relations;
 };
 
-int ClassOf(double d, const TNeighbourLimits& limits) { return d < limits.Near ? 0 : 1; }
 
 // Scans the grid and counts every atom's relations per class into `counts`.
 // The relations of the atoms at positions [begin, end) of the grid order;

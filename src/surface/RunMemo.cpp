@@ -125,7 +125,6 @@ bool TMemoSession::Recall(const TAtom& atom, const std::vector<TAtom*>& neighbou
       AppendStep(memo_.Neighbours, previous, p->Number);
       previous = p->Number;
     }
-    r.NeighboursEnd = static_cast<std::uint32_t>(memo_.Neighbours.size());
     r.NeighbourCount = static_cast<std::uint32_t>(neighbours.size());
     r.Candidates = static_cast<std::uint32_t>(memo_.Candidates.size());
     r.Inner = static_cast<std::uint32_t>(memo_.Inner.size());

@@ -31,12 +31,12 @@ struct TRunMemo {
     TExtVector Start, Result;
     int Code;
   };
-  // Per atom number: the atom's ranges in the flat lists below (Neighbours
-  // in bytes, with the count of the neighbours they encode).
+  // Per atom number: the atom's ranges in the flat lists below (Neighbours:
+  // the first byte of its steps, and how many neighbours they encode).
   struct TRange {
     bool Kept = false;
     std::uint32_t NeighbourCount = 0;
-    std::uint32_t Neighbours = 0, NeighboursEnd = 0, Candidates = 0, CandidatesEnd = 0, Inner = 0, InnerEnd = 0;
+    std::uint32_t Neighbours = 0, Candidates = 0, CandidatesEnd = 0, Inner = 0, InnerEnd = 0;
   };
   double Probe = 0;
   std::array<double, 16> Radii{};
