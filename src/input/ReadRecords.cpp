@@ -1,6 +1,5 @@
 #include "input/ReadRecords.h"
 
-#include <algorithm>
 #include <memory>
 
 #include "frame/Error.h"
