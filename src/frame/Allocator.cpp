@@ -18,15 +18,19 @@ namespace {
 
 constexpr int kHeapStep = 128 << 20;  // bytes the heap grows by at a time
 constexpr std::uintptr_t kHugePage = 2u << 20;
+// Heap bytes kept in small pages: a huge page is resident whole once touched,
+// which would make a small structure's run larger than its data.
+constexpr std::uintptr_t kSmallPagedHeap = 16u << 20;
 
-// Grows the heap by one step now and asks the kernel to back that part with
-// huge pages where it does so on request: a fresh page costs a fault, and a
-// large structure touches some 20 000 small ones. Nothing changes where the
-// kernel declines.
+// Grows the heap by one step now and asks the kernel to back that part,
+// beyond its first kSmallPagedHeap bytes, with huge pages where it does so on
+// request: a fresh page costs a fault, and a large structure touches some
+// 20 000 small ones. Nothing changes where the kernel declines.
 void AdviseHugePages() {
   void* block = std::malloc(1 << 20);  // from the heap: below the mapping threshold
   if (block == nullptr) return;
-  const auto from = (reinterpret_cast<std::uintptr_t>(block) + kHugePage - 1) & ~(kHugePage - 1);
+  const auto from =
+      (reinterpret_cast<std::uintptr_t>(block) + kSmallPagedHeap + kHugePage - 1) & ~(kHugePage - 1);
   const auto to = reinterpret_cast<std::uintptr_t>(sbrk(0)) & ~(kHugePage - 1);
   // Only a heap that grew in one piece from the block up to the break.
   if (to > from && to - from <= static_cast<std::uintptr_t>(2 * kHeapStep))
