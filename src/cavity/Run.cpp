@@ -118,6 +118,10 @@ void TNewContactObject::Run(const std::string& inputFile, const std::string& log
   surfaceMemo_.KeepForNext = true;
   // The surfaces are clustered: later stages read the atoms as they were read.
   RestoreDisplacedAtoms(*this);
+  // Only surface constructions read the neighbour lists (one would build
+  // them again): the volume scan's peak need not hold them.
+  NeighboursNear.reset();
+  NeighboursMid.reset();
   stages.Mark("surface_without_hetero");
 
   CombineHoles(holesWithHet, HoleCountWithHet, holesWithoutHet, HoleCountWithoutHet, holeTable, HoleDefinitions);

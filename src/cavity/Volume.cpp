@@ -524,7 +524,8 @@ class TFastVolumeScan {
         k1 = std::min(k1, zLast[static_cast<std::size_t>(cz)]);
         if (k0 > k1) continue;
         const std::size_t need = entryCount + static_cast<std::size_t>(k1 - k0 + 1);
-        if (need > entries_.size()) entries_.resize(std::max(2 * entries_.size(), need));
+        // Grown by a quarter: a layer's entries are the scan's largest table.
+        if (need > entries_.size()) entries_.resize(std::max(entries_.size() + entries_.size() / 4, need));
         // Every cube of the window is written, the next one overwriting it when out.
         TEntry* out = entries_.data() + entryCount;
         for (int k = k0; k <= k1; ++k) {
