@@ -213,7 +213,7 @@ std::string HoleNumberLine(std::int32_t k, const THoleList& hole, std::int32_t a
 
 void WriteFullOutput(TProteinObject& protein, const TCombinedHoleTable& holeTable, const TElementList& outerElements,
                      const std::string& fileName) {
-  if (protein.Status == 1) {
+  if (protein.Status == TRunStatus::Failed) {
     protein.Context.Report(protein.StatusText);
     return;
   }

@@ -89,7 +89,7 @@ std::string RunJsonText(const TNewContactObject& p, const TJsonRunInfo& info) {
   doc["parameters"] = {{"radius_set", model.RadiusSet == kProtor ? "PROTOR" : "STOUTEN"},
                        {"exactness", model.Exactness},
                        {"probe_radius", model.ProbeRadius}};
-  doc["status"] = {{"value", p.Status}, {"text", p.Status == 0 ? std::string() : p.StatusText}};
+  doc["status"] = {{"value", StatusNumber(p.Status)}, {"text", p.Status == TRunStatus::Good ? std::string() : p.StatusText}};
   // Every chain with the one-character identifier the result file gives it.
   Json chains = Json::array();
   if (!p.ChainNames.empty()) {

@@ -18,6 +18,7 @@
 #include "model/Limits.h"
 #include "model/PointIndex.h"
 #include "model/RunContext.h"
+#include "model/RunStatus.h"
 
 namespace cavitas {
 
@@ -181,17 +182,17 @@ class TProteinObject : public TLogFileObject {
   // Removes and returns the atom of slot i.
   std::unique_ptr<TAtom> TakeAtom(int i);
 
-  // Status rules: a value other than 1 is recorded only while Status is 0;
-  // 1 replaces anything but an earlier 1.
-  void SetWarningStatus(int value, const std::string& text) {
-    if (Status == 0) {
+  // The first problem wins: a warning is recorded only while Status is Good;
+  // Failed replaces anything but an earlier Failed.
+  void SetWarningStatus(TRunStatus value, const std::string& text) {
+    if (Status == TRunStatus::Good) {
       Status = value;
       StatusText = text;
     }
   }
   void SetFatalStatus(const std::string& text) {
-    if (Status != 1) {
-      Status = 1;
+    if (Status != TRunStatus::Failed) {
+      Status = TRunStatus::Failed;
       StatusText = text;
     }
   }
@@ -214,7 +215,7 @@ class TProteinObject : public TLogFileObject {
   std::int32_t HoleCountWithHet = 0, HoleCountWithoutHet = 0;
   std::int32_t ProteinAtomCount = 0, AtomCount = 0;
   std::int32_t ResidueCount = 0;
-  std::int32_t Status = 0;
+  TRunStatus Status = TRunStatus::Good;
   std::string StatusText = " ";
   TMyCollection<THetAtom> Waters;
   TMyCollection<TString> HeaderLines, CompndLines, SourceLines, AuthorLines, RemarkLines;

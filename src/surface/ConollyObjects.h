@@ -190,14 +190,14 @@ class TSurfaceMemo {
 // (an inner point not found); otherwise it is left unchanged. split is the
 // switch of the contact-patch split (true in every call of this program).
 void ComputeSurfaceWithoutHet(TProteinObject& protein, TAtomElementLists& atomElements, TElementList& elements,
-                              std::int32_t& status, bool split = true, TSurfaceMemo* memo = nullptr);
+                              TRunStatus& status, bool split = true, TSurfaceMemo* memo = nullptr);
 void ComputeSurfaceWithHet(TProteinObject& protein, TAtomElementLists& atomElements, TElementList& elements,
-                           std::int32_t& status, bool split = true, TSurfaceMemo* memo = nullptr);
-inline void ComputeSurfaceWithoutHet(TProteinObject& protein, TSurface& surface, std::int32_t& status,
+                           TRunStatus& status, bool split = true, TSurfaceMemo* memo = nullptr);
+inline void ComputeSurfaceWithoutHet(TProteinObject& protein, TSurface& surface, TRunStatus& status,
                                      bool split = true, TSurfaceMemo* memo = nullptr) {
   ComputeSurfaceWithoutHet(protein, surface.AtomElements, surface.Elements, status, split, memo);
 }
-inline void ComputeSurfaceWithHet(TProteinObject& protein, TSurface& surface, std::int32_t& status, bool split = true,
+inline void ComputeSurfaceWithHet(TProteinObject& protein, TSurface& surface, TRunStatus& status, bool split = true,
                                   TSurfaceMemo* memo = nullptr) {
   ComputeSurfaceWithHet(protein, surface.AtomElements, surface.Elements, status, split, memo);
 }
@@ -207,7 +207,7 @@ inline void ComputeSurfaceWithHet(TProteinObject& protein, TSurface& surface, st
 // threads: how many make the per-atom candidates (0: the machine's cores when
 // there are enough atoms); the surface is the same for every count.
 void GetAtConolly(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
-                  std::int32_t& status, bool split, TElementList& elements, TSurfaceMemo* memo = nullptr,
+                  TRunStatus& status, bool split, TElementList& elements, TSurfaceMemo* memo = nullptr,
                   int threads = 0);
 
 // Exact degeneracies (four or more expanded spheres through one point, or

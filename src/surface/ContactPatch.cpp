@@ -25,7 +25,7 @@ std::string Width4(int n) {
   return b;
 }
 
-TElementStore::TElementStore(TAtomElementLists& lists, TElementList& elements, std::int32_t& status,
+TElementStore::TElementStore(TAtomElementLists& lists, TElementList& elements, TRunStatus& status,
                              std::string fileName)
     : lists_(lists), elements_(elements), status_(status), fileName_(std::move(fileName)) {}
 
@@ -44,7 +44,7 @@ std::vector<TConollyObject*>& TElementStore::ListOf(int number) {
 
 void TElementStore::Append(std::unique_ptr<TConollyObject> element, int atomNumber) {
   if (static_cast<std::int64_t>(elements_.size()) >= kMaxElementHandles) {
-    status_ = 102;
+    status_ = TRunStatus::TooManyElements;
     ShowError(TErrorCode::TooManyElements, "conolly", "GetAtConolly", false);
     ProgramLog().LogLine("Zu viele Connolly-Elemente ");
     ProgramLog().LogLine("beim Protein " + fileName_ + " bei Atom Nr " + Width4(currentAtom_) + ") .");
@@ -180,7 +180,7 @@ bool TContactPatchBuilder::FollowCycle(TAtom& atom, TConollyObject1& patch, cons
 }
 
 void TContactPatchBuilder::ReportInnerPointFailure(const TAtom& atom) {
-  store_.Status() = 104;
+  store_.Status() = TRunStatus::NoInnerPoint;
   ShowError(TErrorCode::NoInnerPoint, "conolly", "GetAtConolly", false);
   ProgramLog().LogLine("Fehler beim Berechnen eines inneren Punktes");
   ProgramLog().LogLine("beim Protein " + store_.FileName() + " bei Atom Nr " + Width4(atom.Number) + ") .");

@@ -88,7 +88,7 @@ void TDegeneracies::RecordProblem(const TAtom& atom, const std::vector<TAtom*>& 
     failures_.push_back({a1, point});
   }
   problemInRun_ = true;
-  ShowError(static_cast<TErrorCode>(store_.Status()), "conolly", "GetAtConolly", false);
+  ShowError(static_cast<TErrorCode>(StatusNumber(store_.Status())), "conolly", "GetAtConolly", false);
   ProgramLog().LogLine("Es schneiden sich mindestens 4 Atome in einem Punkt");
   ProgramLog().LogLine("beim Protein " + store_.FileName() + " bei Atom Nr " + Width4(a1) + " und den Atomen " +
                        Width4(a2) + " und " + Num(a3));

@@ -34,7 +34,7 @@ TEST(RemoveDuplicateAtoms, KeepsTheFirstOfCoincidingAtoms) {
 
 TEST(TProteinObject, DefaultsAndAtomSlots) {
   TProteinObject p;
-  EXPECT_EQ(p.Status, 0);
+  EXPECT_EQ(p.Status, TRunStatus::Good);
   EXPECT_EQ(p.Resolution, 50.0);
   EXPECT_EQ(p.ElementTable.size(), 1u);  // rows are made as they are written
   EXPECT_EQ(p.ElementRow(9000).ElementKind, TElementKind::Unset);
@@ -51,14 +51,14 @@ TEST(TProteinObject, DefaultsAndAtomSlots) {
 
 TEST(TProteinObject, FirstProblemWinsAndFatalAlwaysSets) {
   TProteinObject p;
-  p.SetWarningStatus(30, "a");
-  p.SetWarningStatus(5, "b");
-  EXPECT_EQ(p.Status, 30);
+  p.SetWarningStatus(TRunStatus::ChainInterrupted, "a");
+  p.SetWarningStatus(TRunStatus::ResidueIgnored, "b");
+  EXPECT_EQ(p.Status, TRunStatus::ChainInterrupted);
   p.SetFatalStatus("c");
-  EXPECT_EQ(p.Status, 1);
+  EXPECT_EQ(p.Status, TRunStatus::Failed);
   EXPECT_EQ(p.StatusText, "c");
-  p.SetWarningStatus(5, "d");
-  EXPECT_EQ(p.Status, 1);
+  p.SetWarningStatus(TRunStatus::ResidueIgnored, "d");
+  EXPECT_EQ(p.Status, TRunStatus::Failed);
 }
 
 TEST(TString, LongTextIsCutTo120) {
