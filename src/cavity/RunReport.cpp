@@ -74,14 +74,14 @@ std::vector<TCoord> CavityShapePoints(const TModelConstants& model, const THoleL
       for (int k = full ? 1 : 0; k <= steps; ++k) {
         const Ext phi = static_cast<Ext>(s.Angle) * k / steps;
         points.push_back(
-            ToCoord(Add(s.Center, ToWorld(s.Frame, {s.Radius * std::cos(phi), s.Radius * std::sin(phi), 0}))));
+            ToCoord(s.Center + ToWorld(s.Frame, {s.Radius * std::cos(phi), s.Radius * std::sin(phi), 0})));
       }
     } else if (!e->Degenerate) {
       // The face of the probe-centre region at the direction of the patch's centroid.
       const TExtVector c = ToExt(*e->Atom);
       const TPatchIntegrals p = PatchIntegrals(model, *e, c);
       const Ext n = Norm(p.Moment);
-      if (n > 0) points.push_back(ToCoord(Add(c, Scale(p.Moment, ExpandedRadius(model, *e->Atom) / n))));
+      if (n > 0) points.push_back(ToCoord(c + p.Moment * (ExpandedRadius(model, *e->Atom) / n)));
     }
   }
   return points;

@@ -1,7 +1,7 @@
 #pragma once
 // The status of one analysis: the first problem of a run, kept with its text
-// in TProteinObject. The numbers are part of the output (the log, the JSON
-// document): they never change.
+// in TProteinObject. The numbers are part of the output (the JSON document,
+// the diagnostic dumps): they never change.
 #include <cstdint>
 #include <ostream>
 

@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "model/Protein.h"
+#include "model/Vector3.h"
 
 namespace cavitas {
 
-// Extended-precision vector and 3x3 frame of a probe circle.
+// Extended-precision 3x3 frame of a probe circle.
 // Frame[r][c]: column c is local axis c+1 in world coordinates, so
 // world = Frame * local and local = transpose(Frame) * (world - Center).
-using TExtVector = std::array<long double, 3>;
 using TExtFrame = std::array<std::array<long double, 3>, 3>;
 
 // The kind of a surface element (the numbers are those the dumps print).

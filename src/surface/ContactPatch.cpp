@@ -189,7 +189,7 @@ void TContactPatchBuilder::ReportInnerPointFailure(const TAtom& atom) {
 void TContactPatchBuilder::SetInnerPoint(TAtom& atom, TConollyObject1& patch, const TConollyObject2* start) {
   TCoord a{1, 0, 0}, b;
   if (start != nullptr) start->ArcEnds(a, b);
-  TExtVector d = Sub(ToExt(a), ToExt(atom));
+  TExtVector d = ToExt(a) - ToExt(atom);
   const int failure = inner_.Find(atom, d);
   patch.InnerPoint = ToCoord(d);
   if (failure > 0) ReportInnerPointFailure(atom);

@@ -191,7 +191,7 @@ void TDegeneracies::Bridge(const TProblem& pr, const std::vector<int>& open) {
   }
   TProbeCircle circle;
   if (rest.size() < 2 || PairProbeCircle(*lo, *hi, radii_, circle) != TCircleResult::Ok) return;
-  const TExtVector l = ToLocal(circle.Frame, Sub(ToExt(pr.Point), circle.Center));
+  const TExtVector l = ToLocal(circle.Frame, ToExt(pr.Point) - circle.Center);
   const Ext s = PolarAngle(l[0] / circle.Radius, l[1] / circle.Radius);
   auto edge = std::make_unique<TConollyObject2>(lo, rest[1], rest[0], 0.0, static_cast<double>(circle.Radius),
                                                 TurnFrame(circle.Frame, s), circle.Center, hi);
@@ -282,16 +282,16 @@ std::uint64_t Mix(std::uint64_t x) {
 }
 
 // A unit direction drawn from the atom's number and the round.
-std::array<double, 3> Direction(int number, int round) {
+TDoubleVector Direction(int number, int round) {
   std::uint64_t state = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(number)) << 8) |
                         static_cast<std::uint64_t>(round & 0xff);
   for (;;) {
-    std::array<double, 3> d{};
+    TDoubleVector d{};
     for (double& c : d) {
       state = Mix(state);
       c = static_cast<double>(state >> 11) * 0x1.0p-52 - 1.0;  // [-1, 1)
     }
-    const double n2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+    const double n2 = Norm2(d);
     if (n2 > 0.01 && n2 <= 1.0) {  // uniform over directions, never near zero length
       const double n = std::sqrt(n2);
       for (double& c : d) c /= n;
@@ -313,7 +313,7 @@ void DisplaceAtoms(TProteinObject& protein, const std::vector<int>& numbers, int
       moved.push_back({atom, static_cast<TCoord&>(*atom)});
       it = std::prev(moved.end());
     }
-    const std::array<double, 3> d = Direction(number, round);
+    const TDoubleVector d = Direction(number, round);
     atom->X = static_cast<float>(it->Original.X + step * d[0]);
     atom->Y = static_cast<float>(it->Original.Y + step * d[1]);
     atom->Z = static_cast<float>(it->Original.Z + step * d[2]);
