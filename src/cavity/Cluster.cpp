@@ -404,8 +404,8 @@ void ClusterConollyImpl(TRunContext& run, const TAtomElementLists& atomElements,
 void RemoveFromAtomList(TAtomElementLists& atomElements, const TAtom* atom, const TConollyObject* e) {
   const int n = atom->Number;
   if (n < 1) RaiseLimit("atom number " + std::to_string(n) + " outside the per-atom element lists");
-  if (static_cast<std::size_t>(n) >= atomElements.size()) return;
-  auto& list = atomElements[static_cast<std::size_t>(n)];
+  if (!HasRow(atomElements, n)) return;
+  auto& list = At(atomElements, n);
   const auto it = std::find(list.begin(), list.end(), e);
   if (it != list.end()) list.erase(it);
 }

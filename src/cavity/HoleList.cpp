@@ -253,8 +253,7 @@ void WriteFullOutput(TProteinObject& protein, const TCombinedHoleTable& holeTabl
     outer[n] = 1;
   }
   auto flag = [&](const TAtom& a) {
-    return (a.Number >= 1 && static_cast<std::size_t>(a.Number) < outer.size() &&
-            outer[static_cast<std::size_t>(a.Number)])
+    return (a.Number >= 1 && HasRow(outer, a.Number) && At(outer, a.Number))
                ? "0"
                : "1";
   };

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "frame/LogFile.h"
+#include "model/AtomIndex.h"
 #include "model/Geometry.h"
 #include "model/Limits.h"
 #include "model/PointIndex.h"
@@ -174,9 +175,7 @@ class TProteinObject : public TLogFileObject {
   TBACKBONE& Residue(int i) { return *Residues[static_cast<std::size_t>(i - 1)]; }
   const TBACKBONE& Residue(int i) const { return *Residues[static_cast<std::size_t>(i - 1)]; }
   // Atom i (from 1) or nullptr when the slot is empty or beyond the table.
-  TAtom* AtomAt(int i) const {
-    return (i > 0 && static_cast<std::size_t>(i) < Atoms.size()) ? Atoms[static_cast<std::size_t>(i)].get() : nullptr;
-  }
+  TAtom* AtomAt(TAtomIndex i) const { return (i > 0 && HasRow(Atoms, i)) ? At(Atoms, i).get() : nullptr; }
   // Places an atom at slot i (from 1), growing the table as needed.
   void PutAtom(int i, std::unique_ptr<TAtom> atom);
   // Removes and returns the atom of slot i.

@@ -211,8 +211,8 @@ namespace {
 void ComputeSurface(TProteinObject& protein, int last, TAtomElementLists& atomElements, TElementList& elements,
                     TRunStatus& status, bool split, TSurfaceMemo* memo) {
   CheckMemory(108000);
-  std::vector<bool> include(static_cast<std::size_t>(std::max(protein.AtomCount, 0)) + 1, false);
-  for (int n = 1; n <= last && n <= protein.AtomCount; ++n) include[static_cast<std::size_t>(n)] = true;
+  std::vector<bool> include(RowsFor(protein.AtomCount), false);
+  for (TAtomIndex n = 1; n <= last && n <= protein.AtomCount; ++n) At(include, n) = true;
   GetAtConolly(protein, include, atomElements, status, split, elements, memo);
 }
 

@@ -31,15 +31,15 @@ TElementStore::TElementStore(TAtomElementLists& lists, TElementList& elements, T
 
 void TElementStore::Reset(int atomCount) {
   lists_.clear();
-  lists_.resize(static_cast<std::size_t>(std::max(atomCount, 0)) + 1);
+  lists_.resize(RowsFor(atomCount));
   elements_.clear();
   elements_.reserve(100);
 }
 
 std::vector<TConollyObject*>& TElementStore::ListOf(int number) {
-  if (number < 1 || static_cast<std::size_t>(number) >= lists_.size())
+  if (number < 1 || !HasRow(lists_, number))
     RaiseLimit("atom number " + std::to_string(number) + " outside the per-atom element lists");
-  return lists_[static_cast<std::size_t>(number)];
+  return At(lists_, number);
 }
 
 void TElementStore::Append(std::unique_ptr<TConollyObject> element, int atomNumber) {

@@ -46,7 +46,19 @@ TEST(TProteinObject, DefaultsAndAtomSlots) {
   EXPECT_EQ(p.AtomAt(2), nullptr);
   p.PutAtom(108001, std::make_unique<TAtom>());  // beyond the old fixed table
   EXPECT_NE(p.AtomAt(108001), nullptr);
+  EXPECT_EQ(p.AtomAt(108002), nullptr);
+  EXPECT_EQ(p.AtomAt(-1), nullptr);  // a negative number is no row, not a huge one
   EXPECT_THROW(p.PutAtom(0, std::make_unique<TAtom>()), FatalError);
+}
+
+// Tables kept per atom: rows 0..count, none for a negative number or count.
+TEST(AtomIndex, RowsOfPerAtomTables) {
+  const std::vector<int> table(RowsFor(3));
+  EXPECT_EQ(table.size(), 4u);
+  EXPECT_EQ(RowsFor(-5), 1u);
+  EXPECT_TRUE(HasRow(table, 3));
+  EXPECT_FALSE(HasRow(table, 4));
+  EXPECT_FALSE(HasRow(table, -1));
 }
 
 TEST(TProteinObject, FirstProblemWinsAndFatalAlwaysSets) {
