@@ -9,16 +9,17 @@ namespace cavitas {
 // and in every table kept per atom, whose row 0 stays unused.
 using TAtomIndex = std::int32_t;
 
-// The row of atom n (n >= 0) in a table indexed by atom number.
+// The row of atom n in a table indexed by atom number.
 constexpr std::size_t RowOf(TAtomIndex n) { return static_cast<std::size_t>(n); }
 
 // The rows a table indexed by atom number needs for atoms 1..count (none for count < 0).
 constexpr std::size_t RowsFor(TAtomIndex count) { return RowOf(count < 0 ? 0 : count) + 1; }
 
-// Whether the table has a row for atom n (never for n < 0).
+// Whether the table has a row for atom n. A negative n has none: it converts
+// to a row beyond any table, so one unsigned comparison decides.
 template <class Table>
 constexpr bool HasRow(const Table& table, TAtomIndex n) {
-  return n >= 0 && RowOf(n) < table.size();
+  return RowOf(n) < table.size();
 }
 
 // The row of atom n; the caller has made sure that it exists.
