@@ -18,7 +18,7 @@ namespace cavitas::surface_detail {
 std::string Width4(int n);
 
 // Thrown (and caught inside GetAtConolly) when the element list overflows:
-// the construction is abandoned with status 102.
+// the construction is abandoned with the status TooManyElements.
 struct TAbandonRun {};
 
 // The elements of one construction: the owning list and the per-atom lists.
