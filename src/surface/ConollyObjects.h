@@ -187,8 +187,8 @@ class TSurfaceMemo {
 
 // The two drivers: the surface of the protein atoms (1..ProteinAtomCount) or of
 // all atoms (1..AtomCount). status receives TooManyElements or NoInnerPoint;
-// otherwise it is left unchanged. split is the
-// switch of the contact-patch split (true in every call of this program).
+// otherwise it is left unchanged. split is the switch of the contact-patch
+// split (true in every call of this program).
 void ComputeSurfaceWithoutHet(TProteinObject& protein, TAtomElementLists& atomElements, TElementList& elements,
                               TRunStatus& status, bool split = true, TSurfaceMemo* memo = nullptr);
 void ComputeSurfaceWithHet(TProteinObject& protein, TAtomElementLists& atomElements, TElementList& elements,
