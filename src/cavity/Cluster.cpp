@@ -208,7 +208,7 @@ void ClusterContacts(TStatus& progress, ContactList& a, std::vector<std::uint8_t
     TCluster cluster;
     TConollyObject1* seed = a.PopFirst();
     cluster.push_back(seed);
-    clustered[static_cast<std::size_t>(seed->Atom->Number)] = 1;
+    At(clustered, seed->Atom->Number) = 1;
     for (std::size_t l = 0; l < cluster.size(); ++l) {
       const TConollyObject1* member = AsContact(cluster[l]);
       const int atom = member->Atom->Number;

@@ -109,10 +109,10 @@ void MeasureRun(const TProteinObject& protein, const TCombinedHoleTable& holeTab
   report.OuterWithoutHet = protein.AtomCount == protein.ProteinAtomCount
                                ? report.OuterWithHet
                                : MeasureSurface(protein.Context.Model, outerWithoutHet, false);
-  report.OnOuterSurface.assign(static_cast<std::size_t>(std::max(protein.AtomCount, 0)) + 1, 0);
+  report.OnOuterSurface.assign(RowsFor(protein.AtomCount), 0);
   for (const auto& e : outerWithHet)
     if (e->Kind == kContactPatch && e->Atom->Number >= 1 && e->Atom->Number <= protein.AtomCount)
-      report.OnOuterSurface[static_cast<std::size_t>(e->Atom->Number)] = 1;
+      At(report.OnOuterSurface, e->Atom->Number) = 1;
 }
 
 std::string ElementOfAtomName(const std::string& name, bool hetero) {

@@ -175,8 +175,8 @@ TAtom* TProteinReader::StoreAtom(const TCoord& position, float occupancy, float 
   atom->Number = givenNumber > 0 ? givenNumber : atomCounter_;
   TAtom* stored = atom.get();
   protein_.PutAtom(atomCounter_, std::move(atom));
-  if (atomLines_.size() <= static_cast<std::size_t>(atomCounter_)) atomLines_.resize(static_cast<std::size_t>(atomCounter_) + 1);
-  atomLines_[static_cast<std::size_t>(atomCounter_)] = line;
+  if (!HasRow(atomLines_, atomCounter_)) atomLines_.resize(RowsFor(atomCounter_));
+  At(atomLines_, atomCounter_) = line;
   if (stored->Number != atomCounter_) {
     protein_.SetFatalStatus("Fehler beim Einlesen - Falsche Nummer");
     protein_.Context.Report("FEHLER - FALSCHE NUMMER");
