@@ -122,7 +122,7 @@ TRunEnd RunAnalysis(TNewContactObject& object, const std::vector<std::string>& a
   try {
     object.Run(cl.Input, outputs.WritePath(k.Log), true, outputs.WritePath(k.Result),
                cl.CardFile.empty() ? std::string() : outputs.WritePath(k.Cards));
-    if (object.Status == 1) return {TExitCode::FailedRun, cl.Input + ": " + object.StatusText, false};
+    if (object.Status == TRunStatus::Failed) return {TExitCode::FailedRun, cl.Input + ": " + object.StatusText, false};
     WriteExtraOutputs(object, args, cl, outputs, k);
     return {};
   } catch (const FatalError& e) {

@@ -97,7 +97,7 @@ Prepared* Prepare(const std::string& name) {
   auto p = std::make_unique<Prepared>();
   p->Protein = std::make_unique<TProteinObject>();
   ReadProtein(*p->Protein, file, TempPath("run.log"), 0);
-  std::int32_t status = 0;
+  TRunStatus status = TRunStatus::Good;
   ComputeSurfaceWithHet(*p->Protein, p->With.AtomElements, p->With.Elements, status);
   ComputeSurfaceWithoutHet(*p->Protein, p->Without.AtomElements, p->Without.Elements, status);
   p->With.Save();

@@ -87,7 +87,7 @@ void OddCoordinates(benchmark::State& state, int variant) {
   for (auto _ : state) {
     auto object = std::make_unique<cavitas::TNewContactObject>();
     object->Run(input, (dir / "run.log").string(), true, (dir / "result.txt").string());
-    if (object->Status == 1) state.SkipWithError("the run failed");
+    if (object->Status == cavitas::TRunStatus::Failed) state.SkipWithError("the run failed");
   }
 }
 

@@ -78,7 +78,7 @@ void ClearFlags(TProteinObject& p) {
     r->CaDihedral = r->BendAngle = 360;
     r->NHBond1 = r->NHBond2 = r->COBond1 = r->COBond2 = TBond{};
   }
-  p.Status = 0;
+  p.Status = TRunStatus::Good;
   p.StatusText = " ";
 }
 
@@ -102,11 +102,11 @@ void BM_FlagSteps(benchmark::State& state, const std::string& which) {
     FlagChirality(*p);
     FlagHydrogenBonds(*p);
     FlagBridge(*p, read);
-    if (p->Status != 1) FlagTurn(*p);
+    if (p->Status != TRunStatus::Failed) FlagTurn(*p);
     benchmark::DoNotOptimize(p->Residue(1).SSSymbol);
   }
   state.counters["residues"] = p->ResidueCount;
-  if (p->Status == 1) state.SkipWithError(p->StatusText.c_str());
+  if (p->Status == TRunStatus::Failed) state.SkipWithError(p->StatusText.c_str());
 }
 
 void BM_FlagHydrogenBonds(benchmark::State& state, const std::string& which, bool reference) {

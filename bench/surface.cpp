@@ -39,7 +39,7 @@ void BothPasses(benchmark::State& state, const char* name) {
     // As in one program run: the second pass may reuse the first's atoms, the
     // first pass nothing from the iteration before.
     cavitas::TSurfaceMemo memo;
-    std::int32_t status = 0;
+    cavitas::TRunStatus status = cavitas::TRunStatus::Good;
     cavitas::TSurface with, without;
     cavitas::ComputeSurfaceWithHet(*p, with, status, true, &memo);
     cavitas::ComputeSurfaceWithoutHet(*p, without, status, true, &memo);

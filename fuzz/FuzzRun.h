@@ -45,7 +45,7 @@ inline void RunWholeAnalysis(const std::string& path, const std::string& text,
     TNewContactObject run;
     run.MeasureHoles = static_cast<bool>(after);
     run.Run(path, "/dev/null", true, "/dev/null", "/dev/null");
-    if (after && run.Status != 1) after(run);
+    if (after && run.Status != TRunStatus::Failed) after(run);
   } catch (const FatalError& e) {
     std::fprintf(stderr, "fatal error %d: %s\n", ToInt(e.Code), e.Text.c_str());
     if (!Known(ToInt(e.Code))) std::abort();

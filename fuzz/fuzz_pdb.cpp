@@ -2,7 +2,7 @@
 // validation, secondary structure, inner waters, both surfaces, holes,
 // volumes, structure cards, the result file, the cavity measures and the
 // texts of the JSON and viewer files (the JSON must parse back). A result or a
-// failed read (status 1) is a proper outcome; a fatal error (an internal error
+// failed read (status Failed) is a proper outcome; a fatal error (an internal error
 // or a capacity of the data model), a crash, leak, hang or sanitizer report is
 // a finding.
 #include <unistd.h>

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   protein.LogFileName = "/dev/null";
   std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
   LoadFromStream(protein, in);
-  if (protein.Status == 1) return 0;
+  if (protein.Status == TRunStatus::Failed) return 0;
   SumStructureCards(protein);
   std::ostringstream first;
   SaveToStream(protein, first);
@@ -26,6 +26,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   LoadFromStream(again, in2);
   std::ostringstream second;
   SaveToStream(again, second);
-  if (again.Status != 1 && second.str() != first.str()) std::abort();
+  if (again.Status != TRunStatus::Failed && second.str() != first.str()) std::abort();
   return 0;
 }

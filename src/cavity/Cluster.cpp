@@ -208,7 +208,7 @@ void ClusterContacts(TStatus& progress, ContactList& a, std::vector<std::uint8_t
     TCluster cluster;
     TConollyObject1* seed = a.PopFirst();
     cluster.push_back(seed);
-    clustered[static_cast<std::size_t>(seed->Atom->Number)] = 1;
+    At(clustered, seed->Atom->Number) = 1;
     for (std::size_t l = 0; l < cluster.size(); ++l) {
       const TConollyObject1* member = AsContact(cluster[l]);
       const int atom = member->Atom->Number;
@@ -404,8 +404,8 @@ void ClusterConollyImpl(TRunContext& run, const TAtomElementLists& atomElements,
 void RemoveFromAtomList(TAtomElementLists& atomElements, const TAtom* atom, const TConollyObject* e) {
   const int n = atom->Number;
   if (n < 1) RaiseLimit("atom number " + std::to_string(n) + " outside the per-atom element lists");
-  if (static_cast<std::size_t>(n) >= atomElements.size()) return;
-  auto& list = atomElements[static_cast<std::size_t>(n)];
+  if (!HasRow(atomElements, n)) return;
+  auto& list = At(atomElements, n);
   const auto it = std::find(list.begin(), list.end(), e);
   if (it != list.end()) list.erase(it);
 }

@@ -68,7 +68,7 @@ class TClusteredConollyArea {
   TAtomElementLists AtomElements;
   TElementList Elements;
   TElementList InnerElements;
-  std::int32_t SurfaceStatus = 0;
+  TRunStatus SurfaceStatus = TRunStatus::Good;
 };
 
 namespace detail {

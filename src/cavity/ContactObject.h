@@ -11,7 +11,7 @@ namespace cavitas {
 
 class TNewContactObject : public TProteinObject {
  public:
-  // Runs every stage in the fixed order; stages run only while Status != 1, but
+  // Runs every stage in the fixed order; stages run only while Status != TRunStatus::Failed, but
   // the time lines, the hole combination and the freeing always happen.
   // structureCardFile, when not empty, receives the structure cards and their
   // CH-SUM card. (The caller owns the object: there is no self-destruction.)
@@ -27,7 +27,7 @@ class TNewContactObject : public TProteinObject {
   TRunReport Report;
 
  private:
-  // One surface pass and its holes (too many elements turns into Status 1).
+  // One surface pass and its holes (too many elements turns into status Failed).
   void SurfacePass(bool withHet, TSurface& surface, THoleTable& holes, std::int32_t& holeCount,
                    std::int32_t& parts);
 

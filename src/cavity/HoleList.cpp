@@ -213,7 +213,7 @@ std::string HoleNumberLine(std::int32_t k, const THoleList& hole, std::int32_t a
 
 void WriteFullOutput(TProteinObject& protein, const TCombinedHoleTable& holeTable, const TElementList& outerElements,
                      const std::string& fileName) {
-  if (protein.Status == 1) {
+  if (protein.Status == TRunStatus::Failed) {
     protein.Context.Report(protein.StatusText);
     return;
   }
@@ -253,8 +253,7 @@ void WriteFullOutput(TProteinObject& protein, const TCombinedHoleTable& holeTabl
     outer[n] = 1;
   }
   auto flag = [&](const TAtom& a) {
-    return (a.Number >= 1 && static_cast<std::size_t>(a.Number) < outer.size() &&
-            outer[static_cast<std::size_t>(a.Number)])
+    return (a.Number >= 1 && HasRow(outer, a.Number) && At(outer, a.Number))
                ? "0"
                : "1";
   };

@@ -50,7 +50,7 @@ void CombineHoles(const THoleTable& holesWithHet, std::int32_t holeCountWithHet,
 // Writes the result file (header lines, remarks, summary cards, one line per
 // hole, one line per atom with its volumes and surface flag, END, CH-SUM) and
 // stores its checksum in protein.CheckSum. outerElements is the outer surface
-// built with hetero atoms. With Status 1 it only reports StatusText. Throws
+// built with hetero atoms. With status Failed it only reports StatusText. Throws
 // IoError when the file cannot be written.
 void WriteFullOutput(TProteinObject& protein, const TCombinedHoleTable& holeTable, const TElementList& outerElements,
                      const std::string& fileName);

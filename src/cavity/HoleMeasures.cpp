@@ -13,7 +13,7 @@ TSurfaceMeasures MeasureSurface(const TModelConstants& model, const TElementList
   if (elements.empty()) return out;
   // Integrals about a point of the surface keep the flux terms small.
   const TAtom& first = *elements.front()->Atom;
-  const TExtVector origin{first.X, first.Y, first.Z};
+  const TExtVector origin = ToExt(first);
   // Fixed chunks summed in their order: the same sums on any number of threads.
   constexpr std::size_t kChunk = 512;
   const std::size_t chunks = (elements.size() + kChunk - 1) / kChunk;
@@ -33,7 +33,7 @@ TSurfaceMeasures MeasureSurface(const TModelConstants& model, const TElementList
         s.Area += p.Area;
         s.Flux += p.Flux;
         s.ProbeFlux += p.ProbeFlux;
-        for (int k = 0; k < 3; ++k) s.Moment[k] += p.Moment[k];
+        s.Moment = s.Moment + p.Moment;
         if (!p.Exact) ++s.Sampled;
       }
     }
@@ -44,7 +44,7 @@ TSurfaceMeasures MeasureSurface(const TModelConstants& model, const TElementList
     area += s.Area;
     flux += s.Flux;
     probeFlux += s.ProbeFlux;
-    for (int k = 0; k < 3; ++k) moment[k] += s.Moment[k];
+    moment = moment + s.Moment;
     out.SampledPatches += s.Sampled;
   }
   // Divergence theorem: V = 1/3 ∮ x·n dA; a cavity's normals point into it.

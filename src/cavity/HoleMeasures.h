@@ -2,7 +2,6 @@
 // Area, enclosed volume and centre of a closed part of the molecular surface
 // (a cavity or the outer surface), exact for the analytic surface: the sums of
 // the closed-form patch integrals (surface/PatchIntegrals.h, docs/geometry.md).
-#include <array>
 #include <cstdint>
 
 #include "surface/ConollyObjects.h"
@@ -14,7 +13,7 @@ struct TSurfaceMeasures {
   double Volume = 0;  // Å³ enclosed by the surface
   // Centroid of the surface area (Å); for a cavity, a point of its inside when
   // the cavity is convex enough, always a point near it.
-  std::array<double, 3> Centre{};
+  TDoubleVector Centre{};
   // Cavities only: the volume of the region where a probe centre can sit inside
   // the cavity (bounded by the expanded spheres), Å³.
   double ProbeCentreVolume = 0;

@@ -29,8 +29,8 @@ constexpr double kGroupDistance2 = 10.89;  // (3.3 Å)^2: two inner waters in on
 
 const std::vector<TConollyObject*>* SlotOf(const TAtomElementLists& lists, int atom) {
   if (atom < 1) RaiseLimit("atom " + std::to_string(atom) + " below 1 in the per-atom element lists");
-  if (static_cast<std::size_t>(atom) >= lists.size()) return nullptr;
-  return &lists[static_cast<std::size_t>(atom)];
+  if (!HasRow(lists, atom)) return nullptr;
+  return &At(lists, atom);
 }
 
 bool HasElements(const TAtomElementLists& lists, int atom) {

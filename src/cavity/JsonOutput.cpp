@@ -69,7 +69,7 @@ std::string RunJsonText(const TNewContactObject& p, const TJsonRunInfo& info) {
   const TRunReport& report = p.Report;
   auto onOuter = [&](std::int32_t n) {
     return n >= 1 && static_cast<std::size_t>(n) < report.OnOuterSurface.size() &&
-           report.OnOuterSurface[static_cast<std::size_t>(n)] != 0;
+           At(report.OnOuterSurface, n) != 0;
   };
   auto serialOf = [&](std::int32_t n) {
     const TAtom* a = p.AtomAt(n);
@@ -89,7 +89,7 @@ std::string RunJsonText(const TNewContactObject& p, const TJsonRunInfo& info) {
   doc["parameters"] = {{"radius_set", model.RadiusSet == kProtor ? "PROTOR" : "STOUTEN"},
                        {"exactness", model.Exactness},
                        {"probe_radius", model.ProbeRadius}};
-  doc["status"] = {{"value", p.Status}, {"text", p.Status == 0 ? std::string() : p.StatusText}};
+  doc["status"] = {{"value", StatusNumber(p.Status)}, {"text", p.Status == TRunStatus::Good ? std::string() : p.StatusText}};
   // Every chain with the one-character identifier the result file gives it.
   Json chains = Json::array();
   if (!p.ChainNames.empty()) {
@@ -121,9 +121,9 @@ std::string RunJsonText(const TNewContactObject& p, const TJsonRunInfo& info) {
 
   // Volume and contact volume of each atom as the result file prints them.
   std::vector<std::pair<double, double>> printed(static_cast<std::size_t>(std::max(p.AtomCount, 0)) + 1);
-  for (std::int32_t n = 1; n <= p.AtomCount; ++n)
+  for (TAtomIndex n = 1; n <= p.AtomCount; ++n)
     if (const TAtom* a = p.AtomAt(n))
-      printed[static_cast<std::size_t>(n)] = {PrintedVolume(a->Volume), PrintedVolume(a->ContactVolume)};
+      At(printed, n) = {PrintedVolume(a->Volume), PrintedVolume(a->ContactVolume)};
 
   Json residues = Json::array();
   residues.get_ref<Json::array_t&>().reserve(labels.Residues.size());
@@ -143,9 +143,9 @@ std::string RunJsonText(const TNewContactObject& p, const TJsonRunInfo& info) {
     }
     double volume = 0, contact = 0;
     bool outer = false;
-    for (const std::int32_t n : r.Atoms) {
-      volume += printed[static_cast<std::size_t>(n)].first;
-      contact += printed[static_cast<std::size_t>(n)].second;
+    for (const TAtomIndex n : r.Atoms) {
+      volume += At(printed, n).first;
+      contact += At(printed, n).second;
       outer = outer || onOuter(n);
     }
     j.Add("volume", Rounded(volume, 2)).Add("contact_volume", Rounded(contact, 2)).Add("outer_surface", outer);
@@ -156,10 +156,10 @@ std::string RunJsonText(const TNewContactObject& p, const TJsonRunInfo& info) {
 
   Json atoms = Json::array();
   atoms.get_ref<Json::array_t&>().reserve(static_cast<std::size_t>(std::max(p.AtomCount, 0)));
-  for (std::int32_t n = 1; n <= p.AtomCount; ++n) {
+  for (TAtomIndex n = 1; n <= p.AtomCount; ++n) {
     const TAtom* a = p.AtomAt(n);
     if (!a) continue;
-    const TAtomLabel& l = labels.Atoms[static_cast<std::size_t>(n)];
+    const TAtomLabel& l = At(labels.Atoms, n);
     const std::size_t first = l.Name.find_first_not_of(' ');
     const std::string name =
         first == std::string::npos ? std::string() : l.Name.substr(first, l.Name.find_last_not_of(' ') - first + 1);
@@ -173,8 +173,8 @@ std::string RunJsonText(const TNewContactObject& p, const TJsonRunInfo& info) {
                         .Add("residue", l.Residue)
                         .Add("xyz", Point(a->X, a->Y, a->Z, 3))
                         .Add("radius", radius)
-                        .Add("volume", printed[static_cast<std::size_t>(n)].first)
-                        .Add("contact_volume", printed[static_cast<std::size_t>(n)].second)
+                        .Add("volume", At(printed, n).first)
+                        .Add("contact_volume", At(printed, n).second)
                         .Add("outer_surface", onOuter(n))
                         .Take());
   }
@@ -187,9 +187,9 @@ std::string RunJsonText(const TNewContactObject& p, const TJsonRunInfo& info) {
     j["group"] = HoleGroupName(h.Group);
     Json serials = Json::array(), lining = Json::array();
     std::vector<std::int32_t> residueIndex;
-    for (const std::int32_t n : h.LiningAtoms) {
+    for (const TAtomIndex n : h.LiningAtoms) {
       serials.push_back(serialOf(n));
-      const std::int32_t r = labels.Atoms[static_cast<std::size_t>(n)].Residue;
+      const std::int32_t r = At(labels.Atoms, n).Residue;
       if (r >= 0) residueIndex.push_back(r);
     }
     std::sort(residueIndex.begin(), residueIndex.end());
@@ -208,7 +208,7 @@ std::string RunJsonText(const TNewContactObject& p, const TJsonRunInfo& info) {
   Json waters = Json::array();
   for (std::size_t g = 0; g < waterGroups.size(); ++g) {
     Json serials = Json::array();
-    for (const std::int32_t n : waterGroups[g]) serials.push_back(serialOf(n));
+    for (const TAtomIndex n : waterGroups[g]) serials.push_back(serialOf(n));
     waters.push_back({{"group", g + 1}, {"serials", serials}, {"atoms", waterGroups[g]}});
   }
   doc["inner_waters"] = std::move(waters);

@@ -74,13 +74,13 @@ class StageClock {
 
 void TNewContactObject::SurfacePass(bool withHet, TSurface& surface, THoleTable& holes, std::int32_t& holeCount,
                                     std::int32_t& parts) {
-  if (Status == 1) return;
+  if (Status == TRunStatus::Failed) return;
   if (withHet)
     ComputeSurfaceWithHet(*this, surface, Status, true, &surfaceMemo_);
   else
     ComputeSurfaceWithoutHet(*this, surface, Status, true, &surfaceMemo_);
-  if (Status == 102) Status = 1;  // too many elements: nothing later can use this surface
-  if (Status == 1) return;
+  if (Status == TRunStatus::TooManyElements) Status = TRunStatus::Failed;  // too many elements: nothing later can use this surface
+  if (Status == TRunStatus::Failed) return;
   holeCount = ClusterHoles(Context, surface.AtomElements, surface.Elements, true, holes, parts);
   if (parts > 1) {
     const std::string text = PartCount(parts) + (withHet ? " disconnected Parts with Hetatoms"
@@ -100,12 +100,12 @@ void TNewContactObject::Run(const std::string& inputFile, const std::string& log
 
   ReadProtein(*this, inputFile, logFile, 0);
   Context.Log = this;
-  if (Status != 1) BuildElementList(*this);
-  if (Status != 1) BuildHetElements(*this);
+  if (Status != TRunStatus::Failed) BuildElementList(*this);
+  if (Status != TRunStatus::Failed) BuildHetElements(*this);
   time.Line("Initialisierung : ");
   stages.Mark("read");
 
-  if (Status != 1) FindInnerWater();
+  if (Status != TRunStatus::Failed) FindInnerWater();
   time.Line("FindInnerWater  : ");
   stages.Mark("inner_water");
 
@@ -129,26 +129,26 @@ void TNewContactObject::Run(const std::string& inputFile, const std::string& log
   HoleDefinitions.Names[0] = "Outside_considering_heteroatoms";
   HoleDefinitions.Names[1] = "Outside_without_considering_heteroatoms";
 
-  if (Status != 1) {
+  if (Status != TRunStatus::Failed) {
     RemarkLines.push_back(
         std::make_unique<TString>("REMARK   volume evaluated according the Voronoi cell method by Tamberlo"));
     ComputeVolumes(*this);
   }
   stages.Mark("volumes");
-  if (Status != 1 && MeasureHoles) {
+  if (Status != TRunStatus::Failed && MeasureHoles) {
     MeasureRun(*this, holeTable, withHet.Elements, withoutHet.Elements, Report);
     stages.Mark("measures");
   }
   // CheckSum ends as the result file's checksum when that is written, else as
   // that of the structure cards: the cards are formatted once, for the card
   // file and its checksum together, and not at all when neither needs them.
-  if (Status != 1) {
+  if (Status != TRunStatus::Failed) {
     if (!structureCardFile.empty())
       CheckSum = WriteStructureCards(*this, structureCardFile);
     else if (!writeOutput)
       CheckSum = SumStructureCards(*this);
   }
-  if (Status != 1 && writeOutput) WriteFullOutput(*this, holeTable, withHet.Elements, outputFile);
+  if (Status != TRunStatus::Failed && writeOutput) WriteFullOutput(*this, holeTable, withHet.Elements, outputFile);
   stages.Mark("result_file");
 
   // Free the working data in the order of the pipeline: elements, holes, per-atom lists.

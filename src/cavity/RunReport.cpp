@@ -74,14 +74,14 @@ std::vector<TCoord> CavityShapePoints(const TModelConstants& model, const THoleL
       for (int k = full ? 1 : 0; k <= steps; ++k) {
         const Ext phi = static_cast<Ext>(s.Angle) * k / steps;
         points.push_back(
-            ToCoord(Add(s.Center, ToWorld(s.Frame, {s.Radius * std::cos(phi), s.Radius * std::sin(phi), 0}))));
+            ToCoord(s.Center + ToWorld(s.Frame, {s.Radius * std::cos(phi), s.Radius * std::sin(phi), 0})));
       }
     } else if (!e->Degenerate) {
       // The face of the probe-centre region at the direction of the patch's centroid.
       const TExtVector c = ToExt(*e->Atom);
       const TPatchIntegrals p = PatchIntegrals(model, *e, c);
       const Ext n = Norm(p.Moment);
-      if (n > 0) points.push_back(ToCoord(Add(c, Scale(p.Moment, ExpandedRadius(model, *e->Atom) / n))));
+      if (n > 0) points.push_back(ToCoord(c + p.Moment * (ExpandedRadius(model, *e->Atom) / n)));
     }
   }
   return points;
@@ -109,10 +109,10 @@ void MeasureRun(const TProteinObject& protein, const TCombinedHoleTable& holeTab
   report.OuterWithoutHet = protein.AtomCount == protein.ProteinAtomCount
                                ? report.OuterWithHet
                                : MeasureSurface(protein.Context.Model, outerWithoutHet, false);
-  report.OnOuterSurface.assign(static_cast<std::size_t>(std::max(protein.AtomCount, 0)) + 1, 0);
+  report.OnOuterSurface.assign(RowsFor(protein.AtomCount), 0);
   for (const auto& e : outerWithHet)
     if (e->Kind == kContactPatch && e->Atom->Number >= 1 && e->Atom->Number <= protein.AtomCount)
-      report.OnOuterSurface[static_cast<std::size_t>(e->Atom->Number)] = 1;
+      At(report.OnOuterSurface, e->Atom->Number) = 1;
 }
 
 std::string ElementOfAtomName(const std::string& name, bool hetero) {

@@ -102,14 +102,14 @@ TSerials NumberAtoms(const TStructureLabels& labels) {
   TSerials s;
   std::int32_t serial = 0;
   for (const TResidueLabel& r : labels.Residues)
-    for (const std::int32_t n : r.Atoms) s.OfAtom[n] = ++serial;
+    for (const TAtomIndex n : r.Atoms) s.OfAtom[n] = ++serial;
   return s;
 }
 
 // The serials of the lining atoms' residues, for "byres" selections.
 std::string IdList(const THoleReport& h, const TSerials& serials) {
   std::string ids;
-  for (const std::int32_t n : h.LiningAtoms) {
+  for (const TAtomIndex n : h.LiningAtoms) {
     const auto it = serials.OfAtom.find(n);
     if (it == serials.OfAtom.end()) continue;
     if (!ids.empty()) ids += '+';
@@ -169,9 +169,9 @@ static std::string ViewerPdbText(const TNewContactObject& p, const TStructureLab
       text += "TER\n";
       ter = true;
     }
-    for (const std::int32_t n : r.Atoms) {
+    for (const TAtomIndex n : r.Atoms) {
       const TAtom* a = p.AtomAt(n);
-      const TAtomLabel& l = labels.Atoms[static_cast<std::size_t>(n)];
+      const TAtomLabel& l = At(labels.Atoms, n);
       text += AtomRecord(r.Hetero, ++serial, l.Name, r.Name, r.Chain, r.Number, r.InsertionCode, *a, a->Occupancy,
                          PrintedVolume(a->Volume), l.Element);
     }
@@ -238,8 +238,8 @@ static std::string ChimeraScriptText(const TNewContactObject& p, const TStructur
     // Lining residues by chain, residue number and insertion code.
     std::map<std::string, std::string> byChain;
     std::vector<std::int32_t> seen;
-    for (const std::int32_t n : h.LiningAtoms) {
-      const std::int32_t r = labels.Atoms[static_cast<std::size_t>(n)].Residue;
+    for (const TAtomIndex n : h.LiningAtoms) {
+      const std::int32_t r = At(labels.Atoms, n).Residue;
       if (r < 0 || std::find(seen.begin(), seen.end(), r) != seen.end()) continue;
       seen.push_back(r);
       const TResidueLabel& res = labels.Residues[static_cast<std::size_t>(r)];

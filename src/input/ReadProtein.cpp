@@ -82,7 +82,7 @@ void ReadProtein(TProteinObject& protein, const std::string& inputFile, const st
   reader.ReadRecords();
   source->EndOfRead();
   ReportReductions(protein);
-  if (protein.Status == 1) return;
+  if (protein.Status == TRunStatus::Failed) return;
 
   if (protein.ResidueCount != static_cast<std::int32_t>(protein.Residues.size())) {
     protein.SetFatalStatus("Fehler beim Einlesen - Falsche Anzahl von Aminosaeuren");
@@ -91,10 +91,10 @@ void ReadProtein(TProteinObject& protein, const std::string& inputFile, const st
   }
 
   BeginStage(protein.Context.Progress, "chainbreaks ", protein.Context.Progress.Total);
-  if (protein.Status != 1) {
+  if (protein.Status != TRunStatus::Failed) {
     if (!NoChainBreak(protein, 1, protein.ResidueCount)) {
       protein.Context.Report(" !!! POLYPEPTIDE CHAIN INTERRUPTED !!!");
-      protein.SetWarningStatus(30, " !!! POLYPEPTIDE CHAIN INTERRUPTED !!!");
+      protein.SetWarningStatus(TRunStatus::ChainInterrupted, " !!! POLYPEPTIDE CHAIN INTERRUPTED !!!");
     }
     BeginStage(protein.Context.Progress, "flagsbonds ", protein.Context.Progress.Total);
     FlagSSBonds(protein, reader.State);
@@ -105,7 +105,7 @@ void ReadProtein(TProteinObject& protein, const std::string& inputFile, const st
     BeginStage(protein.Context.Progress, "flagbridge ", protein.ResidueCount);
     FlagBridge(protein, reader.State);
   }
-  if (protein.Status != 1) {
+  if (protein.Status != TRunStatus::Failed) {
     BeginStage(protein.Context.Progress, "flagturn ", protein.ResidueCount);
     FlagTurn(protein);
   }

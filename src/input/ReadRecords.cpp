@@ -82,7 +82,7 @@ void TProteinReader::ReadRecords() {
           // Chains whose identifiers repeat (more than 62) stay apart by their whole names.
           if (line.ResidueId != pending_.ResidueId || line.ChainName != pending_.ChainName) {
             FinishResidue();
-            if (protein_.Status == 1) break;
+            if (protein_.Status == TRunStatus::Failed) break;
             pending_.ResidueId = line.ResidueId;
             pending_.ChainName = line.ChainName;
             pending_.OneLetter = letter;
@@ -98,14 +98,14 @@ void TProteinReader::ReadRecords() {
         if (letter == '-') {
           protein_.Context.Report("Residue " + line.ResidueName + " " + line.ResidueId +
                                   " has nonstandard name and will be ignored");
-          protein_.SetWarningStatus(6, " !!! RESIDUE " + line.ResidueName + line.ResidueId +
+          protein_.SetWarningStatus(TRunStatus::NonstandardResidue, " !!! RESIDUE " + line.ResidueName + line.ResidueId +
                                            " HAS NONSTANDARD NAME. RESIDUE WILL BE IGNORED !!!");
         }
         if (!primaryLocation) {
           if (letter != '-') ++protein_.DroppedAltLocAtoms;
           protein_.Context.Report("In Residue " + line.ResidueName + " " + line.ResidueId +
                                   " alternate location indicator");
-          protein_.SetWarningStatus(7, " !!! IN RESIDUE " + line.ResidueName + line.ResidueId +
+          protein_.SetWarningStatus(TRunStatus::AlternateLocation, " !!! IN RESIDUE " + line.ResidueName + line.ResidueId +
                                            " ALTERNATE LOCATION INDICATOR ");
         }
         break;
@@ -117,7 +117,7 @@ void TProteinReader::ReadRecords() {
       default:
         break;  // header kinds, REMARK, HETATM, MODEL, ENDMDL: the record reader has handled them
     }
-    if (protein_.Status == 1) break;
+    if (protein_.Status == TRunStatus::Failed) break;
     if (kind == kEndRecord) break;
   }
 
@@ -146,12 +146,12 @@ void TProteinReader::ReadRecords() {
   }
 
   CheckCollapse();
-  if (kindCount_[kHeaderRecord] == 0) protein_.SetWarningStatus(10, " !!! HEADER-CARD MISSING !!!");
-  if (kindCount_[kCompndRecord] == 0) protein_.SetWarningStatus(11, " !!! COMPOUND-CARD MISSING !!!");
-  if (kindCount_[kSourceRecord] == 0) protein_.SetWarningStatus(12, " !!! SOURCE-CARD MISSING !!!");
-  if (kindCount_[kAuthorRecord] == 0) protein_.SetWarningStatus(13, " !!! AUTHOR CARD MISSING !!!");
-  if (protein_.ResidueCount > 0 || protein_.Status == 1) {
-    if (sideAtomsStored_ == 0 && protein_.Status != 1) {
+  if (kindCount_[kHeaderRecord] == 0) protein_.SetWarningStatus(TRunStatus::HeaderMissing, " !!! HEADER-CARD MISSING !!!");
+  if (kindCount_[kCompndRecord] == 0) protein_.SetWarningStatus(TRunStatus::CompoundMissing, " !!! COMPOUND-CARD MISSING !!!");
+  if (kindCount_[kSourceRecord] == 0) protein_.SetWarningStatus(TRunStatus::SourceMissing, " !!! SOURCE-CARD MISSING !!!");
+  if (kindCount_[kAuthorRecord] == 0) protein_.SetWarningStatus(TRunStatus::AuthorMissing, " !!! AUTHOR CARD MISSING !!!");
+  if (protein_.ResidueCount > 0 || protein_.Status == TRunStatus::Failed) {
+    if (sideAtomsStored_ == 0 && protein_.Status != TRunStatus::Failed) {
       protein_.Context.Report(" !!! ALL SIDECHAIN COORDINATES MISSING !!!");
       protein_.SetFatalStatus(" !!! ALL SIDECHAIN COORDINATES MISSING !!!");
     }
@@ -175,8 +175,8 @@ TAtom* TProteinReader::StoreAtom(const TCoord& position, float occupancy, float 
   atom->Number = givenNumber > 0 ? givenNumber : atomCounter_;
   TAtom* stored = atom.get();
   protein_.PutAtom(atomCounter_, std::move(atom));
-  if (atomLines_.size() <= static_cast<std::size_t>(atomCounter_)) atomLines_.resize(static_cast<std::size_t>(atomCounter_) + 1);
-  atomLines_[static_cast<std::size_t>(atomCounter_)] = line;
+  if (!HasRow(atomLines_, atomCounter_)) atomLines_.resize(RowsFor(atomCounter_));
+  At(atomLines_, atomCounter_) = line;
   if (stored->Number != atomCounter_) {
     protein_.SetFatalStatus("Fehler beim Einlesen - Falsche Nummer");
     protein_.Context.Report("FEHLER - FALSCHE NUMMER");
@@ -269,7 +269,7 @@ void TProteinReader::ReportCoincidentSideAtoms() {
   protein_.Context.Report("line " + std::to_string(pending_.CoincidentLine) + ": " +
                           AtomsText(pending_.CoincidentSide) + " of residue " + ResidueLabel() +
                           " at the place of atoms read before, ignored");
-  protein_.SetWarningStatus(45, " !!! RESIDUE " + ResidueLabel() + " HAS ATOMS AT THE PLACE OF OTHER ATOMS !!!");
+  protein_.SetWarningStatus(TRunStatus::AtomsCoincide, " !!! RESIDUE " + ResidueLabel() + " HAS ATOMS AT THE PLACE OF OTHER ATOMS !!!");
 }
 
 void TProteinReader::PlaceAcceptedAtoms(const TBACKBONE& residue) {
@@ -315,7 +315,7 @@ void TProteinReader::CheckSideChainDistances() {
       continue;
     }
     protein_.Context.Report("illegal sidechain atom named " + atom.Name);
-    protein_.SetWarningStatus(2, " !!! RESIDUE " + ResidueLabel() + " HAS ILLEGAL SIDECHAIN ATOM NAMED " + atom.Name);
+    protein_.SetWarningStatus(TRunStatus::SideChainAtomTooFar, " !!! RESIDUE " + ResidueLabel() + " HAS ILLEGAL SIDECHAIN ATOM NAMED " + atom.Name);
     for (int k = i; k + 1 < pending_.SideCount; ++k)
       pending_.Side[static_cast<std::size_t>(k)] = pending_.Side[static_cast<std::size_t>(k + 1)];
     --pending_.SideCount;
@@ -331,10 +331,10 @@ void TProteinReader::CheckSideChainCount() {
     if (pending_.Side[static_cast<std::size_t>(i)].Name != " OXT") ++count;
   if (count < expected) {
     protein_.Context.Report("not enough sidechain atoms in residue " + ResidueLabel());
-    protein_.SetWarningStatus(3, " !!! RESIDUE " + ResidueLabel() + " HAS NOT ENOUGH SIDECHAIN ATOMS");
+    protein_.SetWarningStatus(TRunStatus::TooFewSideChainAtoms, " !!! RESIDUE " + ResidueLabel() + " HAS NOT ENOUGH SIDECHAIN ATOMS");
   } else if (count > expected) {
     protein_.Context.Report("too many sidechain atoms in residue " + ResidueLabel());
-    protein_.SetWarningStatus(4, " !!! RESIDUE " + ResidueLabel() + " HAS TO MANY SIDECHAIN ATOMS");
+    protein_.SetWarningStatus(TRunStatus::TooManySideChainAtoms, " !!! RESIDUE " + ResidueLabel() + " HAS TO MANY SIDECHAIN ATOMS");
   }
 }
 
@@ -346,7 +346,7 @@ void TProteinReader::FinishResidue() {
   if (!complete) {
     if (pending_.ResidueId != kEmptyResidueId) {
       protein_.Context.Report("backbone incomplete for residue " + ResidueLabel() + ". It will be ignored!");
-      protein_.SetWarningStatus(5, " !!! BACKBONE INCOMPLETE FOR RESIDUE " + ResidueLabel() +
+      protein_.SetWarningStatus(TRunStatus::ResidueIgnored, " !!! BACKBONE INCOMPLETE FOR RESIDUE " + ResidueLabel() +
                                        " RESIDUE WILL BE IGNORED !!!");
     }
     FreeBackbone();
@@ -361,7 +361,7 @@ void TProteinReader::FinishResidue() {
                 Distance2(*slot[kBackboneN], *p.AtomN) < kAlternateBackbone2;
     if (duplicate) {
       protein_.Context.Report("alternate backbone location for residue " + ResidueLabel() + ". It will be ignored!");
-      protein_.SetWarningStatus(5, " !!! ALTERNATE BACKBONE LOCATION FOR RESIDUE " + ResidueLabel() +
+      protein_.SetWarningStatus(TRunStatus::ResidueIgnored, " !!! ALTERNATE BACKBONE LOCATION FOR RESIDUE " + ResidueLabel() +
                                        " RESIDUE WILL BE IGNORED !!!");
       FreeBackbone();
     }
@@ -371,7 +371,7 @@ void TProteinReader::FinishResidue() {
     coincident = true;
     protein_.Context.Report("line " + std::to_string(pending_.CoincidentLine) + ": backbone atoms of residue " +
                             ResidueLabel() + " coincide with other atoms. It will be ignored!");
-    protein_.SetWarningStatus(5, " !!! BACKBONE OF RESIDUE " + ResidueLabel() +
+    protein_.SetWarningStatus(TRunStatus::ResidueIgnored, " !!! BACKBONE OF RESIDUE " + ResidueLabel() +
                                      " COINCIDES WITH OTHER ATOMS. RESIDUE WILL BE IGNORED !!!");
     FreeBackbone();
   }
@@ -399,7 +399,7 @@ void TProteinReader::FinishResidue() {
           hpos.Z = static_cast<float>(n.Z + (static_cast<long double>(p.AtomC->Z) - p.AtomO->Z) / ld);
         } else {
           protein_.Context.Report("Coordinates of atoms N and O in residue " + p.ResidueId + " are identical !!!");
-          protein_.SetWarningStatus(44, " !!! RESIDUE " + ResidueLabel() + " HAS EQUAL COORDINATES for atoms C and O");
+          protein_.SetWarningStatus(TRunStatus::CarbonylAtomsCoincide, " !!! RESIDUE " + ResidueLabel() + " HAS EQUAL COORDINATES for atoms C and O");
         }
       }
     }

@@ -21,7 +21,7 @@ class TProteinReader {
   // inputFormat 0 = PDB; 1, 2 = structure-card overview variant; 3 = card variant.
   TProteinReader(TProteinObject& protein, TRecordSource& source, int inputFormat);
 
-  // Reads records until END, a capacity failure or Status 1; then sets the
+  // Reads records until END, a capacity failure or status Failed; then sets the
   // atom counts and runs the end-of-read checks. Keeps protein.ResidueCount current.
   void ReadRecords();
 
@@ -78,12 +78,12 @@ class TProteinReader {
   void PlaceAcceptedAtoms(const TBACKBONE& residue);
   void CheckCollapse();
   // Appends a break after residue r unless it is already the last one; false
-  // (with Status 1) when the break table is full.
+  // (with status Failed) when the break table is full.
   void RecordBreak(std::int32_t r);
   void FreeBackbone();
   void ResetPending();
   std::string ResidueLabel() const;
-  // Allocates atom `counter` with the given values; null (with Status 1) when
+  // Allocates atom `counter` with the given values; null (with status Failed) when
   // the atom table is full or the given number does not match.
   TAtom* StoreAtom(const TCoord& position, float occupancy, float bFactor, float volume, float contactVolume,
                    std::int32_t givenNumber, std::int32_t neighbourCount, std::int32_t neighbourStart,

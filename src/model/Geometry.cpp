@@ -9,36 +9,30 @@ namespace cavitas {
 
 using Ext = long double;
 
-void VecDiff(const TCoord& a, const TCoord& b, TCoord& v) {
-  v.X = static_cast<float>(Ext(a.X) - Ext(b.X));
-  v.Y = static_cast<float>(Ext(a.Y) - Ext(b.Y));
-  v.Z = static_cast<float>(Ext(a.Z) - Ext(b.Z));
+TCoord VecDiff(const TCoord& a, const TCoord& b) {
+  return {static_cast<float>(Ext(a.X) - Ext(b.X)), static_cast<float>(Ext(a.Y) - Ext(b.Y)),
+          static_cast<float>(Ext(a.Z) - Ext(b.Z))};
 }
 
 double VecDot(const TCoord& a, const TCoord& b) {
   return static_cast<double>(Ext(a.X) * b.X + Ext(a.Y) * b.Y + Ext(a.Z) * b.Z);
 }
 
-void VecCross(const TCoord& a, const TCoord& b, TCoord& r) {
+TCoord VecCross(const TCoord& a, const TCoord& b) {
   const Ext x = Ext(a.Y) * b.Z - Ext(b.Y) * a.Z;
   const Ext y = Ext(a.Z) * b.X - Ext(b.Z) * a.X;
   const Ext z = Ext(a.X) * b.Y - Ext(a.Y) * b.X;
-  r.X = static_cast<float>(x);
-  r.Y = static_cast<float>(y);
-  r.Z = static_cast<float>(z);
+  return {static_cast<float>(x), static_cast<float>(y), static_cast<float>(z)};
 }
 
-void VecNormalize(TCoord& v, double& len) {
+double VecNormalize(TCoord& v) {
   Ext l = Ext(v.X) * v.X + Ext(v.Y) * v.Y + Ext(v.Z) * v.Z;
-  if (l > 0) {
-    l = std::sqrt(l);
-    v.X = static_cast<float>(v.X / l);
-    v.Y = static_cast<float>(v.Y / l);
-    v.Z = static_cast<float>(v.Z / l);
-    len = static_cast<double>(l);
-  } else {
-    len = 0;
-  }
+  if (!(l > 0)) return 0;
+  l = std::sqrt(l);
+  v.X = static_cast<float>(v.X / l);
+  v.Y = static_cast<float>(v.Y / l);
+  v.Z = static_cast<float>(v.Z / l);
+  return static_cast<double>(l);
 }
 
 double Distance2(const TCoord& a, const TCoord& b) {
@@ -71,13 +65,8 @@ double Angle2(double y, double x) {
 }
 
 double Dihedral(const TCoord& p1, const TCoord& p2, const TCoord& p3, const TCoord& p4) {
-  TCoord d1, d2, z, p, x, y;
-  VecDiff(p1, p2, d1);
-  VecDiff(p4, p3, d2);
-  VecDiff(p2, p3, z);
-  VecCross(z, d1, p);
-  VecCross(z, d2, x);
-  VecCross(z, x, y);
+  const TCoord d1 = VecDiff(p1, p2), d2 = VecDiff(p4, p3), z = VecDiff(p2, p3);
+  const TCoord p = VecCross(z, d1), x = VecCross(z, d2), y = VecCross(z, x);
   Ext u = VecDot(x, x);
   Ext v = VecDot(y, y);
   if (u <= 0 || v <= 0) return 360;
@@ -88,9 +77,7 @@ double Dihedral(const TCoord& p1, const TCoord& p2, const TCoord& p3, const TCoo
 }
 
 double CosAngle(const TCoord& p1, const TCoord& p2, const TCoord& p3, const TCoord& p4) {
-  TCoord a, b;
-  VecDiff(p1, p2, a);
-  VecDiff(p3, p4, b);
+  const TCoord a = VecDiff(p1, p2), b = VecDiff(p3, p4);
   const Ext d = Ext(VecDot(a, a)) * VecDot(b, b);
   if (d > 0) return static_cast<double>(VecDot(a, b) / std::sqrt(d));
   return 0;

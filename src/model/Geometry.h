@@ -17,10 +17,13 @@ struct TCoord {
 };
 struct TAtom;
 
-void VecDiff(const TCoord& a, const TCoord& b, TCoord& v);
+// The float vector operations of the stored points: each result component is
+// computed in long double and rounded to float (the dot product to double).
+TCoord VecDiff(const TCoord& a, const TCoord& b);
 double VecDot(const TCoord& a, const TCoord& b);
-void VecCross(const TCoord& a, const TCoord& b, TCoord& r);
-void VecNormalize(TCoord& v, double& len);
+TCoord VecCross(const TCoord& a, const TCoord& b);
+// Divides v by its length and returns the length; a zero vector stays and gives 0.
+double VecNormalize(TCoord& v);
 double Distance(const TCoord& a, const TCoord& b);
 double Distance2(const TCoord& a, const TCoord& b);
 struct TModelConstants;

@@ -14,10 +14,12 @@
 #include <vector>
 
 #include "frame/LogFile.h"
+#include "model/AtomIndex.h"
 #include "model/Geometry.h"
 #include "model/Limits.h"
 #include "model/PointIndex.h"
 #include "model/RunContext.h"
+#include "model/RunStatus.h"
 
 namespace cavitas {
 
@@ -173,25 +175,23 @@ class TProteinObject : public TLogFileObject {
   TBACKBONE& Residue(int i) { return *Residues[static_cast<std::size_t>(i - 1)]; }
   const TBACKBONE& Residue(int i) const { return *Residues[static_cast<std::size_t>(i - 1)]; }
   // Atom i (from 1) or nullptr when the slot is empty or beyond the table.
-  TAtom* AtomAt(int i) const {
-    return (i > 0 && static_cast<std::size_t>(i) < Atoms.size()) ? Atoms[static_cast<std::size_t>(i)].get() : nullptr;
-  }
+  TAtom* AtomAt(TAtomIndex i) const { return (i > 0 && HasRow(Atoms, i)) ? At(Atoms, i).get() : nullptr; }
   // Places an atom at slot i (from 1), growing the table as needed.
   void PutAtom(int i, std::unique_ptr<TAtom> atom);
   // Removes and returns the atom of slot i.
   std::unique_ptr<TAtom> TakeAtom(int i);
 
-  // Status rules: a value other than 1 is recorded only while Status is 0;
-  // 1 replaces anything but an earlier 1.
-  void SetWarningStatus(int value, const std::string& text) {
-    if (Status == 0) {
+  // The first problem wins: a warning is recorded only while Status is Good;
+  // Failed replaces anything but an earlier Failed.
+  void SetWarningStatus(TRunStatus value, const std::string& text) {
+    if (Status == TRunStatus::Good) {
       Status = value;
       StatusText = text;
     }
   }
   void SetFatalStatus(const std::string& text) {
-    if (Status != 1) {
-      Status = 1;
+    if (Status != TRunStatus::Failed) {
+      Status = TRunStatus::Failed;
       StatusText = text;
     }
   }
@@ -214,7 +214,7 @@ class TProteinObject : public TLogFileObject {
   std::int32_t HoleCountWithHet = 0, HoleCountWithoutHet = 0;
   std::int32_t ProteinAtomCount = 0, AtomCount = 0;
   std::int32_t ResidueCount = 0;
-  std::int32_t Status = 0;
+  TRunStatus Status = TRunStatus::Good;
   std::string StatusText = " ";
   TMyCollection<THetAtom> Waters;
   TMyCollection<TString> HeaderLines, CompndLines, SourceLines, AuthorLines, RemarkLines;

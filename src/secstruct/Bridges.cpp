@@ -16,7 +16,7 @@ namespace cavitas {
 namespace {
 
 const char* const kOverwrittenText = " !!! STRAND COLUMN OVERWRITTEN !!!";
-constexpr std::int32_t kOverwrittenStatus = 31;  // a warning: the run goes on
+constexpr TRunStatus kOverwrittenStatus = TRunStatus::StrandColumnOverwritten;  // a warning: the run goes on
 
 // A residue has bridges to at most this many later partners.
 constexpr int kMaxBridgePartners = 2;
@@ -102,7 +102,7 @@ void FindBridgesAmong(TProteinObject& protein, TReadState& state, const TChainSe
     if (kind == kBridgeNone) continue;
     AddBridge(protein, state, i, j, kind);
     ++found;
-    if (protein.Status == 1 || found == kMaxBridgePartners) return;
+    if (protein.Status == TRunStatus::Failed || found == kMaxBridgePartners) return;
   }
 }
 
@@ -118,7 +118,7 @@ void FlagBridgeWith(TProteinObject& protein, TReadState& state, Search&& findBri
   for (int i = 2; i <= protein.ResidueCount - 1; ++i) {
     protein.Context.Progress.SetPosition(i);
     findBridges(i);
-    if (protein.Status == 1) return;
+    if (protein.Status == TRunStatus::Failed) return;
   }
   if (state.BridgeCount > 0) {
     LinkLadders(protein, state);

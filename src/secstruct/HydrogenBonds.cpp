@@ -90,8 +90,8 @@ std::int32_t HBondEnergy(TProteinObject& protein, int a, int b) {
     energy = std::nearbyint(q / dHO - q / dHC + q / dNC - q / dNO);
   }
   if (energy <= kHBondFloor) {
-    if (protein.Status == 0) {
-      protein.Status = 21;
+    if (protein.Status == TRunStatus::Good) {
+      protein.Status = TRunStatus::ContactTooClose;
       protein.StatusText = kTooCloseText;
       protein.Context.Report(kTooCloseText);
     }

@@ -16,7 +16,7 @@ constexpr std::int32_t kHBondFloor = -9900;
 // CA atoms farther apart than this are never tested for a hydrogen bond (Å).
 constexpr double kHBondCaCutoff = 8.0;
 
-// Electrostatic energy of N-H(a) ... O=C(b); sets Status 21 on a too-close contact.
+// Electrostatic energy of N-H(a) ... O=C(b); sets the status ContactTooClose on a too-close contact.
 std::int32_t HBondEnergy(TProteinObject& protein, int a, int b);
 // Keeps the two lowest energies of one residue's pair of slots (strict: the first of equals stays).
 void UpdateBonds(TBond& slot1, TBond& slot2, std::int32_t partner, std::int32_t energy);

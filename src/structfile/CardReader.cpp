@@ -529,7 +529,7 @@ void TStructureCardReader::ReadOverview(std::string_view card, bool het) {
   const std::int32_t declared = het ? protein_.HetElementCount : nrElem_;
   if (declared < 1) {
     protein_.Context.Report("Error in reading " + name);
-    protein_.SetWarningStatus(52, missing);
+    protein_.SetWarningStatus(TRunStatus::OverviewNoElementCount, missing);
   }
   std::int32_t& counter = het ? overview2Count_ : overviewCount_;
   const std::int32_t base = het ? protein_.ElementCount : 0;
@@ -554,12 +554,12 @@ void TStructureCardReader::ReadOverview(std::string_view card, bool het) {
     }
     if (!digits) {
       protein_.Context.Report("Error in reading " + name + " - no number");
-      protein_.SetWarningStatus(51, "Error in reading " + statusName + " - no number");
+      protein_.SetWarningStatus(TRunStatus::OverviewNoNumber, "Error in reading " + statusName + " - no number");
     } else {
       row.ResetAtoms();
       if ((previous && first + offset < protein_.ElementRow(previous).First) || first > limit) {
         protein_.Context.Report("Error in reading " + name + " - bad number");
-        protein_.SetWarningStatus(53, "Error in reading " + statusName + " - bad number");
+        protein_.SetWarningStatus(TRunStatus::OverviewBadNumber, "Error in reading " + statusName + " - bad number");
       }
       row.First = Clamp32(first + offset);
       if (previous) protein_.ElementRow(previous).Last = row.First - 1;
@@ -571,7 +571,7 @@ void TStructureCardReader::ReadOverview(std::string_view card, bool het) {
     const std::string text = het ? "No NRHETELEMCARD or to many elements in overview2"
                                  : "No NRELEMCARD or to many elements in overview";
     protein_.Context.Report(text);
-    protein_.SetWarningStatus(50, text);
+    protein_.SetWarningStatus(TRunStatus::OverviewTooManyElements, text);
   }
   if (previous) protein_.ElementRow(previous).Last = protein_.AtomCount;
 }

@@ -7,7 +7,7 @@
 //
 // Malformed cards never write outside a table: a card whose element, item or
 // entry index lies outside its table is dropped with a report line; an atom
-// line that cannot belong to any element sets Status 1 and ends the read.
+// line that cannot belong to any element sets status Failed and ends the read.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -56,7 +56,7 @@ class TStructureCardReader : public TRecordSource {
   // Atom line of the overview variant (element code first).
   void ReadOverviewAtomLine(TPdbLine& line, std::string_view card);
   // Element number e becomes the current element (counter restarts when it changes);
-  // false with Status 1 when e has no row.
+  // false with status Failed when e has no row.
   bool SelectElement(std::int64_t e);
   // Free-format neighbour entries after position `pos` of the card, appended to
   // the current element; returns how many were read.

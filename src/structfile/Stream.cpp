@@ -469,7 +469,7 @@ class TStreamLoader {
       if (z.First < previousFirst || z.First > bound) {
         p_.Context.Report(het ? "Error in reading overview2card - bad number"
                               : "Error in reading overvwcard - bad number");
-        p_.SetWarningStatus(53, het ? "Error in reading overview2card - bad number"
+        p_.SetWarningStatus(TRunStatus::OverviewBadNumber, het ? "Error in reading overview2card - bad number"
                                     : "Error in reading overviewcard - bad number");
       }
       previousFirst = z.First;
@@ -494,7 +494,7 @@ class TStreamLoader {
     }
   }
 
-  // Reads one atom record; false (Status 1) when its element breaks the sequence.
+  // Reads one atom record; false (status Failed) when its element breaks the sequence.
   bool LoadAtomRecord(bool het) {
     const std::int64_t e = r_.Integer();
     if (e != currentElement_ && e != currentElement_ + 1) {
@@ -628,7 +628,7 @@ class TStreamLoader {
       r.HPos.Z = static_cast<float>(n.Z + (static_cast<long double>(prev.AtomC->Z) - prev.AtomO->Z) / ld);
     } else {
       p_.Context.Report("Coordinates of atoms N and O in residue " + prev.ResidueId + " are identical !!!");
-      p_.SetWarningStatus(44, " !!! RESIDUE " + r.ResidueName + r.ResidueId + " HAS EQUAL COORDINATES for atoms C and O");
+      p_.SetWarningStatus(TRunStatus::CarbonylAtomsCoincide, " !!! RESIDUE " + r.ResidueName + r.ResidueId + " HAS EQUAL COORDINATES for atoms C and O");
     }
   }
 

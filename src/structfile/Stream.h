@@ -86,7 +86,7 @@ void LoadLines(TMyCollection<TString>& list, TStreamReader& r);
 // numbers of records written, so that a load always finds what it expects.
 void SaveToStream(const TProteinObject& protein, std::ostream& out);
 // Reads the layout into a freshly constructed protein object and rebuilds its
-// residues. A malformed stream is reported, sets Status 1 and ends the load;
+// residues. A malformed stream is reported, sets status Failed and ends the load;
 // no table is written outside its bounds.
 void LoadFromStream(TProteinObject& protein, std::istream& in);
 

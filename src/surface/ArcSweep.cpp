@@ -158,7 +158,7 @@ void TArcSweep::Emit(TAtom& atom, TAtom& partner, const TProbeCircle& circle, bo
     if (pseudo >= F) a += kFullTurn;
     return a;
   };
-  auto probeAt = [&](double x, double y) { return ToCoord(Add(circle.Center, ToWorld(circle.Frame, {r * x, r * y, 0}))); };
+  auto probeAt = [&](double x, double y) { return ToCoord(circle.Center + ToWorld(circle.Frame, {r * x, r * y, 0})); };
 
   // a. The start: the last blocked value covering 0, or the wrapping arc's start.
   double s = -0.1 * kPseudoPerRadian;

@@ -35,7 +35,7 @@ class TConstruction final : TInnerPointSource {
   // memo: carried from the construction before and to the next (null: none;
   // the fast kernel only). threads: how many make the candidates (fast kernel).
   TConstruction(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& lists,
-                std::int32_t& status, bool split, TElementList& elements, TSurfaceMemo* memo, int threads)
+                TRunStatus& status, bool split, TElementList& elements, TSurfaceMemo* memo, int threads)
       : protein_(protein),
         radii_{protein.Context.Model.ProbeRadius, protein.Context.Model.RadiusTable},
         source_(protein, include, radii_, Kernel::kFast),
@@ -173,8 +173,8 @@ int TConstruction<Kernel>::Find(const TAtom& atom, TExtVector& d) {
 // atoms through such points between the runs (kDisplacementRounds at most).
 template <class Kernel>
 void Construct(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
-               std::int32_t& status, bool split, TElementList& elements, TSurfaceMemo* memo, int threads) {
-  const std::int32_t entry = status;
+               TRunStatus& status, bool split, TElementList& elements, TSurfaceMemo* memo, int threads) {
+  const TRunStatus entry = status;
   for (int round = 0;; ++round) {
     try {
       status = entry;  // what a run given up left behind does not count
@@ -182,7 +182,7 @@ void Construct(TProteinObject& protein, const std::vector<bool>& include, TAtomE
       construction.Execute();
       return;
     } catch (const TAbandonRun&) {
-      return;  // status 102 is set; the caller turns it into a failed run
+      return;  // TooManyElements is set; the caller turns it into a failed run
     } catch (const TUnresolvedDegeneracy& d) {
       if (round + 1 >= kDisplacementRounds) RaiseError(TErrorCode::FourAtomPoint, "conolly", "GetAtConolly");
       DisplaceAtoms(protein, d.Atoms, round);
@@ -193,14 +193,14 @@ void Construct(TProteinObject& protein, const std::vector<bool>& include, TAtomE
 }  // namespace
 
 void GetAtConollyReference(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
-                           std::int32_t& status, bool split, TElementList& elements) {
+                           TRunStatus& status, bool split, TElementList& elements) {
   Construct<TReferenceKernel>(protein, include, atomElements, status, split, elements, nullptr, 1);
 }
 
 }  // namespace surface_detail
 
 void GetAtConolly(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
-                  std::int32_t& status, bool split, TElementList& elements, TSurfaceMemo* memo, int threads) {
+                  TRunStatus& status, bool split, TElementList& elements, TSurfaceMemo* memo, int threads) {
   const int workers = WorkerThreads(std::count(include.begin(), include.end(), true), 1000, threads);
   surface_detail::Construct<surface_detail::TFastKernel>(protein, include, atomElements, status, split, elements, memo,
                                                           workers);
@@ -209,22 +209,22 @@ void GetAtConolly(TProteinObject& protein, const std::vector<bool>& include, TAt
 namespace {
 
 void ComputeSurface(TProteinObject& protein, int last, TAtomElementLists& atomElements, TElementList& elements,
-                    std::int32_t& status, bool split, TSurfaceMemo* memo) {
+                    TRunStatus& status, bool split, TSurfaceMemo* memo) {
   CheckMemory(108000);
-  std::vector<bool> include(static_cast<std::size_t>(std::max(protein.AtomCount, 0)) + 1, false);
-  for (int n = 1; n <= last && n <= protein.AtomCount; ++n) include[static_cast<std::size_t>(n)] = true;
+  std::vector<bool> include(RowsFor(protein.AtomCount), false);
+  for (TAtomIndex n = 1; n <= last && n <= protein.AtomCount; ++n) At(include, n) = true;
   GetAtConolly(protein, include, atomElements, status, split, elements, memo);
 }
 
 }  // namespace
 
 void ComputeSurfaceWithoutHet(TProteinObject& protein, TAtomElementLists& atomElements, TElementList& elements,
-                              std::int32_t& status, bool split, TSurfaceMemo* memo) {
+                              TRunStatus& status, bool split, TSurfaceMemo* memo) {
   ComputeSurface(protein, protein.ProteinAtomCount, atomElements, elements, status, split, memo);
 }
 
 void ComputeSurfaceWithHet(TProteinObject& protein, TAtomElementLists& atomElements, TElementList& elements,
-                           std::int32_t& status, bool split, TSurfaceMemo* memo) {
+                           TRunStatus& status, bool split, TSurfaceMemo* memo) {
   ComputeSurface(protein, protein.AtomCount, atomElements, elements, status, split, memo);
 }
 

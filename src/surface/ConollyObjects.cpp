@@ -22,8 +22,8 @@ TExtFrame PairFrame(const TExtVector& u) {
     if (std::fabs(u[a]) < std::fabs(u[k])) k = a;
   TExtVector axis{0, 0, 0};
   axis[k] = 1;
-  TExtVector e1 = Sub(axis, Scale(u, Dot(axis, u)));
-  e1 = Scale(e1, 1 / Norm(e1));
+  TExtVector e1 = axis - u * Dot(axis, u);
+  e1 = e1 * (1 / Norm(e1));
   const TExtVector e2 = Cross(u, e1);
   TExtFrame f{};
   for (int r = 0; r < 3; ++r) {
@@ -48,10 +48,10 @@ TExtFrame TurnFrameTo(const TExtFrame& f, Ext c, Ext sn) {
 TCircleResult PairProbeCircle(const TAtom& i, const TAtom& j, const TSurfaceRadii& radii, TProbeCircle& circle,
                               bool withFrame) {
   const TExtVector ci = ToExt(i), cj = ToExt(j);
-  const TExtVector v = Sub(cj, ci);
+  const TExtVector v = cj - ci;
   const Ext d = Norm(v);
   if (d == 0) return TCircleResult::Identical;
-  const TExtVector u = Scale(v, 1 / d);
+  const TExtVector u = v * (1 / d);
   const Ext ri = radii.Expanded(i), rj = radii.Expanded(j);
   const Ext wi = ri * ri, wj = rj * rj;
   const Ext t = (d * d + wj - wi) / (2 * d);
@@ -59,7 +59,7 @@ TCircleResult PairProbeCircle(const TAtom& i, const TAtom& j, const TSurfaceRadi
   if (r2 <= 0) return TCircleResult::NoCircle;
   circle.Axis = u;
   if (withFrame) circle.Frame = PairFrame(u);
-  circle.Center = Sub(cj, Scale(u, t));
+  circle.Center = cj - u * t;
   circle.Radius = std::sqrt(r2);
   return TCircleResult::Ok;
 }
@@ -103,12 +103,12 @@ TSchnittResult Schnitt(const TConollyObject2& edge, const TExtVector& from, cons
   TSchnittResult res;
   if (edge.Degenerate) return res;
   const double angle = edge.Angle;
-  const TExtVector f = Scale(from, 1 / Norm(from));
-  const TExtVector t = Scale(to, 1 / Norm(to));
+  const TExtVector f = from * (1 / Norm(from));
+  const TExtVector t = to * (1 / Norm(to));
   // Local coordinates: c = atom centre, S and E the walk's end points, fl/tl the directions.
-  const TExtVector c = ToLocal(edge.Frame, Sub(centre, edge.Center));
+  const TExtVector c = ToLocal(edge.Frame, centre - edge.Center);
   const TExtVector fl = ToLocal(edge.Frame, f), tl = ToLocal(edge.Frame, t);
-  const TExtVector S = Add(c, Scale(fl, radius)), E = Add(c, Scale(tl, radius));
+  const TExtVector S = c + fl * radius, E = c + tl * radius;
   if (std::fabs(S[2]) < 5e-5 && OnArc(PolarAngle(S[0], S[1]), angle)) {
     res.StartOnArc = true;
     return res;
@@ -137,7 +137,7 @@ TSchnittResult Schnitt(const TConollyObject2& edge, const TExtVector& from, cons
     res.Ambiguous = true;
     return res;
   }
-  n = Scale(n, 1 / nn);
+  n = n * (1 / nn);
   const Ext a = n[0] * n[0] + n[1] * n[1];  // leading coefficient before normalising l
   if (std::fabs(a) < 1e-6) {
     res.Ambiguous = true;
@@ -147,15 +147,15 @@ TSchnittResult Schnitt(const TConollyObject2& edge, const TExtVector& from, cons
   const TExtVector p0{n[0] * nc / a, n[1] * nc / a, 0};
   const Ext la = std::sqrt(a);
   const TExtVector l{n[1] / la, -n[0] / la, 0};
-  const TExtVector w = Sub(p0, c);
+  const TExtVector w = p0 - c;
   const Ext b = Dot(l, w);
   const Ext D = b * b - (Norm2(w) - radius * radius);
   const Ext r2 = static_cast<Ext>(edge.Radius) * edge.Radius;
   auto examine = [&](Ext s) {
-    const TExtVector X = Add(p0, Scale(l, s));
+    const TExtVector X = p0 + l * s;
     if (std::fabs(X[2]) > 0.001 || std::fabs(X[0] * X[0] + X[1] * X[1] - r2) > 0.001) SchnittFailure();
     TCrossing x;
-    const Ext dse = Dot(Sub(X, S), Sub(X, E));
+    const Ext dse = Dot(X - S, X - E);
     x.Phi = PolarAngle(X[0], X[1]);
     x.OnEdge = OnArc(x.Phi, angle);
     x.OnWalk = dse < 0;
@@ -234,7 +234,7 @@ bool TConollyObject1::IsInside(const TModelConstants& model, const TCoord& direc
   const TExtVector dir = ToExt(direction);
   const Ext len = Norm(dir);
   if (len == 0) return false;
-  const TExtVector q = Scale(dir, 1 / len);
+  const TExtVector q = dir * (1 / len);
   const TExtVector inner = ToExt(InnerPoint);
   const TExtVector centre = ToExt(*Atom);
   const Ext radius = ExpandedRadius(model, *Atom);
@@ -277,18 +277,18 @@ double TConollyObject1::ProbeDistance(const TModelConstants& model, const TCoord
   const double R = AtomRadius(model, *Atom);
   const Ext Rp = R + P;
   const TExtVector centre = ToExt(*Atom);
-  const TExtVector v = Sub(ToExt(point), centre);
+  const TExtVector v = ToExt(point) - centre;
   const Ext d2 = Norm2(v);
   if (d2 < 1e-6) {
     const TExtVector ip = ToExt(InnerPoint);
     const Ext n = Norm(ip);
-    probeCentre = ToCoord(n > 0 ? Add(centre, Scale(ip, Rp / n)) : centre);
+    probeCentre = ToCoord(n > 0 ? centre + ip * (Rp / n) : centre);
     return R - radius;
   }
   const Ext d = std::sqrt(d2);
-  const TExtVector u = Scale(v, 1 / d);
+  const TExtVector u = v * (1 / d);
   if (IsInside(model, ToCoord(u))) {
-    probeCentre = ToCoord(Add(centre, Scale(u, Rp)));
+    probeCentre = ToCoord(centre + u * Rp);
     return static_cast<double>(d >= Rp ? d - Rp - radius - P : R - d - radius);
   }
   double best = 1000.0;
@@ -308,22 +308,22 @@ double TConollyObject1::PatchDistance(const TModelConstants& model, const TCoord
   const double R = AtomRadius(model, *Atom);
   const TExtVector centre = ToExt(*Atom);
   const TExtVector p = ToExt(point);
-  const TExtVector v = Sub(p, centre);
+  const TExtVector v = p - centre;
   const Ext d2 = Norm2(v);
   if (d2 < 1e-6) return R - radius;
   const Ext d = std::sqrt(d2);
-  if (IsInside(model, ToCoord(Scale(v, 1 / d)))) return static_cast<double>(std::fabs(d - R) - radius);
+  if (IsInside(model, ToCoord(v * (1 / d)))) return static_cast<double>(std::fabs(d - R) - radius);
   const Ext f = R / (R + P);
   Ext best = 1000.0;
   for (const TConollyObject2* e : Edges) {
-    const TExtVector pl = ToLocal(e->Frame, Sub(p, e->Center));
-    const TExtVector al = ToLocal(e->Frame, Sub(centre, e->Center));
+    const TExtVector pl = ToLocal(e->Frame, p - e->Center);
+    const TExtVector al = ToLocal(e->Frame, centre - e->Center);
     const double phi = ClampToArc(PolarAngle(pl[0], pl[1]), e->Angle);
     const TExtVector cp{f * e->Radius * std::cos(static_cast<Ext>(phi)), f * e->Radius * std::sin(static_cast<Ext>(phi)),
                         (1 - f) * al[2]};
-    if (std::fabs(Norm(Sub(cp, al)) - R) > 1e-4)
+    if (std::fabs(Norm(cp - al) - R) > 1e-4)
       throw FatalError(TErrorCode::ContactPointOffSphere, "contact point off its atom sphere");
-    best = std::min(best, Norm(Sub(pl, cp)) - radius);
+    best = std::min(best, Norm(pl - cp) - radius);
   }
   return static_cast<double>(best);
 }
@@ -349,18 +349,18 @@ double TConollyObject1::Area(const TModelConstants& model) const {
 // ---------------------------------------------------------------- saddle patch
 
 void TConollyObject2::ArcEnds(TCoord& startPoint, TCoord& endPoint) const {
-  startPoint = ToCoord(Add(Center, ToWorld(Frame, {static_cast<Ext>(Radius), 0, 0})));
+  startPoint = ToCoord(Center + ToWorld(Frame, {static_cast<Ext>(Radius), 0, 0}));
   if (!(endAngle_ == Angle)) {
     const Ext a = Angle;
     endCos_ = std::cos(a);
     endSin_ = std::sin(a);
     endAngle_ = Angle;
   }
-  endPoint = ToCoord(Add(Center, ToWorld(Frame, {Radius * endCos_, Radius * endSin_, 0})));
+  endPoint = ToCoord(Center + ToWorld(Frame, {Radius * endCos_, Radius * endSin_, 0}));
 }
 
 void TConollyObject2::ArcPolar(const TCoord& point, double& rho, double& height, double& phi) const {
-  const TExtVector l = ToLocal(Frame, Sub(ToExt(point), Center));
+  const TExtVector l = ToLocal(Frame, ToExt(point) - Center);
   const Ext rr = std::sqrt(l[0] * l[0] + l[1] * l[1]);
   rho = static_cast<double>(rr);
   height = static_cast<double>(std::fabs(l[2]));
@@ -376,23 +376,23 @@ void TConollyObject2::ArcPolar(const TCoord& point, double& rho, double& height,
 
 double TConollyObject2::ProbeDistance(const TModelConstants& model, const TCoord& point, TCoord& probeCentre,
                                       double radius) const {
-  const TExtVector pl = ToLocal(Frame, Sub(ToExt(point), Center));
+  const TExtVector pl = ToLocal(Frame, ToExt(point) - Center);
   const Ext phi = ClampToArc(PolarAngle(pl[0], pl[1]), Angle);
   const TExtVector Q{Radius * std::cos(phi), Radius * std::sin(phi), 0};
-  probeCentre = ToCoord(Add(Center, ToWorld(Frame, Q)));
-  return static_cast<double>(Norm(Sub(pl, Q)) - radius - model.ProbeRadius);
+  probeCentre = ToCoord(Center + ToWorld(Frame, Q));
+  return static_cast<double>(Norm(pl - Q) - radius - model.ProbeRadius);
 }
 
 double TConollyObject2::PatchDistance(const TModelConstants& model, const TCoord& point, double radius) const {
   const Ext P = model.ProbeRadius;
-  const TExtVector pl = ToLocal(Frame, Sub(ToExt(point), Center));
+  const TExtVector pl = ToLocal(Frame, ToExt(point) - Center);
   const Ext phi = ClampToArc(PolarAngle(pl[0], pl[1]), Angle);
   const Ext c = std::cos(phi), s = std::sin(phi);
   // Turned by -phi about the axis, the probe sits at (q, 0, 0).
   const Ext x = pl[0] * c + pl[1] * s, y = -pl[0] * s + pl[1] * c, z = pl[2];
   const Ext q = Radius;
-  const Ext z1 = ToLocal(Frame, Sub(ToExt(*Atom), Center))[2];
-  const Ext z2 = ToLocal(Frame, Sub(ToExt(*Atom2), Center))[2];
+  const Ext z1 = ToLocal(Frame, ToExt(*Atom) - Center)[2];
+  const Ext z2 = ToLocal(Frame, ToExt(*Atom2) - Center)[2];
   if ((x - q) * q < 0) {
     const Ext h = q / (q - x) * z;
     if ((h - z1) * (h - z2) < 0) {
@@ -406,7 +406,7 @@ double TConollyObject2::PatchDistance(const TModelConstants& model, const TCoord
     const Ext D = std::sqrt(q * q + za * za);
     const Ext f = (D - P) / D;
     const TExtVector cp{f * q, 0, (1 - f) * za};
-    const Ext dist = Norm(Sub({x, y, z}, cp));
+    const Ext dist = Norm(TExtVector{x, y, z} - cp);
     if (first || dist < best) best = dist;
     first = false;
   }
@@ -426,7 +426,7 @@ double TConollyObject2::Area(const TModelConstants& model) const {
   // along the pair axis: when the circle's centre lies beyond one atom both
   // atoms are on one side and the patch spans only their difference.
   const Ext P = model.ProbeRadius;
-  const Ext d = Norm(Sub(ToExt(*Atom2), ToExt(*Atom)));
+  const Ext d = Norm(ToExt(*Atom2) - ToExt(*Atom));
   const Ext e = ExpandedRadius(model, *Atom), f = ExpandedRadius(model, *Atom2);
   const Ext s = (d + e + f) / 2;
   const Ext heron = s * (s - d) * (s - e) * (s - f);
@@ -449,8 +449,8 @@ double TConollyObject3::ProbeDistance(const TModelConstants& model, const TCoord
 double TConollyObject3::PatchDistance(const TModelConstants& model, const TCoord& point, double radius) const {
   const Ext P = model.ProbeRadius;
   const TExtVector pc = ToExt(ProbeCenter);
-  const TExtVector E[3] = {Sub(ToExt(*Atom), pc), Sub(ToExt(*Atom2), pc), Sub(ToExt(*Atom3), pc)};
-  const TExtVector v = Sub(ToExt(point), pc);
+  const TExtVector E[3] = {ToExt(*Atom) - pc, ToExt(*Atom2) - pc, ToExt(*Atom3) - pc};
+  const TExtVector v = ToExt(point) - pc;
   // Cramer's rule for v = a E1 + b E2 + c E3.
   const Ext det = Dot(E[0], Cross(E[1], E[2]));
   Ext k[3] = {0, 0, 0};
@@ -459,7 +459,7 @@ double TConollyObject3::PatchDistance(const TModelConstants& model, const TCoord
     k[1] = Dot(E[0], Cross(v, E[2])) / det;
     k[2] = Dot(E[0], Cross(E[1], v)) / det;
   }
-  auto vertex = [&](int i) { return Add(pc, Scale(E[i], P / Norm(E[i]))); };
+  auto vertex = [&](int i) { return pc + E[i] * (P / Norm(E[i])); };
   const TExtVector p = ToExt(point);
   if (k[0] >= 0 && k[1] >= 0 && k[2] >= 0) {
     const Ext F = Norm(v);
@@ -467,7 +467,7 @@ double TConollyObject3::PatchDistance(const TModelConstants& model, const TCoord
   }
   if (k[0] < 0 && k[1] < 0 && k[2] < 0) {
     Ext best = 1000.0;
-    for (int i = 0; i < 3; ++i) best = std::min(best, Norm2(Sub(p, vertex(i))));
+    for (int i = 0; i < 3; ++i) best = std::min(best, Norm2(p - vertex(i)));
     return static_cast<double>(std::sqrt(best) - radius);
   }
   if (k[0] * k[1] * k[2] >= 0) {
@@ -477,14 +477,14 @@ double TConollyObject3::PatchDistance(const TModelConstants& model, const TCoord
       i = 0;
       while (i < 3 && k[i] < 0) ++i;
     }
-    return static_cast<double>(Norm(Sub(p, vertex(i))) - radius);
+    return static_cast<double>(Norm(p - vertex(i)) - radius);
   }
   for (Ext& c : k)
     if (c < 0) c = 0;
-  TExtVector w = Add(Add(Scale(E[0], k[0]), Scale(E[1], k[1])), Scale(E[2], k[2]));
+  TExtVector w = E[0] * k[0] + E[1] * k[1] + E[2] * k[2];
   const Ext n = Norm(w);
-  if (n > 0) w = Scale(w, P / n);
-  return static_cast<double>(Norm(Sub(p, Add(pc, w))) - radius);
+  if (n > 0) w = w * (P / n);
+  return static_cast<double>(Norm(p - (pc + w)) - radius);
 }
 
 std::unique_ptr<TConollyObject> TConollyObject3::Clone() const {
@@ -499,8 +499,8 @@ double TConollyObject3::Area(const TModelConstants& model) const {
   const Ext P = model.ProbeRadius;
   const TExtVector pc = ToExt(ProbeCenter);
   auto unit = [&](const TAtom* a) {
-    const TExtVector v = Sub(ToExt(*a), pc);
-    return Scale(v, 1 / Norm(v));
+    const TExtVector v = ToExt(*a) - pc;
+    return v * (1 / Norm(v));
   };
   const TExtVector u1 = unit(Atom), u2 = unit(Atom2), u3 = unit(Atom3);
   auto side = [](const TExtVector& a, const TExtVector& b) { return std::acos(std::clamp(Dot(a, b), Ext{-1}, Ext{1})); };
@@ -524,14 +524,14 @@ void Subdivide(const TExtVector& a, const TExtVector& b, const TExtVector& c, in
                std::vector<TSphereSample>& out) {
   if (depth == 0) {
     if (out.size() >= 30000) RaiseLimit("more than 30000 sphere samples");
-    TExtVector m = Add(Add(a, b), c);
-    m = Scale(m, 1 / Norm(m));
-    out.push_back({m, Norm(Cross(Sub(b, a), Sub(c, a))) / 2});
+    TExtVector m = a + b + c;
+    m = m * (1 / Norm(m));
+    out.push_back({m, Norm(Cross(b - a, c - a)) / 2});
     return;
   }
   auto mid = [](const TExtVector& p, const TExtVector& q) {
-    const TExtVector m = Add(p, q);
-    return Scale(m, 1 / Norm(m));
+    const TExtVector m = p + q;
+    return m * (1 / Norm(m));
   };
   const TExtVector ab = mid(a, b), bc = mid(b, c), ca = mid(c, a);
   Subdivide(a, ab, ca, depth - 1, out);
@@ -556,7 +556,7 @@ std::vector<TSphereSample> BuildSphereSamples(int depth) {
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = i + 1; j < n; ++j)
       for (std::size_t k = j + 1; k < n; ++k)
-        if (Norm(Sub(v[i], v[j])) < 1.1 && Norm(Sub(v[j], v[k])) < 1.1 && Norm(Sub(v[i], v[k])) < 1.1)
+        if (Norm(v[i] - v[j]) < 1.1 && Norm(v[j] - v[k]) < 1.1 && Norm(v[i] - v[k]) < 1.1)
           Subdivide(v[i], v[j], v[k], depth, out);
   return out;
 }

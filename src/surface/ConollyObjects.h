@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "model/Protein.h"
+#include "model/Vector3.h"
 
 namespace cavitas {
 
-// Extended-precision vector and 3x3 frame of a probe circle.
+// Extended-precision 3x3 frame of a probe circle.
 // Frame[r][c]: column c is local axis c+1 in world coordinates, so
 // world = Frame * local and local = transpose(Frame) * (world - Center).
-using TExtVector = std::array<long double, 3>;
 using TExtFrame = std::array<std::array<long double, 3>, 3>;
 
 // The kind of a surface element (the numbers are those the dumps print).
@@ -186,18 +186,18 @@ class TSurfaceMemo {
 };
 
 // The two drivers: the surface of the protein atoms (1..ProteinAtomCount) or of
-// all atoms (1..AtomCount). status receives 102 (too many elements) or 104
-// (an inner point not found); otherwise it is left unchanged. split is the
-// switch of the contact-patch split (true in every call of this program).
+// all atoms (1..AtomCount). status receives TooManyElements or NoInnerPoint;
+// otherwise it is left unchanged. split is the switch of the contact-patch
+// split (true in every call of this program).
 void ComputeSurfaceWithoutHet(TProteinObject& protein, TAtomElementLists& atomElements, TElementList& elements,
-                              std::int32_t& status, bool split = true, TSurfaceMemo* memo = nullptr);
+                              TRunStatus& status, bool split = true, TSurfaceMemo* memo = nullptr);
 void ComputeSurfaceWithHet(TProteinObject& protein, TAtomElementLists& atomElements, TElementList& elements,
-                           std::int32_t& status, bool split = true, TSurfaceMemo* memo = nullptr);
-inline void ComputeSurfaceWithoutHet(TProteinObject& protein, TSurface& surface, std::int32_t& status,
+                           TRunStatus& status, bool split = true, TSurfaceMemo* memo = nullptr);
+inline void ComputeSurfaceWithoutHet(TProteinObject& protein, TSurface& surface, TRunStatus& status,
                                      bool split = true, TSurfaceMemo* memo = nullptr) {
   ComputeSurfaceWithoutHet(protein, surface.AtomElements, surface.Elements, status, split, memo);
 }
-inline void ComputeSurfaceWithHet(TProteinObject& protein, TSurface& surface, std::int32_t& status, bool split = true,
+inline void ComputeSurfaceWithHet(TProteinObject& protein, TSurface& surface, TRunStatus& status, bool split = true,
                                   TSurfaceMemo* memo = nullptr) {
   ComputeSurfaceWithHet(protein, surface.AtomElements, surface.Elements, status, split, memo);
 }
@@ -207,7 +207,7 @@ inline void ComputeSurfaceWithHet(TProteinObject& protein, TSurface& surface, st
 // threads: how many make the per-atom candidates (0: the machine's cores when
 // there are enough atoms); the surface is the same for every count.
 void GetAtConolly(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
-                  std::int32_t& status, bool split, TElementList& elements, TSurfaceMemo* memo = nullptr,
+                  TRunStatus& status, bool split, TElementList& elements, TSurfaceMemo* memo = nullptr,
                   int threads = 0);
 
 // Exact degeneracies (four or more expanded spheres through one point, or

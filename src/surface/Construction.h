@@ -11,6 +11,6 @@ namespace cavitas::surface_detail {
 
 // GetAtConolly on the reference kernel, on one thread and without a memo.
 void GetAtConollyReference(TProteinObject& protein, const std::vector<bool>& include, TAtomElementLists& atomElements,
-                           std::int32_t& status, bool split, TElementList& elements);
+                           TRunStatus& status, bool split, TElementList& elements);
 
 }  // namespace cavitas::surface_detail

@@ -25,26 +25,26 @@ std::string Width4(int n) {
   return b;
 }
 
-TElementStore::TElementStore(TAtomElementLists& lists, TElementList& elements, std::int32_t& status,
+TElementStore::TElementStore(TAtomElementLists& lists, TElementList& elements, TRunStatus& status,
                              std::string fileName)
     : lists_(lists), elements_(elements), status_(status), fileName_(std::move(fileName)) {}
 
 void TElementStore::Reset(int atomCount) {
   lists_.clear();
-  lists_.resize(static_cast<std::size_t>(std::max(atomCount, 0)) + 1);
+  lists_.resize(RowsFor(atomCount));
   elements_.clear();
   elements_.reserve(100);
 }
 
 std::vector<TConollyObject*>& TElementStore::ListOf(int number) {
-  if (number < 1 || static_cast<std::size_t>(number) >= lists_.size())
+  if (number < 1 || !HasRow(lists_, number))
     RaiseLimit("atom number " + std::to_string(number) + " outside the per-atom element lists");
-  return lists_[static_cast<std::size_t>(number)];
+  return At(lists_, number);
 }
 
 void TElementStore::Append(std::unique_ptr<TConollyObject> element, int atomNumber) {
   if (static_cast<std::int64_t>(elements_.size()) >= kMaxElementHandles) {
-    status_ = 102;
+    status_ = TRunStatus::TooManyElements;
     ShowError(TErrorCode::TooManyElements, "conolly", "GetAtConolly", false);
     ProgramLog().LogLine("Zu viele Connolly-Elemente ");
     ProgramLog().LogLine("beim Protein " + fileName_ + " bei Atom Nr " + Width4(currentAtom_) + ") .");
@@ -180,7 +180,7 @@ bool TContactPatchBuilder::FollowCycle(TAtom& atom, TConollyObject1& patch, cons
 }
 
 void TContactPatchBuilder::ReportInnerPointFailure(const TAtom& atom) {
-  store_.Status() = 104;
+  store_.Status() = TRunStatus::NoInnerPoint;
   ShowError(TErrorCode::NoInnerPoint, "conolly", "GetAtConolly", false);
   ProgramLog().LogLine("Fehler beim Berechnen eines inneren Punktes");
   ProgramLog().LogLine("beim Protein " + store_.FileName() + " bei Atom Nr " + Width4(atom.Number) + ") .");
@@ -189,7 +189,7 @@ void TContactPatchBuilder::ReportInnerPointFailure(const TAtom& atom) {
 void TContactPatchBuilder::SetInnerPoint(TAtom& atom, TConollyObject1& patch, const TConollyObject2* start) {
   TCoord a{1, 0, 0}, b;
   if (start != nullptr) start->ArcEnds(a, b);
-  TExtVector d = Sub(ToExt(a), ToExt(atom));
+  TExtVector d = ToExt(a) - ToExt(atom);
   const int failure = inner_.Find(atom, d);
   patch.InnerPoint = ToCoord(d);
   if (failure > 0) ReportInnerPointFailure(atom);

@@ -18,13 +18,13 @@ namespace cavitas::surface_detail {
 std::string Width4(int n);
 
 // Thrown (and caught inside GetAtConolly) when the element list overflows:
-// the construction is abandoned with status 102.
+// the construction is abandoned with the status TooManyElements.
 struct TAbandonRun {};
 
 // The elements of one construction: the owning list and the per-atom lists.
 class TElementStore {
  public:
-  TElementStore(TAtomElementLists& lists, TElementList& elements, std::int32_t& status, std::string fileName);
+  TElementStore(TAtomElementLists& lists, TElementList& elements, TRunStatus& status, std::string fileName);
   // Empty lists for atoms 1..atomCount.
   void Reset(int atomCount);
   std::vector<TConollyObject*>& ListOf(int number);
@@ -36,13 +36,13 @@ class TElementStore {
   void Register(std::vector<std::unique_ptr<TConollyObject>>& candidates, int atomNumber);
   // The atom whose turn it is, for the message of an overflow.
   void SetCurrentAtom(int number) { currentAtom_ = number; }
-  std::int32_t& Status() { return status_; }
+  TRunStatus& Status() { return status_; }
   const std::string& FileName() const { return fileName_; }
 
  private:
   TAtomElementLists& lists_;
   TElementList& elements_;
-  std::int32_t& status_;
+  TRunStatus& status_;
   std::string fileName_;
   int currentAtom_ = 0;
 };

@@ -28,11 +28,11 @@ std::string Fixed12(double v) {
 }
 
 std::string Num(int n) { return std::to_string(n); }
+std::string Num(std::size_t n) { return std::to_string(n); }
 
-bool Contains(const std::array<int, 4>& atoms, int count, int x) {
-  for (int k = 0; k < count; ++k)
-    if (atoms[static_cast<std::size_t>(k)] == x) return true;
-  return false;
+// Whether atom x is among the first `count` atoms of a problem.
+bool Contains(const std::array<TAtomIndex, 4>& atoms, std::size_t count, TAtomIndex x) {
+  return std::find(atoms.begin(), atoms.begin() + count, x) != atoms.begin() + count;
 }
 
 struct TSaddleInfo {
@@ -40,7 +40,7 @@ struct TSaddleInfo {
   int Partner, Start, End;
 };
 
-void LogAtoms(const std::array<int, 4>& a, const std::string& tail) {
+void LogAtoms(const std::array<TAtomIndex, 4>& a, const std::string& tail) {
   ProgramLog().LogLine(Num(a[0]) + " " + Num(a[1]) + " " + Num(a[2]) + " " + Num(a[3]) + " " + tail);
 }
 
@@ -88,7 +88,7 @@ void TDegeneracies::RecordProblem(const TAtom& atom, const std::vector<TAtom*>& 
     failures_.push_back({a1, point});
   }
   problemInRun_ = true;
-  ShowError(static_cast<TErrorCode>(store_.Status()), "conolly", "GetAtConolly", false);
+  ShowError(static_cast<TErrorCode>(StatusNumber(store_.Status())), "conolly", "GetAtConolly", false);
   ProgramLog().LogLine("Es schneiden sich mindestens 4 Atome in einem Punkt");
   ProgramLog().LogLine("beim Protein " + store_.FileName() + " bei Atom Nr " + Width4(a1) + " und den Atomen " +
                        Width4(a2) + " und " + Num(a3));
@@ -101,18 +101,18 @@ bool TDegeneracies::MergeProblems() {
     for (std::size_t q = p + 1; q < problems_.size();) {
       TProblem& P = problems_[p];
       const TProblem& Q = problems_[q];
-      const int pc = P.A[3] != 0 ? 4 : 3;
+      const std::size_t pc = P.A[3] != 0 ? 4 : 3;
       int shared = 0;
-      for (int k = 0; k < pc; ++k)
-        if (Contains(Q.A, 3, P.A[static_cast<std::size_t>(k)])) ++shared;
+      for (std::size_t k = 0; k < pc; ++k)
+        if (Contains(Q.A, 3, P.A[k])) ++shared;
       if (shared < 2 || Dist2(P.Point, Q.Point) >= tolerance::kSamePoint2) {
         ++q;
         continue;
       }
       if (shared == 2) {
         int other = 0;
-        for (int k = 0; k < 3; ++k)
-          if (!Contains(P.A, pc, Q.A[static_cast<std::size_t>(k)])) other = Q.A[static_cast<std::size_t>(k)];
+        for (std::size_t k = 0; k < 3; ++k)
+          if (!Contains(P.A, pc, Q.A[k])) other = Q.A[k];
         if (P.A[3] != 0) {
           ProgramLog().LogLine("Mehr als 4 Atome schneiden sich in einem Punkt in");
           LogAtoms(P.A, Num(other) + " Merging 4AtomProblems ");
@@ -139,9 +139,8 @@ bool TDegeneracies::FindFourthAtom(TProblem& pr) {
     }
     return table;
   };
-  for (int x = 0; x < 3; ++x) {
-    const int X = pr.A[static_cast<std::size_t>(x)];
-    const int Y = pr.A[static_cast<std::size_t>((x + 1) % 3)], Z = pr.A[static_cast<std::size_t>((x + 2) % 3)];
+  for (std::size_t x = 0; x < 3; ++x) {
+    const TAtomIndex X = pr.A[x], Y = pr.A[(x + 1) % 3], Z = pr.A[(x + 2) % 3];
     for (const TSaddleInfo& s : saddlesOf(X)) {
       const bool touches = s.Start == Y || s.Start == Z || s.End == Y || s.End == Z;
       if (!touches || s.Partner == Y || s.Partner == Z) continue;
@@ -181,8 +180,8 @@ void TDegeneracies::Bridge(const TProblem& pr, const std::vector<int>& open) {
   TAtom* lo = protein_.AtomAt(std::min(open[0], open[1]));
   TAtom* hi = protein_.AtomAt(std::max(open[0], open[1]));
   std::vector<TAtom*> rest;
-  for (int k = 1; k < 4; ++k) {
-    const int a = pr.A[static_cast<std::size_t>(k)];
+  for (std::size_t k = 1; k < 4; ++k) {
+    const TAtomIndex a = pr.A[k];
     if (std::find(open.begin(), open.end(), a) == open.end()) rest.push_back(protein_.AtomAt(a));
   }
   if (rest.size() < 2) {
@@ -191,7 +190,7 @@ void TDegeneracies::Bridge(const TProblem& pr, const std::vector<int>& open) {
   }
   TProbeCircle circle;
   if (rest.size() < 2 || PairProbeCircle(*lo, *hi, radii_, circle) != TCircleResult::Ok) return;
-  const TExtVector l = ToLocal(circle.Frame, Sub(ToExt(pr.Point), circle.Center));
+  const TExtVector l = ToLocal(circle.Frame, ToExt(pr.Point) - circle.Center);
   const Ext s = PolarAngle(l[0] / circle.Radius, l[1] / circle.Radius);
   auto edge = std::make_unique<TConollyObject2>(lo, rest[1], rest[0], 0.0, static_cast<double>(circle.Radius),
                                                 TurnFrame(circle.Frame, s), circle.Center, hi);
@@ -209,7 +208,7 @@ bool TDegeneracies::Repair(const std::function<void(TAtom&)>& rebuild) {
     }
     const std::vector<int> open = OpenAtoms(pr);
     if (open.size() != 2 && open.size() != 4) {
-      ProgramLog().LogLine(Num(static_cast<int>(open.size())) + "offene Zyklen beim Subproblem ");
+      ProgramLog().LogLine(Num(open.size()) + "offene Zyklen beim Subproblem ");
       LogAtoms(pr.A, " Konstruktion neuer Kanten");
       return false;
     }
@@ -234,15 +233,15 @@ bool TDegeneracies::Repair(const std::function<void(TAtom&)>& rebuild) {
 void TDegeneracies::LogProblems() {
   for (std::size_t row = 0; row < problems_.size(); ++row) {
     const TProblem& pr = problems_[row];
-    ProgramLog().LogLine(Num(static_cast<int>(row + 1)));
+    ProgramLog().LogLine(Num(row + 1));
     ProgramLog().LogLine(Num(pr.A[0]) + " " + Num(pr.A[1]) + " " + Num(pr.A[2]) + " " + Num(pr.A[3]));
-    for (int k = 0; k < 3; ++k) {
-      const int a = pr.A[static_cast<std::size_t>(k)];
+    for (std::size_t k = 0; k < 3; ++k) {
+      const TAtomIndex a = pr.A[k];
       const auto& list = store_.ListOf(a);
-      ProgramLog().LogLine("  " + Num(a) + "  " + Num(static_cast<int>(list.size())) + " Elemente");
+      ProgramLog().LogLine("  " + Num(a) + "  " + Num(list.size()) + " Elemente");
       for (std::size_t pos = 0; pos < list.size(); ++pos) {
         const TConollyObject* e = list[pos];
-        std::string line = "     " + Num(static_cast<int>(pos + 1)) + "  ";
+        std::string line = "     " + Num(pos + 1) + "  ";
         auto add = [&line](const TAtom* x) { line += "  " + Num(x ? x->Number : 0); };
         add(e->Atom);
         if (e->Kind == kSaddlePatch) {
@@ -282,16 +281,16 @@ std::uint64_t Mix(std::uint64_t x) {
 }
 
 // A unit direction drawn from the atom's number and the round.
-std::array<double, 3> Direction(int number, int round) {
+TDoubleVector Direction(int number, int round) {
   std::uint64_t state = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(number)) << 8) |
                         static_cast<std::uint64_t>(round & 0xff);
   for (;;) {
-    std::array<double, 3> d{};
+    TDoubleVector d{};
     for (double& c : d) {
       state = Mix(state);
       c = static_cast<double>(state >> 11) * 0x1.0p-52 - 1.0;  // [-1, 1)
     }
-    const double n2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+    const double n2 = Norm2(d);
     if (n2 > 0.01 && n2 <= 1.0) {  // uniform over directions, never near zero length
       const double n = std::sqrt(n2);
       for (double& c : d) c /= n;
@@ -313,7 +312,7 @@ void DisplaceAtoms(TProteinObject& protein, const std::vector<int>& numbers, int
       moved.push_back({atom, static_cast<TCoord&>(*atom)});
       it = std::prev(moved.end());
     }
-    const std::array<double, 3> d = Direction(number, round);
+    const TDoubleVector d = Direction(number, round);
     atom->X = static_cast<float>(it->Original.X + step * d[0]);
     atom->Y = static_cast<float>(it->Original.Y + step * d[1]);
     atom->Z = static_cast<float>(it->Original.Z + step * d[2]);

@@ -52,7 +52,7 @@ class TDegeneracies {
 
  private:
   struct TProblem {
-    std::array<int, 4> A{0, 0, 0, 0};
+    std::array<TAtomIndex, 4> A{0, 0, 0, 0};
     TCoord Point;
   };
   struct TFailure {

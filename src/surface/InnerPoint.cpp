@@ -67,9 +67,9 @@ struct TActivePair {
   }
 
   TExtVector Descent() const {
-    if (Count == 1) return Scale(T1, -1);
-    if (Dot(T1, T2) >= 0) return Scale(Add(T1, T2), -0.5L);
-    return Scale(Add(T1, Scale(T2, std::sqrt(Norm2(T1) / Norm2(T2)))), -0.5L);
+    if (Count == 1) return T1 * (-1);
+    if (Dot(T1, T2) >= 0) return (T1 + T2) * (-0.5L);
+    return (T1 + T2 * std::sqrt(Norm2(T1) / Norm2(T2))) * (-0.5L);
   }
 };
 
@@ -83,7 +83,7 @@ int TReferenceKernel::FindInnerPoint(const TAtom& atom, const std::vector<TAtom*
   cs.clear();
   for (const TAtom* k : neighbours) {
     if (k == &atom) continue;
-    const TExtVector a = Sub(ToExt(*k), q);
+    const TExtVector a = ToExt(*k) - q;
     const Ext a2 = Norm2(a);
     if (a2 < tolerance::kCoincident2) continue;  // a coincident centre cuts no circle
     const Ext rk = radii_.Expanded(*k);
@@ -109,7 +109,7 @@ int TReferenceKernel::FindInnerPoint(const TAtom& atom, const std::vector<TAtom*
     evaluate();
     if (m < -kDeepEnough) return 0;
     // b. Active set and its tangent parts.
-    auto tangent = [&](std::size_t k) { return Sub(cs[k].A, Scale(d, Dot(cs[k].A, d) / R2)); };
+    auto tangent = [&](std::size_t k) { return cs[k].A - d * (Dot(cs[k].A, d) / R2); };
     TActivePair pair;
     bool stuck = false;
     for (std::size_t k = 0; k < n && !stuck; ++k) {
@@ -139,8 +139,8 @@ int TReferenceKernel::FindInnerPoint(const TAtom& atom, const std::vector<TAtom*
       if (!active[k] && rate[k] > activeRate) step = std::min(step, (m - s[k]) / (rate[k] - activeRate));
     if (Ext{0.01} * R2 < dir2 * step * step) step = Ext{0.1} * R / std::sqrt(dir2);
     // f. Move and return onto the sphere.
-    d = Add(d, Scale(dir, step));
-    d = Scale(d, R / Norm(d));
+    d = d + dir * step;
+    d = d * (R / Norm(d));
   }
   evaluate();
   return m >= 0 ? 2 : 0;
@@ -171,7 +171,7 @@ class TFastSearch {
   void ActiveSet();
   TExtVector Tangent(std::size_t k) {
     const TInnerConstraint& c = Exact(k);
-    return Sub(c.A, Scale(D, Dot(c.A, D) / R2));
+    return c.A - D * (Dot(c.A, D) / R2);
   }
   Ext ActiveRate() {
     Ext rate = -1e30L;
@@ -191,7 +191,7 @@ class TFastSearch {
   // The exact constraint, violation and rate of k, as the reference computes them.
   const TInnerConstraint& Exact(std::size_t k) {
     if (!w_.Ready[k]) {
-      const TExtVector a = Sub(ToExt(*w_.Atom[k]), q_);
+      const TExtVector a = ToExt(*w_.Atom[k]) - q_;
       const Ext a2 = Norm2(a);
       const Ext rk = radii_.Expanded(*w_.Atom[k]);
       w_.Exact[k] = {a, a2, (R2 + a2 - rk * rk) / 2, 1 / std::sqrt(a2)};
@@ -234,7 +234,7 @@ std::size_t TFastSearch::Setup(const TAtom& atom, const std::vector<TAtom*>& nei
                  az = double(k->Z) - double(atom.Z);
     const double a2 = ax * ax + ay * ay + az * az;
     // the coincidence test of the reference (the double a2 errs far below 1e-11)
-    if (a2 < 1e-11 && Norm2(Sub(ToExt(*k), q_)) < tolerance::kCoincident2) continue;
+    if (a2 < 1e-11 && Norm2(ToExt(*k) - q_) < tolerance::kCoincident2) continue;
     const double rk2 = radii_.Expanded(*k) * radii_.Expanded(*k);
     const double inv = 1 / std::sqrt(a2);
     w.Atom.push_back(k);
@@ -359,8 +359,8 @@ int TFastKernel::FindInnerPoint(const TAtom& atom, const std::vector<TAtom*>& ne
     Ext step = s.Step(activeRate, dir2);
     if (Ext{0.01} * s.R2 < dir2 * step * step) step = Ext{0.1} * s.R / std::sqrt(dir2);
     // f. Move and return onto the sphere.
-    d = Add(d, Scale(s.Dir, step));
-    d = Scale(d, s.R / Norm(d));
+    d = d + s.Dir * step;
+    d = d * (s.R / Norm(d));
   }
   if (!s.Evaluate()) {
     d = start;

@@ -16,13 +16,12 @@ TNeighbourSource::TNeighbourSource(const TProteinObject& protein, const std::vec
     }
   if (!fast) return;
   slots_.assign(include_.size(), TSlot{});
-  for (std::size_t n = 1; n < slots_.size(); ++n)
-    if (TAtom* a = AtomOf(static_cast<int>(n)); a != nullptr && include_[n]) slots_[n] = {a->X, a->Y, a->Z, a->RadiusType, a->Number, a};
+  for (TAtomIndex n = 1; HasRow(slots_, n); ++n)
+    if (TAtom* a = AtomOf(n); a != nullptr && At(include_, n)) At(slots_, n) = {a->X, a->Y, a->Z, a->RadiusType, a->Number, a};
 }
 
 bool TNeighbourSource::Included(int number) const {
-  return number > 0 && static_cast<std::size_t>(number) < include_.size() && include_[static_cast<std::size_t>(number)] &&
-         AtomOf(number) != nullptr;
+  return number > 0 && HasRow(include_, number) && At(include_, number) && AtomOf(number) != nullptr;
 }
 
 void TNeighbourSource::Collect(TAtom& atom, TNeighbourhood& n) const {

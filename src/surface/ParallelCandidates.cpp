@@ -59,7 +59,7 @@ TCandidateWorkers::TCandidateWorkers(const TNeighbourSource& source, const TSurf
       own_(own),
       count_(std::max(atomCount, 0)),
       chunks_(static_cast<std::size_t>(count_ / kAtomsPerChunk) + 1),
-      ready_(static_cast<std::size_t>(count_) + 1) {
+      ready_(RowsFor(count_)) {
   for (int t = 1; t < threads; ++t) {
     scratch_.push_back(std::make_unique<TAtomScratch<TFastKernel>>(radii));
     TAtomScratch<TFastKernel>& scratch = *scratch_.back();
@@ -93,7 +93,7 @@ bool TCandidateWorkers::MakeChunk(TAtomScratch<TFastKernel>& scratch, bool ahead
   for (int i = first; i <= last; ++i)
     if (source_.Included(i)) MakeAtom(scratch, *source_.AtomOf(i), chunk.Atoms[static_cast<std::size_t>(i - first)], chunk);
   // Ready only when the whole chunk is: its lists no longer grow (and move).
-  for (int i = first; i <= last; ++i) ready_[static_cast<std::size_t>(i)].store(1, std::memory_order_release);
+  for (TAtomIndex i = first; i <= last; ++i) At(ready_, i).store(1, std::memory_order_release);
   return true;
 }
 

@@ -17,7 +17,7 @@ TCoord NearestOnArc(const TConollyObject2& edge, const TCoord& point) {
   double rho, height, phi;
   edge.ArcPolar(point, rho, height, phi);
   const Ext a = ClampToArc(phi, edge.Angle);
-  return ToCoord(Add(edge.Center, ToWorld(edge.Frame, {edge.Radius * std::cos(a), edge.Radius * std::sin(a), 0})));
+  return ToCoord(edge.Center + ToWorld(edge.Frame, {edge.Radius * std::cos(a), edge.Radius * std::sin(a), 0}));
 }
 
 // Three points of an arc: its start, middle and end.
@@ -25,7 +25,7 @@ std::array<TCoord, 3> ArcSamples(const TConollyObject2& e) {
   TCoord s, t;
   e.ArcEnds(s, t);
   const Ext h = e.Angle / 2;
-  const TCoord m = ToCoord(Add(e.Center, ToWorld(e.Frame, {e.Radius * std::cos(h), e.Radius * std::sin(h), 0})));
+  const TCoord m = ToCoord(e.Center + ToWorld(e.Frame, {e.Radius * std::cos(h), e.Radius * std::sin(h), 0}));
   return {s, m, t};
 }
 
@@ -106,8 +106,8 @@ void TContactPatchBuilder::SplitPatch(TAtom& atom, TConollyObject1& patch) {
     pd.Distance = 1000.0;
     bool together = std::sqrt(Dist2(pd.P1, pd.P2)) < 1e-4;
     if (!together) {
-      const TExtVector mid = Scale(Add(ToExt(pd.P1), ToExt(pd.P2)), 0.5L);
-      TExtVector dir = Sub(mid, centre);
+      const TExtVector mid = (ToExt(pd.P1) + ToExt(pd.P2)) * 0.5L;
+      TExtVector dir = mid - centre;
       if (Norm2(dir) < 1e-4) {
         const TExtVector p = ToExt(pd.P1);
         dir = std::fabs(p[0]) <= 0.01 ? TExtVector{0, p[2], -p[1]} : TExtVector{p[1], -p[0], 0};

@@ -64,10 +64,10 @@ TMemoSession::TMemoSession(TSurfaceMemo& carried, const TProteinObject& protein,
   memo_.Inner.clear();
   memo_.Probe = radii.Probe;
   memo_.Radii = radii.Table;
-  memo_.Atoms.resize(count + 1);
-  unchanged_.assign(count + 1, 0);
+  memo_.Atoms.resize(RowsFor(protein.AtomCount));
+  unchanged_.assign(RowsFor(protein.AtomCount), 0);
   if (keep_) {
-    memo_.Ranges.resize(count + 1);
+    memo_.Ranges.resize(RowsFor(protein.AtomCount));
     // Room for a byte per listed neighbour (the kept ones, within the pair
     // cutoff, take about two) and about four candidates per atom (or what the
     // last run kept, and some), so that the lists are rarely moved while they grow.
@@ -78,22 +78,22 @@ TMemoSession::TMemoSession(TSurfaceMemo& carried, const TProteinObject& protein,
     memo_.Neighbours.reserve(std::max(listed, lastMemo_.Neighbours.size() + lastMemo_.Neighbours.size() / 8));
     memo_.Candidates.reserve(std::max(4 * count, lastMemo_.Candidates.size() + lastMemo_.Candidates.size() / 8));
   }
-  for (std::size_t n = 1; n <= count; ++n) {
-    const TAtom* a = protein.AtomAt(static_cast<int>(n));
+  for (TAtomIndex n = 1; n <= protein.AtomCount; ++n) {
+    const TAtom* a = protein.AtomAt(n);
     if (a == nullptr) continue;
-    TRunMemo::TAtomState& s = memo_.Atoms[n];
+    TRunMemo::TAtomState& s = At(memo_.Atoms, n);
     s = {a, a->X, a->Y, a->Z, a->Number, a->RadiusType};
-    if (!sameModel || n >= lastMemo_.Atoms.size()) continue;
-    const TRunMemo::TAtomState& o = lastMemo_.Atoms[n];
-    unchanged_[n] = o.Atom == a && SameBits(o.X, s.X) && SameBits(o.Y, s.Y) && SameBits(o.Z, s.Z) &&
+    if (!sameModel || !HasRow(lastMemo_.Atoms, n)) continue;
+    const TRunMemo::TAtomState& o = At(lastMemo_.Atoms, n);
+    At(unchanged_, n) = o.Atom == a && SameBits(o.X, s.X) && SameBits(o.Y, s.Y) && SameBits(o.Z, s.Z) &&
                     o.Number == s.Number && o.RadiusType == s.RadiusType;
   }
 }
 
 bool TMemoSession::Holds(const TAtom& atom, const std::vector<TAtom*>& neighbours) const {
-  const std::size_t i = static_cast<std::size_t>(atom.Number);
-  if (i >= lastMemo_.Ranges.size() || !lastMemo_.Ranges[i].Kept || !unchanged_[i]) return false;
-  const TRunMemo::TRange& o = lastMemo_.Ranges[i];
+  if (!HasRow(lastMemo_.Ranges, atom.Number)) return false;
+  const TRunMemo::TRange& o = At(lastMemo_.Ranges, atom.Number);
+  if (!o.Kept || !At(unchanged_, atom.Number)) return false;
   if (o.NeighbourCount != neighbours.size()) return false;
   const std::uint8_t* code = lastMemo_.Neighbours.data() + o.Neighbours;
   std::int32_t previous = atom.Number;
@@ -101,24 +101,23 @@ bool TMemoSession::Holds(const TAtom& atom, const std::vector<TAtom*>& neighbour
     TAtom* p = neighbours[t];
     previous = ReadStep(code, previous);
     if (p->Number != previous) return false;
-    const std::size_t number = static_cast<std::size_t>(p->Number);
-    if (number >= unchanged_.size() || !unchanged_[number] || lastMemo_.Atoms[number].Atom != p) return false;
+    if (!HasRow(unchanged_, p->Number) || !At(unchanged_, p->Number) || At(lastMemo_.Atoms, p->Number).Atom != p)
+      return false;
   }
   return true;
 }
 
 void TMemoSession::CopyRecalled(const TAtom& atom, TCandidateList& out) const {
-  const TRunMemo::TRange& o = lastMemo_.Ranges[static_cast<std::size_t>(atom.Number)];
+  const TRunMemo::TRange& o = At(lastMemo_.Ranges, atom.Number);
   for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c) out.push_back(lastMemo_.Candidates[c]->Clone());
 }
 
 bool TMemoSession::Recall(const TAtom& atom, const std::vector<TAtom*>& neighbours, bool copied,
                           TCandidateList& out) {
-  const std::size_t i = static_cast<std::size_t>(atom.Number);
   memoAtom_ = atom.Number;
   recalled_ = false;
   if (keep_) {
-    TRunMemo::TRange& r = memo_.Ranges[i];
+    TRunMemo::TRange& r = At(memo_.Ranges, atom.Number);
     r.Neighbours = static_cast<std::uint32_t>(memo_.Neighbours.size());
     std::int32_t previous = atom.Number;
     for (const TAtom* p : neighbours) {
@@ -132,7 +131,7 @@ bool TMemoSession::Recall(const TAtom& atom, const std::vector<TAtom*>& neighbou
 
   // A worker that copied the last construction's candidates asked Holds already.
   if (!copied && !Holds(atom, neighbours)) return false;
-  const TRunMemo::TRange& o = lastMemo_.Ranges[i];
+  const TRunMemo::TRange& o = At(lastMemo_.Ranges, atom.Number);
   if (!copied) CopyRecalled(atom, out);
   if (keep_)
     for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c)
@@ -155,9 +154,8 @@ void TMemoSession::EndAtom(const TAtom& atom, bool pairLogged) {
   // The last run's copies for this atom are of no further use (workers only
   // look at atoms after the run's turn): freed now, one memo's worth of
   // copies is alive at a time instead of two.
-  const auto i = static_cast<std::size_t>(atom.Number);
-  if (i < lastMemo_.Ranges.size()) {
-    const TRunMemo::TRange& o = lastMemo_.Ranges[i];
+  if (HasRow(lastMemo_.Ranges, atom.Number)) {
+    const TRunMemo::TRange& o = At(lastMemo_.Ranges, atom.Number);
     for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c) lastMemo_.Candidates[c].reset();
   }
   if (!keep_) {
@@ -165,7 +163,7 @@ void TMemoSession::EndAtom(const TAtom& atom, bool pairLogged) {
     recalled_ = false;
     return;
   }
-  TRunMemo::TRange& r = memo_.Ranges[static_cast<std::size_t>(atom.Number)];
+  TRunMemo::TRange& r = At(memo_.Ranges, atom.Number);
   if (pairLogged) {  // the log lines of the pairs would be missing from a recall
     memo_.Neighbours.resize(r.Neighbours);
     memo_.Candidates.resize(r.Candidates);
@@ -192,7 +190,7 @@ void TMemoSession::End() {
 
 bool TMemoSession::RecallInnerPoint(const TAtom& atom, TExtVector& d, int& code) {
   if (memoAtom_ != atom.Number || !recalled_) return false;
-  const TRunMemo::TRange& o = lastMemo_.Ranges[static_cast<std::size_t>(atom.Number)];
+  const TRunMemo::TRange& o = At(lastMemo_.Ranges, atom.Number);
   for (std::uint32_t k = o.Inner; k < o.InnerEnd; ++k) {
     const TRunMemo::TInnerSearch& s = lastMemo_.Inner[k];
     if (!SameBits(s.Start, d)) continue;

@@ -14,20 +14,7 @@ namespace cavitas::surface_detail {
 
 using Ext = long double;
 
-inline TExtVector ToExt(const TCoord& c) { return {c.X, c.Y, c.Z}; }
-inline TCoord ToCoord(const TExtVector& v) {
-  return {static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2])};
-}
-inline TExtVector Sub(const TExtVector& a, const TExtVector& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-inline TExtVector Add(const TExtVector& a, const TExtVector& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
-inline TExtVector Scale(const TExtVector& a, Ext f) { return {a[0] * f, a[1] * f, a[2] * f}; }
-inline Ext Dot(const TExtVector& a, const TExtVector& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-inline Ext Norm2(const TExtVector& a) { return Dot(a, a); }
-inline Ext Norm(const TExtVector& a) { return std::sqrt(Dot(a, a)); }
-inline TExtVector Cross(const TExtVector& a, const TExtVector& b) {
-  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-inline Ext Dist2(const TCoord& a, const TCoord& b) { return Norm2(Sub(ToExt(a), ToExt(b))); }
+inline Ext Dist2(const TCoord& a, const TCoord& b) { return Norm2(ToExt(a) - ToExt(b)); }
 
 // transpose(F) * v: world direction into local coordinates.
 inline TExtVector ToLocal(const TExtFrame& f, const TExtVector& v) {

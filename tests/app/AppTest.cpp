@@ -222,6 +222,17 @@ TEST(Cli, JsonAndViewerFilesChangeNothingAndTheSummaryLineCounts) {
   EXPECT_NE(ReadFile(dir.File("view.pml")).find("load view.pdb, cavitas\n"), std::string::npos);
 }
 
+// The JSON document carries the status as its number: a residue with an
+// incomplete backbone is status 5, whatever the status is called inside.
+TEST(Cli, JsonStatusIsTheNumberAndItsText) {
+  TempDir dir;
+  const RunResult r = RunCavitas(dir, "i:'" + DataFile("tiny.pdb") + "' o:r.txt l:r.log j:r.json");
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  const auto json = nlohmann::json::parse(ReadFile(dir.File("r.json")));
+  EXPECT_EQ(json["status"]["value"], 5);
+  EXPECT_EQ(json["status"]["text"], " !!! BACKBONE INCOMPLETE FOR RESIDUE  THR    7 C RESIDUE WILL BE IGNORED !!!");
+}
+
 TEST(Cli, ResultIsReproducibleAndCardFileChangesNothing) {
   TempDir dir;
   ASSERT_EQ(RunCavitas(dir, Input1ubq() + " o:a.txt l:a.log").Code, 0);

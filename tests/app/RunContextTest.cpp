@@ -41,7 +41,7 @@ TEST(RunContext, AnalysesInOneProcessGiveTheBytesOfSeparateRuns) {
     analysis.Context.Model.SelectRadiusSet(c.RadiusSet);
     ASSERT_TRUE(analysis.Context.Model.SetExactness(c.Exactness));
     analysis.Run(input, dir.File(stem + "_here.log"), true, dir.File(stem + "_here.res"), dir.File(stem + "_here.crd"));
-    ASSERT_NE(analysis.Status, 1) << analysis.StatusText;
+    ASSERT_NE(analysis.Status, TRunStatus::Failed) << analysis.StatusText;
 
     const RunResult r =
         RunCavitas(dir, "i:'" + input + "' o:" + stem + ".res l:" + stem + ".log s:" + stem + ".crd " + c.Options);

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
   TNewContactObject protein;
   if (argc > 2 && std::string(argv[2]) == "protor") protein.Context.Model.SelectRadiusSet(kProtor);
   ReadProtein(protein, argv[1], "/dev/null", 0);
-  if (protein.Status == 1) return 3;
+  if (protein.Status == TRunStatus::Failed) return 3;
   BuildElementList(protein);
   protein.FindInnerWater();
   for (int i = 1; i <= protein.AtomCount; ++i) {

@@ -270,10 +270,10 @@ TEST_F(ClusterTest, ClusterConolly_IndexMatchesLinearScanOnRealSurface) {
   for (const char* name : {"pept.pdb", "1ubq.pdb"}) {
     TProteinObject protein;
     ReadProtein(protein, testing::DataFile(name), dir_.File("read.log"), 0);
-    ASSERT_NE(protein.Status, 1) << name;
+    ASSERT_NE(protein.Status, TRunStatus::Failed) << name;
     TAtomElementLists atomElements;
     TElementList elements;
-    std::int32_t status = 0;
+    TRunStatus status = TRunStatus::Good;
     ComputeSurfaceWithHet(protein, atomElements, elements, status);
     ExpectSameClustering(atomElements, elements, true);
   }
@@ -340,7 +340,7 @@ TEST_F(ClusterTest, MinClearance_PrunedMatchesPlainOnRealSurface) {
   ReadProtein(protein, testing::DataFile("pept.pdb"), dir_.File("read.log"), 0);
   TAtomElementLists atomElements;
   TElementList elements;
-  std::int32_t status = 0;
+  TRunStatus status = TRunStatus::Good;
   ComputeSurfaceWithHet(protein, atomElements, elements, status);
   TCluster all;
   for (const auto& e : elements) all.push_back(e.get());
@@ -366,7 +366,8 @@ TEST_F(ClusterTest, ClusteredConollyArea_InnerElementsAreTheHolesOfTheSurface) {
 
   TAtomElementLists atomElements;
   TElementList elements;
-  std::int32_t status = 0, holeParts = 0;
+  TRunStatus status = TRunStatus::Good;
+  std::int32_t holeParts = 0;
   ComputeSurfaceWithHet(protein, atomElements, elements, status);
   const std::size_t total = elements.size();
   THoleTable holes;

@@ -232,7 +232,7 @@ class ResultFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ReadProtein(protein_, testing::DataFile("tiny.pdb"), dir_.File("run.log"), 0);
-    ASSERT_NE(protein_.Status, 1);
+    ASSERT_NE(protein_.Status, TRunStatus::Failed);
     ASSERT_GE(protein_.ProteinAtomCount, 13);
     ASSERT_GT(protein_.AtomCount, protein_.ProteinAtomCount);
     protein_.RemarkLines.push_back(std::make_unique<TString>("REMARK   first remark"));
@@ -341,7 +341,7 @@ TEST_F(ResultFileTest, WriteFullOutput_TwoRunsAreByteIdentical) {
 }
 
 TEST_F(ResultFileTest, WriteFullOutput_FailedRunWritesNothing) {
-  protein_.Status = 1;
+  protein_.Status = TRunStatus::Failed;
   protein_.StatusText = " !!! FAILED !!! ";
   protein_.Context.Log = &protein_;
   WriteFullOutput(protein_, table_, outer_, dir_.File("none.txt"));

@@ -97,9 +97,10 @@ TBuilt Build(const std::vector<Vec>& centres, const Vec& shift = {0, 0, 0}, cons
     b.Protein->PutAtom(n, std::move(atom));
   }
   b.Protein->AtomCount = b.Protein->ProteinAtomCount = n;
-  std::int32_t status = 0, parts = 0;
+  TRunStatus status = TRunStatus::Good;
+  std::int32_t parts = 0;
   ComputeSurfaceWithoutHet(*b.Protein, b.Surface, status);
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(status, TRunStatus::Good);
   b.HoleCount = ClusterHoles(b.Protein->Context, b.Surface.AtomElements, b.Surface.Elements, true, b.Holes, parts);
   return b;
 }
@@ -237,7 +238,8 @@ TEST(HoleMeasures, RealStructure_ExactPatchesAndPlausibleCavities) {
   const testing::TempDir dir;
   ReadProtein(p, testing::DataFile("1ubq.pdb"), dir.File("read.log"), 0);
   TSurface s;
-  std::int32_t status = 0, parts = 0;
+  TRunStatus status = TRunStatus::Good;
+  std::int32_t parts = 0;
   ComputeSurfaceWithHet(p, s, status);
   THoleTable holes;
   const std::int32_t count = ClusterHoles(p.Context, s.AtomElements, s.Elements, true, holes, parts);

@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     TNewContactObject p;
     ReadProtein(p, argv[1], (tmp / "run.log").string(), 0);
     p.Context.Log = &p;
-    if (p.Status == 1) {
+    if (p.Status == TRunStatus::Failed) {
       std::fprintf(stderr, "read failed: %s\n", p.StatusText.c_str());
       return 3;
     }

@@ -21,7 +21,7 @@ TEST(Capacity, ReadProtein_TablesGrowBeyondTheOldBounds) {
   for (int k = 0; k < 300; ++k)
     text += HetAtomLine(k, " C1 ", "LIG", 'B', 1, 900 + (k % 10) * 2.0, 900 + (k / 10) * 2.0, 900);
   const TReadResult r = ReadPdbText(text);
-  ASSERT_NE(r.Protein->Status, 1) << r.Protein->StatusText;
+  ASSERT_NE(r.Protein->Status, TRunStatus::Failed) << r.Protein->StatusText;
   EXPECT_EQ(r.Protein->ResidueCount, 12100);
   EXPECT_EQ(r.Protein->ProteinAtomCount, 6100 * 14 + 6000 * 5);
   EXPECT_EQ(r.Protein->AtomCount, r.Protein->ProteinAtomCount + 300);

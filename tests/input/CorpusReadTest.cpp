@@ -21,7 +21,7 @@ int CountRecords(const std::string& path, const std::string& name) {
 // The invariants a finished read guarantees, independent of the file.
 void ExpectConsistentModel(const TProteinObject& p, const std::string& path) {
   EXPECT_LE(p.ProteinAtomCount, CountRecords(path, "ATOM  "));
-  if (p.Status == 1) return;
+  if (p.Status == TRunStatus::Failed) return;
   ASSERT_EQ(p.ResidueCount, static_cast<int>(p.Residues.size()));
   ASSERT_EQ(p.AtomCount, p.ProteinAtomCount + static_cast<int>(p.HetAtoms.size()));
   for (int n = 1; n <= p.AtomCount; ++n) {
@@ -62,7 +62,7 @@ TEST(CorpusRead, Ubiquitin) {
   const std::string path = DataFile("1ubq.pdb");
   const TReadResult r = ReadPdbFile(path);
   const TProteinObject& p = *r.Protein;
-  EXPECT_EQ(p.Status, 0);  // OXT of the chain end is no extra side-chain atom
+  EXPECT_EQ(p.Status, TRunStatus::Good);  // OXT of the chain end is no extra side-chain atom
   EXPECT_TRUE(r.Log.empty());
   EXPECT_EQ(p.ResidueCount, 76);
   EXPECT_EQ(p.ProteinAtomCount, 602);
@@ -81,7 +81,7 @@ TEST(CorpusRead, FragmentsWithHydrogensAndHeteroGroups) {
   const std::string path = DataFile("tiny.pdb");
   const TReadResult r = ReadPdbFile(path);
   EXPECT_TRUE(LogHas(r, "backbone incomplete for residue  THR    7 C. It will be ignored!"));
-  EXPECT_EQ(r.Protein->Status, 5);
+  EXPECT_EQ(r.Protein->Status, TRunStatus::ResidueIgnored);
   ExpectConsistentModel(*r.Protein, path);
   for (const auto& het : r.Protein->HetAtoms) EXPECT_NE(het->AtomName[1], 'H') << het->AtomName;
 
@@ -101,7 +101,7 @@ TEST(CorpusRead, EveryFileReadsIntoAConsistentModel) {
     ExpectConsistentModel(*r.Protein, path);
     if (CountRecords(path, "ATOM  ") > 1000) {
       // Files of real proteins keep at least nine tenths of their heavy atoms.
-      EXPECT_NE(r.Protein->Status, 1) << r.Protein->StatusText;
+      EXPECT_NE(r.Protein->Status, TRunStatus::Failed) << r.Protein->StatusText;
       EXPECT_GT(r.Protein->ResidueCount, 50);
     }
   }
@@ -112,7 +112,7 @@ TEST(CorpusRead, LargeStructure3o21) {
   if (path.empty()) GTEST_SKIP() << "corpus not present";
   const TReadResult r = ReadPdbFile(path);
   const TProteinObject& p = *r.Protein;
-  EXPECT_NE(p.Status, 1);
+  EXPECT_NE(p.Status, TRunStatus::Failed);
   EXPECT_EQ(p.Waters.size() + p.HetAtoms.size() > 600, true);
   EXPECT_GT(p.ProteinAtomCount, 11500);
   EXPECT_LE(p.AtomCount, 12800);

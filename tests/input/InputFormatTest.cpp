@@ -172,7 +172,7 @@ TEST(CifReader, OddFilesGiveAResultOrAClearMessage) {
                         "N GLY A 1 0 0 0\nCA GLY A 1 0.5 1.4 0\nC GLY A 1 1 1.9 1.4\nO GLY A 1 1.2 1.3 2.4\n"));
   EXPECT_EQ(labels.Protein->ResidueCount, 1);
   const TReadResult empty = ReadPdbText("data_empty\n_entry.id EMPTY\n");
-  EXPECT_EQ(empty.Protein->Status, 1);
+  EXPECT_EQ(empty.Protein->Status, TRunStatus::Failed);
 
   for (const auto& [text, message] : std::vector<std::pair<std::string, std::string>>{
            {Sites("label_atom_id label_comp_id Cartn_x Cartn_y Cartn_z", "N GLY 0 0 0\n"), "label_asym_id"},

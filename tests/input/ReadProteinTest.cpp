@@ -65,7 +65,7 @@ TEST_P(ReadProteinTest, CleanChain_NumbersAtomsInReadingOrder) {
   b.Ala().Gly().Ala();
   const TReadResult r = Read(HeaderCards() + b.Text() + "END   \n");
   const TProteinObject& p = *r.Protein;
-  EXPECT_EQ(p.Status, 0) << p.StatusText;
+  EXPECT_EQ(p.Status, TRunStatus::Good) << p.StatusText;
   EXPECT_TRUE(r.Log.empty()) << r.Log.front();
   ASSERT_EQ(p.ResidueCount, 3);
   EXPECT_EQ(p.ProteinAtomCount, 14);
@@ -125,7 +125,7 @@ TEST_P(ReadProteinTest, AddAtom_SideChainBeforeBackboneIsNumberedAfterIt) {
   EXPECT_EQ(p.Residue(1).FirstAtom, 1);
   EXPECT_EQ(p.Residue(1).AtomN->Number, 1);
   EXPECT_FLOAT_EQ(p.AtomAt(5)->Z, 2.3f);  // the CB comes last
-  EXPECT_EQ(p.Status, 0) << p.StatusText;
+  EXPECT_EQ(p.Status, TRunStatus::Good) << p.StatusText;
 }
 
 TEST_P(ReadProteinTest, FinishResidue_IncompleteBackboneIsIgnoredAndGivesNumbersBack) {
@@ -135,7 +135,7 @@ TEST_P(ReadProteinTest, FinishResidue_IncompleteBackboneIsIgnoredAndGivesNumbers
   const TProteinObject& p = *r.Protein;
   EXPECT_TRUE(LogHas(r, "backbone incomplete for residue  ALA    2 A. It will be ignored!"));
   EXPECT_TRUE(LogHas(r, " !!! POLYPEPTIDE CHAIN INTERRUPTED !!!"));
-  EXPECT_EQ(p.Status, 5);
+  EXPECT_EQ(p.Status, TRunStatus::ResidueIgnored);
   EXPECT_EQ(p.StatusText, " !!! BACKBONE INCOMPLETE FOR RESIDUE  ALA    2 A RESIDUE WILL BE IGNORED !!!");
   ASSERT_EQ(p.ResidueCount, 2);
   EXPECT_EQ(p.Residue(2).ResidueId, "   3 A");
@@ -154,7 +154,7 @@ TEST_P(ReadProteinTest, FinishResidue_AlternateBackboneIsIgnored) {
   const TReadResult r = Read(text);
   const TProteinObject& p = *r.Protein;
   EXPECT_TRUE(LogHas(r, "alternate backbone location for residue  ALA    2AA. It will be ignored!"));
-  EXPECT_EQ(p.Status, 5);
+  EXPECT_EQ(p.Status, TRunStatus::ResidueIgnored);
   EXPECT_EQ(p.StatusText, " !!! ALTERNATE BACKBONE LOCATION FOR RESIDUE  ALA    2AA RESIDUE WILL BE IGNORED !!!");
   ASSERT_EQ(p.ResidueCount, 3);
   EXPECT_EQ(p.Residue(3).FirstAtom, 11);
@@ -191,7 +191,7 @@ TEST_P(ReadProteinTest, CoincidentAtomsAreLeftOutOncePerResidue) {
   EXPECT_EQ(p.ProteinAtomCount, 16);
   EXPECT_TRUE(LogHas(r, "line 15: 2 atoms of residue  SER    2 A at the place of atoms read before, ignored"));
   EXPECT_TRUE(LogHas(r, "line 24: backbone atoms of residue  ALA    4 A coincide with other atoms. It will be ignored!"));
-  EXPECT_EQ(p.Status, 45) << p.StatusText;
+  EXPECT_EQ(p.Status, TRunStatus::AtomsCoincide) << p.StatusText;
   EXPECT_EQ(p.HetAtoms.size(), 1u);
   ASSERT_EQ(p.Waters.size(), 1u);
   EXPECT_EQ(p.Waters[0]->ResNumber, "   1 ");
@@ -199,7 +199,7 @@ TEST_P(ReadProteinTest, CoincidentAtomsAreLeftOutOncePerResidue) {
   EXPECT_TRUE(LogHas(r, "line 31: 1 atom of hetero residue HOH W   3  at the place of atoms read before, ignored"));
 }
 
-TEST_P(ReadProteinTest, CollapsedStructureEndsWithStatusOne) {
+TEST_P(ReadProteinTest, CollapsedStructureFails) {
   // Every residue on one point, or the same chain three times over.
   TChainBuilder b;
   b.Ala().Ala().Ala();
@@ -209,16 +209,16 @@ TEST_P(ReadProteinTest, CollapsedStructureEndsWithStatusOne) {
     onePoint += b.Text().substr(start, 30) + "   1.000   2.000   3.000" + b.Text().substr(start + 54, end + 1 - start - 54);
   }
   const TReadResult r = Read(HeaderCards() + onePoint + "END   \n");
-  EXPECT_EQ(r.Protein->Status, 1);
+  EXPECT_EQ(r.Protein->Status, TRunStatus::Failed);
   EXPECT_EQ(r.Protein->StatusText, " !!! STRUCTURE COLLAPSED: 3 OF 3 RESIDUES COINCIDE WITH OTHERS !!!");
   EXPECT_TRUE(LogHas(r, "structure collapsed: 3 of 3 complete residues lie at the place of other residues or atoms"));
 
   const TReadResult thrice = Read(HeaderCards() + b.Text() + "TER   \n" + b.Text() + "TER   \n" + b.Text() + "END   \n");
-  EXPECT_EQ(thrice.Protein->Status, 1);
+  EXPECT_EQ(thrice.Protein->Status, TRunStatus::Failed);
   EXPECT_EQ(thrice.Protein->StatusText, " !!! STRUCTURE COLLAPSED: 6 OF 9 RESIDUES COINCIDE WITH OTHERS !!!");
   // Twice is a copy, not a collapse: the first is analysed.
   const TReadResult twice = Read(HeaderCards() + b.Text() + "TER   \n" + b.Text() + "END   \n");
-  EXPECT_NE(twice.Protein->Status, 1) << twice.Protein->StatusText;
+  EXPECT_NE(twice.Protein->Status, TRunStatus::Failed) << twice.Protein->StatusText;
   EXPECT_EQ(twice.Protein->ResidueCount, 3);
 }
 
@@ -245,7 +245,7 @@ TEST_P(ReadProteinTest, ReadRecords_OtherResidueInAtomRecordsIsAHeteroGroup) {
   const std::vector<std::string> log = {"residue LIG in ATOM records read as a hetero group",
                                         " !!! POLYPEPTIDE CHAIN INTERRUPTED !!!"};
   EXPECT_EQ(r.Log, log);
-  EXPECT_EQ(p.Status, 30);
+  EXPECT_EQ(p.Status, TRunStatus::ChainInterrupted);
   EXPECT_EQ(p.ResidueCount, 2);
   EXPECT_EQ(p.HetAtoms.size(), 11u);  // no atom is lost
   EXPECT_EQ(p.AtomCount, p.ProteinAtomCount + 11);
@@ -265,7 +265,7 @@ TEST_P(ReadProteinTest, ReadRecords_AlternateLocationBIsReportedAndDropped) {
                        "In Residue SER     1 A alternate location indicator",
                        "1 atoms at a second or later alternate location left out; the first location is analysed"}));
   EXPECT_EQ(p.DroppedAltLocAtoms, 1);
-  EXPECT_EQ(p.Status, 7);
+  EXPECT_EQ(p.Status, TRunStatus::AlternateLocation);
   EXPECT_EQ(p.StatusText, " !!! IN RESIDUE SER    1 A ALTERNATE LOCATION INDICATOR ");
   ASSERT_EQ(p.ResidueCount, 1);
   EXPECT_EQ(p.Residue(1).SideChainCount, 2);
@@ -285,7 +285,7 @@ TEST_P(ReadProteinTest, CheckSideChainDistances_FarAtomIsDropped) {
   const std::vector<std::string> expected = {"illegal sidechain atom named  CB ",
                                              "not enough sidechain atoms in residue  ALA    1 A"};
   EXPECT_EQ(r.Log, expected);
-  EXPECT_EQ(p.Status, 2);
+  EXPECT_EQ(p.Status, TRunStatus::SideChainAtomTooFar);
   EXPECT_EQ(p.StatusText, " !!! RESIDUE  ALA    1 A HAS ILLEGAL SIDECHAIN ATOM NAMED  CB ");
   ASSERT_EQ(p.ResidueCount, 2);
   EXPECT_EQ(p.Residue(1).SideChainCount, 0);
@@ -297,22 +297,22 @@ struct TSideChainCase {
   const char* Name;
   const char* Residue;
   std::vector<std::string> Side;
-  int Status;
+  TRunStatus Status;
   std::string Log;
   std::string StatusText;
 };
 
 TEST_P(ReadProteinTest, CheckSideChainCount_ExpectationsByResidueLetter) {
   const std::vector<TSideChainCase> cases = {
-      {"oxt stays and is not counted", "ALA", {" CB ", " OXT"}, 0, "", " "},
-      {"oxt does not make up for a missing atom", "SER", {" CB ", " OXT"}, 3,
+      {"oxt stays and is not counted", "ALA", {" CB ", " OXT"}, TRunStatus::Good, "", " "},
+      {"oxt does not make up for a missing atom", "SER", {" CB ", " OXT"}, TRunStatus::TooFewSideChainAtoms,
        "not enough sidechain atoms in residue  SER    1 A", " !!! RESIDUE  SER    1 A HAS NOT ENOUGH SIDECHAIN ATOMS"},
-      {"too many", "ALA", {" CB ", " CB ", " OXT"}, 4, "too many sidechain atoms in residue  ALA    1 A",
+      {"too many", "ALA", {" CB ", " CB ", " OXT"}, TRunStatus::TooManySideChainAtoms, "too many sidechain atoms in residue  ALA    1 A",
        " !!! RESIDUE  ALA    1 A HAS TO MANY SIDECHAIN ATOMS"},
-      {"short", "SER", {" CB "}, 3, "not enough sidechain atoms in residue  SER    1 A",
+      {"short", "SER", {" CB "}, TRunStatus::TooFewSideChainAtoms, "not enough sidechain atoms in residue  SER    1 A",
        " !!! RESIDUE  SER    1 A HAS NOT ENOUGH SIDECHAIN ATOMS"},
-      {"trp", "TRP", {" CB ", " CG ", " CD1", " CD2", " NE1", " CE2", " CE3", " CZ2", " CZ3", " CH2"}, 0, "", " "},
-      {"x has no expectation", "UNK", {" CB ", " CG ", " CD ", " CE ", " NZ ", " OG ", " SD ", " OH "}, 0, "", " "},
+      {"trp", "TRP", {" CB ", " CG ", " CD1", " CD2", " NE1", " CE2", " CE3", " CZ2", " CZ3", " CH2"}, TRunStatus::Good, "", " "},
+      {"x has no expectation", "UNK", {" CB ", " CG ", " CD ", " CE ", " NZ ", " OG ", " SD ", " OH "}, TRunStatus::Good, "", " "},
   };
   for (const TSideChainCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -332,7 +332,7 @@ TEST_P(ReadProteinTest, FinishResidue_TerEndsAChainSegment) {
   const TReadResult r = Read(HeaderCards() + b.Text() + "END   \n");
   const TProteinObject& p = *r.Protein;
   EXPECT_EQ(r.Log, std::vector<std::string>{" !!! POLYPEPTIDE CHAIN INTERRUPTED !!!"});
-  EXPECT_EQ(p.Status, 30);
+  EXPECT_EQ(p.Status, TRunStatus::ChainInterrupted);
   EXPECT_EQ(p.StatusText, " !!! POLYPEPTIDE CHAIN INTERRUPTED !!!");
   // The break after the last residue is removed at the end of the read.
   EXPECT_EQ(p.ChainBreaks, std::vector<std::int32_t>{2});
@@ -343,14 +343,14 @@ TEST_P(ReadProteinTest, FinishResidue_LongPeptideBondIsABreakButHydrogenIsStillP
   b.Ala().Gap(1.21).Ala();  // C-N 2.51 Å
   const TReadResult r = Read(HeaderCards() + b.Text());
   const TProteinObject& p = *r.Protein;
-  EXPECT_EQ(p.Status, 30);
+  EXPECT_EQ(p.Status, TRunStatus::ChainInterrupted);
   EXPECT_EQ(p.ChainBreaks, std::vector<std::int32_t>{1});
   EXPECT_FLOAT_EQ(p.Residue(2).HPos.Z, p.Residue(2).AtomN->Z - 1.0f);
 
   TChainBuilder near;
   near.Ala().Gap(1.19).Ala();  // C-N 2.49 Å: no break
   const TReadResult r2 = Read(HeaderCards() + near.Text());
-  EXPECT_EQ(r2.Protein->Status, 0) << r2.Protein->StatusText;
+  EXPECT_EQ(r2.Protein->Status, TRunStatus::Good) << r2.Protein->StatusText;
   EXPECT_TRUE(r2.Protein->ChainBreaks.empty());
 }
 
@@ -368,7 +368,7 @@ TEST_P(ReadProteinTest, FinishResidue_CoincidingCAndOIgnoreTheResidue) {
   const TReadResult r = Read(text);
   const TProteinObject& p = *r.Protein;
   EXPECT_TRUE(LogHas(r, "line 8: backbone atoms of residue  ALA    1 A coincide with other atoms. It will be ignored!"));
-  EXPECT_EQ(p.Status, 5);
+  EXPECT_EQ(p.Status, TRunStatus::ResidueIgnored);
   ASSERT_EQ(p.ResidueCount, 1);
   EXPECT_EQ(p.Residue(1).ResidueId, "   2 A");
   EXPECT_FLOAT_EQ(p.Residue(1).HPos.X, 3.8f);
@@ -382,12 +382,13 @@ TEST_P(ReadProteinTest, FinishResidue_ProlineKeepsHydrogenOnN) {
   const TBACKBONE& pro = r.Protein->Residue(2);
   EXPECT_EQ(pro.OneLetter, 'P');
   EXPECT_FLOAT_EQ(pro.HPos.Z, pro.AtomN->Z);
-  EXPECT_EQ(r.Protein->Status, 0) << r.Protein->StatusText;
+  EXPECT_EQ(r.Protein->Status, TRunStatus::Good) << r.Protein->StatusText;
 }
 
 TEST_P(ReadProteinTest, ReadRecords_MissingHeaderCardsSetTheirStatusOnly) {
   const std::string headers[] = {"HEADER", "COMPND", "SOURCE", "AUTHOR"};
-  const int status[] = {10, 11, 12, 13};
+  const TRunStatus status[] = {TRunStatus::HeaderMissing, TRunStatus::CompoundMissing, TRunStatus::SourceMissing,
+                              TRunStatus::AuthorMissing};
   const std::string text[] = {" !!! HEADER-CARD MISSING !!!", " !!! COMPOUND-CARD MISSING !!!",
                               " !!! SOURCE-CARD MISSING !!!", " !!! AUTHOR CARD MISSING !!!"};
   TChainBuilder b;
@@ -402,7 +403,7 @@ TEST_P(ReadProteinTest, ReadRecords_MissingHeaderCardsSetTheirStatusOnly) {
   }
   // Without any header the first check wins.
   const TReadResult none = Read(b.Text());
-  EXPECT_EQ(none.Protein->Status, 10);
+  EXPECT_EQ(none.Protein->Status, TRunStatus::HeaderMissing);
   EXPECT_EQ(none.Protein->HeaderLines.size(), 0u);
 }
 
@@ -425,7 +426,7 @@ TEST_P(ReadProteinTest, ReadRecords_MoreThan200SSBondsAreKept) {
   std::string ssbonds;
   for (int k = 1; k <= 201; ++k) ssbonds += "SSBOND   1 CYS A    6    CYS A  127                          1555   1555  2.03\n";
   const TReadResult r = Read(HeaderCards() + ssbonds + b.Text());
-  EXPECT_EQ(r.Protein->Status, 0) << r.Protein->StatusText;
+  EXPECT_EQ(r.Protein->Status, TRunStatus::Good) << r.Protein->StatusText;
   for (const std::string& line : r.Log) EXPECT_EQ(line.find("ssbonds"), std::string::npos) << line;
 }
 
@@ -433,7 +434,7 @@ TEST_P(ReadProteinTest, ReadRecords_GlycineOnlyChainHasNoSideChains) {
   TChainBuilder b;
   b.Gly().Gly().Gly();
   const TReadResult r = Read(HeaderCards() + b.Text());
-  EXPECT_EQ(r.Protein->Status, 1);
+  EXPECT_EQ(r.Protein->Status, TRunStatus::Failed);
   EXPECT_EQ(r.Protein->StatusText, " !!! ALL SIDECHAIN COORDINATES MISSING !!!");
   EXPECT_TRUE(LogHas(r, " !!! ALL SIDECHAIN COORDINATES MISSING !!!"));
 }
@@ -448,7 +449,7 @@ TEST_P(ReadProteinTest, ReadRecords_HydrogensAreDropped) {
   text += HetAtomLine(11, " H1 ", "HOH", ' ', 101, 9, 9, 9) + HetAtomLine(12, " O  ", "HOH", ' ', 101, 9, 9, 8);
   const TReadResult r = Read(text);
   const TProteinObject& p = *r.Protein;
-  EXPECT_EQ(p.Status, 0) << p.StatusText;
+  EXPECT_EQ(p.Status, TRunStatus::Good) << p.StatusText;
   EXPECT_EQ(p.ProteinAtomCount, 5);
   EXPECT_EQ(p.Residue(1).SideChainCount, 1);
   EXPECT_EQ(p.Waters.size(), 1u);
@@ -467,7 +468,7 @@ TEST_P(ReadProteinTest, ReadProtein_WatersStayApartAndHeteroAtomsFollowTheProtei
   het += HetAtomLine(26, " CA ", "CA ", 'A', 301, 12, 12, 12);
   const TReadResult r = Read(HeaderCards() + b.Text() + het + "END   \n");
   const TProteinObject& p = *r.Protein;
-  EXPECT_EQ(p.Status, 0) << p.StatusText;
+  EXPECT_EQ(p.Status, TRunStatus::Good) << p.StatusText;
   EXPECT_EQ(p.Waters.size(), 2u);
   ASSERT_EQ(p.HetAtoms.size(), 3u);
   EXPECT_EQ(p.ProteinAtomCount, 10);
@@ -530,7 +531,7 @@ TEST_P(ReadProteinTest, ReadProtein_EmptyFileIsNotAStructureFile) {
   EXPECT_THROW(Read(""), IoError);
   // A file of header records alone is a PDB file without residues.
   const TReadResult r = Read("HEADER    EMPTY\n");
-  EXPECT_EQ(r.Protein->Status, 1);
+  EXPECT_EQ(r.Protein->Status, TRunStatus::Failed);
   EXPECT_EQ(r.Protein->StatusText, " !!! NO RESIDUE WITH COMPLETE BACKBONE !!!");
 }
 
@@ -547,7 +548,7 @@ TEST_P(ReadProteinTest, ReadPdbRecord_JunkCoordinateDropsTheAtomWithAReport) {
   const TProteinObject& p = *r.Protein;
   EXPECT_TRUE(LogHas(r, "line 14: ATOM record ignored, coordinate \"  1x.5  \" is not a number"));
   EXPECT_EQ(p.Residue(2).SideChainCount, 0);
-  EXPECT_EQ(p.Status, 3);  // the residue is now short of its CB
+  EXPECT_EQ(p.Status, TRunStatus::TooFewSideChainAtoms);  // the residue is now short of its CB
 }
 
 TEST(ReadProtein, MissingFileAndDirectoryThrowIoErrorNamingTheFile) {
@@ -593,7 +594,7 @@ TEST(ReadProtein, BinaryFilesEndWithAStatusNotACrash) {
     b.Ala().Ala();
     bytes.insert(bytes.size() / 2, b.Text());
     const TReadResult r = ReadPdbText(bytes);
-    EXPECT_NE(r.Protein->Status, 0);
+    EXPECT_NE(r.Protein->Status, TRunStatus::Good);
     EXPECT_LE(r.Protein->ProteinAtomCount, 10);
   }
 }

@@ -197,7 +197,7 @@ TEST(RecordRules, CharmmStyleFileKeepsEveryResidueWithStandardNames) {
   EXPECT_EQ(p.Waters[0]->ResName, "HOH ");
   EXPECT_EQ(p.Waters[0]->AtomName, " O  ");
   EXPECT_EQ(p.Waters[0]->Chain, 'C');
-  EXPECT_EQ(p.Status, 30);  // the two segments are two chains
+  EXPECT_EQ(p.Status, TRunStatus::ChainInterrupted);  // the two segments are two chains
   EXPECT_EQ(CountLines(r, "3 hydrogen atoms ignored"), 1u);
   EXPECT_EQ(CountLines(r, "residue HOH in ATOM records read as water"), 1u);
   EXPECT_EQ(CountLines(r, "names read as the standard ones: segment PROA -> chain A, HSD -> HIS, ILE CD -> CD1, "
@@ -255,7 +255,7 @@ TEST(RecordRules, MixedConventionsMarkersAndHeteroHydrogens) {
           HetAtomLine(61, " N  ", "DUM", ' ', 2, 42, 0, 0) + HetAtomLine(62, " O  ", "DUM", ' ', 3, 44, 0, 0);
   const TReadResult r = ReadPdbText(HeaderCards() + text);
   const TProteinObject& p = *r.Protein;
-  EXPECT_EQ(p.Status, 0);  // hydrogens in alternate locations are no alternate-location problem
+  EXPECT_EQ(p.Status, TRunStatus::Good);  // hydrogens in alternate locations are no alternate-location problem
   EXPECT_EQ(p.ResidueCount, 3);
   EXPECT_EQ(p.Residue(2).SideChainCount, 2);
   ASSERT_EQ(p.HetAtoms.size(), 3u);

@@ -5,6 +5,7 @@
 #include "model/Geometry.h"
 #include "model/Protein.h"
 #include "model/Radii.h"
+#include "model/Vector3.h"
 
 namespace cavitas {
 namespace {
@@ -45,12 +46,11 @@ TEST(CosAngle, ValuesAndZeroLength) {
 }
 
 TEST(Vectors, ProductsDistancesAndNormalize) {
-  TCoord r;
-  VecCross(P(1, 0, 0), P(0, 1, 0), r);
+  TCoord r = VecCross(P(1, 0, 0), P(0, 1, 0));
   EXPECT_EQ(r.X, 0);
   EXPECT_EQ(r.Y, 0);
   EXPECT_EQ(r.Z, 1);
-  VecDiff(P(1, 2, 3), P(0.5f, 4, -1), r);
+  r = VecDiff(P(1, 2, 3), P(0.5f, 4, -1));
   EXPECT_EQ(r.X, 0.5f);
   EXPECT_EQ(r.Y, -2);
   EXPECT_EQ(r.Z, 4);
@@ -59,17 +59,36 @@ TEST(Vectors, ProductsDistancesAndNormalize) {
   EXPECT_EQ(Distance2(P(0, 0, 0), P(3, 4, 12)), 169.0);
 
   TCoord v = P(0, 3, 4);
-  double len = -1;
-  VecNormalize(v, len);
-  EXPECT_EQ(len, 5.0);
+  EXPECT_EQ(VecNormalize(v), 5.0);
   EXPECT_FLOAT_EQ(v.Y, 0.6f);
   EXPECT_FLOAT_EQ(v.Z, 0.8f);
   TCoord zero;
-  VecNormalize(zero, len);
-  EXPECT_EQ(len, 0.0);
+  EXPECT_EQ(VecNormalize(zero), 0.0);
   EXPECT_EQ(zero.X, 0);
   EXPECT_EQ(zero.Y, 0);
   EXPECT_EQ(zero.Z, 0);
+}
+
+// Hand-computed products; Cross is orthogonal to both factors (exact in small integers).
+TEST(Vector3, ProductsNormsAndConversions) {
+  const TExtVector a{1, 2, 3}, b{4, 5, 6};
+  EXPECT_EQ(Cross(a, b), (TExtVector{-3, 6, -3}));
+  EXPECT_EQ(Dot(Cross(a, b), a), 0);
+  EXPECT_EQ(Dot(Cross(a, b), b), 0);
+  EXPECT_EQ(Dot(a, b), 32);
+  EXPECT_EQ(Norm(TExtVector{3, 4, 12}), 13);
+  EXPECT_EQ(b - a * 2, (TExtVector{2, 1, 0}));
+  EXPECT_EQ(a + b, (TExtVector{5, 7, 9}));
+  // A double factor is widened first: the product is that of the double's value.
+  EXPECT_EQ((TExtVector{1, 0, 0} * 0.1)[0], static_cast<long double>(0.1));
+  EXPECT_NE((TExtVector{1, 0, 0} * 0.1)[0], 0.1L);
+  // A stored point survives every precision and comes back bit for bit.
+  const TCoord c = P(0.1f, -2.5e-7f, 3e5f);
+  const TCoord back = ToCoord(Converted<double>(ToExt(c)));
+  EXPECT_EQ(back.X, c.X);
+  EXPECT_EQ(back.Y, c.Y);
+  EXPECT_EQ(back.Z, c.Z);
+  EXPECT_EQ(Converted<double>(ToExt(c)), VectorOf<double>(c));
 }
 
 TEST(SurfaceDistance, TouchingAndOverlappingSpheres) {

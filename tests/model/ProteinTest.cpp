@@ -34,7 +34,7 @@ TEST(RemoveDuplicateAtoms, KeepsTheFirstOfCoincidingAtoms) {
 
 TEST(TProteinObject, DefaultsAndAtomSlots) {
   TProteinObject p;
-  EXPECT_EQ(p.Status, 0);
+  EXPECT_EQ(p.Status, TRunStatus::Good);
   EXPECT_EQ(p.Resolution, 50.0);
   EXPECT_EQ(p.ElementTable.size(), 1u);  // rows are made as they are written
   EXPECT_EQ(p.ElementRow(9000).ElementKind, TElementKind::Unset);
@@ -46,19 +46,31 @@ TEST(TProteinObject, DefaultsAndAtomSlots) {
   EXPECT_EQ(p.AtomAt(2), nullptr);
   p.PutAtom(108001, std::make_unique<TAtom>());  // beyond the old fixed table
   EXPECT_NE(p.AtomAt(108001), nullptr);
+  EXPECT_EQ(p.AtomAt(108002), nullptr);
+  EXPECT_EQ(p.AtomAt(-1), nullptr);  // a negative number is no row, not a huge one
   EXPECT_THROW(p.PutAtom(0, std::make_unique<TAtom>()), FatalError);
+}
+
+// Tables kept per atom: rows 0..count, none for a negative number or count.
+TEST(AtomIndex, RowsOfPerAtomTables) {
+  const std::vector<int> table(RowsFor(3));
+  EXPECT_EQ(table.size(), 4u);
+  EXPECT_EQ(RowsFor(-5), 1u);
+  EXPECT_TRUE(HasRow(table, 3));
+  EXPECT_FALSE(HasRow(table, 4));
+  EXPECT_FALSE(HasRow(table, -1));
 }
 
 TEST(TProteinObject, FirstProblemWinsAndFatalAlwaysSets) {
   TProteinObject p;
-  p.SetWarningStatus(30, "a");
-  p.SetWarningStatus(5, "b");
-  EXPECT_EQ(p.Status, 30);
+  p.SetWarningStatus(TRunStatus::ChainInterrupted, "a");
+  p.SetWarningStatus(TRunStatus::ResidueIgnored, "b");
+  EXPECT_EQ(p.Status, TRunStatus::ChainInterrupted);
   p.SetFatalStatus("c");
-  EXPECT_EQ(p.Status, 1);
+  EXPECT_EQ(p.Status, TRunStatus::Failed);
   EXPECT_EQ(p.StatusText, "c");
-  p.SetWarningStatus(5, "d");
-  EXPECT_EQ(p.Status, 1);
+  p.SetWarningStatus(TRunStatus::ResidueIgnored, "d");
+  EXPECT_EQ(p.Status, TRunStatus::Failed);
 }
 
 TEST(TString, LongTextIsCutTo120) {

@@ -225,7 +225,7 @@ TEST(MarkStrands, ThirdColumnIsLeftUnmarkedWithTableAndWarning) {
   LabelSheets(state);
   LogCapture log(*p);
   MarkStrands(*p, state);
-  EXPECT_EQ(p->Status, 31);
+  EXPECT_EQ(p->Status, TRunStatus::StrandColumnOverwritten);
   EXPECT_EQ(p->StatusText, " !!! STRAND COLUMN OVERWRITTEN !!!");
   const std::vector<std::string> expected = {
       "    4A d p    10   10   70   70 1 2 3 4", "    1A A a    10   10   30   30 1 2 3 4",

@@ -48,7 +48,7 @@ TEST(Corpus, IndexedSearchesMatchLiteralScans) {
   if (path.empty()) GTEST_SKIP() << "corpus not available";
   TempDir dir;
   auto p = Read(path, dir);
-  ASSERT_NE(p->Status, 1);
+  ASSERT_NE(p->Status, TRunStatus::Failed);
   std::vector<TBond> fast;
   for (int i = 1; i <= p->ResidueCount; ++i) {
     const TBACKBONE& r = p->Residue(i);
@@ -91,9 +91,9 @@ TEST_P(CorpusElements, CoverChainsWithoutGaps) {
   TempDir dir;
   auto p = Read(path, dir);
   EXPECT_FALSE(IsSecondaryStructureFailure(p->StatusText)) << p->StatusText;
-  if (p->Status == 1) GTEST_SKIP() << "read failed: " << p->StatusText;
+  if (p->Status == TRunStatus::Failed) GTEST_SKIP() << "read failed: " << p->StatusText;
   BuildElementList(*p);
-  ASSERT_NE(p->Status, 1) << p->StatusText;
+  ASSERT_NE(p->Status, TRunStatus::Failed) << p->StatusText;
   const int n = p->ResidueCount;
   ASSERT_GE(p->ElementCount, 1);
   auto isBreak = [&](int r) {

@@ -53,7 +53,7 @@ TEST(BuildElementList, CutsLettersIntoElements) {
     SetSymbols(*p, c.symbols);
     p->ChainBreaks = c.breaks;
     BuildElementList(*p);
-    EXPECT_EQ(p->Status, 0) << c.name;
+    EXPECT_EQ(p->Status, TRunStatus::Good) << c.name;
     EXPECT_EQ(Elements(*p), c.expected) << c.name;
   }
 }
@@ -85,7 +85,7 @@ TEST(BuildElementList, TheTableGrowsBeyondItsOldSize) {
   auto p = ManyStrands(4001);
   p->ChainBreaks = {1, 4, 7};  // each inside a strand
   BuildElementList(*p);
-  EXPECT_EQ(p->Status, 0) << p->StatusText;
+  EXPECT_EQ(p->Status, TRunStatus::Good) << p->StatusText;
   EXPECT_EQ(p->ElementCount, 8002 + 3);
   EXPECT_GE(p->ElementTable.size(), static_cast<std::size_t>(p->ElementCount) + 1);
   EXPECT_EQ(p->ElementTable[2].First, 2);

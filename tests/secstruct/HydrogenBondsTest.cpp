@@ -29,7 +29,7 @@ TEST(HBondEnergy, CollinearGeometryMatchesHandValue) {
   // dHO = 2, dHC = 3, dNC = 4, dNO = 3: -27888 * (1/2 - 1/3 + 1/4 - 1/3) = -2324.
   auto p = DonorAcceptor(Coord(0, 0, 0), Coord(1, 0, 0), Coord(4, 0, 0), Coord(3, 0, 0));
   EXPECT_EQ(HBondEnergy(*p, 1, 2), -2324);
-  EXPECT_EQ(p->Status, 0);
+  EXPECT_EQ(p->Status, TRunStatus::Good);
 }
 
 TEST(HBondEnergy, HalvesRoundToEven) {
@@ -61,15 +61,15 @@ TEST(HBondEnergy, TooCloseContactIsFloorAndFirstStatusWins) {
   LogCapture log(*p);
   EXPECT_EQ(HBondEnergy(*p, 1, 2), -9900);
   EXPECT_EQ(HBondEnergy(*p, 1, 2), -9900);
-  EXPECT_EQ(p->Status, 21);
+  EXPECT_EQ(p->Status, TRunStatus::ContactTooClose);
   EXPECT_EQ(p->StatusText, " !!! CONTACT BETWEEN 2 RESIDUES TOO CLOSE");
   EXPECT_EQ(log.Lines(), std::vector<std::string>{" !!! CONTACT BETWEEN 2 RESIDUES TOO CLOSE"});
 
   auto q = DonorAcceptor(Coord(0, 0, 0), Coord(1, 0, 0), Coord(2.2f, 0, 0), Coord(1.2f, 0, 0));
-  q->Status = 5;
+  q->Status = TRunStatus::ResidueIgnored;
   q->StatusText = "earlier";
   EXPECT_EQ(HBondEnergy(*q, 1, 2), -9900);
-  EXPECT_EQ(q->Status, 5);
+  EXPECT_EQ(q->Status, TRunStatus::ResidueIgnored);
   EXPECT_EQ(q->StatusText, "earlier");
 }
 
@@ -365,7 +365,7 @@ TEST(FlagSSBonds, BondsBeyondTheOldTableAreFound) {
   state.SSBondCount = 200;
   FlagSSBonds(chain.p, state);
   EXPECT_EQ(state.SSBondCount, 201);
-  EXPECT_EQ(chain.p.Status, 0);
+  EXPECT_EQ(chain.p.Status, TRunStatus::Good);
   EXPECT_EQ(chain.p.Residue(1).OneLetter, 'a');
 }
 

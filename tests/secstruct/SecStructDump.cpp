@@ -19,13 +19,13 @@ int main(int argc, char** argv) {
   const std::string log = argc > 3 ? argv[3] : "/dev/null";
   TNewContactObject protein;
   ReadProtein(protein, argv[1], log, 0);
-  std::printf("# status %d %s\n", protein.Status, protein.StatusText.c_str());
+  std::printf("# status %d %s\n", StatusNumber(protein.Status), protein.StatusText.c_str());
   for (int i = 1; i <= protein.ResidueCount; ++i) {
     const TBACKBONE& r = protein.Residue(i);
     std::printf("%5d|%s|%c|%c|%c%5d|%c%5d|%c\n", i, r.ResidueId.c_str(), r.OneLetter, r.SSSymbol, r.BridgeLabel1,
                 r.BridgePartner1, r.BridgeLabel2, r.BridgePartner2, r.SheetLabel);
   }
-  if (elements && protein.Status != 1) {
+  if (elements && protein.Status != TRunStatus::Failed) {
     protein.Context.Log = &protein;
     BuildElementList(protein);
     for (std::int32_t b : protein.ChainBreaks) std::printf("# break %d\n", b);

@@ -36,7 +36,7 @@ struct Feed {
     for (int guard = 0; guard < 1000; ++guard) {
       reader.ReadRecord(line);
       kinds.push_back(line.Kind);
-      if (line.Kind == kEndRecord || protein.Status == 1) break;
+      if (line.Kind == kEndRecord || protein.Status == TRunStatus::Failed) break;
     }
     return kinds;
   }
@@ -54,8 +54,8 @@ TEST(ReadStructureCard, RoundTripOfTheSmallProtein) {
   WriteStructureCards(original, dir.File("s.crd"));
   TProteinObject back;
   testing::ReadCardFile(back, dir.File("s.crd"), 3, dir.File("r.log"));
-  // Status 12: the small protein has no SOURCE line.
-  EXPECT_EQ(back.Status, 12) << back.StatusText << "\n" << ReadFile(dir.File("r.log"));
+  // SourceMissing: the small protein has no SOURCE line.
+  EXPECT_EQ(back.Status, TRunStatus::SourceMissing) << back.StatusText << "\n" << ReadFile(dir.File("r.log"));
   EXPECT_EQ(Cards(back), Cards(original));
   EXPECT_EQ(SumStructureCards(back), SumStructureCards(original));
   EXPECT_EQ(back.CheckSum, SumStructureCards(original));  // the driver keeps the file's CH-SUM value
@@ -81,7 +81,7 @@ TEST(ReadStructureCard, DeclaredAtomsBeyondTheFileAreRefused) {
   WriteFile(dir.File("s.crd"), text);
   TProteinObject back;
   testing::ReadCardFile(back, dir.File("s.crd"), 3, dir.File("r.log"));
-  EXPECT_EQ(back.Status, 1);
+  EXPECT_EQ(back.Status, TRunStatus::Failed);
   EXPECT_EQ(back.StatusText, " !!! BAD NUMBER OF ATOMS !!!");
   EXPECT_EQ(back.AtomCount, original.AtomCount);
 }
@@ -140,13 +140,13 @@ TEST(ReadStructureCard, MalformedSuperElementCardsAreRejected) {
   const std::string log = f.Log();
   EXPECT_NE(log.find("before entry 1"), std::string::npos);
   EXPECT_NE(log.find("Fehler beim einlesen! "), std::string::npos);
-  EXPECT_EQ(f.protein.Status, 0);
+  EXPECT_EQ(f.protein.Status, TRunStatus::Good);
 }
 
 TEST(ReadStructureCard, AtomLineOutsideTheElementTableStopsTheRead) {
   Feed f("ATOM      1  N   GLY A   1       1.000   2.000   3.000  1.00 10.00   0.00   0.00   9001  0\nEND\n");
   f.All();
-  EXPECT_EQ(f.protein.Status, 1);
+  EXPECT_EQ(f.protein.Status, TRunStatus::Failed);
   EXPECT_EQ(f.protein.StatusText, kStructureReadError);
 }
 
@@ -171,18 +171,18 @@ TEST(ReadStructureCard, ShortConnectionCardIsRejected) {
 TEST(ReadOverviewCard, StatusValues) {
   struct Case {
     const char* text;
-    int status;
+    TRunStatus status;
     const char* report;
   };
   const Case cases[] = {
-      {"LENGTH    10 AA 80 ATOMS 80\nOVERVW    H0001 C0005\nEND\n", 52, "Error in reading overvwcard"},
-      {"LENGTH    10 AA 80 ATOMS 80\nNRELEM 2\nOVERVW    H0001 CX005\nEND\n", 51, "Error in reading overvwcard - no number"},
-      {"LENGTH    10 AA 80 ATOMS 80\nNRELEM 2\nOVERVW    H0005 C0002\nEND\n", 53, "Error in reading overvwcard - bad number"},
-      {"LENGTH    10 AA 80 ATOMS 80\nNRELEM 2\nOVERVW    H0001 C0011\nEND\n", 53, "Error in reading overvwcard - bad number"},
-      {"LENGTH    10 AA 80 ATOMS 80\nNRELEM 1\nOVERVW    H0001 C0005\nEND\n", 50, "No NRELEMCARD or to many elements in overview"},
-      {"LENGTH    10 AA 80 ATOMS 90\nNRELEM 1\nOVERV2    O0001\nEND\n", 52, "Error in reading overview2card"},
-      {"LENGTH    10 AA 80 ATOMS 90\nNRHETE 1\nOVERV2    O0001 W0005\nEND\n", 50, "No NRHETELEMCARD or to many elements in overview2"},
-      {"LENGTH    10 AA 80 ATOMS 80\nNRELEM 2\nOVERVW    H0001 C0005\nEND\n", 0, nullptr},
+      {"LENGTH    10 AA 80 ATOMS 80\nOVERVW    H0001 C0005\nEND\n", TRunStatus::OverviewNoElementCount, "Error in reading overvwcard"},
+      {"LENGTH    10 AA 80 ATOMS 80\nNRELEM 2\nOVERVW    H0001 CX005\nEND\n", TRunStatus::OverviewNoNumber, "Error in reading overvwcard - no number"},
+      {"LENGTH    10 AA 80 ATOMS 80\nNRELEM 2\nOVERVW    H0005 C0002\nEND\n", TRunStatus::OverviewBadNumber, "Error in reading overvwcard - bad number"},
+      {"LENGTH    10 AA 80 ATOMS 80\nNRELEM 2\nOVERVW    H0001 C0011\nEND\n", TRunStatus::OverviewBadNumber, "Error in reading overvwcard - bad number"},
+      {"LENGTH    10 AA 80 ATOMS 80\nNRELEM 1\nOVERVW    H0001 C0005\nEND\n", TRunStatus::OverviewTooManyElements, "No NRELEMCARD or to many elements in overview"},
+      {"LENGTH    10 AA 80 ATOMS 90\nNRELEM 1\nOVERV2    O0001\nEND\n", TRunStatus::OverviewNoElementCount, "Error in reading overview2card"},
+      {"LENGTH    10 AA 80 ATOMS 90\nNRHETE 1\nOVERV2    O0001 W0005\nEND\n", TRunStatus::OverviewTooManyElements, "No NRHETELEMCARD or to many elements in overview2"},
+      {"LENGTH    10 AA 80 ATOMS 80\nNRELEM 2\nOVERVW    H0001 C0005\nEND\n", TRunStatus::Good, nullptr},
   };
   for (const Case& c : cases) {
     Feed f(c.text, 2);
@@ -219,14 +219,14 @@ TEST(ReadOverviewCard, ElementRangesAndAtomLines) {
   EXPECT_EQ(line.Kind, kAtomRecord);
   EXPECT_EQ(line.NeighbourStart, 0);  // a new element restarts the entry counter
   f.reader.ReadRecord(line);          // names no element
-  EXPECT_EQ(f.protein.Status, 1);
+  EXPECT_EQ(f.protein.Status, TRunStatus::Failed);
   EXPECT_EQ(f.protein.StatusText, kStructureReadError);
 }
 
 TEST(ReadOverviewCard, AtomKeywordFailsTheElementCheck) {
   Feed f("ATOM      1  N   GLY A   1       1.000   2.000   3.000\nEND\n", 1);
   f.All();
-  EXPECT_EQ(f.protein.Status, 1);
+  EXPECT_EQ(f.protein.Status, TRunStatus::Failed);
 }
 
 }  // namespace

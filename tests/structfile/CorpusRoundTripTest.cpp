@@ -47,7 +47,7 @@ TEST_P(CorpusRoundTrip, CardsAndStreamAreLossless) {
   testing::TempDir dir;
   TProteinObject original;
   ReadProtein(original, path, dir.File("pdb.log"), 0);
-  if (original.Status == 1) GTEST_SKIP() << GetParam() << " is not analysable: " << original.StatusText;
+  if (original.Status == TRunStatus::Failed) GTEST_SKIP() << GetParam() << " is not analysable: " << original.StatusText;
   BuildElementList(original);
   BuildHetElements(original);
   const std::vector<std::string> cards = Cards(original);
@@ -57,7 +57,7 @@ TEST_P(CorpusRoundTrip, CardsAndStreamAreLossless) {
 
   TProteinObject back;
   testing::ReadCardFile(back, dir.File("s.crd"), 3, dir.File("crd.log"));
-  ASSERT_NE(back.Status, 1) << back.StatusText << "\n" << testing::ReadFile(dir.File("crd.log"));
+  ASSERT_NE(back.Status, TRunStatus::Failed) << back.StatusText << "\n" << testing::ReadFile(dir.File("crd.log"));
   EXPECT_EQ(FirstDifference(Cards(back), cards), "");
   EXPECT_EQ(SumStructureCards(back), SumStructureCards(original));
 
@@ -66,7 +66,7 @@ TEST_P(CorpusRoundTrip, CardsAndStreamAreLossless) {
   loaded.SetLogFile(dir.File("load.log"));
   std::istringstream in(stream);
   LoadFromStream(loaded, in);
-  ASSERT_NE(loaded.Status, 1) << loaded.StatusText << "\n" << testing::ReadFile(dir.File("load.log"));
+  ASSERT_NE(loaded.Status, TRunStatus::Failed) << loaded.StatusText << "\n" << testing::ReadFile(dir.File("load.log"));
   EXPECT_EQ(Save(loaded), stream);
   EXPECT_EQ(FirstDifference(Cards(loaded), cards), "");
 }

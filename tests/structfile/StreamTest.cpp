@@ -129,7 +129,7 @@ TEST(LoadFromStream, SmallProteinRoundTrip) {
   testing::TempDir dir;
   TProteinObject loaded;
   Load(loaded, first, dir);
-  EXPECT_EQ(loaded.Status, 0) << loaded.StatusText << testing::ReadFile(dir.File("load.log"));
+  EXPECT_EQ(loaded.Status, TRunStatus::Good) << loaded.StatusText << testing::ReadFile(dir.File("load.log"));
   EXPECT_EQ(Save(loaded), first);
   EXPECT_EQ(Cards(loaded), Cards(original));
   EXPECT_TRUE(loaded.StreamFlag);
@@ -150,7 +150,7 @@ TEST(LoadFromStream, EveryTruncationIsRejected) {
   for (std::size_t n = 0; n < full.size(); ++n) {
     TProteinObject p;
     Load(p, full.substr(0, n), dir);
-    ASSERT_EQ(p.Status, 1) << "prefix of " << n << " bytes";
+    ASSERT_EQ(p.Status, TRunStatus::Failed) << "prefix of " << n << " bytes";
   }
 }
 
@@ -171,7 +171,7 @@ TEST(LoadFromStream, MalformedValuesAreRejected) {
   for (const Case& c : cases) {
     TProteinObject p;
     Load(p, c.bytes, dir);
-    EXPECT_EQ(p.Status, 1) << c.what;
+    EXPECT_EQ(p.Status, TRunStatus::Failed) << c.what;
     EXPECT_NE(testing::ReadFile(dir.File("load.log")).find("Error in reading stream"), std::string::npos) << c.what;
   }
 }
@@ -186,7 +186,7 @@ TEST(LoadFromStream, ResidueCountDisagreeingWithTheRecordsKeepsEveryResidue) {
   testing::TempDir dir;
   TProteinObject once;
   Load(once, damaged, dir);
-  ASSERT_NE(once.Status, 1) << once.StatusText;
+  ASSERT_NE(once.Status, TRunStatus::Failed) << once.StatusText;
   EXPECT_NE(testing::ReadFile(dir.File("load.log")).find("2 residues read, 1 stored"), std::string::npos);
   EXPECT_EQ(once.ResidueCount, 2);
   EXPECT_EQ(once.ElementTable[static_cast<std::size_t>(once.ElementCount)].Last, 2);
@@ -227,7 +227,7 @@ TEST(LoadFromStream, AtomsTheNextSaveWouldLoseAreRefused) {
     testing::TempDir dir;
     TProteinObject p;
     Load(p, Save(original), dir);
-    EXPECT_EQ(p.Status, 1) << c.what;
+    EXPECT_EQ(p.Status, TRunStatus::Failed) << c.what;
     EXPECT_NE(testing::ReadFile(dir.File("load.log")).find(c.report), std::string::npos) << c.what;
   }
 }
@@ -249,7 +249,7 @@ TEST(LoadFromStream, AtomOfAnUnexpectedElementEndsTheLoad) {
   testing::TempDir dir;
   TProteinObject p;
   Load(p, Save(original), dir);
-  EXPECT_EQ(p.Status, 1);
+  EXPECT_EQ(p.Status, TRunStatus::Failed);
   EXPECT_EQ(p.StatusText, kStructureReadError);
 }
 

@@ -24,9 +24,9 @@ using testing::MakeProtein;
 
 constexpr double kP = 1.4;
 
-TSurface Build(TProteinObject& p, std::int32_t* statusOut = nullptr) {
+TSurface Build(TProteinObject& p, TRunStatus* statusOut = nullptr) {
   TSurface s;
-  std::int32_t status = 0;
+  TRunStatus status = TRunStatus::Good;
   ComputeSurfaceWithHet(p, s, status);
   if (statusOut) *statusOut = status;
   return s;
@@ -163,9 +163,9 @@ TEST(Construction, PatchWithTwoSeparateCapsIsSplit) {
     atoms.push_back({2.9 * std::cos(a), 2.9 * std::sin(a), 0.0, 0});
   }
   auto p = MakeProtein(atoms);
-  std::int32_t status = 0;
+  TRunStatus status = TRunStatus::Good;
   const TSurface s = Build(*p, &status);
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(status, TRunStatus::Good);
   EXPECT_EQ(CheckSurfaceInvariants(*p, s, 7), "");
   const auto patches = PatchesOf(s, 1);
   ASSERT_EQ(patches.size(), 2u);
@@ -213,7 +213,7 @@ TEST(Construction, IdenticalAtomsAreLoggedAndSkipped) {
 TEST(Construction, HeteroAtomsTakePartOnlyWithHet) {
   auto p = MakeProtein({{0, 0, 0, 0}, {3.0, 0, 0, 0}}, 1);
   TSurface with, without;
-  std::int32_t status = 0;
+  TRunStatus status = TRunStatus::Good;
   ComputeSurfaceWithHet(*p, with, status);
   ComputeSurfaceWithoutHet(*p, without, status);
   EXPECT_EQ(with.Elements.size(), 3u);
@@ -260,7 +260,7 @@ TEST(DegeneratePoint, FourSpheresThroughOnePointAreBridgedByAZeroLengthEdge) {
   std::remove(log.c_str());
   ProgramLog().LogFileName = log;
   TSurface s;
-  std::int32_t status = 0;
+  TRunStatus status = TRunStatus::Good;
   ComputeSurfaceWithHet(*p, s, status);
   ProgramLog().LogFileName = "test.log";
   const std::string text = ReadLog(log);
@@ -268,7 +268,7 @@ TEST(DegeneratePoint, FourSpheresThroughOnePointAreBridgedByAZeroLengthEdge) {
             std::string::npos)
       << text;
   EXPECT_NE(text.find(" im Punkt ("), std::string::npos);
-  EXPECT_EQ(status, 0);  // the reports never change the status
+  EXPECT_EQ(status, TRunStatus::Good);  // the reports never change the status
   std::vector<const TConollyObject2*> zero;
   for (const auto* sd : ElementsOfKind<TConollyObject2>(s, kSaddlePatch))
     if (sd->Degenerate) zero.push_back(sd);

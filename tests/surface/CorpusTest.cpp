@@ -42,7 +42,7 @@ TEST_P(CorpusSurface, BothPassesFinishWithClosedCyclesAndFreeInnerPoints) {
   ReadProtein(p, path, dir.File("run.log"), 0);
   if (p.AtomCount == 0) {
     TSurface s;
-    std::int32_t status = 0;
+    TRunStatus status = TRunStatus::Good;
     ComputeSurfaceWithHet(p, s, status);  // an empty structure has an empty surface
     programLog.LogFileName = savedLog;
     EXPECT_TRUE(s.Elements.empty());
@@ -50,7 +50,7 @@ TEST_P(CorpusSurface, BothPassesFinishWithClosedCyclesAndFreeInnerPoints) {
   }
   for (const bool withHet : {true, false}) {
     TSurface s;
-    std::int32_t status = 0;
+    TRunStatus status = TRunStatus::Good;
     try {
       if (withHet)
         ComputeSurfaceWithHet(p, s, status);
@@ -60,7 +60,7 @@ TEST_P(CorpusSurface, BothPassesFinishWithClosedCyclesAndFreeInnerPoints) {
       programLog.LogFileName = savedLog;
       FAIL() << name << (withHet ? " with" : " without") << " hetero atoms: exit " << ToInt(e.Code) << " " << e.Text;
     }
-    EXPECT_EQ(status, 0) << name;
+    EXPECT_EQ(status, TRunStatus::Good) << name;
     const int last = withHet ? p.AtomCount : p.ProteinAtomCount;
     EXPECT_EQ(testing::CheckSurfaceInvariants(p, s, last), "") << name << (withHet ? " with" : " without");
   }

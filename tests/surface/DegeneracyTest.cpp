@@ -88,7 +88,7 @@ TBuilt Build(TProteinObject& p, const testing::TempDir& dir, int threads, bool r
   TBuilt b;
   std::vector<bool> include(static_cast<std::size_t>(p.AtomCount) + 1, true);
   include[0] = false;
-  std::int32_t status = 0;
+  TRunStatus status = TRunStatus::Good;
   if (reference) {
     surface_detail::GetAtConollyReference(p, include, b.Surface.AtomElements, status, true, b.Surface.Elements);
   } else {

@@ -32,7 +32,7 @@ using testing::Serialise;
 
 struct TOutcome {
   int Code = 0;  // exit code of a fatal stop, 0 when the run finished
-  std::int32_t Status = 0;
+  TRunStatus Status = TRunStatus::Good;
   std::string Elements;
   std::size_t Count = 0;
 };
@@ -222,7 +222,7 @@ TEST_F(FastPath, PairsAtTheCutoffMatchTheReference) {
       ExpectSameSurfaces(*p, what);
       // Clearly inside the cutoff the neck is a free full circle; clearly beyond it there is none.
       TSurface s;
-      std::int32_t status = 0;
+      TRunStatus status = TRunStatus::Good;
       ComputeSurfaceWithHet(*p, s, status);
       int necks = 0;
       for (const TConollyObject2* e : testing::ElementsOfKind<TConollyObject2>(s, kSaddlePatch))

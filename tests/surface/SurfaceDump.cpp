@@ -30,13 +30,13 @@ int main(int argc, char** argv) {
     TProteinObject p;
     ReadProtein(p, argv[1], "/dev/null", 0);
     TSurface s;
-    std::int32_t status = 0;
+    TRunStatus status = TRunStatus::Good;
     if (withHet)
       ComputeSurfaceWithHet(p, s, status);
     else
       ComputeSurfaceWithoutHet(p, s, status);
     const int last = withHet ? p.AtomCount : p.ProteinAtomCount;
-    std::printf("# status %d atoms %d elements %zu\n", status, last, s.Elements.size());
+    std::printf("# status %d atoms %d elements %zu\n", StatusNumber(status), last, s.Elements.size());
     for (int i = 1; i <= last; ++i) {
       const TAtom& a = *p.AtomAt(i);
       const double R = p.Context.Model.Radius(a);
