@@ -8,7 +8,7 @@ namespace cavitas {
 
 // Keeps freed memory in the process (no trimming, no per-block mappings for
 // large blocks, one heap for all threads), grows the heap in large steps and asks for huge pages for
-// the first of them (not under an address-space limit). Called once, first thing in
+// the first of them beyond its first 16 MiB (not under an address-space limit). Called once, first thing in
 // main, before any thread starts; benchmarks call it too, so that they time
 // what the program does.
 void KeepFreedMemory();
