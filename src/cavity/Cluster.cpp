@@ -300,8 +300,8 @@ void ReportMissing(const TRunContext& run, const std::string& what, int a, int b
 // The concave element at the arc end `point` of the saddle (a, b) ended by atom third.
 void TakeConcave(const TRunContext& run, const TAtomElementLists& atomElements, int a, int b, int third,
                  const TCoord& point, RestList& rest, TCluster& cluster) {
-  if (static_cast<std::size_t>(a) < atomElements.size()) {
-    for (TConollyObject* el : atomElements[static_cast<std::size_t>(a)]) {
+  if (HasRow(atomElements, a)) {
+    for (TConollyObject* el : At(atomElements, a)) {
       if (el->Kind != kConcavePatch) continue;
       const auto* c3 = static_cast<const TConollyObject3*>(el);
       if (c3->Atom->Number != a || c3->Atom2->Number != b || c3->Atom3->Number != third) continue;

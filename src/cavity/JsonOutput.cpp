@@ -68,8 +68,7 @@ std::string RunJsonText(const TNewContactObject& p, const TJsonRunInfo& info) {
   const TStructureLabels labels = LabelStructure(p);
   const TRunReport& report = p.Report;
   auto onOuter = [&](std::int32_t n) {
-    return n >= 1 && static_cast<std::size_t>(n) < report.OnOuterSurface.size() &&
-           At(report.OnOuterSurface, n) != 0;
+    return n >= 1 && HasRow(report.OnOuterSurface, n) && At(report.OnOuterSurface, n) != 0;
   };
   auto serialOf = [&](std::int32_t n) {
     const TAtom* a = p.AtomAt(n);

@@ -84,7 +84,7 @@ int ReportIsolatedAtoms(const TProteinObject& protein, const std::vector<std::in
     std::int32_t line = 0;
     std::string residue;
     if (i <= protein.ProteinAtomCount) {
-      if (static_cast<std::size_t>(i) < proteinAtomLines.size()) line = proteinAtomLines[static_cast<std::size_t>(i)];
+      if (HasRow(proteinAtomLines, i)) line = At(proteinAtomLines, i);
       if (a->ResidueIndex >= 1 && a->ResidueIndex <= protein.ResidueCount) {
         const TBACKBONE& r = protein.Residue(a->ResidueIndex);
         residue = r.ResidueName + r.ResidueId;
