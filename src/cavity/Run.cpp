@@ -1,6 +1,7 @@
 // The pipeline of one run: read, secondary structure, inner waters, the two
 // surfaces with their holes, the combined hole list, volumes, structure cards
 // and the result file, with the elapsed time of each stage group in the log.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -8,6 +9,7 @@
 #include "cavity/ContactObject.h"
 #include "cavity/HoleList.h"
 #include "cavity/Volume.h"
+#include "frame/Allocator.h"
 #include "input/ReadProtein.h"
 #include "secstruct/SecStruct.h"
 #include "structfile/StructureCards.h"
@@ -15,6 +17,9 @@
 namespace cavitas {
 
 namespace {
+
+// Heap bytes a run needs per atom, about (3o21: 41 MB for 12 800 atoms).
+constexpr std::size_t kHeapPerAtom = 3000;
 
 // The current date-time as a count of days.
 double Now() {
@@ -100,6 +105,7 @@ void TNewContactObject::Run(const std::string& inputFile, const std::string& log
   THoleTable holesWithHet, holesWithoutHet;
 
   ReadProtein(*this, inputFile, logFile, 0);
+  ExpectHeapUse(static_cast<std::size_t>(std::max(AtomCount, 0)) * kHeapPerAtom);
   Context.Log = this;
   if (Status != TRunStatus::Failed) BuildElementList(*this);
   if (Status != TRunStatus::Failed) BuildHetElements(*this);

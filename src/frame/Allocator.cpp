@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #endif
 
@@ -40,6 +41,22 @@ void AdviseHugePages() {
 
 }  // namespace
 #endif
+
+void ExpectHeapUse(std::size_t bytes) {
+#if defined(__GLIBC__)
+  if (bytes < 2 * kSmallPagedHeap) return;
+  const struct mallinfo2 info = mallinfo2();
+  const auto brk = reinterpret_cast<std::uintptr_t>(sbrk(0));
+  if (info.arena == 0 || info.arena > brk || info.keepcost > info.arena) return;
+  const std::uintptr_t start = brk - info.arena;    // the heap grows from here to the break
+  const std::uintptr_t used = brk - info.keepcost;  // beyond: the top block, never handed out
+  const std::uintptr_t from = (used + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t to = std::min((start + kSmallPagedHeap + kHugePage - 1) & ~(kHugePage - 1), brk & ~(kHugePage - 1));
+  if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+  (void)bytes;
+#endif
+}
 
 void KeepFreedMemory() {
 #if defined(__GLIBC__)
