@@ -1,5 +1,6 @@
 #include "input/InputChecks.h"
 
+#include <memory>
 #include <string>
 
 #include "frame/LogFile.h"
@@ -65,17 +66,27 @@ void RemoveCoincidentHetAtoms(TProteinObject& protein) {
 }
 
 int ReportIsolatedAtoms(const TProteinObject& protein, const std::vector<std::int32_t>& proteinAtomLines) {
-  TPointIndex index(kIsolationDistance);
-  for (int i = 1; i <= protein.AtomCount; ++i)
-    if (const TAtom* a = protein.AtomAt(i)) index.Insert(*a, i);
   const double limit2 = kIsolationDistance * kIsolationDistance;
+  // Atoms in file order are mostly bonded: the one before or after settles
+  // nearly every atom, and the index is built only for the rest.
+  const auto near = [&](const TAtom& a, int j) {
+    const TAtom* b = j <= protein.AtomCount ? protein.AtomAt(j) : nullptr;
+    return b != nullptr && Distance2(a, *b) < limit2;
+  };
+  std::unique_ptr<TPointIndex> index;
   TReportBudget budget(protein.Context, "isolated atoms");
   int isolated = 0;
   for (int i = 1; i <= protein.AtomCount; ++i) {
     const TAtom* a = protein.AtomAt(i);
     if (a == nullptr) continue;
+    if (near(*a, i - 1) || near(*a, i + 1)) continue;
+    if (!index) {
+      index = std::make_unique<TPointIndex>(kIsolationDistance);
+      for (int j = 1; j <= protein.AtomCount; ++j)
+        if (const TAtom* b = protein.AtomAt(j)) index->Insert(*b, j);
+    }
     bool alone = true;
-    index.ForEachNear(*a, kIsolationDistance, [&](std::int32_t id, const TCoord& p) {
+    index->ForEachNear(*a, kIsolationDistance, [&](std::int32_t id, const TCoord& p) {
       if (id != i && Distance2(*a, p) < limit2) alone = false;
       return alone;
     });

@@ -226,10 +226,11 @@ TEST_P(ReadProteinTest, IsolatedAtomsAreReportedWithTheirLineAndKept) {
   TChainBuilder b;
   b.Ala().Ala();
   const std::string het = HetAtomLine(20, "NA  ", " NA", 'Z', 900, 2000, 0, 0) +
-                          HetAtomLine(21, "NA  ", " NA", 'Z', 901, 2, 25, 0);  // 20 Å or more from all
+                          HetAtomLine(21, "NA  ", " NA", 'Z', 901, 2, 25, 0) +  // 20 Å or more from all
+                          HetAtomLine(22, "CL  ", " CL", 'Z', 902, 3, 5, 0);  // far from the atom before it only
   const TReadResult r = Read(HeaderCards() + b.Text() + het + "END   \n");
   const TProteinObject& p = *r.Protein;
-  ASSERT_EQ(p.AtomCount, 12);
+  ASSERT_EQ(p.AtomCount, 13);
   EXPECT_TRUE(LogHas(r, "line 15: atom 11 of residue  NA Z 900  has no other atom within 20 A; it is analysed as an "
                         "isolated atom"));
   EXPECT_EQ(std::count_if(r.Log.begin(), r.Log.end(),
