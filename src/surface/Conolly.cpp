@@ -115,7 +115,7 @@ bool TConstruction<Kernel>::MakeHere(TAtom& atom) {
   own_.Made.Clear();
   source_.Collect(atom, own_.Near);
   neighbours_ = &own_.Near.Atoms;
-  if (memo_ && memo_->Recall(atom, own_.Near.Atoms, false, own_.Made.Elements)) return false;
+  if (memo_ && memo_->Recall(atom, own_.Near.Atoms, std::nullopt, own_.Made.Elements)) return false;
   own_.Steps.MakeCandidates(own_.Near, own_.Made);
   return AfterMade(atom, {});
 }
@@ -132,7 +132,7 @@ bool TConstruction<Kernel>::TakeMade(TAtom& atom, TMadeAtom& m) {
       own_.Made.Elements.push_back(std::move(chunk.Candidates[k]));
   };
   if (memo_ && memo_->Recall(atom, taken_, m.Recalled, own_.Made.Elements)) {
-    if (m.Recalled) takeCandidates();
+    if (memo_->WorkersCopy()) takeCandidates();
     return false;
   }
   if (!m.Made) {  // the memo held for the worker: it holds here as well

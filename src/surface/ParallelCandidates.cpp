@@ -26,7 +26,7 @@ void TCandidateWorkers::MakeAtom(TAtomScratch<TFastKernel>& s, TAtom& atom, TMad
     mark(out.Neighbours, out.NeighboursEnd, n0, chunk.Neighbours.size());
     const std::size_t c0 = chunk.Candidates.size();
     if (memo_ != nullptr && memo_->Holds(atom, s.Near.Atoms)) {
-      memo_->CopyRecalled(atom, chunk.Candidates);
+      if (memo_->WorkersCopy()) memo_->CopyRecalled(atom, chunk.Candidates);
       mark(out.Candidates, out.CandidatesEnd, c0, chunk.Candidates.size());
       out.Recalled = true;
       return;

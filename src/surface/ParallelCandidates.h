@@ -32,7 +32,8 @@ struct TAtomScratch {
 // and, unless the memo holds for it, its candidates and the log lines of its
 // pairs; an error is raised when the atom's turn comes. With a memo the
 // worker also makes the copies: of the new candidates for the next
-// construction, or of the last one's candidates for this one (Recalled).
+// construction, or of the last one's candidates for this one (Recalled; not
+// in a construction that keeps no memo, which moves them at the atom's turn).
 struct TMadeChunk;
 struct TMadeAtom {
   TMadeChunk* Chunk = nullptr;

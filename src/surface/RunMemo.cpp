@@ -112,7 +112,7 @@ void TMemoSession::CopyRecalled(const TAtom& atom, TCandidateList& out) const {
   for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c) out.push_back(lastMemo_.Candidates[c]->Clone());
 }
 
-bool TMemoSession::Recall(const TAtom& atom, const std::vector<TAtom*>& neighbours, bool copied,
+bool TMemoSession::Recall(const TAtom& atom, const std::vector<TAtom*>& neighbours, std::optional<bool> held,
                           TCandidateList& out) {
   memoAtom_ = atom.Number;
   recalled_ = false;
@@ -129,13 +129,16 @@ bool TMemoSession::Recall(const TAtom& atom, const std::vector<TAtom*>& neighbou
     r.Inner = static_cast<std::uint32_t>(memo_.Inner.size());
   }
 
-  // A worker that copied the last construction's candidates asked Holds already.
-  if (!copied && !Holds(atom, neighbours)) return false;
+  if (!(held ? *held : Holds(atom, neighbours))) return false;
   const TRunMemo::TRange& o = At(lastMemo_.Ranges, atom.Number);
-  if (!copied) CopyRecalled(atom, out);
-  if (keep_)
+  if (!keep_) {
+    // No later construction reads them: the candidates themselves, no copies.
+    for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c) out.push_back(std::move(lastMemo_.Candidates[c]));
+  } else {
+    if (!held.has_value()) CopyRecalled(atom, out);
     for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c)
       memo_.Candidates.push_back(std::move(lastMemo_.Candidates[c]));
+  }
   recalled_ = true;
   return true;
 }

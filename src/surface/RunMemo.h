@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -68,10 +69,15 @@ class TMemoSession {
   bool Holds(const TAtom& atom, const std::vector<TAtom*>& neighbours) const;
   // Copies of the last construction's candidates of the atom (Holds is true).
   void CopyRecalled(const TAtom& atom, TCandidateList& out) const;
-  // Begins the atom's turn. True when the entry holds: its copies are
-  // appended to out unless copied says a worker made them already (the
-  // caller takes those).
-  bool Recall(const TAtom& atom, const std::vector<TAtom*>& neighbours, bool copied, TCandidateList& out);
+  // Whether a worker that finds an entry holding copies its candidates
+  // (CopyRecalled): only a construction that keeps a memo needs two of each;
+  // the last one moves the last construction's own at the atom's turn.
+  bool WorkersCopy() const { return keep_; }
+  // Begins the atom's turn. True when the entry holds (held: what a worker's
+  // Holds found, asked here when empty); its candidates are then appended to
+  // out, moved when this construction keeps no memo, else copied unless a
+  // worker copied them already (the caller takes those).
+  bool Recall(const TAtom& atom, const std::vector<TAtom*>& neighbours, std::optional<bool> held, TCandidateList& out);
   // Keeps copies of the atom's new candidates: copies, when it holds one for
   // every candidate, else clones made here. Nothing when the pairs logged lines.
   void Keep(const TCandidateList& candidates, std::span<std::unique_ptr<TConollyObject>> copies, bool pairLogged);
