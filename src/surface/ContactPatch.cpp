@@ -51,15 +51,23 @@ void TElementStore::Append(std::unique_ptr<TConollyObject> element, int atomNumb
     throw TAbandonRun{};
   }
   TConollyObject* e = element.get();
-  ListOf(atomNumber).push_back(e);
+  AddTo(atomNumber, e);
   elements_.push_back(std::move(element));
   if (e->Kind == kSaddlePatch) {
-    ListOf(static_cast<TConollyObject2*>(e)->Atom2->Number).push_back(e);
+    AddTo(static_cast<TConollyObject2*>(e)->Atom2->Number, e);
   } else if (e->Kind == kConcavePatch) {
     const auto* c = static_cast<TConollyObject3*>(e);
-    ListOf(c->Atom2->Number).push_back(e);
-    ListOf(c->Atom3->Number).push_back(e);
+    AddTo(c->Atom2->Number, e);
+    AddTo(c->Atom3->Number, e);
   }
+}
+
+void TElementStore::AddTo(int number, TConollyObject* element) {
+  std::vector<TConollyObject*>& list = ListOf(number);
+  // An atom on the surface has some 7 to 30 elements (13 typically): room for
+  // 16 at once instead of growing from one, five blocks for a typical list.
+  if (list.capacity() == 0) list.reserve(16);
+  list.push_back(element);
 }
 
 void TElementStore::Remove(TConollyObject* element, int atomNumber) {
@@ -102,6 +110,7 @@ void TContactPatchBuilder::Build(TAtom& atom, const std::vector<TAtom*>& neighbo
 
   store_.Append(std::make_unique<TConollyObject1>(&atom, TCoord{1, 0, 0}), i);
   auto* patch = static_cast<TConollyObject1*>(store_.ListOf(i).back());
+  patch->Edges.reserve(saddles_.size());  // its cycles take each saddle once at most
   bool removed = false;
   while (patch->EdgeCount < static_cast<int>(saddles_.size()) && !problemForAtom_) {
     if (patch->EdgeCount >= 1) {

@@ -3,6 +3,7 @@
 // boundary cycles of its saddles, the inner point of its contact patch and
 // the split of a patch whose cycles enclose separate free regions. It takes
 // the atoms one after another, in atom order.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -40,6 +41,8 @@ class TElementStore {
   const std::string& FileName() const { return fileName_; }
 
  private:
+  void AddTo(int number, TConollyObject* element);  // to the atom's list
+
   TAtomElementLists& lists_;
   TElementList& elements_;
   TRunStatus& status_;
@@ -82,6 +85,19 @@ class TContactPatchBuilder {
   void SplitPatch(TAtom& atom, TConollyObject1& patch);
   void ReportInnerPointFailure(const TAtom& atom);
 
+  // What the split of a patch works on, kept from patch to patch.
+  struct TSplitScratch {
+    struct TPairDistance {
+      Ext Distance = 1000.0;
+      TCoord P1, P2;
+    };
+    std::vector<TConollyObject2*> Edges;        // the cycles' edges, cycle by cycle
+    std::vector<std::size_t> CycleStart;        // cycle x: Edges[CycleStart[x] .. CycleStart[x + 1])
+    std::vector<std::array<TCoord, 3>> Samples;  // per edge: start, middle, end
+    std::vector<TPairDistance> Distance;         // cycles x < y: [x * count + y]
+    std::vector<std::size_t> Group, Regions;
+  };
+
   TElementStore& store_;
   TDegeneracies& degeneracies_;
   TInnerPointSource& inner_;
@@ -94,6 +110,7 @@ class TContactPatchBuilder {
   bool problemForAtom_ = false;
   bool turnFlag_ = true;                          // carried from atom to atom
   const TConollyObject2* lastHandled_ = nullptr;  // saddle most recently taken into a cycle
+  TSplitScratch splitScratch_;
 };
 
 }  // namespace cavitas::surface_detail
