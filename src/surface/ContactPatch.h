@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -62,6 +63,14 @@ class TInnerPointSource {
 
 class TDegeneracies;
 
+// A contact patch as a build left it: its inner point and how many edges it
+// has; the edges are kept apart, as places among the saddles of the atom's
+// list (in list order).
+struct TPatchShape {
+  TCoord InnerPoint;
+  std::uint32_t EdgeCount = 0;
+};
+
 class TContactPatchBuilder {
  public:
   // split: the contact patch of several cycles is split into its free regions;
@@ -70,8 +79,14 @@ class TContactPatchBuilder {
                        const TModelConstants& model);
   // The contact patch of an atom with saddles in its list: its boundary
   // cycles, its inner point and its split. neighbours: the atom's, for the
-  // atoms through a point where a cycle stays open.
-  void Build(TAtom& atom, const std::vector<TAtom*>& neighbours);
+  // atoms through a point where a cycle stays open. True when the build was
+  // plain (its cycles closed, every inner point found): then what it made
+  // depends on the saddles of the atom's list, the atom and its neighbours
+  // alone, and the same saddles give the same patches (Rebuild).
+  bool Build(TAtom& atom, const std::vector<TAtom*>& neighbours);
+  // The patches of a plain build again, from the same saddles in the atom's
+  // list: edges holds the places of each patch's edges, patch by patch.
+  void Rebuild(TAtom& atom, std::span<const TPatchShape> shapes, std::span<const std::uint16_t> edges);
 
  private:
   struct TSaddleRow {
@@ -108,9 +123,11 @@ class TContactPatchBuilder {
   std::vector<std::pair<int, int>> cycleRecords_;  // (first edge of a further cycle, last edge of the one before)
   bool severalCycles_ = false;
   bool problemForAtom_ = false;
+  bool noInnerPoint_ = false;  // a search of the atom's build failed
   bool turnFlag_ = true;                          // carried from atom to atom
   const TConollyObject2* lastHandled_ = nullptr;  // saddle most recently taken into a cycle
   TSplitScratch splitScratch_;
+  std::vector<TConollyObject2*> listSaddles_;  // of the atom rebuilt, in list order
 };
 
 }  // namespace cavitas::surface_detail

@@ -12,6 +12,7 @@
 
 #include "model/Protein.h"
 #include "surface/ConollyObjects.h"
+#include "surface/ContactPatch.h"
 #include "surface/Neighbourhood.h"
 
 namespace cavitas::surface_detail {
@@ -19,8 +20,11 @@ namespace cavitas::surface_detail {
 // The candidates of an atom are a function of the atom and its neighbours,
 // and an inner-point search of these and its start; an entry is used only
 // when the atom and every neighbour are the same objects with the same
-// values (bits) and the radii and probe are unchanged. The caller owns it
-// (TSurfaceMemo) and hands it from one construction to the next.
+// values (bits) and the radii and probe are unchanged. A plain build of the
+// atom's contact patches is a function of these and of the saddles of its
+// list: its patches are used again when those saddles are the last
+// construction's too. The caller owns it (TSurfaceMemo) and hands it from
+// one construction to the next.
 struct TRunMemo {
   struct TAtomState {
     const TAtom* Atom = nullptr;
@@ -34,10 +38,15 @@ struct TRunMemo {
   };
   // Per atom number: the atom's ranges in the flat lists below (Neighbours:
   // the first byte of its steps, and how many neighbours they encode).
+  // Patches: the atom's contact patches after a plain build (PatchesKept)
+  // from Saddles saddles, their edges from PatchEdges on.
   struct TRange {
     bool Kept = false;
+    bool PatchesKept = false;
+    std::uint16_t Saddles = 0;
     std::uint32_t NeighbourCount = 0;
     std::uint32_t Neighbours = 0, Candidates = 0, CandidatesEnd = 0, Inner = 0, InnerEnd = 0;
+    std::uint32_t Patches = 0, PatchesEnd = 0, PatchEdges = 0, PatchEdgesEnd = 0;
   };
   double Probe = 0;
   std::array<double, 16> Radii{};
@@ -50,6 +59,9 @@ struct TRunMemo {
   std::vector<std::uint8_t> Neighbours;
   TElementList Candidates;  // copies, never registered
   std::vector<TInnerSearch> Inner;
+  std::vector<TPatchShape> Patches;
+  std::vector<std::uint16_t> PatchEdges;  // places among the saddles of the atom's list
+  bool Split = true;                      // whether the builds split their patches
 };
 
 using TCandidateList = std::vector<std::unique_ptr<TConollyObject>>;
@@ -60,7 +72,7 @@ class TMemoSession {
  public:
   // Takes the last construction's memo out of carried (a construction that
   // does not finish leaves nothing behind).
-  TMemoSession(TSurfaceMemo& carried, const TProteinObject& protein, const TSurfaceRadii& radii);
+  TMemoSession(TSurfaceMemo& carried, const TProteinObject& protein, const TSurfaceRadii& radii, bool split);
   // This construction keeps a memo for the next (TSurfaceMemo::KeepForNext).
   bool Keeps() const { return keep_; }
   // Whether the last construction's entry holds for the atom with these
@@ -90,11 +102,25 @@ class TMemoSession {
   // The inner-point search of the atom whose turn it is, from the last construction.
   bool RecallInnerPoint(const TAtom& atom, TExtVector& d, int& code);
   void KeepInnerPoint(const TAtom& atom, const TExtVector& start, const TExtVector& result, int code);
+  // The last construction's patches of the atom whose turn it is (its list:
+  // the atom's elements, registered). They hold when its candidates were
+  // recalled, its build then was plain, and the saddles of its list are as
+  // many as then and each one the atom's own or recalled from the atom that
+  // registered it: a saddle missing now would leave one fewer, and one added
+  // would come from an atom not recalled.
+  bool RecallPatches(const TAtom& atom, const std::vector<TConollyObject*>& list, std::span<const TPatchShape>& shapes,
+                     std::span<const std::uint16_t>& edges);
+  // Keeps the patches the atom's build added to its list (plain: see
+  // TContactPatchBuilder::Build).
+  void KeepPatches(const TAtom& atom, const std::vector<TConollyObject*>& list, bool plain);
 
  private:
   TSurfaceMemo& carried_;
   TRunMemo lastMemo_, memo_;     // the last construction's, this one's
   std::vector<char> unchanged_;  // by number: the atom is as in lastMemo_
+  std::vector<char> recalledAtoms_;  // by number: its candidates were recalled in this construction
+  bool samePatches_ = false;         // the last construction's builds split as this one's
+  std::vector<const TConollyObject*> saddles_;  // of the list whose patches are kept
   int memoAtom_ = 0;             // the atom whose step is being kept (0: none)
   bool recalled_ = false;        // lastMemo_ holds for memoAtom_
   bool keep_ = true;

@@ -267,7 +267,8 @@ TEST_F(FastPath, RunAfterRunMatchesTheReference) {
       {"the probe radius", [](TProteinObject& p) { p.Context.Model.ProbeRadius = 1.3; }},
   };
   // The second run keeps a memo for a third (its recalled candidates copied,
-  // on threads by the workers) or is the last one (the first run's own moved over).
+  // on threads by the workers; its rebuilt patches kept again) or is the
+  // last one (the first run's candidates moved over).
   for (const TChange& change : changes)
     for (const bool firstWithHet : {true, false})
       for (const bool secondWithHet : {true, false})
@@ -297,6 +298,11 @@ TEST_F(FastPath, RunAfterRunMatchesTheReference) {
             EXPECT_GT(fast.Count, 0u) << what;
             EXPECT_EQ(fast.Status, ref.Status) << what;
             EXPECT_TRUE(fast.Elements == ref.Elements) << what << ": element lists differ";
+            if (keepForNext) {  // a third run, from what the second one kept of what it took over
+              memo.KeepForNext = false;
+              const TOutcome third = cavitas::Run(*p, last, false, &memo, threads);
+              EXPECT_TRUE(third.Elements == ref.Elements) << what << ", a third run: element lists differ";
+            }
           }
 }
 
