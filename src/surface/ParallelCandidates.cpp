@@ -24,6 +24,7 @@ void TCandidateWorkers::MakeAtom(TAtomScratch<TFastKernel>& s, TAtom& atom, TMad
       out.Recalled = true;
       return;
     }
+    if (memo_ != nullptr) memo_->ReleaseLast(atom);
     s.Steps.MakeCandidates(s.Near, s.Made);
     for (auto& c : s.Made.Elements) chunk.Candidates.push_back(std::move(c));
     s.Made.Elements.clear();
@@ -42,10 +43,12 @@ void TCandidateWorkers::MakeAtom(TAtomScratch<TFastKernel>& s, TAtom& atom, TMad
   }
 }
 
-// The memo is only read here (Holds, CopyRecalled): the construction moves the
-// last construction's entries of an atom only after the atom was made.
+// Workers read the memo (Holds, CopyRecalled) and free the last
+// construction's entries that do not hold (ReleaseLast), each of the atoms
+// they make: the construction uses (or frees) an atom's entry only after the
+// atom was made.
 TCandidateWorkers::TCandidateWorkers(const TNeighbourSource& source, const TSurfaceRadii& radii,
-                                     const TMemoSession* memo, int atomCount, int threads,
+                                     TMemoSession* memo, int atomCount, int threads,
                                      TAtomScratch<TFastKernel>& own)
     : source_(source),
       memo_(memo),

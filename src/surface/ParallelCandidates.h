@@ -61,8 +61,8 @@ struct TMadeChunk {
 class TCandidateWorkers {
  public:
   // own: the construction's scratch, with which it makes a chunk itself when
-  // the atom it needs is not ready yet. memo: read only (null: none).
-  TCandidateWorkers(const TNeighbourSource& source, const TSurfaceRadii& radii, const TMemoSession* memo,
+  // the atom it needs is not ready yet. memo: null when none.
+  TCandidateWorkers(const TNeighbourSource& source, const TSurfaceRadii& radii, TMemoSession* memo,
                     int atomCount, int threads, TAtomScratch<TFastKernel>& own);
   ~TCandidateWorkers();  // stops and joins the workers
   TCandidateWorkers(const TCandidateWorkers&) = delete;
@@ -82,7 +82,7 @@ class TCandidateWorkers {
   }
   void MakeAtom(TAtomScratch<TFastKernel>& scratch, TAtom& atom, TMadeAtom& out, TMadeChunk& chunk) const;
   const TNeighbourSource& source_;
-  const TMemoSession* memo_;
+  TMemoSession* memo_;
   TAtomScratch<TFastKernel>& own_;
   int count_;
   // Chunk k holds atoms k * kAtomsPerChunk + 1 ..; the chunks within reach

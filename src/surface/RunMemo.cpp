@@ -118,6 +118,12 @@ void TMemoSession::CopyRecalled(const TAtom& atom, TCandidateList& out) const {
   for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c) out.push_back(lastMemo_.Candidates[c]->Clone());
 }
 
+void TMemoSession::ReleaseLast(const TAtom& atom) {
+  if (!HasRow(lastMemo_.Ranges, atom.Number)) return;
+  const TRunMemo::TRange& o = At(lastMemo_.Ranges, atom.Number);
+  for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c) lastMemo_.Candidates[c].reset();
+}
+
 bool TMemoSession::Recall(const TAtom& atom, const std::vector<TAtom*>& neighbours, std::optional<bool> held,
                           TCandidateList& out) {
   memoAtom_ = atom.Number;
@@ -166,10 +172,7 @@ void TMemoSession::EndAtom(const TAtom& atom, bool pairLogged) {
   // The last run's copies for this atom are of no further use (workers only
   // look at atoms after the run's turn): freed now, one memo's worth of
   // copies is alive at a time instead of two.
-  if (HasRow(lastMemo_.Ranges, atom.Number)) {
-    const TRunMemo::TRange& o = At(lastMemo_.Ranges, atom.Number);
-    for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c) lastMemo_.Candidates[c].reset();
-  }
+  ReleaseLast(atom);
   if (!keep_) {
     memoAtom_ = 0;
     recalled_ = false;

@@ -81,6 +81,10 @@ class TMemoSession {
   bool Holds(const TAtom& atom, const std::vector<TAtom*>& neighbours) const;
   // Copies of the last construction's candidates of the atom (Holds is true).
   void CopyRecalled(const TAtom& atom, TCandidateList& out) const;
+  // Frees the last construction's candidates of an atom whose entry does not
+  // hold, ahead of its turn: the worker that found so (and makes new ones
+  // instead) frees them, and its next blocks come from its own cache.
+  void ReleaseLast(const TAtom& atom);
   // Whether a worker that finds an entry holding copies its candidates
   // (CopyRecalled): only a construction that keeps a memo needs two of each;
   // the last one moves the last construction's own at the atom's turn.
