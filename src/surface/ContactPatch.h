@@ -106,8 +106,8 @@ class TContactPatchBuilder {
       Ext Distance = 1000.0;
       TCoord P1, P2;
     };
-    std::vector<TConollyObject2*> Edges;        // the cycles' edges, cycle by cycle
-    std::vector<std::size_t> CycleStart;        // cycle x: Edges[CycleStart[x] .. CycleStart[x + 1])
+    std::vector<TConollyObject2*> Edges;         // the cycles' edges, cycle by cycle
+    std::vector<std::size_t> CycleStart;         // cycle x: Edges[CycleStart[x] .. CycleStart[x + 1])
     std::vector<std::array<TCoord, 3>> Samples;  // per edge: start, middle, end
     std::vector<TPairDistance> Distance;         // cycles x < y: [x * count + y]
     std::vector<std::size_t> Group, Regions;
@@ -123,7 +123,7 @@ class TContactPatchBuilder {
   std::vector<std::pair<int, int>> cycleRecords_;  // (first edge of a further cycle, last edge of the one before)
   bool severalCycles_ = false;
   bool problemForAtom_ = false;
-  bool noInnerPoint_ = false;  // a search of the atom's build failed
+  bool noInnerPoint_ = false;                     // a search of the atom's build failed
   bool turnFlag_ = true;                          // carried from atom to atom
   const TConollyObject2* lastHandled_ = nullptr;  // saddle most recently taken into a cycle
   TSplitScratch splitScratch_;

@@ -47,9 +47,8 @@ void TCandidateWorkers::MakeAtom(TAtomScratch<TFastKernel>& s, TAtom& atom, TMad
 // construction's entries that do not hold (ReleaseLast), each of the atoms
 // they make: the construction uses (or frees) an atom's entry only after the
 // atom was made.
-TCandidateWorkers::TCandidateWorkers(const TNeighbourSource& source, const TSurfaceRadii& radii,
-                                     TMemoSession* memo, int atomCount, int threads,
-                                     TAtomScratch<TFastKernel>& own)
+TCandidateWorkers::TCandidateWorkers(const TNeighbourSource& source, const TSurfaceRadii& radii, TMemoSession* memo,
+                                     int atomCount, int threads, TAtomScratch<TFastKernel>& own)
     : source_(source),
       memo_(memo),
       own_(own),

@@ -46,8 +46,7 @@ std::int32_t ReadStep(const std::uint8_t*& at, std::int32_t from) {
 
 }  // namespace
 
-TMemoSession::TMemoSession(TSurfaceMemo& carried, const TProteinObject& protein, const TSurfaceRadii& radii,
-                           bool split)
+TMemoSession::TMemoSession(TSurfaceMemo& carried, const TProteinObject& protein, const TSurfaceRadii& radii, bool split)
     : carried_(carried) {
   lastMemo_ = carried_.Last ? std::move(*carried_.Last) : TRunMemo{};
   carried_.Last.reset();  // a run that does not finish leaves nothing behind

@@ -120,14 +120,14 @@ class TMemoSession {
 
  private:
   TSurfaceMemo& carried_;
-  TRunMemo lastMemo_, memo_;     // the last construction's, this one's
-  std::vector<char> unchanged_;  // by number: the atom is as in lastMemo_
+  TRunMemo lastMemo_, memo_;         // the last construction's, this one's
+  std::vector<char> unchanged_;      // by number: the atom is as in lastMemo_
   std::vector<char> recalledAtoms_;  // by number: its candidates were recalled in this construction
   bool samePatches_ = false;         // the last construction's builds split as this one's
-  std::vector<const TConollyObject*> saddles_;  // of the list whose patches are kept
-  int memoAtom_ = 0;             // the atom whose step is being kept (0: none)
-  bool recalled_ = false;        // lastMemo_ holds for memoAtom_
+  int memoAtom_ = 0;                 // the atom whose step is being kept (0: none)
+  bool recalled_ = false;            // lastMemo_ holds for memoAtom_
   bool keep_ = true;
+  std::vector<const TConollyObject*> saddles_;  // of the list whose patches are kept
 };
 
 }  // namespace cavitas::surface_detail
