@@ -42,6 +42,7 @@ class TConstruction final : TInnerPointSource {
         store_(lists, elements, status, protein.FileName),
         degeneracies_(protein, store_, radii_),
         builder_(store_, degeneracies_, *this, split, protein.Context.Model),
+        split_(split),
         own_(radii_),
         carried_(Kernel::kFast ? memo : nullptr),
         threads_(Kernel::kFast ? threads : 1) {}
@@ -56,6 +57,9 @@ class TConstruction final : TInnerPointSource {
   bool AfterMade(TAtom& atom, std::span<std::unique_ptr<TConollyObject>> copies);
   // The inner point for the builder: recalled from the memo, or searched by the kernel.
   int Find(const TAtom& atom, TExtVector& d) override;
+  // The contact patches of the atom whose turn it is: rebuilt as the last
+  // construction built them where the memo holds, else built (and kept).
+  void BuildPatches(TAtom& atom);
 
   TProteinObject& protein_;
   const TSurfaceRadii radii_;
@@ -63,6 +67,7 @@ class TConstruction final : TInnerPointSource {
   TElementStore store_;
   TDegeneracies degeneracies_;
   TContactPatchBuilder builder_;
+  bool split_;
   TAtomScratch<Kernel> own_;
   TSurfaceMemo* carried_;
   std::optional<TMemoSession> memo_;
@@ -80,7 +85,7 @@ void TConstruction<Kernel>::Execute() {
   if (!protein_.NeighboursNear) BuildNeighbourLists(protein_);
   const int count = protein_.AtomCount;
   store_.Reset(count);
-  if (carried_ != nullptr) memo_.emplace(*carried_, protein_, radii_);
+  if (carried_ != nullptr) memo_.emplace(*carried_, protein_, radii_, split_);
   std::unique_ptr<TCandidateWorkers> workers;
   if constexpr (Kernel::kFast)
     if (threads_ > 1)
@@ -92,7 +97,7 @@ void TConstruction<Kernel>::Execute() {
     TAtom& atom = *protein_.AtomAt(i);
     const bool pairLogged = workers ? TakeMade(atom, workers->Take(i)) : MakeHere(atom);
     store_.Register(own_.Made.Elements, i);
-    if (!store_.ListOf(i).empty()) builder_.Build(atom, *neighbours_);
+    if (!store_.ListOf(i).empty()) BuildPatches(atom);
     if (memo_) memo_->EndAtom(atom, pairLogged);
   }
   workers.reset();
@@ -115,7 +120,7 @@ bool TConstruction<Kernel>::MakeHere(TAtom& atom) {
   own_.Made.Clear();
   source_.Collect(atom, own_.Near);
   neighbours_ = &own_.Near.Atoms;
-  if (memo_ && memo_->Recall(atom, own_.Near.Atoms, false, own_.Made.Elements)) return false;
+  if (memo_ && memo_->Recall(atom, own_.Near.Atoms, std::nullopt, own_.Made.Elements)) return false;
   own_.Steps.MakeCandidates(own_.Near, own_.Made);
   return AfterMade(atom, {});
 }
@@ -132,7 +137,7 @@ bool TConstruction<Kernel>::TakeMade(TAtom& atom, TMadeAtom& m) {
       own_.Made.Elements.push_back(std::move(chunk.Candidates[k]));
   };
   if (memo_ && memo_->Recall(atom, taken_, m.Recalled, own_.Made.Elements)) {
-    if (m.Recalled) takeCandidates();
+    if (memo_->WorkersCopy()) takeCandidates();
     return false;
   }
   if (!m.Made) {  // the memo held for the worker: it holds here as well
@@ -157,6 +162,19 @@ bool TConstruction<Kernel>::AfterMade(TAtom& atom, std::span<std::unique_ptr<TCo
   for (const std::string& line : own_.Made.Log) ProgramLog().LogLine(line);
   if (memo_) memo_->Keep(own_.Made.Elements, copies, logged);
   return logged;
+}
+
+template <class Kernel>
+void TConstruction<Kernel>::BuildPatches(TAtom& atom) {
+  const std::vector<TConollyObject*>& list = store_.ListOf(atom.Number);
+  std::span<const TPatchShape> shapes;
+  std::span<const std::uint16_t> edges;
+  if (memo_ && memo_->RecallPatches(atom, list, shapes, edges)) {
+    builder_.Rebuild(atom, shapes, edges);
+    return;
+  }
+  const bool plain = builder_.Build(atom, *neighbours_);
+  if (memo_) memo_->KeepPatches(atom, store_.ListOf(atom.Number), plain);
 }
 
 template <class Kernel>

@@ -51,15 +51,23 @@ void TElementStore::Append(std::unique_ptr<TConollyObject> element, int atomNumb
     throw TAbandonRun{};
   }
   TConollyObject* e = element.get();
-  ListOf(atomNumber).push_back(e);
+  AddTo(atomNumber, e);
   elements_.push_back(std::move(element));
   if (e->Kind == kSaddlePatch) {
-    ListOf(static_cast<TConollyObject2*>(e)->Atom2->Number).push_back(e);
+    AddTo(static_cast<TConollyObject2*>(e)->Atom2->Number, e);
   } else if (e->Kind == kConcavePatch) {
     const auto* c = static_cast<TConollyObject3*>(e);
-    ListOf(c->Atom2->Number).push_back(e);
-    ListOf(c->Atom3->Number).push_back(e);
+    AddTo(c->Atom2->Number, e);
+    AddTo(c->Atom3->Number, e);
   }
+}
+
+void TElementStore::AddTo(int number, TConollyObject* element) {
+  std::vector<TConollyObject*>& list = ListOf(number);
+  // An atom on the surface has some 7 to 30 elements (13 typically): room for
+  // 16 at once instead of growing from one, five blocks for a typical list.
+  if (list.capacity() == 0) list.reserve(16);
+  list.push_back(element);
 }
 
 void TElementStore::Remove(TConollyObject* element, int atomNumber) {
@@ -84,13 +92,14 @@ TContactPatchBuilder::TContactPatchBuilder(TElementStore& store, TDegeneracies& 
                                            bool split, const TModelConstants& model)
     : store_(store), degeneracies_(degeneracies), inner_(inner), split_(split), model_(model) {}
 
-void TContactPatchBuilder::Build(TAtom& atom, const std::vector<TAtom*>& neighbours) {
+bool TContactPatchBuilder::Build(TAtom& atom, const std::vector<TAtom*>& neighbours) {
   const int i = atom.Number;
   neighbours_ = &neighbours;
   saddles_.clear();
   cycleRecords_.clear();
   severalCycles_ = false;
   problemForAtom_ = false;
+  noInnerPoint_ = false;
   lastHandled_ = nullptr;
   for (TConollyObject* e : store_.ListOf(i)) {
     if (e->Kind != kSaddlePatch) continue;
@@ -98,10 +107,11 @@ void TContactPatchBuilder::Build(TAtom& atom, const std::vector<TAtom*>& neighbo
     const int partner = (s->Atom == &atom) ? s->Atom2->Number : s->Atom->Number;
     saddles_.push_back({s, 1, i, partner, s->StartAtom ? s->StartAtom->Number : 0, s->EndAtom ? s->EndAtom->Number : 0});
   }
-  if (saddles_.empty()) return;
+  if (saddles_.empty()) return false;
 
   store_.Append(std::make_unique<TConollyObject1>(&atom, TCoord{1, 0, 0}), i);
   auto* patch = static_cast<TConollyObject1*>(store_.ListOf(i).back());
+  patch->Edges.reserve(saddles_.size());  // its cycles take each saddle once at most
   bool removed = false;
   while (patch->EdgeCount < static_cast<int>(saddles_.size()) && !problemForAtom_) {
     if (patch->EdgeCount >= 1) {
@@ -132,6 +142,25 @@ void TContactPatchBuilder::Build(TAtom& atom, const std::vector<TAtom*>& neighbo
   cycleRecords_.clear();
   severalCycles_ = false;
   neighbours_ = nullptr;
+  // Only a walk that failed (a problem) reads and flips turnFlag_; a failed
+  // search wrote to the log.
+  return !removed && !problemForAtom_ && !noInnerPoint_;
+}
+
+void TContactPatchBuilder::Rebuild(TAtom& atom, std::span<const TPatchShape> shapes,
+                                   std::span<const std::uint16_t> edges) {
+  const int i = atom.Number;
+  listSaddles_.clear();
+  for (TConollyObject* e : store_.ListOf(i))
+    if (e->Kind == kSaddlePatch) listSaddles_.push_back(static_cast<TConollyObject2*>(e));
+  std::size_t k = 0;
+  for (const TPatchShape& shape : shapes) {
+    store_.Append(std::make_unique<TConollyObject1>(&atom, shape.InnerPoint), i);
+    auto* patch = static_cast<TConollyObject1*>(store_.ListOf(i).back());
+    patch->Edges.reserve(shape.EdgeCount);
+    for (std::uint32_t n = 0; n < shape.EdgeCount; ++n) patch->AddEdge(listSaddles_.at(edges[k++]));
+  }
+  degeneracies_.SetOpen(i, false);
 }
 
 bool TContactPatchBuilder::FollowCycle(TAtom& atom, TConollyObject1& patch, const TSaddleRow& first, bool reverse) {
@@ -192,7 +221,10 @@ void TContactPatchBuilder::SetInnerPoint(TAtom& atom, TConollyObject1& patch, co
   TExtVector d = ToExt(a) - ToExt(atom);
   const int failure = inner_.Find(atom, d);
   patch.InnerPoint = ToCoord(d);
-  if (failure > 0) ReportInnerPointFailure(atom);
+  if (failure > 0) {
+    noInnerPoint_ = true;
+    ReportInnerPointFailure(atom);
+  }
 }
 
 }  // namespace cavitas::surface_detail

@@ -3,8 +3,10 @@
 // boundary cycles of its saddles, the inner point of its contact patch and
 // the split of a patch whose cycles enclose separate free regions. It takes
 // the atoms one after another, in atom order.
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,6 +42,8 @@ class TElementStore {
   const std::string& FileName() const { return fileName_; }
 
  private:
+  void AddTo(int number, TConollyObject* element);  // to the atom's list
+
   TAtomElementLists& lists_;
   TElementList& elements_;
   TRunStatus& status_;
@@ -59,6 +63,14 @@ class TInnerPointSource {
 
 class TDegeneracies;
 
+// A contact patch as a build left it: its inner point and how many edges it
+// has; the edges are kept apart, as places among the saddles of the atom's
+// list (in list order).
+struct TPatchShape {
+  TCoord InnerPoint;
+  std::uint32_t EdgeCount = 0;
+};
+
 class TContactPatchBuilder {
  public:
   // split: the contact patch of several cycles is split into its free regions;
@@ -67,8 +79,14 @@ class TContactPatchBuilder {
                        const TModelConstants& model);
   // The contact patch of an atom with saddles in its list: its boundary
   // cycles, its inner point and its split. neighbours: the atom's, for the
-  // atoms through a point where a cycle stays open.
-  void Build(TAtom& atom, const std::vector<TAtom*>& neighbours);
+  // atoms through a point where a cycle stays open. True when the build was
+  // plain (its cycles closed, every inner point found): then what it made
+  // depends on the saddles of the atom's list, the atom and its neighbours
+  // alone, and the same saddles give the same patches (Rebuild).
+  bool Build(TAtom& atom, const std::vector<TAtom*>& neighbours);
+  // The patches of a plain build again, from the same saddles in the atom's
+  // list: edges holds the places of each patch's edges, patch by patch.
+  void Rebuild(TAtom& atom, std::span<const TPatchShape> shapes, std::span<const std::uint16_t> edges);
 
  private:
   struct TSaddleRow {
@@ -82,6 +100,19 @@ class TContactPatchBuilder {
   void SplitPatch(TAtom& atom, TConollyObject1& patch);
   void ReportInnerPointFailure(const TAtom& atom);
 
+  // What the split of a patch works on, kept from patch to patch.
+  struct TSplitScratch {
+    struct TPairDistance {
+      Ext Distance = 1000.0;
+      TCoord P1, P2;
+    };
+    std::vector<TConollyObject2*> Edges;         // the cycles' edges, cycle by cycle
+    std::vector<std::size_t> CycleStart;         // cycle x: Edges[CycleStart[x] .. CycleStart[x + 1])
+    std::vector<std::array<TCoord, 3>> Samples;  // per edge: start, middle, end
+    std::vector<TPairDistance> Distance;         // cycles x < y: [x * count + y]
+    std::vector<std::size_t> Group, Regions;
+  };
+
   TElementStore& store_;
   TDegeneracies& degeneracies_;
   TInnerPointSource& inner_;
@@ -92,8 +123,11 @@ class TContactPatchBuilder {
   std::vector<std::pair<int, int>> cycleRecords_;  // (first edge of a further cycle, last edge of the one before)
   bool severalCycles_ = false;
   bool problemForAtom_ = false;
+  bool noInnerPoint_ = false;                     // a search of the atom's build failed
   bool turnFlag_ = true;                          // carried from atom to atom
   const TConollyObject2* lastHandled_ = nullptr;  // saddle most recently taken into a cycle
+  TSplitScratch splitScratch_;
+  std::vector<TConollyObject2*> listSaddles_;  // of the atom rebuilt, in list order
 };
 
 }  // namespace cavitas::surface_detail

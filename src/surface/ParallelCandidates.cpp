@@ -6,13 +6,6 @@
 
 namespace cavitas::surface_detail {
 
-namespace {
-
-constexpr int kAtomsPerChunk = 16;  // few collisions on the counter, little waiting for a chunk
-constexpr int kAheadAtoms = 2048;   // how far workers may run ahead of the construction
-
-}  // namespace
-
 void TCandidateWorkers::MakeAtom(TAtomScratch<TFastKernel>& s, TAtom& atom, TMadeAtom& out, TMadeChunk& chunk) const {
   out.Chunk = &chunk;
   auto mark = [](std::uint32_t& begin, std::uint32_t& end, std::size_t b, std::size_t e) {
@@ -26,11 +19,12 @@ void TCandidateWorkers::MakeAtom(TAtomScratch<TFastKernel>& s, TAtom& atom, TMad
     mark(out.Neighbours, out.NeighboursEnd, n0, chunk.Neighbours.size());
     const std::size_t c0 = chunk.Candidates.size();
     if (memo_ != nullptr && memo_->Holds(atom, s.Near.Atoms)) {
-      memo_->CopyRecalled(atom, chunk.Candidates);
+      if (memo_->WorkersCopy()) memo_->CopyRecalled(atom, chunk.Candidates);
       mark(out.Candidates, out.CandidatesEnd, c0, chunk.Candidates.size());
       out.Recalled = true;
       return;
     }
+    if (memo_ != nullptr) memo_->ReleaseLast(atom);
     s.Steps.MakeCandidates(s.Near, s.Made);
     for (auto& c : s.Made.Elements) chunk.Candidates.push_back(std::move(c));
     s.Made.Elements.clear();
@@ -49,16 +43,19 @@ void TCandidateWorkers::MakeAtom(TAtomScratch<TFastKernel>& s, TAtom& atom, TMad
   }
 }
 
-// The memo is only read here (Holds, CopyRecalled): the construction moves the
-// last construction's entries of an atom only after the atom was made.
-TCandidateWorkers::TCandidateWorkers(const TNeighbourSource& source, const TSurfaceRadii& radii,
-                                     const TMemoSession* memo, int atomCount, int threads,
-                                     TAtomScratch<TFastKernel>& own)
+// Workers read the memo (Holds, CopyRecalled) and free the last
+// construction's entries that do not hold (ReleaseLast), each of the atoms
+// they make: the construction uses (or frees) an atom's entry only after the
+// atom was made.
+TCandidateWorkers::TCandidateWorkers(const TNeighbourSource& source, const TSurfaceRadii& radii, TMemoSession* memo,
+                                     int atomCount, int threads, TAtomScratch<TFastKernel>& own)
     : source_(source),
       memo_(memo),
       own_(own),
       count_(std::max(atomCount, 0)),
-      chunks_(static_cast<std::size_t>(count_ / kAtomsPerChunk) + 1),
+      // A chunk may start kAheadAtoms beyond the atom taken; the one in its
+      // place before it ended before that atom (two more for the rounding).
+      chunks_(static_cast<std::size_t>(std::min(count_, kAheadAtoms) / kAtomsPerChunk) + 2),
       ready_(RowsFor(count_)) {
   for (int t = 1; t < threads; ++t) {
     scratch_.push_back(std::make_unique<TAtomScratch<TFastKernel>>(radii));
@@ -68,7 +65,7 @@ TCandidateWorkers::TCandidateWorkers(const TNeighbourSource& source, const TSurf
         // Workers stay a window ahead of the construction, so what they made
         // waits for a bounded number of atoms, not for the whole structure.
         while (!stop_.load(std::memory_order_relaxed) && next_.load(std::memory_order_relaxed) <= count_) {
-          if (!MakeChunk(scratch, true)) std::this_thread::sleep_for(std::chrono::microseconds(50));
+          if (!MakeChunk(scratch)) std::this_thread::sleep_for(std::chrono::microseconds(50));
         }
       });
     } catch (const std::system_error&) {
@@ -82,14 +79,19 @@ TCandidateWorkers::~TCandidateWorkers() {
   threads_.clear();  // joins
 }
 
-bool TCandidateWorkers::MakeChunk(TAtomScratch<TFastKernel>& scratch, bool ahead) {
+bool TCandidateWorkers::MakeChunk(TAtomScratch<TFastKernel>& scratch) {
   int first = next_.load(std::memory_order_relaxed);
   do {
-    if (first > count_ || (ahead && first - taken_.load(std::memory_order_relaxed) > kAheadAtoms)) return false;
+    // Acquire: the construction is done with the atoms before the one it
+    // took, and so with the chunk this one replaces in the ring.
+    if (first > count_ || first - taken_.load(std::memory_order_acquire) > kAheadAtoms) return false;
   } while (!next_.compare_exchange_weak(first, first + kAtomsPerChunk, std::memory_order_relaxed));
-  TMadeChunk& chunk = chunks_[static_cast<std::size_t>((first - 1) / kAtomsPerChunk)];
+  TMadeChunk& chunk = ChunkOf(first);
   const int last = std::min(first + kAtomsPerChunk - 1, count_);
-  chunk.Atoms.resize(static_cast<std::size_t>(last - first + 1));
+  chunk.Atoms.assign(static_cast<std::size_t>(last - first + 1), TMadeAtom{});
+  chunk.Neighbours.clear();
+  chunk.Candidates.clear();
+  chunk.Copies.clear();
   for (int i = first; i <= last; ++i)
     if (source_.Included(i)) MakeAtom(scratch, *source_.AtomOf(i), chunk.Atoms[static_cast<std::size_t>(i - first)], chunk);
   // Ready only when the whole chunk is: its lists no longer grow (and move).
@@ -99,16 +101,12 @@ bool TCandidateWorkers::MakeChunk(TAtomScratch<TFastKernel>& scratch, bool ahead
 
 TMadeAtom& TCandidateWorkers::Take(int number) {
   const auto n = static_cast<std::size_t>(number);
-  taken_.store(number, std::memory_order_relaxed);
-  // The chunks before this atom's were taken whole (no worker writes below
-  // next_): their lists go now, so what workers made lives for a window of
-  // atoms instead of the whole construction.
-  for (const std::size_t chunk = (n - 1) / kAtomsPerChunk; freed_ < chunk; ++freed_) chunks_[freed_] = TMadeChunk{};
+  taken_.store(number, std::memory_order_release);
   // The construction's own scratch is free between two atoms: it makes a
   // later chunk while a worker finishes this one.
   while (ready_[n].load(std::memory_order_acquire) == 0)
-    if (!MakeChunk(own_, false)) std::this_thread::yield();
-  return chunks_[(n - 1) / kAtomsPerChunk].Atoms[(n - 1) % kAtomsPerChunk];
+    if (!MakeChunk(own_)) std::this_thread::yield();
+  return ChunkOf(number).Atoms[(n - 1) % kAtomsPerChunk];
 }
 
 }  // namespace cavitas::surface_detail

@@ -32,7 +32,8 @@ struct TAtomScratch {
 // and, unless the memo holds for it, its candidates and the log lines of its
 // pairs; an error is raised when the atom's turn comes. With a memo the
 // worker also makes the copies: of the new candidates for the next
-// construction, or of the last one's candidates for this one (Recalled).
+// construction, or of the last one's candidates for this one (Recalled; not
+// in a construction that keeps no memo, which moves them at the atom's turn).
 struct TMadeChunk;
 struct TMadeAtom {
   TMadeChunk* Chunk = nullptr;
@@ -47,8 +48,9 @@ struct TMadeAtom {
 };
 
 // What workers made for a chunk of atoms, in atom order; the atoms' entries
-// (TMadeAtom) are ranges of it. The construction moves the objects out, and
-// empties the chunk once it takes an atom of a later one.
+// (TMadeAtom) are ranges of it. The construction moves the objects out; the
+// worker that makes a later chunk in the same place empties it (its lists
+// keep their room, and what was left in them goes on the thread that made it).
 struct TMadeChunk {
   std::vector<TMadeAtom> Atoms;  // the chunk's atoms in order
   std::vector<TAtom*> Neighbours;
@@ -59,8 +61,8 @@ struct TMadeChunk {
 class TCandidateWorkers {
  public:
   // own: the construction's scratch, with which it makes a chunk itself when
-  // the atom it needs is not ready yet. memo: read only (null: none).
-  TCandidateWorkers(const TNeighbourSource& source, const TSurfaceRadii& radii, const TMemoSession* memo,
+  // the atom it needs is not ready yet. memo: null when none.
+  TCandidateWorkers(const TNeighbourSource& source, const TSurfaceRadii& radii, TMemoSession* memo,
                     int atomCount, int threads, TAtomScratch<TFastKernel>& own);
   ~TCandidateWorkers();  // stops and joins the workers
   TCandidateWorkers(const TCandidateWorkers&) = delete;
@@ -69,16 +71,23 @@ class TCandidateWorkers {
   TMadeAtom& Take(int number);
 
  private:
-  // false: every chunk is taken, or (ahead true) the next one lies more than
-  // kAheadAtoms beyond the atom the construction takes.
-  bool MakeChunk(TAtomScratch<TFastKernel>& scratch, bool ahead);
+  static constexpr int kAtomsPerChunk = 16;  // few collisions on the counter, little waiting for a chunk
+  static constexpr int kAheadAtoms = 1024;   // how far workers may run ahead of the construction
+
+  // false: every chunk is taken, or the next one lies more than kAheadAtoms
+  // beyond the atom the construction takes (its place is still in use).
+  bool MakeChunk(TAtomScratch<TFastKernel>& scratch);
+  TMadeChunk& ChunkOf(int number) {
+    return chunks_[static_cast<std::size_t>((number - 1) / kAtomsPerChunk) % chunks_.size()];
+  }
   void MakeAtom(TAtomScratch<TFastKernel>& scratch, TAtom& atom, TMadeAtom& out, TMadeChunk& chunk) const;
   const TNeighbourSource& source_;
-  const TMemoSession* memo_;
+  TMemoSession* memo_;
   TAtomScratch<TFastKernel>& own_;
   int count_;
-  std::vector<TMadeChunk> chunks_;  // chunk k holds atoms k * size + 1 ..
-  std::size_t freed_ = 0;           // the chunks below it are emptied
+  // Chunk k holds atoms k * kAtomsPerChunk + 1 ..; the chunks within reach
+  // of the workers (kAheadAtoms) take turns in a ring of places.
+  std::vector<TMadeChunk> chunks_;
   std::vector<std::atomic<std::uint8_t>> ready_;
   std::atomic<int> next_{1};
   std::atomic<int> taken_{0};  // the atom the construction took last

@@ -49,46 +49,47 @@ Ext ArcDistance(const TConollyObject2& e1, const std::array<TCoord, 3>& s1, cons
 }  // namespace
 
 void TContactPatchBuilder::SplitPatch(TAtom& atom, TConollyObject1& patch) {
-  // a. Cycles as edge ranges [first, last].
-  std::vector<std::pair<int, int>> cycles;
+  // a. Cycles as edge ranges [first, last]; their edges in one list, cycle x
+  // from cycleStart[x] (the scratch stays with the builder: no blocks per patch).
+  TSplitScratch& w = splitScratch_;
+  w.CycleStart.clear();
+  w.Edges.clear();
+  auto addCycle = [&](int a, int b) {
+    w.CycleStart.push_back(w.Edges.size());
+    for (int k = a; k <= b; ++k) w.Edges.push_back(patch.Kante(k));
+  };
   int first = 1;
   for (const auto& [next, last] : cycleRecords_) {
-    cycles.emplace_back(first, last);
+    addCycle(first, last);
     first = next;
   }
-  cycles.emplace_back(first, patch.EdgeCount);
-  std::vector<std::vector<TConollyObject2*>> edges;
-  for (const auto& [a, b] : cycles) {
-    std::vector<TConollyObject2*> e;
-    for (int k = a; k <= b; ++k) e.push_back(patch.Kante(k));
-    edges.push_back(std::move(e));
-  }
-  const std::size_t nc = edges.size();
+  addCycle(first, patch.EdgeCount);
+  const std::size_t nc = w.CycleStart.size();
+  w.CycleStart.push_back(w.Edges.size());
+  auto begin = [&](std::size_t x) { return w.CycleStart[x]; };
+  auto end = [&](std::size_t x) { return w.CycleStart[x + 1]; };
   // b. Nearest points of every pair of cycles.
-  struct TPairDistance {
-    Ext Distance = 1000.0;
-    TCoord P1, P2;
-  };
-  std::vector<std::vector<TPairDistance>> dist(nc, std::vector<TPairDistance>(nc));
-  std::vector<std::vector<std::array<TCoord, 3>>> samples(nc);
-  for (std::size_t x = 0; x < nc; ++x)
-    for (const TConollyObject2* e : edges[x]) samples[x].push_back(ArcSamples(*e));
+  w.Samples.clear();
+  for (const TConollyObject2* e : w.Edges) w.Samples.push_back(ArcSamples(*e));
+  w.Distance.assign(nc * nc, TSplitScratch::TPairDistance{});
+  auto dist = [&](std::size_t x, std::size_t y) -> TSplitScratch::TPairDistance& { return w.Distance[x * nc + y]; };
   for (std::size_t x = 0; x < nc; ++x)
     for (std::size_t y = x + 1; y < nc; ++y) {
       // The edge pair with the closest sample points, then its nearest points.
       Ext coarse = -1;
       std::size_t bx = 0, by = 0;
-      for (std::size_t i = 0; i < edges[x].size(); ++i)
-        for (std::size_t j = 0; j < edges[y].size(); ++j)
-          for (const TCoord& a : samples[x][i])
-            for (const TCoord& b : samples[y][j])
+      for (std::size_t i = begin(x); i < end(x); ++i)
+        for (std::size_t j = begin(y); j < end(y); ++j)
+          for (const TCoord& a : w.Samples[i])
+            for (const TCoord& b : w.Samples[j])
               if (const Ext d = Dist2(a, b); coarse < 0 || d < coarse) coarse = d, bx = i, by = j;
-      TPairDistance& best = dist[x][y];
-      best.Distance = std::sqrt(ArcDistance(*edges[x][bx], samples[x][bx], *edges[y][by], samples[y][by], best.P1,
-                                             best.P2));
+      TSplitScratch::TPairDistance& best = dist(x, y);
+      best.Distance =
+          std::sqrt(ArcDistance(*w.Edges[bx], w.Samples[bx], *w.Edges[by], w.Samples[by], best.P1, best.P2));
     }
   // c. Group the cycles, nearest pairs first.
-  std::vector<std::size_t> group(nc);
+  std::vector<std::size_t>& group = w.Group;
+  group.resize(nc);
   std::iota(group.begin(), group.end(), 0);
   auto root = [&](std::size_t x) {
     while (group[x] != x) x = group[x];
@@ -100,9 +101,9 @@ void TContactPatchBuilder::SplitPatch(TAtom& atom, TConollyObject1& patch) {
     Ext bd = 1e30L;
     for (std::size_t x = 0; x < nc; ++x)
       for (std::size_t y = x + 1; y < nc; ++y)
-        if (dist[x][y].Distance < bd) bd = dist[x][y].Distance, bx = x, by = y;
+        if (dist(x, y).Distance < bd) bd = dist(x, y).Distance, bx = x, by = y;
     if (bd > 100) break;
-    TPairDistance& pd = dist[bx][by];
+    TSplitScratch::TPairDistance& pd = dist(bx, by);
     pd.Distance = 1000.0;
     bool together = std::sqrt(Dist2(pd.P1, pd.P2)) < 1e-4;
     if (!together) {
@@ -117,7 +118,8 @@ void TContactPatchBuilder::SplitPatch(TAtom& atom, TConollyObject1& patch) {
     if (together) group[root(by)] = root(bx);
   }
   // d. One contact patch per region, regions in the order of their first cycle.
-  std::vector<std::size_t> regions;
+  std::vector<std::size_t>& regions = w.Regions;
+  regions.clear();
   for (std::size_t x = 0; x < nc; ++x)
     if (std::find(regions.begin(), regions.end(), root(x)) == regions.end()) regions.push_back(root(x));
   if (regions.size() < 2) return;
@@ -125,10 +127,15 @@ void TContactPatchBuilder::SplitPatch(TAtom& atom, TConollyObject1& patch) {
   for (const std::size_t region : regions) {
     store_.Append(std::make_unique<TConollyObject1>(&atom, TCoord{1, 0, 0}), atom.Number);
     auto* part = static_cast<TConollyObject1*>(store_.ListOf(atom.Number).back());
+    std::size_t edges = 0;
+    for (std::size_t x = 0; x < nc; ++x)
+      if (root(x) == region) edges += end(x) - begin(x);
+    part->Edges.reserve(edges);
     const TConollyObject2* widest = nullptr;
     for (std::size_t x = 0; x < nc; ++x) {
       if (root(x) != region) continue;
-      for (TConollyObject2* e : edges[x]) {
+      for (std::size_t k = begin(x); k < end(x); ++k) {
+        TConollyObject2* e = w.Edges[k];
         part->AddEdge(e);
         if (widest == nullptr || e->Angle > widest->Angle) widest = e;
       }

@@ -46,7 +46,7 @@ std::int32_t ReadStep(const std::uint8_t*& at, std::int32_t from) {
 
 }  // namespace
 
-TMemoSession::TMemoSession(TSurfaceMemo& carried, const TProteinObject& protein, const TSurfaceRadii& radii)
+TMemoSession::TMemoSession(TSurfaceMemo& carried, const TProteinObject& protein, const TSurfaceRadii& radii, bool split)
     : carried_(carried) {
   lastMemo_ = carried_.Last ? std::move(*carried_.Last) : TRunMemo{};
   carried_.Last.reset();  // a run that does not finish leaves nothing behind
@@ -62,10 +62,15 @@ TMemoSession::TMemoSession(TSurfaceMemo& carried, const TProteinObject& protein,
   memo_.Neighbours.clear();
   memo_.Candidates.clear();
   memo_.Inner.clear();
+  memo_.Patches.clear();
+  memo_.PatchEdges.clear();
   memo_.Probe = radii.Probe;
   memo_.Radii = radii.Table;
+  memo_.Split = split;
+  samePatches_ = lastMemo_.Split == split;
   memo_.Atoms.resize(RowsFor(protein.AtomCount));
   unchanged_.assign(RowsFor(protein.AtomCount), 0);
+  recalledAtoms_.assign(RowsFor(protein.AtomCount), 0);
   if (keep_) {
     memo_.Ranges.resize(RowsFor(protein.AtomCount));
     // Room for a byte per listed neighbour (the kept ones, within the pair
@@ -112,7 +117,13 @@ void TMemoSession::CopyRecalled(const TAtom& atom, TCandidateList& out) const {
   for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c) out.push_back(lastMemo_.Candidates[c]->Clone());
 }
 
-bool TMemoSession::Recall(const TAtom& atom, const std::vector<TAtom*>& neighbours, bool copied,
+void TMemoSession::ReleaseLast(const TAtom& atom) {
+  if (!HasRow(lastMemo_.Ranges, atom.Number)) return;
+  const TRunMemo::TRange& o = At(lastMemo_.Ranges, atom.Number);
+  for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c) lastMemo_.Candidates[c].reset();
+}
+
+bool TMemoSession::Recall(const TAtom& atom, const std::vector<TAtom*>& neighbours, std::optional<bool> held,
                           TCandidateList& out) {
   memoAtom_ = atom.Number;
   recalled_ = false;
@@ -127,16 +138,22 @@ bool TMemoSession::Recall(const TAtom& atom, const std::vector<TAtom*>& neighbou
     r.NeighbourCount = static_cast<std::uint32_t>(neighbours.size());
     r.Candidates = static_cast<std::uint32_t>(memo_.Candidates.size());
     r.Inner = static_cast<std::uint32_t>(memo_.Inner.size());
+    r.Patches = r.PatchesEnd = static_cast<std::uint32_t>(memo_.Patches.size());
+    r.PatchEdges = r.PatchEdgesEnd = static_cast<std::uint32_t>(memo_.PatchEdges.size());
   }
 
-  // A worker that copied the last construction's candidates asked Holds already.
-  if (!copied && !Holds(atom, neighbours)) return false;
+  if (!(held ? *held : Holds(atom, neighbours))) return false;
   const TRunMemo::TRange& o = At(lastMemo_.Ranges, atom.Number);
-  if (!copied) CopyRecalled(atom, out);
-  if (keep_)
+  if (!keep_) {
+    // No later construction reads them: the candidates themselves, no copies.
+    for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c) out.push_back(std::move(lastMemo_.Candidates[c]));
+  } else {
+    if (!held.has_value()) CopyRecalled(atom, out);
     for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c)
       memo_.Candidates.push_back(std::move(lastMemo_.Candidates[c]));
+  }
   recalled_ = true;
+  At(recalledAtoms_, atom.Number) = 1;
   return true;
 }
 
@@ -154,10 +171,7 @@ void TMemoSession::EndAtom(const TAtom& atom, bool pairLogged) {
   // The last run's copies for this atom are of no further use (workers only
   // look at atoms after the run's turn): freed now, one memo's worth of
   // copies is alive at a time instead of two.
-  if (HasRow(lastMemo_.Ranges, atom.Number)) {
-    const TRunMemo::TRange& o = At(lastMemo_.Ranges, atom.Number);
-    for (std::uint32_t c = o.Candidates; c < o.CandidatesEnd; ++c) lastMemo_.Candidates[c].reset();
-  }
+  ReleaseLast(atom);
   if (!keep_) {
     memoAtom_ = 0;
     recalled_ = false;
@@ -168,6 +182,8 @@ void TMemoSession::EndAtom(const TAtom& atom, bool pairLogged) {
     memo_.Neighbours.resize(r.Neighbours);
     memo_.Candidates.resize(r.Candidates);
     memo_.Inner.resize(r.Inner);
+    memo_.Patches.resize(r.Patches);
+    memo_.PatchEdges.resize(r.PatchEdges);
     r = {};
   } else {
     r.Kept = true;
@@ -186,6 +202,7 @@ void TMemoSession::End() {
   memo_ = TRunMemo{};
   lastMemo_ = TRunMemo{};
   unchanged_.clear();
+  recalledAtoms_.clear();
 }
 
 bool TMemoSession::RecallInnerPoint(const TAtom& atom, TExtVector& d, int& code) {
@@ -205,6 +222,62 @@ bool TMemoSession::RecallInnerPoint(const TAtom& atom, TExtVector& d, int& code)
 void TMemoSession::KeepInnerPoint(const TAtom& atom, const TExtVector& start, const TExtVector& result, int code) {
   // A negative code was reported to the log by the search: such a search is not kept.
   if (keep_ && memoAtom_ == atom.Number && code >= 0) memo_.Inner.push_back({start, result, code});
+}
+
+bool TMemoSession::RecallPatches(const TAtom& atom, const std::vector<TConollyObject*>& list,
+                                 std::span<const TPatchShape>& shapes, std::span<const std::uint16_t>& edges) {
+  if (memoAtom_ != atom.Number || !recalled_ || !samePatches_) return false;
+  const TRunMemo::TRange& o = At(lastMemo_.Ranges, atom.Number);
+  if (!o.PatchesKept) return false;
+  std::size_t saddles = 0;
+  for (const TConollyObject* e : list) {
+    if (e->Kind != kSaddlePatch) continue;
+    ++saddles;
+    if (e->Atom != &atom && !At(recalledAtoms_, e->Atom->Number)) return false;
+  }
+  if (saddles != o.Saddles) return false;
+  shapes = std::span(lastMemo_.Patches).subspan(o.Patches, o.PatchesEnd - o.Patches);
+  edges = std::span(lastMemo_.PatchEdges).subspan(o.PatchEdges, o.PatchEdgesEnd - o.PatchEdges);
+  if (keep_) {
+    // What the build would have kept: its patches, and the searches it would have recalled.
+    TRunMemo::TRange& r = At(memo_.Ranges, atom.Number);
+    memo_.Patches.insert(memo_.Patches.end(), shapes.begin(), shapes.end());
+    memo_.PatchEdges.insert(memo_.PatchEdges.end(), edges.begin(), edges.end());
+    memo_.Inner.insert(memo_.Inner.end(), lastMemo_.Inner.begin() + o.Inner, lastMemo_.Inner.begin() + o.InnerEnd);
+    r.PatchesEnd = static_cast<std::uint32_t>(memo_.Patches.size());
+    r.PatchEdgesEnd = static_cast<std::uint32_t>(memo_.PatchEdges.size());
+    r.Saddles = o.Saddles;
+    r.PatchesKept = true;
+  }
+  return true;
+}
+
+void TMemoSession::KeepPatches(const TAtom& atom, const std::vector<TConollyObject*>& list, bool plain) {
+  if (!keep_ || memoAtom_ != atom.Number || !plain) return;
+  TRunMemo::TRange& r = At(memo_.Ranges, atom.Number);
+  saddles_.clear();
+  for (TConollyObject* e : list)
+    if (e->Kind == kSaddlePatch) saddles_.push_back(e);
+  // Places are kept in 16 bits; a build without saddles adds no patch.
+  if (saddles_.empty() || saddles_.size() > std::numeric_limits<std::uint16_t>::max()) return;
+  for (TConollyObject* e : list) {
+    if (e->Kind != kContactPatch) continue;
+    const auto& patch = static_cast<const TConollyObject1&>(*e);
+    memo_.Patches.push_back({patch.InnerPoint, static_cast<std::uint32_t>(patch.Edges.size())});
+    for (const TConollyObject2* edge : patch.Edges) {
+      const auto at = std::find(saddles_.begin(), saddles_.end(), edge);
+      if (at == saddles_.end()) {  // an edge from elsewhere: no rebuild from the list
+        memo_.Patches.resize(r.Patches);
+        memo_.PatchEdges.resize(r.PatchEdges);
+        return;
+      }
+      memo_.PatchEdges.push_back(static_cast<std::uint16_t>(at - saddles_.begin()));
+    }
+  }
+  r.PatchesEnd = static_cast<std::uint32_t>(memo_.Patches.size());
+  r.PatchEdgesEnd = static_cast<std::uint32_t>(memo_.PatchEdges.size());
+  r.Saddles = static_cast<std::uint16_t>(saddles_.size());
+  r.PatchesKept = true;
 }
 
 }  // namespace cavitas::surface_detail

@@ -6,11 +6,13 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "model/Protein.h"
 #include "surface/ConollyObjects.h"
+#include "surface/ContactPatch.h"
 #include "surface/Neighbourhood.h"
 
 namespace cavitas::surface_detail {
@@ -18,8 +20,11 @@ namespace cavitas::surface_detail {
 // The candidates of an atom are a function of the atom and its neighbours,
 // and an inner-point search of these and its start; an entry is used only
 // when the atom and every neighbour are the same objects with the same
-// values (bits) and the radii and probe are unchanged. The caller owns it
-// (TSurfaceMemo) and hands it from one construction to the next.
+// values (bits) and the radii and probe are unchanged. A plain build of the
+// atom's contact patches is a function of these and of the saddles of its
+// list: its patches are used again when those saddles are the last
+// construction's too. The caller owns it (TSurfaceMemo) and hands it from
+// one construction to the next.
 struct TRunMemo {
   struct TAtomState {
     const TAtom* Atom = nullptr;
@@ -33,10 +38,15 @@ struct TRunMemo {
   };
   // Per atom number: the atom's ranges in the flat lists below (Neighbours:
   // the first byte of its steps, and how many neighbours they encode).
+  // Patches: the atom's contact patches after a plain build (PatchesKept)
+  // from Saddles saddles, their edges from PatchEdges on.
   struct TRange {
     bool Kept = false;
+    bool PatchesKept = false;
+    std::uint16_t Saddles = 0;
     std::uint32_t NeighbourCount = 0;
     std::uint32_t Neighbours = 0, Candidates = 0, CandidatesEnd = 0, Inner = 0, InnerEnd = 0;
+    std::uint32_t Patches = 0, PatchesEnd = 0, PatchEdges = 0, PatchEdgesEnd = 0;
   };
   double Probe = 0;
   std::array<double, 16> Radii{};
@@ -49,6 +59,9 @@ struct TRunMemo {
   std::vector<std::uint8_t> Neighbours;
   TElementList Candidates;  // copies, never registered
   std::vector<TInnerSearch> Inner;
+  std::vector<TPatchShape> Patches;
+  std::vector<std::uint16_t> PatchEdges;  // places among the saddles of the atom's list
+  bool Split = true;                      // whether the builds split their patches
 };
 
 using TCandidateList = std::vector<std::unique_ptr<TConollyObject>>;
@@ -59,7 +72,7 @@ class TMemoSession {
  public:
   // Takes the last construction's memo out of carried (a construction that
   // does not finish leaves nothing behind).
-  TMemoSession(TSurfaceMemo& carried, const TProteinObject& protein, const TSurfaceRadii& radii);
+  TMemoSession(TSurfaceMemo& carried, const TProteinObject& protein, const TSurfaceRadii& radii, bool split);
   // This construction keeps a memo for the next (TSurfaceMemo::KeepForNext).
   bool Keeps() const { return keep_; }
   // Whether the last construction's entry holds for the atom with these
@@ -68,10 +81,19 @@ class TMemoSession {
   bool Holds(const TAtom& atom, const std::vector<TAtom*>& neighbours) const;
   // Copies of the last construction's candidates of the atom (Holds is true).
   void CopyRecalled(const TAtom& atom, TCandidateList& out) const;
-  // Begins the atom's turn. True when the entry holds: its copies are
-  // appended to out unless copied says a worker made them already (the
-  // caller takes those).
-  bool Recall(const TAtom& atom, const std::vector<TAtom*>& neighbours, bool copied, TCandidateList& out);
+  // Frees the last construction's candidates of an atom whose entry does not
+  // hold, ahead of its turn: the worker that found so (and makes new ones
+  // instead) frees them, and its next blocks come from its own cache.
+  void ReleaseLast(const TAtom& atom);
+  // Whether a worker that finds an entry holding copies its candidates
+  // (CopyRecalled): only a construction that keeps a memo needs two of each;
+  // the last one moves the last construction's own at the atom's turn.
+  bool WorkersCopy() const { return keep_; }
+  // Begins the atom's turn. True when the entry holds (held: what a worker's
+  // Holds found, asked here when empty); its candidates are then appended to
+  // out, moved when this construction keeps no memo, else copied unless a
+  // worker copied them already (the caller takes those).
+  bool Recall(const TAtom& atom, const std::vector<TAtom*>& neighbours, std::optional<bool> held, TCandidateList& out);
   // Keeps copies of the atom's new candidates: copies, when it holds one for
   // every candidate, else clones made here. Nothing when the pairs logged lines.
   void Keep(const TCandidateList& candidates, std::span<std::unique_ptr<TConollyObject>> copies, bool pairLogged);
@@ -84,14 +106,28 @@ class TMemoSession {
   // The inner-point search of the atom whose turn it is, from the last construction.
   bool RecallInnerPoint(const TAtom& atom, TExtVector& d, int& code);
   void KeepInnerPoint(const TAtom& atom, const TExtVector& start, const TExtVector& result, int code);
+  // The last construction's patches of the atom whose turn it is (its list:
+  // the atom's elements, registered). They hold when its candidates were
+  // recalled, its build then was plain, and the saddles of its list are as
+  // many as then and each one the atom's own or recalled from the atom that
+  // registered it: a saddle missing now would leave one fewer, and one added
+  // would come from an atom not recalled.
+  bool RecallPatches(const TAtom& atom, const std::vector<TConollyObject*>& list, std::span<const TPatchShape>& shapes,
+                     std::span<const std::uint16_t>& edges);
+  // Keeps the patches the atom's build added to its list (plain: see
+  // TContactPatchBuilder::Build).
+  void KeepPatches(const TAtom& atom, const std::vector<TConollyObject*>& list, bool plain);
 
  private:
   TSurfaceMemo& carried_;
-  TRunMemo lastMemo_, memo_;     // the last construction's, this one's
-  std::vector<char> unchanged_;  // by number: the atom is as in lastMemo_
-  int memoAtom_ = 0;             // the atom whose step is being kept (0: none)
-  bool recalled_ = false;        // lastMemo_ holds for memoAtom_
+  TRunMemo lastMemo_, memo_;         // the last construction's, this one's
+  std::vector<char> unchanged_;      // by number: the atom is as in lastMemo_
+  std::vector<char> recalledAtoms_;  // by number: its candidates were recalled in this construction
+  bool samePatches_ = false;         // the last construction's builds split as this one's
+  int memoAtom_ = 0;                 // the atom whose step is being kept (0: none)
+  bool recalled_ = false;            // lastMemo_ holds for memoAtom_
   bool keep_ = true;
+  std::vector<const TConollyObject*> saddles_;  // of the list whose patches are kept
 };
 
 }  // namespace cavitas::surface_detail

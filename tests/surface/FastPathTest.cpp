@@ -20,6 +20,7 @@
 #include "frame/Error.h"
 #include "frame/LogFile.h"
 #include "input/ReadProtein.h"
+#include "model/NeighbourGrid.h"
 #include "model/Radii.h"
 #include "surface/ConollyObjects.h"
 #include "surface/Construction.h"
@@ -265,22 +266,44 @@ TEST_F(FastPath, RunAfterRunMatchesTheReference) {
       {"a radius type", [](TProteinObject& p) { p.AtomAt(45)->RadiusType = 2; }},
       {"the probe radius", [](TProteinObject& p) { p.Context.Model.ProbeRadius = 1.3; }},
   };
+  // The second run keeps a memo for a third (its recalled candidates copied,
+  // on threads by the workers; its rebuilt patches kept again) or is the
+  // last one (the first run's candidates moved over).
   for (const TChange& change : changes)
     for (const bool firstWithHet : {true, false})
-      for (const bool secondWithHet : {true, false}) {
-        auto p = testing::MakeProtein(atoms, 60);
-        const std::string what = std::string(change.Name) + (firstWithHet ? ", with" : ", without") +
-                                 (secondWithHet ? " then with" : " then without");
-        TSurfaceMemo memo;
-        cavitas::Run(*p, firstWithHet ? p->AtomCount : p->ProteinAtomCount, false, &memo);
-        change.Apply(*p);
-        const int last = secondWithHet ? p->AtomCount : p->ProteinAtomCount;
-        const TOutcome fast = cavitas::Run(*p, last, false, &memo, 1 + (change.Name[0] == 'a') * 3);
-        const TOutcome ref = cavitas::Run(*p, last, true);
-        EXPECT_GT(fast.Count, 0u) << what;
-        EXPECT_EQ(fast.Status, ref.Status) << what;
-        EXPECT_TRUE(fast.Elements == ref.Elements) << what << ": element lists differ";
-      }
+      for (const bool secondWithHet : {true, false})
+        for (const bool keepForNext : {true, false})
+          for (const int threads : {1, 4}) {
+            auto p = testing::MakeProtein(atoms, 60);
+            const std::string what = std::string(change.Name) + (firstWithHet ? ", with" : ", without") +
+                                     (secondWithHet ? " then with" : " then without") +
+                                     (keepForNext ? ", kept, " : ", last, ") + std::to_string(threads) + " thread(s)";
+            TSurfaceMemo memo;
+            cavitas::Run(*p, firstWithHet ? p->AtomCount : p->ProteinAtomCount, false, &memo);
+            change.Apply(*p);
+            memo.KeepForNext = keepForNext;
+            const int last = secondWithHet ? p->AtomCount : p->ProteinAtomCount;
+            // The reference on atoms of its own, as they are now: a run that
+            // goes wrong may move some (its open points) and hide its fault.
+            std::vector<testing::TTestAtom> now;
+            for (int n = 1; n <= p->AtomCount; ++n) {
+              const TAtom& a = *p->AtomAt(n);
+              now.push_back({a.X, a.Y, a.Z, a.RadiusType});
+            }
+            auto q = testing::MakeProtein(now, 60);
+            BuildNeighbourLists(*q);  // as p's, before a change of the probe
+            q->Context.Model.ProbeRadius = p->Context.Model.ProbeRadius;
+            const TOutcome ref = cavitas::Run(*q, last, true);
+            const TOutcome fast = cavitas::Run(*p, last, false, &memo, threads);
+            EXPECT_GT(fast.Count, 0u) << what;
+            EXPECT_EQ(fast.Status, ref.Status) << what;
+            EXPECT_TRUE(fast.Elements == ref.Elements) << what << ": element lists differ";
+            if (keepForNext) {  // a third run, from what the second one kept of what it took over
+              memo.KeepForNext = false;
+              const TOutcome third = cavitas::Run(*p, last, false, &memo, threads);
+              EXPECT_TRUE(third.Elements == ref.Elements) << what << ", a third run: element lists differ";
+            }
+          }
 }
 
 // An atom whose pairs wrote to the log (coincident centres) is not taken
