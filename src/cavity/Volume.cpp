@@ -1416,12 +1416,7 @@ TVolumeScanJob::TVolumeScanJob(const TProteinObject& protein) : model_(protein.C
     pool_.Close();
   };
   try {
-    thread_ = std::thread([scan] {
-      // The run's own thread stays first on the cores while it builds the
-      // surfaces; once it helps with the ranges it does so at its own priority.
-      YieldToOtherThreads();
-      scan();
-    });
+    thread_ = std::thread(scan);
   } catch (const std::system_error&) {
     scan();  // no thread to be had: the scan runs now
   }

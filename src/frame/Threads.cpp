@@ -1,14 +1,10 @@
 #include "frame/Threads.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <thread>
 
 #if defined(__linux__)
 #include <sched.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 #endif
 
 namespace cavitas {
@@ -27,16 +23,6 @@ int WorkerThreads(std::int64_t items, std::int64_t minimum, int requested) {
   if (requested > 0) return requested;
   if (items < minimum) return 1;
   return MachineThreads();
-}
-
-void YieldToOtherThreads() {
-#if defined(__linux__)
-  // On Linux the nice value is the thread's own and new threads inherit it.
-  const auto thread = static_cast<id_t>(syscall(SYS_gettid));
-  errno = 0;
-  const int nice = getpriority(PRIO_PROCESS, thread);
-  if (errno == 0) setpriority(PRIO_PROCESS, thread, std::min(nice + 10, 19));
-#endif
 }
 
 // With the lock held on entry and on return.

@@ -47,11 +47,6 @@ void RunParts(int parts, Part&& part) {
     if (e) std::rethrow_exception(e);
 }
 
-// The calling thread (and the threads it starts) gives way to the process's
-// other threads where they compete for a core: for work that fills cores the
-// rest of the run leaves idle. Nothing where the system has no such setting.
-void YieldToOtherThreads();
-
 // Parts taken one at a time by the threads of Run and by a thread that calls
 // Help meanwhile: a stage that runs beside another lets the other's thread,
 // once it is free, share its remaining parts instead of waiting for them.
