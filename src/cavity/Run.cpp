@@ -10,7 +10,6 @@
 #include "cavity/HoleList.h"
 #include "cavity/Volume.h"
 #include "frame/Allocator.h"
-#include "frame/Threads.h"
 #include "input/ReadProtein.h"
 #include "secstruct/SecStruct.h"
 #include "structfile/StructureCards.h"
@@ -120,11 +119,10 @@ void TNewContactObject::Run(const std::string& inputFile, const std::string& log
   time.Line("FindInnerWater  : ");
   stages.Mark("inner_water");
 
-  // The volumes need the waters moved in, nothing of the surfaces: where
-  // there is more than one core, their scan goes on beside the two surface
-  // passes, whose construction keeps one core busy for much of their time.
+  // The volumes need the waters moved in, nothing of the surfaces: their scan
+  // goes on beside the two surface passes.
   std::optional<TVolumeScanJob> volumes;
-  if (Status != TRunStatus::Failed && MachineThreads() > 1) volumes.emplace(*this);
+  if (Status != TRunStatus::Failed) volumes.emplace(*this);
   Report.PartsWithHet = Report.PartsWithoutHet = 1;
   SurfacePass(true, withHet, holesWithHet, HoleCountWithHet, Report.PartsWithHet);
   time.Line("Connolly 1      : ");
@@ -148,11 +146,8 @@ void TNewContactObject::Run(const std::string& inputFile, const std::string& log
   if (Status != TRunStatus::Failed) {
     RemarkLines.push_back(
         std::make_unique<TString>("REMARK   volume evaluated according the Voronoi cell method by Tamberlo"));
-    if (volumes) {
-      volumes->Apply(*this);
-    } else {
-      ComputeVolumes(*this);
-    }
+    if (!volumes) volumes.emplace(*this);
+    volumes->Apply(*this);
   }
   volumes.reset();
   stages.Mark("volumes");
