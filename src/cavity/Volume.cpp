@@ -1057,8 +1057,7 @@ constexpr int kMaxRanges = 8;
 // still 0.0 in the accumulators and are moved over whole, so the result is the
 // serial one whatever the number of ranges.
 void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSteps& ay, const TAxisSteps& az,
-                    int layers, TSums<double>& sums, int threads, TStatus& progress, const std::atomic<bool>* stop,
-                    TPartPool* pool) {
+                    int layers, TSums<double>& sums, int threads, TStatus& progress, const std::atomic<bool>* stop) {
   const auto stopped = [stop] { return stop != nullptr && stop->load(std::memory_order_relaxed); };
   TFastVolumeScan first(grid, ax, ay, az, sums);
   const std::size_t entries = sums.Vol.size();  // atom numbers 0..AtomCount
@@ -1153,8 +1152,8 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
       fail(r);
     }
   };
-  // Range 0 on the calling thread (or the pool's helper), which alone reports the progress.
-  const auto scanRange = [&](int r) {
+  // Range 0 on the calling thread, which alone reports the progress.
+  RunParts(ranges, [&](int r) {
     if (r != 0) return scan(r);
     try {
       for (int i = parts[0].Begin; i < parts[0].Reach && !stopped(); ++i) {
@@ -1165,12 +1164,7 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
       parts[0].Error = std::current_exception();
       fail(0);
     }
-  };
-  if (pool != nullptr) {
-    pool->Run(ranges, ranges - 1, scanRange);
-  } else {
-    RunParts(ranges, scanRange);
-  }
+  });
   if (const int f = failed.load(); f < ranges) std::rethrow_exception(parts[static_cast<std::size_t>(f)].Error);
   progress.SetPosition(layers);
   for (int r = 1; r < ranges; ++r) {
@@ -1286,12 +1280,11 @@ void SetUpGrid(TVolumeGrid& grid, const TAtomsByNumber& atoms, const TModelConst
 }
 
 // The layer scan (see ScanVolumeLayers) over `atoms`; a scan whose `stop` is
-// set ends early with partial sums. With a pool, the ranges of the fast scan
-// are its parts (a helper may share them).
+// set ends early with partial sums.
 void ScanAtoms(const TAtomsByNumber& atoms, const TModelConstants& model, TStatus& progress,
                const std::vector<std::uint8_t>& included, std::unique_ptr<TAtomAccumulator>& volume,
                std::unique_ptr<TAtomAccumulator>& contactVolume, TVolumeMethod method, int threads,
-               const std::atomic<bool>* stop, TPartPool* pool) {
+               const std::atomic<bool>* stop) {
   progress.StageName = "volume: Schicht ";
   TVolumeGrid grid;
   SetUpGrid(grid, atoms, model, included, volume, contactVolume);
@@ -1321,7 +1314,7 @@ void ScanAtoms(const TAtomsByNumber& atoms, const TModelConstants& model, TStatu
     TSums<double> sums{*volume, *contactVolume, model};
     TSums<long double> sumsExtended{*volume, *contactVolume, model};
     if (method == TVolumeMethod::Fast) {
-      FastScanLayers(grid, ax, ay, az, nx + 1, sums, threads, progress, stop, pool);
+      FastScanLayers(grid, ax, ay, az, nx + 1, sums, threads, progress, stop);
     } else {
       for (int i = 0; i <= nx; ++i) {
         progress.SetPosition(i + 1);
@@ -1371,7 +1364,7 @@ void ScanVolumeLayers(const TProteinObject& protein, const std::vector<std::uint
                       std::unique_ptr<TAtomAccumulator>& volume, std::unique_ptr<TAtomAccumulator>& contactVolume,
                       TVolumeMethod method, int threads) {
   ScanAtoms(AtomsOf(protein), protein.Context.Model, protein.Context.Progress, included, volume, contactVolume,
-            method, threads, nullptr, nullptr);
+            method, threads, nullptr);
 }
 
 void VolumeOfAtoms(TProteinObject& protein, std::unique_ptr<TAtomAccumulator>& volume,
@@ -1408,12 +1401,10 @@ TVolumeScanJob::TVolumeScanJob(const TProteinObject& protein) : model_(protein.C
   }
   auto scan = [this] {
     try {
-      ScanAtoms(atoms_, model_, progress_, included_, volume_, contactVolume_, TVolumeMethod::Fast, 0, &stop_,
-                &pool_);
+      ScanAtoms(atoms_, model_, progress_, included_, volume_, contactVolume_, TVolumeMethod::Fast, 0, &stop_);
     } catch (...) {
       error_ = std::current_exception();
     }
-    pool_.Close();
   };
   try {
     thread_ = std::thread(scan);
@@ -1428,10 +1419,7 @@ TVolumeScanJob::~TVolumeScanJob() {
 }
 
 void TVolumeScanJob::Apply(TProteinObject& protein) {
-  if (thread_.joinable()) {
-    pool_.Help();  // this thread shares the ranges not yet taken
-    thread_.join();
-  }
+  if (thread_.joinable()) thread_.join();
   AddVolumeRemarks(protein);
   if (error_) std::rethrow_exception(error_);
   StoreVolumes(protein, *volume_, *contactVolume_);

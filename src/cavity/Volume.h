@@ -23,7 +23,6 @@
 #include <vector>
 
 #include "frame/Status.h"
-#include "frame/Threads.h"
 #include "model/Protein.h"
 #include "model/Radii.h"
 
@@ -84,7 +83,6 @@ class TVolumeScanJob {
   std::unique_ptr<TAtomAccumulator> volume_, contactVolume_;
   TStatus progress_;  // the job's own: the run's record follows the surfaces meanwhile
   std::atomic<bool> stop_{false};
-  TPartPool pool_;  // the scan's ranges, which Apply's thread shares
   std::exception_ptr error_;
   std::thread thread_;
 };

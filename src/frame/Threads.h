@@ -1,10 +1,8 @@
 #pragma once
 // How many threads a stage shares its work among. Results never depend on it.
-#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <functional>
-#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -46,31 +44,5 @@ void RunParts(int parts, Part&& part) {
   for (const std::exception_ptr& e : errors)
     if (e) std::rethrow_exception(e);
 }
-
-// Parts taken one at a time by the threads of Run and by a thread that calls
-// Help meanwhile: a stage that runs beside another lets the other's thread,
-// once it is free, share its remaining parts instead of waiting for them.
-class TPartPool {
- public:
-  // Runs part(0) .. part(parts - 1), each once: the calling thread and
-  // `threads` - 1 threads of their own take them in order, and so does a
-  // helper. Returns when all are done; an exception of a part is raised again
-  // here, that of the lowest part first.
-  void Run(int parts, int threads, const std::function<void(int)>& part);
-  // Takes parts of the runs going on or to come until Close.
-  void Help();
-  // No run follows: Help returns.
-  void Close();
-
- private:
-  void Take(std::unique_lock<std::mutex>& lock);
-
-  std::mutex mutex_;
-  std::condition_variable offered_, finished_;
-  const std::function<void(int)>* part_ = nullptr;
-  std::vector<std::exception_ptr>* errors_ = nullptr;
-  int parts_ = 0, next_ = 0, running_ = 0;
-  bool closed_ = false;
-};
 
 }  // namespace cavitas

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -49,42 +48,6 @@ TEST(RunParts, RaisesTheErrorOfTheLowestFailingPart) {
     EXPECT_STREQ(e.what(), "part 2");
   }
   EXPECT_EQ(ended.load(), 6);
-}
-
-// A helper that comes late takes what the run's threads left: every part runs
-// once, the helper's parts end before Run returns, the lowest error is raised,
-// and Help returns after Close whether or not a run came.
-TEST(PartPool, HelperSharesTheRemainingPartsAndReturnsAfterClose) {
-  for (const int threads : {1, 3}) {
-    TPartPool pool;
-    std::vector<std::atomic<int>> runs(12);
-    std::atomic<bool> helping{false};
-    std::atomic<int> elsewhere{0};
-    std::thread helper([&] {
-      helping = true;
-      pool.Help();
-    });
-    while (!helping) std::this_thread::yield();
-    const std::thread::id owner = std::this_thread::get_id();
-    try {
-      pool.Run(12, threads, [&](int i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        runs[static_cast<std::size_t>(i)].fetch_add(1);
-        if (std::this_thread::get_id() != owner) elsewhere.fetch_add(1);
-        if (i == 7 || i == 9) throw std::runtime_error("part " + std::to_string(i));
-      });
-      ADD_FAILURE() << "no error raised";
-    } catch (const std::runtime_error& e) {
-      EXPECT_STREQ(e.what(), "part 7");
-    }
-    for (const auto& r : runs) EXPECT_EQ(r.load(), 1);
-    EXPECT_GT(elsewhere.load(), 0) << threads;
-    pool.Close();
-    helper.join();
-  }
-  TPartPool unused;
-  unused.Close();
-  unused.Help();  // returns at once
 }
 
 }  // namespace
