@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <optional>
 
 #include "cavity/ContactObject.h"
 #include "cavity/HoleList.h"
@@ -119,10 +118,6 @@ void TNewContactObject::Run(const std::string& inputFile, const std::string& log
   time.Line("FindInnerWater  : ");
   stages.Mark("inner_water");
 
-  // The volumes need the waters moved in, nothing of the surfaces: their scan
-  // goes on beside the two surface passes.
-  std::optional<TVolumeScanJob> volumes;
-  if (Status != TRunStatus::Failed) volumes.emplace(*this);
   Report.PartsWithHet = Report.PartsWithoutHet = 1;
   SurfacePass(true, withHet, holesWithHet, HoleCountWithHet, Report.PartsWithHet);
   time.Line("Connolly 1      : ");
@@ -146,10 +141,8 @@ void TNewContactObject::Run(const std::string& inputFile, const std::string& log
   if (Status != TRunStatus::Failed) {
     RemarkLines.push_back(
         std::make_unique<TString>("REMARK   volume evaluated according the Voronoi cell method by Tamberlo"));
-    if (!volumes) volumes.emplace(*this);
-    volumes->Apply(*this);
+    ComputeVolumes(*this);
   }
-  volumes.reset();
   stages.Mark("volumes");
   if (Status != TRunStatus::Failed && MeasureHoles) {
     MeasureRun(*this, holeTable, withHet.Elements, withoutHet.Elements, Report);

@@ -9,8 +9,6 @@
 #include <exception>
 #include <span>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -1057,8 +1055,7 @@ constexpr int kMaxRanges = 8;
 // still 0.0 in the accumulators and are moved over whole, so the result is the
 // serial one whatever the number of ranges.
 void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSteps& ay, const TAxisSteps& az,
-                    int layers, TSums<double>& sums, int threads, TStatus& progress, const std::atomic<bool>* stop) {
-  const auto stopped = [stop] { return stop != nullptr && stop->load(std::memory_order_relaxed); };
+                    int layers, TSums<double>& sums, int threads, TStatus& progress) {
   TFastVolumeScan first(grid, ax, ay, az, sums);
   const std::size_t entries = sums.Vol.size();  // atom numbers 0..AtomCount
   std::vector<int> from(entries, INT_MAX), to(entries, -1);
@@ -1082,7 +1079,7 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
   }
   ranges = std::clamp(ranges, 1, layers);
   if (ranges == 1) {
-    for (int i = 0; i < layers && !stopped(); ++i) {
+    for (int i = 0; i < layers; ++i) {
       progress.SetPosition(i + 1);
       first.Layer(ax, ay, az, i);
     }
@@ -1143,7 +1140,7 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
       TSums<double> own{part.Vol, part.Con, sums.Model};
       TFastVolumeScan range(grid, ax, ay, az, own);
       range.OwnOnly(part.Own.data());
-      for (int i = part.Begin; i < part.Reach && failed.load(std::memory_order_relaxed) > r && !stopped(); ++i) {
+      for (int i = part.Begin; i < part.Reach && failed.load(std::memory_order_relaxed) > r; ++i) {
         range.Layer(ax, ay, az, i);
         if (i < part.End) done.fetch_add(1, std::memory_order_relaxed);
       }
@@ -1156,7 +1153,7 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
   RunParts(ranges, [&](int r) {
     if (r != 0) return scan(r);
     try {
-      for (int i = parts[0].Begin; i < parts[0].Reach && !stopped(); ++i) {
+      for (int i = parts[0].Begin; i < parts[0].Reach; ++i) {
         if (i < parts[0].End) progress.SetPosition(i + 1 + done.load(std::memory_order_relaxed));
         first.Layer(ax, ay, az, i);
       }
@@ -1200,30 +1197,18 @@ void VolumeOfCube(const TModelConstants& model, const TCoord& P, const TNewColle
   VolumeOfCubeT<double>(P, L, V, s, sums);
 }
 
-namespace {
-
-// The atoms of a scan by number (entry 0 and missing atoms null).
-using TAtomsByNumber = std::vector<const TAtom*>;
-
-TAtomsByNumber AtomsOf(const TProteinObject& protein) {
-  TAtomsByNumber atoms(static_cast<std::size_t>(std::max(protein.AtomCount, 0)) + 1, nullptr);
-  for (int i = 1; i <= protein.AtomCount; ++i) atoms[static_cast<std::size_t>(i)] = protein.AtomAt(i);
-  return atoms;
-}
-
-void SetUpGrid(TVolumeGrid& grid, const TAtomsByNumber& atoms, const TModelConstants& model,
-               const std::vector<std::uint8_t>& included, std::unique_ptr<TAtomAccumulator>& volume,
-               std::unique_ptr<TAtomAccumulator>& contactVolume) {
+void SetUpVolumeGrid(TVolumeGrid& grid, const TProteinObject& protein, const std::vector<std::uint8_t>& included,
+                     std::unique_ptr<TAtomAccumulator>& volume, std::unique_ptr<TAtomAccumulator>& contactVolume) {
   FreeVolumeGrid(grid);
   // The box of the atoms present; without atoms it stays inverted.
   grid.Min = TCoord{1000.0f, 1000.0f, 1000.0f};
   grid.Max = TCoord{-1000.0f, -1000.0f, -1000.0f};
   bool first = true;
-  const int last = static_cast<int>(std::min(atoms.size(), included.size())) - 1;
+  const int last = std::min(protein.AtomCount, static_cast<int>(included.size()) - 1);
   auto each = [&](auto&& visit) {
     for (int i = 1; i <= last; ++i) {
       if (included[static_cast<std::size_t>(i)] == 0) continue;
-      const TAtom* a = atoms[static_cast<std::size_t>(i)];
+      const TAtom* a = protein.AtomAt(i);
       if (a != nullptr) visit(*a);
     }
   };
@@ -1239,6 +1224,7 @@ void SetUpGrid(TVolumeGrid& grid, const TAtomsByNumber& atoms, const TModelConst
     grid.Max.Y = std::max(grid.Max.Y, a.Y);
     grid.Max.Z = std::max(grid.Max.Z, a.Z);
   });
+  const TModelConstants& model = protein.Context.Model;
   const long double minEdge = 2.5L + model.ProbeRadius + kVolumeHalfEdge;
   auto axis = [&](float& lo, float& hi, float& edge, float& inverse) {
     lo = static_cast<float>(static_cast<long double>(lo) - 0.1L);
@@ -1279,15 +1265,18 @@ void SetUpGrid(TVolumeGrid& grid, const TAtomsByNumber& atoms, const TModelConst
   }
 }
 
-// The layer scan (see ScanVolumeLayers) over `atoms`; a scan whose `stop` is
-// set ends early with partial sums.
-void ScanAtoms(const TAtomsByNumber& atoms, const TModelConstants& model, TStatus& progress,
-               const std::vector<std::uint8_t>& included, std::unique_ptr<TAtomAccumulator>& volume,
-               std::unique_ptr<TAtomAccumulator>& contactVolume, TVolumeMethod method, int threads,
-               const std::atomic<bool>* stop) {
+void FreeVolumeGrid(TVolumeGrid& grid) {
+  for (auto& cell : grid.Cells) cell.reset();
+}
+
+void ScanVolumeLayers(const TProteinObject& protein, const std::vector<std::uint8_t>& included,
+                      std::unique_ptr<TAtomAccumulator>& volume, std::unique_ptr<TAtomAccumulator>& contactVolume,
+                      TVolumeMethod method, int threads) {
+  const TModelConstants& model = protein.Context.Model;
+  TStatus& progress = protein.Context.Progress;
   progress.StageName = "volume: Schicht ";
   TVolumeGrid grid;
-  SetUpGrid(grid, atoms, model, included, volume, contactVolume);
+  SetUpVolumeGrid(grid, protein, included, volume, contactVolume);
   const long double margin = Margin(model);
   const TCoord low{static_cast<float>(grid.Min.X - margin), static_cast<float>(grid.Min.Y - margin),
                    static_cast<float>(grid.Min.Z - margin)};
@@ -1314,7 +1303,7 @@ void ScanAtoms(const TAtomsByNumber& atoms, const TModelConstants& model, TStatu
     TSums<double> sums{*volume, *contactVolume, model};
     TSums<long double> sumsExtended{*volume, *contactVolume, model};
     if (method == TVolumeMethod::Fast) {
-      FastScanLayers(grid, ax, ay, az, nx + 1, sums, threads, progress, stop);
+      FastScanLayers(grid, ax, ay, az, nx + 1, sums, threads, progress);
     } else {
       for (int i = 0; i <= nx; ++i) {
         progress.SetPosition(i + 1);
@@ -1331,42 +1320,6 @@ void ScanAtoms(const TAtomsByNumber& atoms, const TModelConstants& model, TStatu
   progress.SetPosition(0);
 }
 
-void StoreVolumes(TProteinObject& protein, const TAtomAccumulator& volume, const TAtomAccumulator& contactVolume) {
-  const int last = std::min(protein.AtomCount, static_cast<int>(volume.size()) - 1);
-  for (int i = 1; i <= last; ++i) {
-    TAtom* a = protein.AtomAt(i);
-    if (a == nullptr) continue;
-    a->Volume = static_cast<float>(volume[static_cast<std::size_t>(i)]);
-    a->ContactVolume = static_cast<float>(contactVolume[static_cast<std::size_t>(i)]);
-  }
-}
-
-void AddVolumeRemarks(TProteinObject& protein) {
-  protein.RemarkLines.push_back(
-      std::make_unique<TString>(std::string("REMARK   contacts and volume evaluated according ") +
-                                (protein.Context.Model.RadiusSet == kProtor ? "PROTOR" : "STOUTEN")));
-  protein.RemarkLines.push_back(std::make_unique<TString>("REMARK   volume evaluated with exactness " +
-                                                          FormatReal(protein.Context.Model.Exactness, 10, 6)));
-}
-
-}  // namespace
-
-void SetUpVolumeGrid(TVolumeGrid& grid, const TProteinObject& protein, const std::vector<std::uint8_t>& included,
-                     std::unique_ptr<TAtomAccumulator>& volume, std::unique_ptr<TAtomAccumulator>& contactVolume) {
-  SetUpGrid(grid, AtomsOf(protein), protein.Context.Model, included, volume, contactVolume);
-}
-
-void FreeVolumeGrid(TVolumeGrid& grid) {
-  for (auto& cell : grid.Cells) cell.reset();
-}
-
-void ScanVolumeLayers(const TProteinObject& protein, const std::vector<std::uint8_t>& included,
-                      std::unique_ptr<TAtomAccumulator>& volume, std::unique_ptr<TAtomAccumulator>& contactVolume,
-                      TVolumeMethod method, int threads) {
-  ScanAtoms(AtomsOf(protein), protein.Context.Model, protein.Context.Progress, included, volume, contactVolume,
-            method, threads, nullptr);
-}
-
 void VolumeOfAtoms(TProteinObject& protein, std::unique_ptr<TAtomAccumulator>& volume,
                    std::unique_ptr<TAtomAccumulator>& contactVolume, TVolumeMethod method, int threads) {
   std::vector<std::uint8_t> included(static_cast<std::size_t>(std::max(protein.AtomCount, 0)) + 1, 0);
@@ -1375,54 +1328,20 @@ void VolumeOfAtoms(TProteinObject& protein, std::unique_ptr<TAtomAccumulator>& v
 }
 
 void ComputeVolumes(TProteinObject& protein, TVolumeMethod method) {
-  AddVolumeRemarks(protein);
+  protein.RemarkLines.push_back(
+      std::make_unique<TString>(std::string("REMARK   contacts and volume evaluated according ") +
+                                (protein.Context.Model.RadiusSet == kProtor ? "PROTOR" : "STOUTEN")));
+  protein.RemarkLines.push_back(std::make_unique<TString>("REMARK   volume evaluated with exactness " +
+                                                          FormatReal(protein.Context.Model.Exactness, 10, 6)));
   std::unique_ptr<TAtomAccumulator> volume, contactVolume;
   VolumeOfAtoms(protein, volume, contactVolume, method);
-  StoreVolumes(protein, *volume, *contactVolume);
-}
-
-TVolumeScanJob::TVolumeScanJob(const TProteinObject& protein) : model_(protein.Context.Model) {
-  const std::size_t rows = static_cast<std::size_t>(std::max(protein.AtomCount, 0)) + 1;
-  copies_.resize(rows);
-  atoms_.assign(rows, nullptr);
-  included_.assign(rows, 1);
-  included_[0] = 0;
-  for (int i = 1; i <= protein.AtomCount; ++i) {
-    const TAtom* a = protein.AtomAt(i);
+  const int last = std::min(protein.AtomCount, static_cast<int>(volume->size()) - 1);
+  for (int i = 1; i <= last; ++i) {
+    TAtom* a = protein.AtomAt(i);
     if (a == nullptr) continue;
-    copies_[static_cast<std::size_t>(i)] = *a;
-    atoms_[static_cast<std::size_t>(i)] = &copies_[static_cast<std::size_t>(i)];
+    a->Volume = static_cast<float>((*volume)[static_cast<std::size_t>(i)]);
+    a->ContactVolume = static_cast<float>((*contactVolume)[static_cast<std::size_t>(i)]);
   }
-  // The scan sees every atom where it will be when the surfaces are done.
-  for (const auto& d : protein.DisplacedAtoms) {
-    const int n = d.Atom->Number;
-    if (n >= 1 && n <= protein.AtomCount && protein.AtomAt(n) == d.Atom)
-      static_cast<TCoord&>(copies_[static_cast<std::size_t>(n)]) = d.Original;
-  }
-  auto scan = [this] {
-    try {
-      ScanAtoms(atoms_, model_, progress_, included_, volume_, contactVolume_, TVolumeMethod::Fast, 0, &stop_);
-    } catch (...) {
-      error_ = std::current_exception();
-    }
-  };
-  try {
-    thread_ = std::thread(scan);
-  } catch (const std::system_error&) {
-    scan();  // no thread to be had: the scan runs now
-  }
-}
-
-TVolumeScanJob::~TVolumeScanJob() {
-  stop_.store(true, std::memory_order_relaxed);
-  if (thread_.joinable()) thread_.join();
-}
-
-void TVolumeScanJob::Apply(TProteinObject& protein) {
-  if (thread_.joinable()) thread_.join();
-  AddVolumeRemarks(protein);
-  if (error_) std::rethrow_exception(error_);
-  StoreVolumes(protein, *volume_, *contactVolume_);
 }
 
 }  // namespace cavitas

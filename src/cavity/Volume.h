@@ -15,16 +15,11 @@
 // ordered candidate lists layer by layer and narrows the list for sub-cubes,
 // falling back to the full list whenever a tie could make the order matter.
 #include <array>
-#include <atomic>
 #include <cstdint>
-#include <exception>
 #include <memory>
-#include <thread>
 #include <vector>
 
-#include "frame/Status.h"
 #include "model/Protein.h"
-#include "model/Radii.h"
 
 namespace cavitas {
 
@@ -57,35 +52,6 @@ enum class TVolumeMethod { Fast, Reference, ReferenceExtended };
 
 // The pipeline stage: two REMARK lines, the scan, the values copied into the atoms.
 void ComputeVolumes(TProteinObject& protein, TVolumeMethod method = TVolumeMethod::Fast);
-
-// The same stage with the (fast) scan started early, on threads of its own,
-// while the caller builds the surfaces: the volumes depend only on the atoms,
-// which the surfaces leave as they found them. The atoms are copied when the
-// job starts, an atom a surface construction moved off a degenerate point
-// with its coordinates as read, so the scan never reads what the caller
-// changes and its sums are the stage's own bit for bit.
-class TVolumeScanJob {
- public:
-  explicit TVolumeScanJob(const TProteinObject& protein);
-  TVolumeScanJob(const TVolumeScanJob&) = delete;
-  TVolumeScanJob& operator=(const TVolumeScanJob&) = delete;
-  // Stops a scan whose result was not taken and waits for it.
-  ~TVolumeScanJob();
-  // The stage: waits for the scan, adds the REMARK lines and copies the
-  // values into the atoms; raises what the scan raised.
-  void Apply(TProteinObject& protein);
-
- private:
-  TModelConstants model_;
-  std::vector<TAtom> copies_;           // by number
-  std::vector<const TAtom*> atoms_;     // by number; null where there is no atom
-  std::vector<std::uint8_t> included_;  // by number
-  std::unique_ptr<TAtomAccumulator> volume_, contactVolume_;
-  TStatus progress_;  // the job's own: the run's record follows the surfaces meanwhile
-  std::atomic<bool> stop_{false};
-  std::exception_ptr error_;
-  std::thread thread_;
-};
 
 // Scans all atoms 1..AtomCount into the accumulators (allocated when null).
 // `threads` as for ScanVolumeLayers.

@@ -516,53 +516,5 @@ TEST_F(VolumeTest, ThreadedScan_LeavesProgressToTheCallingThread) {
   EXPECT_EQ(p.Context.Progress.Position, 0);
 }
 
-// The early scan beside the surfaces: the values of the stage bit for bit,
-// though the caller moves atoms meanwhile (a displaced atom counts where it
-// was read, as after the surfaces put it back) and never touches the run's
-// progress record from another thread.
-TEST_F(VolumeTest, ScanJob_GivesTheStageValuesWhileTheCallerMovesAtoms) {
-  TProteinObject serial, early;
-  for (TProteinObject* p : {&serial, &early}) ReadProtein(*p, testing::DataFile("1ubq.pdb"), "/dev/null", 0);
-  ComputeVolumes(serial);
-  const std::thread::id caller = std::this_thread::get_id();
-  early.Context.Progress.OnChange = [&](TStatus&) { EXPECT_EQ(std::this_thread::get_id(), caller); };
-  TAtom& moved = *early.AtomAt(40);
-  early.DisplacedAtoms.push_back({&moved, static_cast<TCoord&>(moved)});
-  moved.X += 0.05f;
-  TVolumeScanJob job(early);
-  for (int i = 1; i <= early.AtomCount; ++i) early.AtomAt(i)->Y += 1.5f;  // what a surface might do meanwhile
-  for (int i = 1; i <= early.AtomCount; ++i) early.AtomAt(i)->Y -= 1.5f;
-  static_cast<TCoord&>(moved) = early.DisplacedAtoms.front().Original;
-  early.DisplacedAtoms.clear();
-  job.Apply(early);
-  ASSERT_EQ(early.RemarkLines.size(), serial.RemarkLines.size());
-  for (std::size_t r = 0; r < serial.RemarkLines.size(); ++r) EXPECT_EQ(early.RemarkLines[r]->Text, serial.RemarkLines[r]->Text);
-  for (int i = 1; i <= serial.AtomCount; ++i) {
-    ASSERT_EQ(std::memcmp(&early.AtomAt(i)->Volume, &serial.AtomAt(i)->Volume, sizeof(float)), 0) << "atom " << i;
-    ASSERT_EQ(std::memcmp(&early.AtomAt(i)->ContactVolume, &serial.AtomAt(i)->ContactVolume, sizeof(float)), 0)
-        << "atom " << i;
-  }
-  early.Context.Progress.OnChange = nullptr;
-}
-
-// What the scan raises comes out of Apply, where the stage would have raised
-// it; a job whose result is never taken stops and leaves nothing running.
-TEST_F(VolumeTest, ScanJob_RaisesAtApplyAndStopsWhenDropped) {
-  TProteinObject wide;
-  Add(wide, 0, 0, 0, 3);
-  Add(wide, 2e6f, 0, 0, 3);  // a scan box wider than the scan allows
-  TVolumeScanJob failing(wide);
-  try {
-    failing.Apply(wide);
-    ADD_FAILURE() << "no error";
-  } catch (const FatalError& e) {
-    EXPECT_EQ(e.Code, TErrorCode::Capacity);
-  }
-  TProteinObject p;
-  ReadProtein(p, testing::DataFile("1ubq.pdb"), "/dev/null", 0);
-  { TVolumeScanJob dropped(p); }
-  EXPECT_EQ(p.AtomAt(1)->Volume, 0.0f);
-}
-
 }  // namespace
 }  // namespace cavitas
