@@ -87,8 +87,8 @@ void TNewContactObject::SurfacePass(bool withHet, TSurface& surface, THoleTable&
   if (Status == TRunStatus::TooManyElements) Status = TRunStatus::Failed;  // too many elements: nothing later can use this surface
   if (Status == TRunStatus::Failed) return;
   holeCount = ClusterHoles(Context, surface.AtomElements, surface.Elements, true, holes, parts);
-  // Nothing after the clustering reads an atom's elements: the volume scan
-  // running meanwhile takes their memory.
+  // Nothing after the clustering reads an atom's elements: the later stages
+  // (the other pass, the volume scan) reuse their memory.
   TAtomElementLists().swap(surface.AtomElements);
   if (parts > 1) {
     const std::string text = PartCount(parts) + (withHet ? " disconnected Parts with Hetatoms"
