@@ -42,7 +42,6 @@ class TConstruction final : TInnerPointSource {
         store_(lists, elements, status, protein.FileName),
         degeneracies_(protein, store_, radii_),
         builder_(store_, degeneracies_, *this, split, protein.Context.Model),
-        split_(split),
         own_(radii_),
         carried_(Kernel::kFast ? memo : nullptr),
         threads_(Kernel::kFast ? threads : 1) {}
@@ -67,7 +66,6 @@ class TConstruction final : TInnerPointSource {
   TElementStore store_;
   TDegeneracies degeneracies_;
   TContactPatchBuilder builder_;
-  bool split_;
   TAtomScratch<Kernel> own_;
   TSurfaceMemo* carried_;
   std::optional<TMemoSession> memo_;
@@ -85,7 +83,7 @@ void TConstruction<Kernel>::Execute() {
   if (!protein_.NeighboursNear) BuildNeighbourLists(protein_);
   const int count = protein_.AtomCount;
   store_.Reset(count);
-  if (carried_ != nullptr) memo_.emplace(*carried_, protein_, radii_, split_);
+  if (carried_ != nullptr) memo_.emplace(*carried_, protein_, radii_, builder_.Splits());
   std::unique_ptr<TCandidateWorkers> workers;
   if constexpr (Kernel::kFast)
     if (threads_ > 1)
@@ -174,7 +172,7 @@ void TConstruction<Kernel>::BuildPatches(TAtom& atom) {
     return;
   }
   const bool plain = builder_.Build(atom, *neighbours_);
-  if (memo_) memo_->KeepPatches(atom, store_.ListOf(atom.Number), plain);
+  if (memo_) memo_->KeepPatches(atom, list, plain);  // the list now holds the patches too
 }
 
 template <class Kernel>

@@ -147,12 +147,16 @@ bool TContactPatchBuilder::Build(TAtom& atom, const std::vector<TAtom*>& neighbo
   return !removed && !problemForAtom_ && !noInnerPoint_;
 }
 
+void SaddlesOf(const std::vector<TConollyObject*>& list, std::vector<TConollyObject2*>& saddles) {
+  saddles.clear();
+  for (TConollyObject* e : list)
+    if (e->Kind == kSaddlePatch) saddles.push_back(static_cast<TConollyObject2*>(e));
+}
+
 void TContactPatchBuilder::Rebuild(TAtom& atom, std::span<const TPatchShape> shapes,
                                    std::span<const std::uint16_t> edges) {
   const int i = atom.Number;
-  listSaddles_.clear();
-  for (TConollyObject* e : store_.ListOf(i))
-    if (e->Kind == kSaddlePatch) listSaddles_.push_back(static_cast<TConollyObject2*>(e));
+  SaddlesOf(store_.ListOf(i), listSaddles_);
   std::size_t k = 0;
   for (const TPatchShape& shape : shapes) {
     store_.Append(std::make_unique<TConollyObject1>(&atom, shape.InnerPoint), i);

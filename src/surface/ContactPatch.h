@@ -71,6 +71,10 @@ struct TPatchShape {
   std::uint32_t EdgeCount = 0;
 };
 
+// The saddles of an atom's element list, in list order: what the places of
+// a TPatchShape's edges count in.
+void SaddlesOf(const std::vector<TConollyObject*>& list, std::vector<TConollyObject2*>& saddles);
+
 class TContactPatchBuilder {
  public:
   // split: the contact patch of several cycles is split into its free regions;
@@ -84,6 +88,7 @@ class TContactPatchBuilder {
   // depends on the saddles of the atom's list, the atom and its neighbours
   // alone, and the same saddles give the same patches (Rebuild).
   bool Build(TAtom& atom, const std::vector<TAtom*>& neighbours);
+  bool Splits() const { return split_; }
   // The patches of a plain build again, from the same saddles in the atom's
   // list: edges holds the places of each patch's edges, patch by patch.
   void Rebuild(TAtom& atom, std::span<const TPatchShape> shapes, std::span<const std::uint16_t> edges);

@@ -255,9 +255,7 @@ bool TMemoSession::RecallPatches(const TAtom& atom, const std::vector<TConollyOb
 void TMemoSession::KeepPatches(const TAtom& atom, const std::vector<TConollyObject*>& list, bool plain) {
   if (!keep_ || memoAtom_ != atom.Number || !plain) return;
   TRunMemo::TRange& r = At(memo_.Ranges, atom.Number);
-  saddles_.clear();
-  for (TConollyObject* e : list)
-    if (e->Kind == kSaddlePatch) saddles_.push_back(e);
+  SaddlesOf(list, saddles_);
   // Places are kept in 16 bits; a build without saddles adds no patch.
   if (saddles_.empty() || saddles_.size() > std::numeric_limits<std::uint16_t>::max()) return;
   for (TConollyObject* e : list) {

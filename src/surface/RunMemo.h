@@ -127,7 +127,7 @@ class TMemoSession {
   int memoAtom_ = 0;                 // the atom whose step is being kept (0: none)
   bool recalled_ = false;            // lastMemo_ holds for memoAtom_
   bool keep_ = true;
-  std::vector<const TConollyObject*> saddles_;  // of the list whose patches are kept
+  std::vector<TConollyObject2*> saddles_;  // of the list whose patches are kept
 };
 
 }  // namespace cavitas::surface_detail
