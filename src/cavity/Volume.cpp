@@ -876,15 +876,28 @@ class TFastVolumeScan {
       s2[c] = keptSlots[swap ? k1 : k2] & ~pick;
     }
     // Sub-cubes in ascending order, as the straightforward scan adds them.
+    // Runs of whole sub-cubes adding to one sum keep it in a register: through
+    // memory, each addition would wait for the store of the one before.
+    double* held = nullptr;
+    double heldSum = 0;
+    auto release = [&] {
+      if (held != nullptr) *held = heldSum;
+      held = nullptr;
+    };
     for (std::uint64_t todo = active; todo != 0; todo &= todo - 1) {
       const int c = std::countr_zero(todo);
       const std::uint64_t bit = std::uint64_t{1} << c;
       if (kinds.Whole & bit) {
-        double* sum = (kinds.Inside & bit) ? slots.Vol : slots.Con;
-        const int slot = keptSlots[rank[i1[c]]];
-        sum[slot] = sum[slot] + Vp;
+        double* sum = ((kinds.Inside & bit) ? slots.Vol : slots.Con) + keptSlots[rank[i1[c]]];
+        if (sum != held) {
+          release();
+          held = sum;
+          heldSum = *sum;
+        }
+        heldSum = heldSum + Vp;
         continue;
       }
+      release();
       if (pairs & bit) {
         // Alone and the Shared kinds rest on the float margins, so they are known
         // before the exact distances are: the choice of the settling need not
@@ -904,6 +917,7 @@ class TFastVolumeScan {
       const int xi = c >> 4, yi = (c >> 2) & 3, zi = c & 3;
       ExactSubCube(lv, TCoord{xs[xi], ys[yi], zs[zi]}, xi, yi, zi, Rp, Vp, sp, depth, slots);
     }
+    release();
   }
 
   // What the float distances (within kApprox of the exact ones) settle about
