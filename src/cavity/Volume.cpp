@@ -7,6 +7,9 @@
 #include <climits>
 #include <cmath>
 #include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <type_traits>
@@ -1055,10 +1058,10 @@ class TFastVolumeScan {
 constexpr std::int64_t kMinCandidatesPerRange = 10000;
 constexpr int kMaxRanges = 8;
 
-// The fast scan of layers 0..layers - 1 in up to `threads` ranges of layers
-// (0: the machine's cores, fewer for a small structure), range 0 on the
-// calling thread into the accumulators, each other range on a thread of its
-// own into sums of its own.
+// The fast scan of layers 0..layers - 1 in up to `threading.Threads` ranges
+// of layers (0: the machine's cores, fewer for a small structure), range 0 on
+// the calling thread into the accumulators, each other range on a thread of
+// its own into sums of its own.
 //
 // Every atom belongs to the range of the first layer where it is a candidate.
 // A range takes the additions to its own atoms only, and scans on past its
@@ -1067,22 +1070,51 @@ constexpr int kMaxRanges = 8;
 // the order of the serial scan (the shares a cube hands out depend on its
 // candidates alone, never on the sums). The sums of a later range's atoms are
 // still 0.0 in the accumulators and are moved over whole, so the result is the
-// serial one whatever the number of ranges.
+// serial one whatever the ranges are.
+//
+// So a thread that is done can take over the later part of another range's
+// layers while they are still to come: the range ends where the new one
+// begins and gives up the atoms whose first layer lies beyond, before it scans
+// that layer. Cores of unequal speed (a busy sibling, a shared host) then
+// finish together instead of the faster waiting for the slower.
 void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSteps& ay, const TAxisSteps& az,
-                    int layers, TSums<double>& sums, int threads, TStatus& progress) {
+                    int layers, TSums<double>& sums, const TVolumeThreads& threading, TStatus& progress) {
   TFastVolumeScan first(grid, ax, ay, az, sums);
   const std::size_t entries = sums.Vol.size();  // atom numbers 0..AtomCount
   std::vector<int> from(entries, INT_MAX), to(entries, -1);
   first.CandidateLayers(from, to);
-  // The work of an atom (its candidate layers), counted at its first layer.
-  std::vector<std::int64_t> work(static_cast<std::size_t>(layers), 0);
-  std::int64_t total = 0;
-  for (std::size_t n = 0; n < entries; ++n) {
-    if (from[n] > to[n]) continue;
-    work[static_cast<std::size_t>(from[n])] += to[n] - from[n] + 1;
-    total += to[n] - from[n] + 1;
+  // The work of a layer: its candidate atoms (by the x distance); costBefore[i]
+  // that of the layers before i. A range [b, e) scans its layers, then on to
+  // the last layer of its atoms the cubes with one of them: near e nearly all
+  // cubes, fewer farther on; about 3/4 of the work of those layers (tail[e]).
+  const std::size_t layerCount = static_cast<std::size_t>(layers);
+  std::vector<std::int64_t> costBefore(layerCount + 1, 0), tail(layerCount + 1, 0);
+  {
+    std::vector<std::int64_t> active(layerCount + 1, 0);
+    std::vector<int> reach(layerCount + 1, 0);  // reach[e]: the last layer + 1 of the atoms first in layer e - 1
+    for (std::size_t n = 0; n < entries; ++n) {
+      if (from[n] > to[n]) continue;
+      const auto f = static_cast<std::size_t>(from[n]), t = static_cast<std::size_t>(to[n]);
+      active[f] += 1;
+      active[t + 1] -= 1;
+      reach[f + 1] = std::max(reach[f + 1], to[n] + 1);
+    }
+    std::int64_t candidates = 0;
+    for (std::size_t i = 0; i < layerCount; ++i) {
+      candidates += active[i];
+      costBefore[i + 1] = costBefore[i] + candidates;
+    }
+    for (std::size_t e = 1; e <= layerCount; ++e) {
+      reach[e] = std::max(reach[e], reach[e - 1]);
+      const auto r = static_cast<std::size_t>(std::max(reach[e], static_cast<int>(e)));
+      tail[e] = (costBefore[r] - costBefore[e]) * 3 / 4;
+    }
   }
-  int ranges = threads;
+  const std::int64_t total = costBefore.back();
+  const auto cost = [&](int b, int e) {
+    return costBefore[static_cast<std::size_t>(e)] - costBefore[static_cast<std::size_t>(b)] + tail[static_cast<std::size_t>(e)];
+  };
+  int ranges = threading.Threads;
   if (ranges <= 0) {
     // A finer exactness cuts the cubes along the surfaces once more for every
     // quarter of the half-edge, each time into about 16 times as many.
@@ -1101,91 +1133,158 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
   }
 
   struct TRange {
-    int Begin = 0, End = 0;  // the layers whose atoms are the range's own
-    int Reach = 0;           // one past the last layer of its atoms
+    int Begin = 0;
+    int End = 0;     // one past the layers whose atoms are the range's own; lowered by a take-over
+    int Next = 0;    // the first layer not yet begun
+    int Reach = 0;   // one past the last layer of its atoms
     std::vector<std::uint8_t> Own;  // by atom number
     TAtomAccumulator Vol, Con;      // range 0: unused, it sums into the accumulators
     std::exception_ptr Error;
   };
-  std::vector<TRange> parts(static_cast<std::size_t>(ranges));
-  // Cut where the running work passes r / ranges of the total; every range keeps a layer.
-  {
-    std::int64_t running = 0;
-    int i = 0;
-    for (int r = 0; r < ranges; ++r) {
-      TRange& part = parts[static_cast<std::size_t>(r)];
-      part.Begin = i;
-      const std::int64_t goal = total * (r + 1) / ranges;
-      const int latest = layers - (ranges - r - 1);
-      while (i < latest && (running < goal || i == part.Begin)) running += work[static_cast<std::size_t>(i++)];
-      part.End = r + 1 == ranges ? layers : i;
-      i = part.End;
-      part.Reach = part.End;
-      part.Own.assign(entries, 0);
-    }
-  }
-  std::vector<int> home(static_cast<std::size_t>(layers));
-  for (int r = 0; r < ranges; ++r)
-    for (int i = parts[static_cast<std::size_t>(r)].Begin; i < parts[static_cast<std::size_t>(r)].End; ++i)
-      home[static_cast<std::size_t>(i)] = r;
-  for (std::size_t n = 0; n < entries; ++n) {
-    if (from[n] > to[n]) continue;
-    TRange& part = parts[static_cast<std::size_t>(home[static_cast<std::size_t>(from[n])])];
-    part.Own[n] = 1;
-    part.Reach = std::max(part.Reach, to[n] + 1);
-  }
-  first.OwnOnly(parts[0].Own.data());
-
-  // A failing range stops the later ones only: the error reported is then the
-  // one the serial scan meets first.
-  std::atomic<int> failed{ranges};
-  std::atomic<int> done{0};  // layers finished by the other threads, for the progress
-  auto fail = [&](int r) {
-    int f = failed.load();
-    while (r < f && !failed.compare_exchange_weak(f, r)) {
+  // The atoms whose first layer lies in [Begin, End), and the reach of their layers.
+  const auto claim = [&](TRange& part) {
+    part.Own.assign(entries, 0);
+    part.Reach = part.End;
+    for (std::size_t n = 0; n < entries; ++n) {
+      if (from[n] > to[n] || from[n] < part.Begin || from[n] >= part.End) continue;
+      part.Own[n] = 1;
+      part.Reach = std::max(part.Reach, to[n] + 1);
     }
   };
-  // Ranges 1.. into sums of their own, on any thread.
-  auto scan = [&](int r) {
-    TRange& part = parts[static_cast<std::size_t>(r)];
-    try {
+  // Guards End and Next of every range, and the list of ranges.
+  std::mutex lock;
+  std::vector<std::unique_ptr<TRange>> parts;
+  // Ranges of equal cost: the least bound on the cost of each for which the
+  // ranges, each as long as it stays within the bound, cover the layers.
+  const auto cuts = [&](std::int64_t bound, std::vector<int>& ends) {
+    ends.clear();
+    for (int b = 0; b < layers && static_cast<int>(ends.size()) < ranges;) {
+      int e = b + 1;
+      while (e < layers && layers - e > ranges - 1 - static_cast<int>(ends.size()) && cost(b, e + 1) <= bound) ++e;
+      ends.push_back(e);
+      b = e;
+    }
+    return !ends.empty() && ends.back() == layers;
+  };
+  std::vector<int> ends;
+  std::int64_t low = 0, high = cost(0, layers);
+  while (low < high) {
+    const std::int64_t mid = low + (high - low) / 2;
+    if (cuts(mid, ends)) high = mid;
+    else low = mid + 1;
+  }
+  cuts(high, ends);
+  for (int b = 0; const int e : ends) {
+    auto part = std::make_unique<TRange>();
+    part->Begin = part->Next = b;
+    part->End = e;
+    claim(*part);
+    parts.push_back(std::move(part));
+    b = e;
+  }
+  ranges = static_cast<int>(parts.size());
+  TRange& main = *parts[0];
+  first.OwnOnly(main.Own.data());
+
+  // A failing range stops those that begin later only: the error reported is
+  // then the one the serial scan meets first.
+  std::atomic<int> failed{INT_MAX};  // the first layer of the earliest failing range
+  std::atomic<int> done{0};          // layers finished, for the progress
+  const auto fail = [&](int begin) {
+    int f = failed.load();
+    while (begin < f && !failed.compare_exchange_weak(f, begin)) {
+    }
+  };
+  const auto scanRange = [&](TRange& part, bool reporting) {
+    TSums<double> own{part.Vol, part.Con, sums.Model};
+    std::optional<TFastVolumeScan> local;
+    TFastVolumeScan* scan = &first;
+    if (&part != &main) {
       part.Vol.assign(entries, 0.0);
       part.Con.assign(entries, 0.0);
-      TSums<double> own{part.Vol, part.Con, sums.Model};
-      TFastVolumeScan range(grid, ax, ay, az, own);
-      range.OwnOnly(part.Own.data());
-      for (int i = part.Begin; i < part.Reach && failed.load(std::memory_order_relaxed) > r; ++i) {
-        range.Layer(ax, ay, az, i);
-        if (i < part.End) done.fetch_add(1, std::memory_order_relaxed);
+      scan = &local.emplace(grid, ax, ay, az, own);
+      scan->OwnOnly(part.Own.data());
+    }
+    int end = INT_MAX;
+    for (int i = part.Begin; failed.load(std::memory_order_relaxed) > part.Begin; ++i) {
+      int seen;
+      {
+        const std::lock_guard guard(lock);
+        seen = part.End;
+        part.Next = i + 1;
       }
-    } catch (...) {
-      part.Error = std::current_exception();
-      fail(r);
+      if (seen < end) {
+        // Taken over from `seen` on (beyond i): those atoms have had no
+        // addition yet, and are given up before their first layer.
+        end = seen;
+        part.Reach = end;
+        for (std::size_t n = 0; n < entries; ++n) {
+          if (part.Own[n] == 0) continue;
+          if (from[n] >= end) part.Own[n] = 0;
+          else part.Reach = std::max(part.Reach, to[n] + 1);
+        }
+      }
+      if (i >= part.Reach) break;
+      if (reporting) progress.SetPosition(done.load(std::memory_order_relaxed) + 1);
+      scan->Layer(ax, ay, az, i);
+      if (i < end) done.fetch_add(1, std::memory_order_relaxed);
     }
   };
-  // Range 0 on the calling thread, which alone reports the progress.
-  RunParts(ranges, [&](int r) {
-    if (r != 0) return scan(r);
-    try {
-      for (int i = parts[0].Begin; i < parts[0].Reach; ++i) {
-        if (i < parts[0].End) progress.SetPosition(i + 1 + done.load(std::memory_order_relaxed));
-        first.Layer(ax, ay, az, i);
+  // The later part of the layers still to come of the range with the most
+  // work left, cut where both parts cost about the same, when that work is
+  // worth the layers both then scan.
+  const std::int64_t minimum = std::max<std::int64_t>(1, total * threading.MinTakeOver / layers);
+  const auto takeOver = [&]() -> TRange* {
+    const std::lock_guard guard(lock);
+    if (failed.load() < INT_MAX) return nullptr;
+    TRange* victim = nullptr;
+    std::int64_t most = 0;
+    for (const auto& part : parts) {
+      if (part->End - part->Next < 2) continue;
+      const std::int64_t left = costBefore[static_cast<std::size_t>(part->End)] - costBefore[static_cast<std::size_t>(part->Next)];
+      if (left > most) {
+        most = left;
+        victim = part.get();
       }
-    } catch (...) {
-      parts[0].Error = std::current_exception();
-      fail(0);
+    }
+    if (victim == nullptr || most < minimum) return nullptr;
+    // The victim keeps at least the layer after the one it is in.
+    int cut = victim->Next + 1;
+    while (cut + 1 < victim->End && cost(victim->Next, cut + 1) <= cost(cut + 1, victim->End)) ++cut;
+    auto part = std::make_unique<TRange>();
+    part->Begin = part->Next = cut;
+    part->End = victim->End;
+    victim->End = cut;
+    claim(*part);
+    if (threading.TakeOvers != nullptr) ++*threading.TakeOvers;
+    parts.push_back(std::move(part));
+    return parts.back().get();
+  };
+  // The list grows under the lock while threads run: each starts from a copy.
+  std::vector<TRange*> initial;
+  for (const auto& part : parts) initial.push_back(part.get());
+  RunParts(ranges, [&](int t) {
+    for (TRange* part = initial[static_cast<std::size_t>(t)]; part != nullptr; part = takeOver()) {
+      try {
+        scanRange(*part, t == 0);
+      } catch (...) {
+        part->Error = std::current_exception();
+        fail(part->Begin);
+      }
     }
   });
-  if (const int f = failed.load(); f < ranges) std::rethrow_exception(parts[static_cast<std::size_t>(f)].Error);
+  if (const int f = failed.load(); f < INT_MAX)
+    for (const auto& part : parts)
+      if (part->Begin == f) std::rethrow_exception(part->Error);
   progress.SetPosition(layers);
-  for (int r = 1; r < ranges; ++r) {
-    const TRange& part = parts[static_cast<std::size_t>(r)];
+  for (const auto& part : parts) {
+    if (part.get() == &main) continue;
     for (std::size_t n = 0; n < entries; ++n) {
-      if (part.Own[n] == 0) continue;
+      if (part->Own[n] == 0) continue;
       // Range 0 writes its own atoms only, the ranges own disjoint sets.
       assert(sums.Vol[n] == 0.0 && sums.Con[n] == 0.0);
-      sums.Vol[n] = part.Vol[n];
-      sums.Con[n] = part.Con[n];
+      sums.Vol[n] = part->Vol[n];
+      sums.Con[n] = part->Con[n];
     }
   }
 }
@@ -1285,7 +1384,7 @@ void FreeVolumeGrid(TVolumeGrid& grid) {
 
 void ScanVolumeLayers(const TProteinObject& protein, const std::vector<std::uint8_t>& included,
                       std::unique_ptr<TAtomAccumulator>& volume, std::unique_ptr<TAtomAccumulator>& contactVolume,
-                      TVolumeMethod method, int threads) {
+                      TVolumeMethod method, const TVolumeThreads& threads) {
   const TModelConstants& model = protein.Context.Model;
   TStatus& progress = protein.Context.Progress;
   progress.StageName = "volume: Schicht ";
@@ -1335,7 +1434,8 @@ void ScanVolumeLayers(const TProteinObject& protein, const std::vector<std::uint
 }
 
 void VolumeOfAtoms(TProteinObject& protein, std::unique_ptr<TAtomAccumulator>& volume,
-                   std::unique_ptr<TAtomAccumulator>& contactVolume, TVolumeMethod method, int threads) {
+                   std::unique_ptr<TAtomAccumulator>& contactVolume, TVolumeMethod method,
+                   const TVolumeThreads& threads) {
   std::vector<std::uint8_t> included(static_cast<std::size_t>(std::max(protein.AtomCount, 0)) + 1, 0);
   for (int i = 1; i <= protein.AtomCount; ++i) included[static_cast<std::size_t>(i)] = 1;
   ScanVolumeLayers(protein, included, volume, contactVolume, method, threads);

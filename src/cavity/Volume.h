@@ -53,20 +53,31 @@ enum class TVolumeMethod { Fast, Reference, ReferenceExtended };
 // The pipeline stage: two REMARK lines, the scan, the values copied into the atoms.
 void ComputeVolumes(TProteinObject& protein, TVolumeMethod method = TVolumeMethod::Fast);
 
+// How the fast scan shares its layers among threads; the sums never depend on it.
+struct TVolumeThreads {
+  // Ranges of layers scanned in parallel, one thread each (at most one per
+  // layer; 0: one per core, a single one for small structures).
+  int Threads = 0;
+  // A thread done with its range takes over the later half of the layers
+  // another range has still to come, while these hold at least this many
+  // layers' worth of work (on average): both then scan about 5 layers twice.
+  int MinTakeOver = 2;
+  int* TakeOvers = nullptr;  // when set, counts the take-overs (for tests)
+  TVolumeThreads(int threads = 0) : Threads(threads) {}  // NOLINT: a plain count converts
+};
+
 // Scans all atoms 1..AtomCount into the accumulators (allocated when null).
-// `threads` as for ScanVolumeLayers.
 void VolumeOfAtoms(TProteinObject& protein, std::unique_ptr<TAtomAccumulator>& volume,
                    std::unique_ptr<TAtomAccumulator>& contactVolume, TVolumeMethod method = TVolumeMethod::Fast,
-                   int threads = 0);
+                   const TVolumeThreads& threads = {});
 
-// The layer scan over the atoms whose entry in `included` (indexed by Number) is non-zero.
-// The fast scan splits the layers into `threads` ranges scanned in parallel
-// (at most one per layer; 0: one per core, a single one for small structures),
-// with sums bitwise equal to those of one range. The reference scans run on
-// the calling thread alone.
+// The layer scan over the atoms whose entry in `included` (indexed by Number)
+// is non-zero. The fast scan shares the layers among threads (see
+// TVolumeThreads) with sums bitwise equal to those of one thread. The
+// reference scans run on the calling thread alone.
 void ScanVolumeLayers(const TProteinObject& protein, const std::vector<std::uint8_t>& included,
                       std::unique_ptr<TAtomAccumulator>& volume, std::unique_ptr<TAtomAccumulator>& contactVolume,
-                      TVolumeMethod method = TVolumeMethod::Fast, int threads = 0);
+                      TVolumeMethod method = TVolumeMethod::Fast, const TVolumeThreads& threads = {});
 
 void SetUpVolumeGrid(TVolumeGrid& grid, const TProteinObject& protein, const std::vector<std::uint8_t>& included,
                      std::unique_ptr<TAtomAccumulator>& volume, std::unique_ptr<TAtomAccumulator>& contactVolume);

@@ -488,6 +488,26 @@ TEST_F(VolumeTest, FastScan_DistantAtomChangesNoOtherAtom) {
               0.02 * Sphere(p.Context.Model.RadiusTable[2]));
 }
 
+TEST_F(VolumeTest, ThreadedScan_TakeOversKeepTheSums) {
+  // Threads done early take over the later layers of ranges still running,
+  // wherever these then are: every run gives the sums of one thread.
+  TProteinObject p;
+  ReadProtein(p, testing::DataFile("1ubq.pdb"), "/dev/null", 0);
+  std::unique_ptr<TAtomAccumulator> ov, oc;
+  VolumeOfAtoms(p, ov, oc, TVolumeMethod::Fast, 1);
+  int takeOvers = 0;
+  for (int run = 0; run < 40 && (run < 4 || takeOvers == 0); ++run) {
+    TVolumeThreads threads(run % 2 == 0 ? 4 : 7);
+    threads.MinTakeOver = 0;
+    threads.TakeOvers = &takeOvers;
+    std::unique_ptr<TAtomAccumulator> v, c;
+    VolumeOfAtoms(p, v, c, TVolumeMethod::Fast, threads);
+    ASSERT_EQ(std::memcmp(v->data(), ov->data(), ov->size() * sizeof(double)), 0) << "run " << run;
+    ASSERT_EQ(std::memcmp(c->data(), oc->data(), oc->size() * sizeof(double)), 0) << "run " << run;
+  }
+  EXPECT_GT(takeOvers, 0);
+}
+
 TEST_F(VolumeTest, ThreadedScan_MoreRangesThanLayers) {
   // Two atoms span about ten layers; the ranges are capped at one per layer.
   TProteinObject p;
