@@ -1091,7 +1091,8 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
   std::vector<std::int64_t> costBefore(layerCount + 1, 0), tail(layerCount + 1, 0);
   {
     std::vector<std::int64_t> active(layerCount + 1, 0);
-    std::vector<int> reach(layerCount + 1, 0);  // reach[e]: the last layer + 1 of the atoms first in layer e - 1
+    // reach[e]: one past the last layer of the atoms first in a layer before e.
+    std::vector<int> reach(layerCount + 1, 0);
     for (std::size_t n = 0; n < entries; ++n) {
       if (from[n] > to[n]) continue;
       const auto f = static_cast<std::size_t>(from[n]), t = static_cast<std::size_t>(to[n]);
@@ -1112,7 +1113,8 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
   }
   const std::int64_t total = costBefore.back();
   const auto cost = [&](int b, int e) {
-    return costBefore[static_cast<std::size_t>(e)] - costBefore[static_cast<std::size_t>(b)] + tail[static_cast<std::size_t>(e)];
+    const auto bs = static_cast<std::size_t>(b), es = static_cast<std::size_t>(e);
+    return costBefore[es] - costBefore[bs] + tail[es];
   };
   int ranges = threading.Threads;
   if (ranges <= 0) {
@@ -1241,7 +1243,8 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
     std::int64_t most = 0;
     for (const auto& part : parts) {
       if (part->End - part->Next < 2) continue;
-      const std::int64_t left = costBefore[static_cast<std::size_t>(part->End)] - costBefore[static_cast<std::size_t>(part->Next)];
+      const std::int64_t left =
+          costBefore[static_cast<std::size_t>(part->End)] - costBefore[static_cast<std::size_t>(part->Next)];
       if (left > most) {
         most = left;
         victim = part.get();
