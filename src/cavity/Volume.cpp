@@ -1227,7 +1227,8 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
         }
       }
       if (i >= part.Reach) break;
-      if (reporting) progress.SetPosition(done.load(std::memory_order_relaxed) + 1);
+      // The layers begun, as far as the calling thread can tell; never past the last.
+      if (reporting && i < end) progress.SetPosition(std::min(layers, done.load(std::memory_order_relaxed) + 1));
       scan->Layer(ax, ay, az, i);
       if (i < end) done.fetch_add(1, std::memory_order_relaxed);
     }
