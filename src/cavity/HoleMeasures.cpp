@@ -1,6 +1,7 @@
 #include "cavity/HoleMeasures.h"
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 #include "frame/Threads.h"
@@ -24,8 +25,11 @@ TSurfaceMeasures MeasureSurface(const TModelConstants& model, const TElementList
   };
   std::vector<TSums> sums(chunks);
   const int threads = WorkerThreads(static_cast<std::int64_t>(elements.size()), 8 * kChunk);
-  RunParts(threads, [&](int t) {
-    for (std::size_t c = static_cast<std::size_t>(t); c < chunks; c += static_cast<std::size_t>(threads)) {
+  // Each thread takes the next chunk when done with one: cores of unequal
+  // speed finish together.
+  std::atomic<std::size_t> next{0};
+  RunParts(threads, [&](int) {
+    for (std::size_t c = next++; c < chunks; c = next++) {
       TSums& s = sums[c];
       const std::size_t end = std::min(elements.size(), (c + 1) * kChunk);
       for (std::size_t i = c * kChunk; i < end; ++i) {
