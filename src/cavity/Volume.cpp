@@ -1258,10 +1258,11 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
     auto part = std::make_unique<TRange>();
     part->Begin = part->Next = cut;
     part->End = victim->End;
-    victim->End = cut;
     claim(*part);
-    if (threading.TakeOvers != nullptr) ++*threading.TakeOvers;
     parts.push_back(std::move(part));
+    // Only now, with nothing left to fail, does the victim end at the cut.
+    victim->End = cut;
+    if (threading.TakeOvers != nullptr) ++*threading.TakeOvers;
     return parts.back().get();
   };
   // The list grows under the lock while threads run: each starts from a copy.
