@@ -1139,16 +1139,18 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
     int End = 0;     // one past the layers whose atoms are the range's own; lowered by a take-over
     int Next = 0;    // the first layer not yet begun
     int Reach = 0;   // one past the last layer of its atoms
+    int Claimed = 0;  // the End that Own and Reach were made for
     std::vector<std::uint8_t> Own;  // by atom number
     TAtomAccumulator Vol, Con;      // range 0: unused, it sums into the accumulators
     std::exception_ptr Error;
   };
-  // The atoms whose first layer lies in [Begin, End), and the reach of their layers.
-  const auto claim = [&](TRange& part) {
+  // The atoms whose first layer lies in [Begin, end), and the reach of their layers.
+  const auto claim = [&](TRange& part, int end) {
+    part.Claimed = end;
     part.Own.assign(entries, 0);
-    part.Reach = part.End;
+    part.Reach = end;
     for (std::size_t n = 0; n < entries; ++n) {
-      if (from[n] > to[n] || from[n] < part.Begin || from[n] >= part.End) continue;
+      if (from[n] > to[n] || from[n] < part.Begin || from[n] >= end) continue;
       part.Own[n] = 1;
       part.Reach = std::max(part.Reach, to[n] + 1);
     }
@@ -1180,7 +1182,7 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
     auto part = std::make_unique<TRange>();
     part->Begin = part->Next = b;
     part->End = e;
-    claim(*part);
+    claim(*part, e);
     parts.push_back(std::move(part));
     b = e;
   }
@@ -1207,25 +1209,16 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
       scan = &local.emplace(grid, ax, ay, az, own);
       scan->OwnOnly(part.Own.data());
     }
-    int end = INT_MAX;
     for (int i = part.Begin; failed.load(std::memory_order_relaxed) > part.Begin; ++i) {
-      int seen;
+      int end;
       {
         const std::lock_guard guard(lock);
-        seen = part.End;
+        end = part.End;
         part.Next = i + 1;
       }
-      if (seen < end) {
-        // Taken over from `seen` on (beyond i): those atoms have had no
-        // addition yet, and are given up before their first layer.
-        end = seen;
-        part.Reach = end;
-        for (std::size_t n = 0; n < entries; ++n) {
-          if (part.Own[n] == 0) continue;
-          if (from[n] >= end) part.Own[n] = 0;
-          else part.Reach = std::max(part.Reach, to[n] + 1);
-        }
-      }
+      // Taken over from `end` on (beyond i): those atoms have had no addition
+      // yet, and are given up before their first layer.
+      if (end < part.Claimed) claim(part, end);
       if (i >= part.Reach) break;
       // The layers begun, as far as the calling thread can tell; never past the last.
       if (reporting && i < end) progress.SetPosition(std::min(layers, done.load(std::memory_order_relaxed) + 1));
@@ -1258,7 +1251,7 @@ void FastScanLayers(const TVolumeGrid& grid, const TAxisSteps& ax, const TAxisSt
     auto part = std::make_unique<TRange>();
     part->Begin = part->Next = cut;
     part->End = victim->End;
-    claim(*part);
+    claim(*part, part->End);
     parts.push_back(std::move(part));
     // Only now, with nothing left to fail, does the victim end at the cut.
     victim->End = cut;
