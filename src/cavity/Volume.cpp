@@ -19,7 +19,7 @@
 #include <emmintrin.h>
 #endif
 
-// The ranking of sub-cubes comes in two variants, one in wider lanes, the
+// The ranking of sub-cubes comes in variants of wider lanes, the
 // processor's chosen when the program loads. Not under the sanitizers, whose
 // runtime starts after that choice, nor without the loader's support for it.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -355,9 +355,9 @@ void NearestThreeLong(const float* q, const float* r, int count, float b1[64], f
 // kKeyBits mantissa bits, so a plain min/max network over these distinct keys
 // keeps the atoms along with the three smallest values.
 //
-// Where the processor has them, eight lanes at a time instead of four (the
-// variant is chosen when the program loads); each lane does the same
-// correctly rounded operations, so both give the same bits.
+// Where the processor has them, eight or sixteen lanes at a time instead of
+// four (the variant is chosen when the program loads); each lane does the
+// same correctly rounded operations, so all give the same bits.
 #if CAVITAS_VOLUME_CLONES
 __attribute__((target("default")))
 #endif
@@ -444,6 +444,181 @@ __attribute__((target("avx2"))) void NearestThree(const float* q, const float* r
   }
   if (count < 2)
     for (int c = 0; c < 64; ++c) i2[c] = -1;
+}
+
+// The wide intrinsics start from an undefined register that GCC 12 takes for
+// an uninitialised variable.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+__attribute__((target("avx512f"))) void NearestThree(const float* q, const float* r, int count, float b1[64],
+                                                     float b2[64], float b3[64], std::int32_t i1[64],
+                                                     std::int32_t i2[64]) {
+  if (count > kKeyedAtoms) return NearestThreeLong(q, r, count, b1, b2, b3, i1, i2);
+  const __m512i high = _mm512_set1_epi32(-kKeyedAtoms), low = _mm512_set1_epi32(kKeyedAtoms - 1);
+  const __m512i one = _mm512_set1_epi32(1);
+  const __m512 far = _mm512_set1_ps(kFar);
+  // Two groups of sixteen sub-cubes at a time share the loads of r and the key.
+  for (int c = 0; c < 64; c += 32) {
+    __m512 m1 = far, m2 = far, m3 = far, n1 = far, n2 = far, n3 = far;
+    __m512i key = _mm512_setzero_si512();
+    for (int a = 0; a < count; ++a) {
+      const __m512 ra = _mm512_set1_ps(r[a]);
+      const __m512 v = _mm512_sub_ps(_mm512_sqrt_ps(_mm512_loadu_ps(q + a * 64 + c)), ra);
+      const __m512 w = _mm512_sub_ps(_mm512_sqrt_ps(_mm512_loadu_ps(q + a * 64 + c + 16)), ra);
+      const __m512 kv = _mm512_castsi512_ps(_mm512_or_si512(_mm512_and_si512(_mm512_castps_si512(v), high), key));
+      const __m512 kw = _mm512_castsi512_ps(_mm512_or_si512(_mm512_and_si512(_mm512_castps_si512(w), high), key));
+      key = _mm512_add_epi32(key, one);
+      m3 = _mm512_min_ps(m3, _mm512_max_ps(m2, kv));
+      m2 = _mm512_min_ps(m2, _mm512_max_ps(m1, kv));
+      m1 = _mm512_min_ps(m1, kv);
+      n3 = _mm512_min_ps(n3, _mm512_max_ps(n2, kw));
+      n2 = _mm512_min_ps(n2, _mm512_max_ps(n1, kw));
+      n1 = _mm512_min_ps(n1, kw);
+    }
+    _mm512_storeu_ps(b1 + c, m1);
+    _mm512_storeu_ps(b2 + c, m2);
+    _mm512_storeu_ps(b3 + c, m3);
+    _mm512_storeu_ps(b1 + c + 16, n1);
+    _mm512_storeu_ps(b2 + c + 16, n2);
+    _mm512_storeu_ps(b3 + c + 16, n3);
+    _mm512_storeu_si512(i1 + c, _mm512_and_si512(_mm512_castps_si512(m1), low));
+    _mm512_storeu_si512(i2 + c, _mm512_and_si512(_mm512_castps_si512(m2), low));
+    _mm512_storeu_si512(i1 + c + 16, _mm512_and_si512(_mm512_castps_si512(n1), low));
+    _mm512_storeu_si512(i2 + c + 16, _mm512_and_si512(_mm512_castps_si512(n2), low));
+  }
+  if (count < 2)
+    for (int c = 0; c < 64; ++c) i2[c] = -1;
+}
+#pragma GCC diagnostic pop
+#endif
+
+// Bound on |float distance - exact distance| with a wide margin. Candidates
+// lie between -2.4 Å and 2.8 Å of their surface anywhere in the top-level
+// cube; there float rounding stays near 1e-6 and the position key of
+// NearestThree (under 64 ulp) below 1.6e-5.
+constexpr float kApprox = 1e-4f;
+
+// What the float distances (within kApprox of the exact ones) settle about
+// each sub-cube, one bit per sub-cube:
+//   Known   the two nearest atoms beyond doubt (the third is clearly farther,
+//           or there is a single candidate);
+//   Beyond  known, and wholly beyond the probe shell: nothing to add;
+//   Alone   known, the nearest clearly nearer, and the cube not shared
+//           (the second is more than 2 R farther or beyond the shell);
+//   Whole   alone and wholly inside the sphere or wholly in the shell of the
+//           nearest, Inside telling which: the share is the whole cube;
+//   SharedInside  known, surely shared (the second less than 2 R farther and
+//           within the shell), and the cube wholly inside the nearest sphere;
+//   SharedShell   the same, the cube wholly in the shell of the nearest.
+struct TKinds {
+  std::uint64_t Known = 0, Beyond = 0, Alone = 0, Whole = 0, Inside = 0, SharedInside = 0, SharedShell = 0;
+};
+
+// The same tests in every variant; the wide one yields the bits of sixteen
+// sub-cubes per comparison.
+#if CAVITAS_VOLUME_CLONES
+__attribute__((target("default")))
+#endif
+TKinds Classify(const float b1[64], const float b2[64], const float b3[64], bool single, double Rp, double probe) {
+  const float E = kApprox;
+  const float beyond = static_cast<float>(probe + Rp);
+  const float inside = static_cast<float>(-Rp);
+  const float shellLo = static_cast<float>(Rp);
+  const float shellHi = static_cast<float>(probe - Rp);
+  const float twoR = static_cast<float>(2 * Rp);
+  TKinds k;
+#if defined(__SSE2__)
+  const __m128 all = _mm_castsi128_ps(_mm_set1_epi32(single ? -1 : 0));
+  const __m128 twoE = _mm_set1_ps(2 * E), twoRE = _mm_set1_ps(twoR + 2 * E), twoRLo = _mm_set1_ps(twoR - 2 * E);
+  const __m128 beyondHi = _mm_set1_ps(beyond + E), beyondLo = _mm_set1_ps(beyond - E);
+  const __m128 insideLo = _mm_set1_ps(inside - E), shellMin = _mm_set1_ps(shellLo + E),
+               shellMax = _mm_set1_ps(shellHi - E);
+  for (int c = 0; c < 64; c += 4) {
+    const __m128 a1 = _mm_load_ps(b1 + c), a2 = _mm_load_ps(b2 + c), a3 = _mm_load_ps(b3 + c);
+    const __m128 gap = _mm_sub_ps(a2, a1);
+    const __m128 known = _mm_or_ps(all, _mm_cmpgt_ps(_mm_sub_ps(a3, a2), twoE));
+    const __m128 far = _mm_and_ps(known, _mm_cmpgt_ps(a1, beyondHi));
+    const __m128 alone = _mm_and_ps(_mm_and_ps(known, _mm_cmpgt_ps(gap, twoE)),
+                                    _mm_or_ps(_mm_cmpgt_ps(gap, twoRE), _mm_cmpgt_ps(a2, beyondHi)));
+    const __m128 lone = _mm_and_ps(alone, _mm_cmplt_ps(a1, beyondLo));
+    const __m128 in = _mm_and_ps(lone, _mm_cmplt_ps(a1, insideLo));
+    const __m128 shell = _mm_and_ps(_mm_and_ps(lone, _mm_cmpgt_ps(a1, shellMin)), _mm_cmplt_ps(a1, shellMax));
+    auto bits = [c](__m128 m) { return static_cast<std::uint64_t>(_mm_movemask_ps(m)) << c; };
+    k.Known |= bits(known);
+    k.Beyond |= bits(far);
+    k.Alone |= bits(alone);
+    k.Whole |= bits(_mm_or_ps(in, shell));
+    k.Inside |= bits(in);
+    const __m128 sure = _mm_and_ps(_mm_and_ps(known, _mm_cmplt_ps(gap, twoRLo)), _mm_cmplt_ps(a2, beyondLo));
+    k.SharedInside |= bits(_mm_and_ps(sure, _mm_cmplt_ps(a1, insideLo)));
+    k.SharedShell |= bits(_mm_and_ps(_mm_and_ps(sure, _mm_cmpgt_ps(a1, shellMin)), _mm_cmplt_ps(a1, shellMax)));
+  }
+#else
+  for (int c = 0; c < 64; ++c) {
+    const float a1 = b1[c], a2 = b2[c], gap = a2 - a1;
+    const std::uint64_t bit = std::uint64_t{1} << c;
+    if (!single && !(b3[c] - a2 > 2 * E)) continue;
+    k.Known |= bit;
+    if (a1 > beyond + E) k.Beyond |= bit;
+    if (gap < twoR - 2 * E && a2 < beyond - E) {
+      if (a1 < inside - E) k.SharedInside |= bit;
+      if (a1 > shellLo + E && a1 < shellHi - E) k.SharedShell |= bit;
+    }
+    if (!(gap > 2 * E && (gap > twoR + 2 * E || a2 > beyond + E))) continue;
+    k.Alone |= bit;
+    if (!(a1 < beyond - E)) continue;
+    if (a1 < inside - E) {
+      k.Whole |= bit;
+      k.Inside |= bit;
+    }
+    if (a1 > shellLo + E && a1 < shellHi - E) k.Whole |= bit;
+  }
+#endif
+  return k;
+}
+
+#if CAVITAS_VOLUME_CLONES
+[[gnu::target("avx512f"), gnu::always_inline]] inline __mmask16 gt(__m512 a, __m512 b) {
+  return _mm512_cmp_ps_mask(a, b, _CMP_GT_OQ);
+}
+[[gnu::target("avx512f"), gnu::always_inline]] inline __mmask16 lt(__m512 a, __m512 b) {
+  return _mm512_cmp_ps_mask(a, b, _CMP_LT_OQ);
+}
+
+__attribute__((target("avx512f"))) TKinds Classify(const float b1[64], const float b2[64], const float b3[64],
+                                                   bool single, double Rp, double probe) {
+  const float E = kApprox;
+  const float beyond = static_cast<float>(probe + Rp);
+  const float inside = static_cast<float>(-Rp);
+  const float shellLo = static_cast<float>(Rp);
+  const float shellHi = static_cast<float>(probe - Rp);
+  const float twoR = static_cast<float>(2 * Rp);
+  const __mmask16 all = single ? 0xFFFF : 0;
+  const __m512 twoE = _mm512_set1_ps(2 * E), twoRE = _mm512_set1_ps(twoR + 2 * E),
+               twoRLo = _mm512_set1_ps(twoR - 2 * E);
+  const __m512 beyondHi = _mm512_set1_ps(beyond + E), beyondLo = _mm512_set1_ps(beyond - E);
+  const __m512 insideLo = _mm512_set1_ps(inside - E), shellMin = _mm512_set1_ps(shellLo + E),
+               shellMax = _mm512_set1_ps(shellHi - E);
+  TKinds k;
+  for (int c = 0; c < 64; c += 16) {
+    const __m512 a1 = _mm512_loadu_ps(b1 + c), a2 = _mm512_loadu_ps(b2 + c), a3 = _mm512_loadu_ps(b3 + c);
+    const __m512 gap = _mm512_sub_ps(a2, a1);
+    const __mmask16 known = all | gt(_mm512_sub_ps(a3, a2), twoE);
+    const __mmask16 alone = known & gt(gap, twoE) & (gt(gap, twoRE) | gt(a2, beyondHi));
+    const __mmask16 lone = alone & lt(a1, beyondLo);
+    const __mmask16 in = lone & lt(a1, insideLo);
+    const __mmask16 inShell = gt(a1, shellMin) & lt(a1, shellMax);
+    const __mmask16 sure = known & lt(gap, twoRLo) & lt(a2, beyondLo);
+    const auto bits = [c](__mmask16 m) { return static_cast<std::uint64_t>(m) << c; };
+    k.Known |= bits(known);
+    k.Beyond |= bits(known & gt(a1, beyondHi));
+    k.Alone |= bits(alone);
+    k.Whole |= bits(in | (lone & inShell));
+    k.Inside |= bits(in);
+    k.SharedInside |= bits(sure & lt(a1, insideLo));
+    k.SharedShell |= bits(sure & inShell);
+  }
+  return k;
 }
 #endif
 
@@ -586,12 +761,6 @@ class TFastVolumeScan {
 
  private:
   static constexpr int kMaxDepth = 8;  // six levels of cuts at the finest exactness, plus room
-
-  // Bound on |float distance - exact distance| with a wide margin. Candidates
-  // lie between -2.4 Å and 2.8 Å of their surface anywhere in the top-level
-  // cube; there float rounding stays near 1e-6 and the position key of
-  // NearestThree (under 64 ulp) below 1.6e-5.
-  static constexpr float kApprox = 1e-4f;
 
   // Squared offsets of a kept atom from the sub-centres per axis step, and its radius.
   struct TKeptAtom {
@@ -921,81 +1090,6 @@ class TFastVolumeScan {
       ExactSubCube(lv, TCoord{xs[xi], ys[yi], zs[zi]}, xi, yi, zi, Rp, Vp, sp, depth, slots);
     }
     release();
-  }
-
-  // What the float distances (within kApprox of the exact ones) settle about
-  // each sub-cube, one bit per sub-cube:
-  //   Known   the two nearest atoms beyond doubt (the third is clearly farther,
-  //           or there is a single candidate);
-  //   Beyond  known, and wholly beyond the probe shell: nothing to add;
-  //   Alone   known, the nearest clearly nearer, and the cube not shared
-  //           (the second is more than 2 R farther or beyond the shell);
-  //   Whole   alone and wholly inside the sphere or wholly in the shell of the
-  //           nearest, Inside telling which: the share is the whole cube;
-  //   SharedInside  known, surely shared (the second less than 2 R farther and
-  //           within the shell), and the cube wholly inside the nearest sphere;
-  //   SharedShell   the same, the cube wholly in the shell of the nearest.
-  struct TKinds {
-    std::uint64_t Known = 0, Beyond = 0, Alone = 0, Whole = 0, Inside = 0, SharedInside = 0, SharedShell = 0;
-  };
-
-  static TKinds Classify(const float b1[64], const float b2[64], const float b3[64], bool single, double Rp,
-                         double probe) {
-    const float E = kApprox;
-    const float beyond = static_cast<float>(probe + Rp);
-    const float inside = static_cast<float>(-Rp);
-    const float shellLo = static_cast<float>(Rp);
-    const float shellHi = static_cast<float>(probe - Rp);
-    const float twoR = static_cast<float>(2 * Rp);
-    TKinds k;
-#if defined(__SSE2__)
-    const __m128 all = _mm_castsi128_ps(_mm_set1_epi32(single ? -1 : 0));
-    const __m128 twoE = _mm_set1_ps(2 * E), twoRE = _mm_set1_ps(twoR + 2 * E), twoRLo = _mm_set1_ps(twoR - 2 * E);
-    const __m128 beyondHi = _mm_set1_ps(beyond + E), beyondLo = _mm_set1_ps(beyond - E);
-    const __m128 insideLo = _mm_set1_ps(inside - E), shellMin = _mm_set1_ps(shellLo + E),
-                 shellMax = _mm_set1_ps(shellHi - E);
-    for (int c = 0; c < 64; c += 4) {
-      const __m128 a1 = _mm_load_ps(b1 + c), a2 = _mm_load_ps(b2 + c), a3 = _mm_load_ps(b3 + c);
-      const __m128 gap = _mm_sub_ps(a2, a1);
-      const __m128 known = _mm_or_ps(all, _mm_cmpgt_ps(_mm_sub_ps(a3, a2), twoE));
-      const __m128 far = _mm_and_ps(known, _mm_cmpgt_ps(a1, beyondHi));
-      const __m128 alone = _mm_and_ps(_mm_and_ps(known, _mm_cmpgt_ps(gap, twoE)),
-                                      _mm_or_ps(_mm_cmpgt_ps(gap, twoRE), _mm_cmpgt_ps(a2, beyondHi)));
-      const __m128 lone = _mm_and_ps(alone, _mm_cmplt_ps(a1, beyondLo));
-      const __m128 in = _mm_and_ps(lone, _mm_cmplt_ps(a1, insideLo));
-      const __m128 shell = _mm_and_ps(_mm_and_ps(lone, _mm_cmpgt_ps(a1, shellMin)), _mm_cmplt_ps(a1, shellMax));
-      auto bits = [c](__m128 m) { return static_cast<std::uint64_t>(_mm_movemask_ps(m)) << c; };
-      k.Known |= bits(known);
-      k.Beyond |= bits(far);
-      k.Alone |= bits(alone);
-      k.Whole |= bits(_mm_or_ps(in, shell));
-      k.Inside |= bits(in);
-      const __m128 sure = _mm_and_ps(_mm_and_ps(known, _mm_cmplt_ps(gap, twoRLo)), _mm_cmplt_ps(a2, beyondLo));
-      k.SharedInside |= bits(_mm_and_ps(sure, _mm_cmplt_ps(a1, insideLo)));
-      k.SharedShell |= bits(_mm_and_ps(_mm_and_ps(sure, _mm_cmpgt_ps(a1, shellMin)), _mm_cmplt_ps(a1, shellMax)));
-    }
-#else
-    for (int c = 0; c < 64; ++c) {
-      const float a1 = b1[c], a2 = b2[c], gap = a2 - a1;
-      const std::uint64_t bit = std::uint64_t{1} << c;
-      if (!single && !(b3[c] - a2 > 2 * E)) continue;
-      k.Known |= bit;
-      if (a1 > beyond + E) k.Beyond |= bit;
-      if (gap < twoR - 2 * E && a2 < beyond - E) {
-        if (a1 < inside - E) k.SharedInside |= bit;
-        if (a1 > shellLo + E && a1 < shellHi - E) k.SharedShell |= bit;
-      }
-      if (!(gap > 2 * E && (gap > twoR + 2 * E || a2 > beyond + E))) continue;
-      k.Alone |= bit;
-      if (!(a1 < beyond - E)) continue;
-      if (a1 < inside - E) {
-        k.Whole |= bit;
-        k.Inside |= bit;
-      }
-      if (a1 > shellLo + E && a1 < shellHi - E) k.Whole |= bit;
-    }
-#endif
-    return k;
   }
 
   // One sub-cube evaluated from the exact distances of all kept candidates; a
