@@ -23,10 +23,13 @@ command -v freesasa >/dev/null || { echo "needs freesasa (apt-get install freesa
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Seconds and peak kB of one command, as "seconds kb".
+# Seconds and peak kB of one command, as "seconds kb". The clock is the
+# shell's, to the microsecond (time's own is to 10 ms, coarse for a small file).
 measure() {
-  /usr/bin/time -f "%e %M" -o "$work/t" "$@" >/dev/null 2>&1 || true
-  cat "$work/t"
+  local begin=$EPOCHREALTIME end
+  /usr/bin/time -f "%M" -o "$work/t" "$@" >/dev/null 2>&1 || true
+  end=$EPOCHREALTIME
+  echo "$(awk -v a="$begin" -v b="$end" 'BEGIN { printf "%.4f", b - a }') $(tail -n 1 "$work/t")"
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
@@ -51,7 +54,7 @@ for f in "${files[@]}"; do
     ft=$(cut -d' ' -f1 "$work/f" | median)
     cm=$(cut -d' ' -f2 "$work/c" | median)
     fm=$(cut -d' ' -f2 "$work/f" | median)
-    printf "%-10s %-6s %10.3f %10.3f %7.2f %10.1f %10.1f %7.2f\n" "$(basename "$f" .pdb)" "$mode" "$ct" "$ft" \
+    printf "%-10s %-6s %10.4f %10.4f %7.2f %10.1f %10.1f %7.2f\n" "$(basename "$f" .pdb)" "$mode" "$ct" "$ft" \
       "$(awk -v a="$ct" -v b="$ft" 'BEGIN { print a / b }')" "$(awk -v k="$cm" 'BEGIN { print k / 1024 }')" \
       "$(awk -v k="$fm" 'BEGIN { print k / 1024 }')" "$(awk -v a="$cm" -v b="$fm" 'BEGIN { print a / b }')"
   done
