@@ -883,8 +883,8 @@ class TFastVolumeScan {
   }
 
   // The window has a step of slack on either side and the exact test decides
-  // each cube, so the steps are counted with the inverse of the edge (a
-  // multiplication; a division here cost a few per cent of the scan).
+  // each cube, so the steps are counted with the inverse of the edge: a
+  // multiplication per atom and row instead of a division.
   static void Window(const std::vector<float>& centres, float p, double reach, int& lo, int& hi) {
     constexpr double kSteps = 1 / kVolumeCubeEdge;
     const double c0 = centres.front();
