@@ -19,8 +19,8 @@
 #include <emmintrin.h>
 #endif
 
-// The ranking of sub-cubes comes in variants of wider lanes, the
-// processor's chosen when the program loads. Not under the sanitizers, whose
+// The ranking and classification of sub-cubes come in variants of wider
+// lanes, the processor's chosen when the program loads. Not under the sanitizers, whose
 // runtime starts after that choice, nor without the loader's support for it.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define CAVITAS_VOLUME_SANITIZED 1
@@ -514,18 +514,28 @@ struct TKinds {
   std::uint64_t Known = 0, Beyond = 0, Alone = 0, Whole = 0, Inside = 0, SharedInside = 0, SharedShell = 0;
 };
 
+// The float levels Classify compares with: the margin, the outer end of the
+// probe shell, the inner and outer bounds of a cube wholly inside the sphere
+// or in the shell, and the width 2 R of the shared band.
+struct TKindBounds {
+  float E, Beyond, Inside, ShellLo, ShellHi, TwoR;
+};
+inline TKindBounds KindBounds(double Rp, double probe) {
+  return {kApprox,
+          static_cast<float>(probe + Rp),
+          static_cast<float>(-Rp),
+          static_cast<float>(Rp),
+          static_cast<float>(probe - Rp),
+          static_cast<float>(2 * Rp)};
+}
+
 // The same tests in every variant; the wide one yields the bits of sixteen
 // sub-cubes per comparison.
 #if CAVITAS_VOLUME_CLONES
 __attribute__((target("default")))
 #endif
 TKinds Classify(const float b1[64], const float b2[64], const float b3[64], bool single, double Rp, double probe) {
-  const float E = kApprox;
-  const float beyond = static_cast<float>(probe + Rp);
-  const float inside = static_cast<float>(-Rp);
-  const float shellLo = static_cast<float>(Rp);
-  const float shellHi = static_cast<float>(probe - Rp);
-  const float twoR = static_cast<float>(2 * Rp);
+  const auto [E, beyond, inside, shellLo, shellHi, twoR] = KindBounds(Rp, probe);
   TKinds k;
 #if defined(__SSE2__)
   const __m128 all = _mm_castsi128_ps(_mm_set1_epi32(single ? -1 : 0));
@@ -587,12 +597,7 @@ TKinds Classify(const float b1[64], const float b2[64], const float b3[64], bool
 
 __attribute__((target("avx512f"))) TKinds Classify(const float b1[64], const float b2[64], const float b3[64],
                                                    bool single, double Rp, double probe) {
-  const float E = kApprox;
-  const float beyond = static_cast<float>(probe + Rp);
-  const float inside = static_cast<float>(-Rp);
-  const float shellLo = static_cast<float>(Rp);
-  const float shellHi = static_cast<float>(probe - Rp);
-  const float twoR = static_cast<float>(2 * Rp);
+  const auto [E, beyond, inside, shellLo, shellHi, twoR] = KindBounds(Rp, probe);
   const __mmask16 all = single ? 0xFFFF : 0;
   const __m512 twoE = _mm512_set1_ps(2 * E), twoRE = _mm512_set1_ps(twoR + 2 * E),
                twoRLo = _mm512_set1_ps(twoR - 2 * E);
